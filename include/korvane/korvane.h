@@ -1,0 +1,102 @@
+// KORVANE: an SH-2 assembler as a library.
+//
+// The assembler reads one source through a ByteSource, appends the flat image to
+// one ByteSink and the listing to another, and returns either success or the one
+// diagnostic that stopped the run. It keeps no global state and performs no console
+// or file I/O of its own: INCBIN opens files through the IncludeOpener it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// A sequential byte source (the assembly source or an included file).
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to buf.size() bytes; returns the count, 0 at the end, or -1 on a read error.
+    virtual std::ptrdiff_t read(std::span<std::uint8_t> buf) = 0;
+    // The name used in "cannot read NAME" when a read fails.
+    virtual std::string name() const { return "source file"; }
+};
+
+// An output device: bytes are appended at its end and may later be overwritten in place.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Appends bytes at the end. Returns false when the device refused them.
+    virtual bool append(std::span<const std::uint8_t> bytes) = 0;
+    // Overwrites bytes at a 0-based position that has already been appended.
+    virtual bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) = 0;
+    // The name used in "cannot write NAME" when the device fails.
+    virtual std::string name() const = 0;
+};
+
+// An included file, opened for reading by INCBIN.
+class IncludeFile : public ByteSource {
+public:
+    virtual std::uint64_t size() const = 0;
+};
+
+// Opens the files named by INCBIN. Returns nullptr for a name that does not exist or
+// cannot be opened for reading; it never creates a file.
+class IncludeOpener {
+public:
+    virtual ~IncludeOpener() = default;
+    virtual std::unique_ptr<IncludeFile> open(std::string_view name) = 0;
+};
+
+// The one message that ended a run, without its CR LF line end.
+struct Diagnostic {
+    std::string text;   // the whole console line, e.g. "parsing failure on line 7"
+    std::uint32_t line; // the line the message names, 0 when it names none
+};
+
+struct Result {
+    bool ok = true;
+    Diagnostic diagnostic;  // meaningful when !ok
+    std::uint64_t bytesWritten = 0;  // bytes appended to the image
+    std::uint32_t labelCount = 0;
+    std::uint32_t referenceCount = 0;
+};
+
+// Assembles `source`, writing the image to `bin` and the listing to `log`.
+// Both sinks receive every byte promised up to the point where the run stopped.
+Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes);
+
+// Convenience for in-memory use (tests, fuzzing).
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(std::string_view bytes) : data_(bytes) {}
+    std::ptrdiff_t read(std::span<std::uint8_t> buf) override;
+
+private:
+    std::string_view data_;
+    std::size_t pos_ = 0;
+};
+
+class MemorySink : public ByteSink {
+public:
+    explicit MemorySink(std::string name = "memory") : name_(std::move(name)) {}
+    bool append(std::span<const std::uint8_t> bytes) override;
+    bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) override;
+    std::string name() const override { return name_; }
+    const std::string& bytes() const { return data_; }
+
+private:
+    std::string name_;
+    std::string data_;
+};
+
+// An opener that finds no file at all.
+class NoIncludes : public IncludeOpener {
+public:
+    std::unique_ptr<IncludeFile> open(std::string_view) override { return nullptr; }
+};
+
+}  // namespace korvane

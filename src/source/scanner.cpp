@@ -1,0 +1,148 @@
+// The line scanner: splits the source into lines, drops comments, folds letters to
+// upper case, defines labels, finds each statement's mnemonic, writes its listing line
+// and hands it to its encoder or directive.
+#include <cstring>
+
+#include "driver/assembly.h"
+#include "resolve/failure.h"
+#include "source/text.h"
+
+namespace korvane::detail {
+
+void Assembly::scan() {
+    for (;;) {
+        ++line_;
+        wordLen_ = 0;
+        comment_ = false;
+        lineEnd_ = false;
+        for (;;) {
+            int c = in_.next();
+            if (c < 0) {
+                // A statement ended by the end of the source is assembled like any other.
+                if (!comment_ && wordLen_ > 0) wordComplete();
+                return;
+            }
+            if (c == '\t') c = ' ';
+            if (c == '\n') {
+                lineEnd_ = true;
+                if (!comment_ && wordComplete() == Flow::Stop) return;
+                break;
+            }
+            if (comment_ || c == '\r') continue;
+            if (c == ' ' || c == ';') {
+                // A ";" ends the word as a blank does, and opens a comment.
+                if (c == ';') comment_ = true;
+                if (wordLen_ == 0) continue;
+                Flow f = wordComplete();
+                if (f == Flow::Stop) return;
+                if (f == Flow::NextLine) break;
+                continue;
+            }
+            if (c >= 'a' && c <= 'z') c -= 32;
+            word_[wordLen_++] = static_cast<std::uint8_t>(c);
+            if (c == ':') {
+                defineLabel();
+                wordLen_ = 0;
+                comment_ = false;
+                lineEnd_ = false;
+            } else if (wordLen_ == 21) {
+                failAt("parsing failure on line ", line_);
+            }
+        }
+    }
+}
+
+Assembly::Flow Assembly::wordComplete() {
+    if (wordLen_ == 0) return Flow::NextLine;
+    if (wordLen_ > 7 || wordLen_ < 2) failAt("parsing failure on line ", line_);
+    row_ = findMnemonic(word_, wordLen_);
+    if (row_ == nullptr) failAt("parsing failure on line ", line_);
+    writeListingLine(*row_);
+    switch (row_->format()) {
+        case '0':
+            op_.lineEmitted = false;
+            emitWord(static_cast<std::uint16_t>(row_->nibble(1) << 12 | row_->nibble(2) << 8 |
+                                                row_->nibble(3) << 4 | row_->nibble(4)));
+            break;
+        case '5':  // END: nothing after it is read
+            return Flow::Stop;
+        case 'F':  // OPT
+            break;
+        case 'G':  // ALIGN.W, ALIGN.L
+            align(row_->text[6] == 'L' ? 4 : 2);
+            break;
+        case 'I':  // IDATA
+            align(4);
+            placeLiterals();
+            break;
+        default:
+            dispatchOperands();
+            if (!op_.lineEmitted) failAt("missing argument on line ", line_);
+            break;
+    }
+    return statementDone();
+}
+
+Assembly::Flow Assembly::statementDone() {
+    checkReferenceCapacity();
+    if (lineEnd_) return Flow::NextLine;
+    comment_ = true;  // the rest of the line is ignored
+    return Flow::Continue;
+}
+
+void Assembly::applyLocalSuffix(LabelName& name) {
+    name[18] = static_cast<char>(0x30 + (scope_ & 15));
+    name[19] = static_cast<char>(0x30 + (scope_ >> 4));
+    localUsed_ = true;
+}
+
+std::uint32_t Assembly::labelFor(const LabelName& name) {
+    std::int32_t i = labels_.find(name);
+    if (i >= 0) return static_cast<std::uint32_t>(i);
+    if (labels_.full()) failAt("overflowed label table on line ", line_);
+    return labels_.add(name, LABEL_UNDEFINED, false);
+}
+
+void Assembly::defineLabel() {
+    if (wordLen_ < 3) failAt("what`s this colon doing on line ", line_, "?");
+    LabelName name;
+    name.fill(' ');
+    std::memcpy(name.data(), word_, wordLen_ - 1);
+    bool local = name[0] == '@';
+    if (local) applyLocalSuffix(name);
+    std::int32_t found = labels_.find(name);
+    if (found >= 0) {
+        auto i = static_cast<std::uint32_t>(found);
+        if (labels_.defined(i)) {
+            failAt("duplicate label " + std::string(name.data(), name.size()) + " on line ", line_);
+        }
+        labels_.define(i, pc_);
+    } else {
+        if (labels_.full()) failAt("overflowed label table on line ", line_);
+        labels_.add(name, pc_, true);
+    }
+    if (!local && localUsed_) {
+        localUsed_ = false;
+        ++scope_;
+    }
+}
+
+void Assembly::writeListingLine(const OpRow& row) {
+    // "source line #N binary offset W PC $H MNEMONC" CR LF; at most 95 bytes.
+    std::uint8_t* p = log_.reserve(96);
+    std::uint8_t* start = p;
+    p = putText(p, "source line #");
+    p = putDecimal(p, line_);
+    p = putText(p, " binary offset ");
+    p = putDecimal(p, written_);
+    p = putText(p, " PC $");
+    p = putHex(p, pc_);
+    *p++ = ' ';
+    std::memcpy(p, row.text, 7);
+    p += 7;
+    *p++ = '\r';
+    *p++ = '\n';
+    log_.commit(static_cast<std::size_t>(p - start));
+}
+
+}  // namespace korvane::detail

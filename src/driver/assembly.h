@@ -50,6 +50,8 @@ struct OperandState {
 };
 
 class Assembly {
+    friend class LexerProbe;  // unit tests of the operand lexer
+
 public:
     Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes);
     Result run();

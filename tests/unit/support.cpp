@@ -1,0 +1,170 @@
+#include "unit/support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace korvane::test {
+
+namespace {
+
+class StringFile : public IncludeFile {
+public:
+    explicit StringFile(std::string data) : data_(std::move(data)), source_(data_) {}
+    std::uint64_t size() const override { return data_.size(); }
+    std::ptrdiff_t read(std::span<std::uint8_t> buf) override { return source_.read(buf); }
+
+private:
+    std::string data_;
+    MemorySource source_;
+};
+
+}  // namespace
+
+std::unique_ptr<IncludeFile> MemoryIncludes::open(std::string_view name) {
+    auto it = files.find(std::string(name));
+    if (it == files.end()) return nullptr;
+    return std::make_unique<StringFile>(it->second);
+}
+
+Assembled assembleText(std::string_view source) {
+    NoIncludes none;
+    return assembleText(source, none);
+}
+
+Assembled assembleText(std::string_view source, IncludeOpener& includes) {
+    MemorySource in(source);
+    MemorySink bin("out.bin");
+    MemorySink log("out.log");
+    Assembled a;
+    a.result = assemble(in, bin, log, includes);
+    a.bin = bin.bytes();
+    a.log = log.bytes();
+    return a;
+}
+
+std::string hexBytes(std::string_view bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string words(std::string_view bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 2 == 0 && i > 0) out += ' ';
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::vector<std::string> logLines(const std::string& log) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) break;
+        lines.push_back(log.substr(start, end - start));
+        start = end + 2;
+    }
+    if (start < log.size()) lines.push_back(log.substr(start) + "<no CR LF>");
+    return lines;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Restore write permission on anything a test made read-only, then remove it all.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::write(std::string_view name, std::string_view bytes) const {
+    std::ofstream f(file(name), std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write test file " + std::string(name));
+}
+
+std::string TempDir::read(std::string_view name) const {
+    std::ifstream f(file(name), std::ios::binary);
+    if (!f) return "<missing>";
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(std::string_view name) const {
+    struct stat st {};
+    return ::lstat(file(name).c_str(), &st) == 0;
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir) {
+    int out[2];
+    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        int devnull = ::open("/dev/null", O_RDWR);
+        if (devnull >= 0) ::dup2(devnull, 0);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    CommandResult r;
+    char buf[65536];
+    for (;;) {
+        ssize_t k = ::read(out[0], buf, sizeof buf);
+        if (k <= 0) break;
+        r.out.append(buf, static_cast<std::size_t>(k));
+    }
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+bool haveTool(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return false;
+    std::stringstream dirs(path);
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace korvane::test

@@ -1,0 +1,65 @@
+// Helpers shared by the tests: assemble text in memory, format words, run commands.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvane/korvane.h"
+
+namespace korvane::test {
+
+// Include files served from memory; a name that is not in the map does not exist.
+class MemoryIncludes : public IncludeOpener {
+public:
+    std::map<std::string, std::string> files;
+    std::unique_ptr<IncludeFile> open(std::string_view name) override;
+};
+
+struct Assembled {
+    Result result;
+    std::string bin;
+    std::string log;
+    // The console line of a failed run (the diagnostic text), "" on success.
+    std::string message() const { return result.ok ? std::string() : result.diagnostic.text; }
+};
+
+Assembled assembleText(std::string_view source);
+Assembled assembleText(std::string_view source, IncludeOpener& includes);
+
+// "0009 5542" for the bytes 00 09 55 42 (big-endian 16-bit words, blank-separated).
+std::string words(std::string_view bytes);
+std::string hexBytes(std::string_view bytes);
+
+// The listing lines of a log, without their CR LF (the final empty piece dropped).
+std::vector<std::string> logLines(const std::string& log);
+
+// A fresh directory below the system temporary directory, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+    void write(std::string_view name, std::string_view bytes) const;
+    std::string read(std::string_view name) const;
+    bool exists(std::string_view name) const;
+
+private:
+    std::string path_;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+// Runs argv (no shell) with its working directory set to dir; stdout is captured.
+CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir);
+
+// Whether an executable of this name is on PATH.
+bool haveTool(const std::string& name);
+
+}  // namespace korvane::test

@@ -222,3 +222,73 @@ TEST(Fixup, ReferenceCapacity) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+TEST(Limits, LabelTableHoldsTenThousandNames) {
+    std::string defs;
+    for (int i = 0; i < 10000; ++i) defs += "LB" + std::to_string(i) + ":\n";
+    Assembled full = assembleText(defs + "NOP\n");
+    EXPECT_EQ(full.message(), "");
+    EXPECT_EQ(full.result.labelCount, 10000u);
+    EXPECT_EQ(logLines(full.log).size(), 1u + 1 + 10000);
+    Assembled over = assembleText(defs + "ONEMORE: NOP\n");
+    EXPECT_EQ(over.message(), "overflowed label table on line 10001");
+    EXPECT_EQ(over.result.labelCount, 10000u);
+    // A name already in the table is still found when the table is full.
+    Assembled again = assembleText(defs + "BRA LB9999\n");
+    EXPECT_EQ(again.message(), "");
+}
+
+// A source whose device fails after its first block.
+class FailingSource : public ByteSource {
+public:
+    std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
+        if (calls_++ > 0) return -1;
+        const std::string_view text = "NOP\nNOP\n";
+        std::copy(text.begin(), text.end(), buf.begin());
+        return static_cast<std::ptrdiff_t>(text.size());
+    }
+    std::string name() const override { return "flaky.asm"; }
+
+private:
+    int calls_ = 0;
+};
+
+TEST(Limits, SourceReadErrorIsReported) {
+    FailingSource source;
+    MemorySink bin, log;
+    NoIncludes none;
+    Result r = assemble(source, bin, log, none);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.diagnostic.text, "cannot read flaky.asm");
+    EXPECT_EQ(hexBytes(bin.bytes()), "00 09 00 09");
+}
+
+// An image device that refuses everything after a number of bytes.
+class SmallSink : public MemorySink {
+public:
+    explicit SmallSink(std::size_t room) : MemorySink("tiny.bin"), room_(room) {}
+    bool append(std::span<const std::uint8_t> bytes) override {
+        if (bytes.size() > room_) return false;
+        room_ -= bytes.size();
+        return MemorySink::append(bytes);
+    }
+
+private:
+    std::size_t room_;
+};
+
+TEST(Limits, FailingImageDeviceIsReported) {
+    MemorySource source("ORG $100000\nNOP\n");
+    SmallSink bin(1000);
+    MemorySink log;
+    NoIncludes none;
+    Result r = assemble(source, bin, log, none);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.diagnostic.text, "cannot write tiny.bin");
+}
+
+}  // namespace
+}  // namespace korvane::test

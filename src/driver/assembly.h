@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "korvane/korvane.h"
 #include "resolve/tables.h"
 #include "source/reader.h"
+#include "source/text.h"
 
 namespace korvane::detail {
 
@@ -61,6 +63,14 @@ private:
 
     // Line scanner and listing (source/scanner.cpp).
     void scan();
+    void resetWord() {
+        // The word buffer stays blank-padded beyond the word: the mnemonic lookup
+        // reads its first 8 bytes whole.
+        std::memset(word_, ' ', 8);
+        wordLen_ = 0;
+        comment_ = false;
+        lineEnd_ = false;
+    }
     Flow wordComplete();
     Flow statementDone();
     void defineLabel();
@@ -122,13 +132,18 @@ private:
     std::uint64_t written_ = 0;  // bytes appended to the image (binary offset - 1)
 
     // Scanner state.
-    std::uint8_t word_[21];
+    std::uint8_t word_[24];
     std::size_t wordLen_ = 0;
     bool comment_ = false;
     bool lineEnd_ = false;
     const OpRow* row_ = nullptr;
     std::uint8_t scope_ = 0;
     bool localUsed_ = false;
+
+    // The listing's numbers, kept as text.
+    PrintedNumber<10, std::uint32_t> listedLine_;
+    PrintedNumber<10, std::uint64_t> listedOffset_;
+    PrintedNumber<16, std::uint32_t> listedPc_;
 
     OperandState op_;
     LabelTable labels_;

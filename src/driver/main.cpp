@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/names.h"
 #include "korvane/korvane.h"
@@ -39,39 +40,83 @@ bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
-// An output file: appended through write(), patched through pwrite().
+// An output file: appended through write(). Overwrites are gathered and applied when
+// the file is closed, sorted by position and a window at a time (read, patch, write
+// back), so that thousands of fixups cost a few system calls.
 class FileSink : public korvane::ByteSink {
 public:
     FileSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
     ~FileSink() override { close(); }
     bool append(std::span<const std::uint8_t> bytes) override {
-        return writeAll(fd_, bytes.data(), bytes.size());
+        if (writeAll(fd_, bytes.data(), bytes.size())) {
+            size_ += bytes.size();
+            return true;
+        }
+        // Keep what did reach the file.
+        const off_t reached = ::lseek(fd_, 0, SEEK_CUR);
+        if (reached >= 0) size_ = static_cast<std::uint64_t>(reached);
+        return false;
     }
     bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) override {
-        const std::uint8_t* p = bytes.data();
-        std::size_t n = bytes.size();
-        auto at = static_cast<off_t>(position);
-        while (n > 0) {
-            ssize_t k = ::pwrite(fd_, p, n, at);
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) return false;
-            p += k;
-            at += k;
-            n -= static_cast<std::size_t>(k);
-        }
+        for (std::size_t i = 0; i < bytes.size(); ++i) patches_.push_back({position + i, bytes[i]});
         return true;
     }
     std::string name() const override { return name_; }
     bool close() {
         if (fd_ < 0) return true;
-        int rc = ::close(fd_);
+        bool ok = applyPatches();
+        // The file was opened without emptying it: cut off whatever an earlier, longer
+        // file left beyond the bytes written now.
+        ok = ::ftruncate(fd_, static_cast<off_t>(size_)) == 0 && ok;
+        ok = ::close(fd_) == 0 && ok;
         fd_ = -1;
-        return rc == 0;
+        return ok;
     }
 
 private:
+    struct Patch {
+        std::uint64_t position;
+        std::uint8_t byte;
+    };
+    static constexpr std::uint64_t kWindow = 1 << 16;
+
+    bool applyPatches() {
+        // Later patches of the same byte win: keep the order of equal positions.
+        std::stable_sort(patches_.begin(), patches_.end(),
+                         [](const Patch& a, const Patch& b) { return a.position < b.position; });
+        std::vector<std::uint8_t> window;
+        for (std::size_t i = 0; i < patches_.size();) {
+            const std::uint64_t start = patches_[i].position;
+            std::size_t j = i;
+            while (j < patches_.size() && patches_[j].position < start + kWindow) ++j;
+            const std::uint64_t span = patches_[j - 1].position + 1 - start;
+            window.resize(static_cast<std::size_t>(span));
+            if (!transfer(::pread, window.data(), window.size(), start)) return false;
+            for (std::size_t k = i; k < j; ++k) window[patches_[k].position - start] = patches_[k].byte;
+            if (!transfer(::pwrite, window.data(), window.size(), start)) return false;
+            i = j;
+        }
+        patches_.clear();
+        return true;
+    }
+
+    template <typename Io, typename Buffer>
+    bool transfer(Io io, Buffer* p, std::size_t n, std::uint64_t at) {
+        while (n > 0) {
+            ssize_t k = io(fd_, p, n, static_cast<off_t>(at));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) return false;
+            p += k;
+            at += static_cast<std::uint64_t>(k);
+            n -= static_cast<std::size_t>(k);
+        }
+        return true;
+    }
+
     int fd_;
     std::string name_;
+    std::uint64_t size_ = 0;
+    std::vector<Patch> patches_;
 };
 
 class FileSource : public korvane::ByteSource {
@@ -149,8 +194,11 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Outputs are rewritten from their first byte and cut to their new length when they
+// are closed: emptying a large file first would make the kernel wait for its old
+// pages before the run could start.
 int openOutput(const std::string& name, int flags) {
-    return ::open(name.c_str(), flags | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return ::open(name.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
 }
 
 }  // namespace

@@ -162,11 +162,11 @@ const MnemonicIndex& mnemonicIndex() {
 
 }  // namespace
 
-const OpRow* findMnemonic(const std::uint8_t* word, std::size_t len) {
-    char padded[7];
-    std::memset(padded, ' ', sizeof padded);
-    std::memcpy(padded, word, len);
-    std::uint64_t key = pack(padded);
+const OpRow* findMnemonic(const std::uint8_t* padded) {
+    std::uint64_t raw;
+    std::memcpy(&raw, padded, 8);
+    // The same packing as pack(): the first character in the highest byte.
+    const std::uint64_t key = __builtin_bswap64(raw) >> 8;
     const MnemonicIndex& index = mnemonicIndex();
     for (unsigned s = slotOf(key);; s = (s + 1) % kSlots) {
         int row = index.rows[s];

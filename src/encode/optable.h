@@ -29,7 +29,8 @@ extern const std::array<std::array<char, 4>, kRegNames> RegNames;
 
 enum SysReg : std::uint8_t { SYS_MACH, SYS_MACL, SYS_GBR, SYS_PC, SYS_PR, SYS_SR, SYS_VBR };
 
-// Finds the row of a mnemonic word of 1 to 7 characters (already upper-cased), or nullptr.
-const OpRow* findMnemonic(const std::uint8_t* word, std::size_t len);
+// Finds the row of a mnemonic, given as 7 upper-case characters padded with blanks
+// (8 bytes are read; the 8th is ignored), or nullptr.
+const OpRow* findMnemonic(const std::uint8_t* padded);
 
 }  // namespace korvane::detail

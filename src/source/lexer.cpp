@@ -5,6 +5,7 @@
 
 #include "driver/assembly.h"
 #include "resolve/failure.h"
+#include "source/charclass.h"
 
 namespace korvane::detail {
 
@@ -21,40 +22,39 @@ bool Assembly::nextOperand() {
             o.slotShape[slot] = o.shape;
             break;
         }
-        switch (c) {
-            case ' ':
-            case '\t':
-            case '\r':
-            case ')':
-            case ']':
-            case '#':
+        switch (kLexClass[static_cast<std::size_t>(c)]) {
+            case LC_IGNORED: {
+                const std::uint8_t* p = in_.cursor();
+                const std::uint8_t* const end = in_.limit();
+                while (p != end && kLexClass[*p] == LC_IGNORED) ++p;
+                in_.advance(p);
                 continue;
-            case '$':
+            }
+            case LC_HEX:
                 o.shape |= SHAPE_HEX;
                 continue;
-            case '-':
+            case LC_MINUS:
                 o.shape |= SHAPE_MINUS;
                 continue;
-            case '+':
+            case LC_PLUS:
                 o.shape |= SHAPE_PLUS;
                 continue;
-            case '(':
-            case '[':
+            case LC_OPEN:
                 o.shape |= SHAPE_INDIRECT | SHAPE_PAREN;
                 continue;
-            case '\n':
+            case LC_LF:
                 lineEnd_ = true;
                 o.slotShape[slot] = o.shape;
                 break;
-            case ';':
+            case LC_SEMI:
                 comment_ = true;
                 o.slotShape[slot] = o.shape;
                 break;
-            case '"':
+            case LC_QUOTE:
                 readString();
                 ++o.operandCount;
                 return true;
-            case ',':
+            case LC_COMMA:
                 o.slotShape[slot] = o.shape;
                 if ((o.shape & SHAPE_PAREN) == 0) break;
                 if (slot == 1) failAt("too many commas inside operand on line ", line_);
@@ -62,17 +62,31 @@ bool Assembly::nextOperand() {
                 o.lastSlot = 1;
                 o.shape = 0;
                 continue;
-            case '@':
+            case LC_AT:
                 if ((o.shape & SHAPE_PAREN) == 0) {
                     o.shape |= SHAPE_INDIRECT;
                     continue;
                 }
-                [[fallthrough]];
-            default:
-                if (c >= 'a' && c <= 'z') c -= 32;
-                if (o.slotLen[slot] == 20) failAt("operand too long on line ", line_);
-                o.slotText[slot][o.slotLen[slot]++] = static_cast<std::uint8_t>(c);
+                [[fallthrough]];  // inside parentheses "@" is text
+            default: {
+                // Text: this byte and the text bytes after it, straight from the buffer.
+                std::uint8_t* text = o.slotText[slot];
+                std::size_t len = o.slotLen[slot];
+                if (len == 20) failAt("operand too long on line ", line_);
+                text[len++] = kUpper[static_cast<std::size_t>(c)];
+                const std::uint8_t* p = in_.cursor();
+                const std::uint8_t* const end = in_.limit();
+                while (p != end && kLexClass[*p] == LC_TEXT) {
+                    if (len == 20) {
+                        in_.advance(p);
+                        failAt("operand too long on line ", line_);
+                    }
+                    text[len++] = kUpper[*p++];
+                }
+                in_.advance(p);
+                o.slotLen[slot] = static_cast<std::uint8_t>(len);
                 continue;
+            }
         }
         break;  // line feed, ";" or a comma that ends the operand
     }

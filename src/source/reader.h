@@ -1,5 +1,6 @@
 // Buffered byte reader over the assembly source: the scanner and the operand lexer
 // take one byte at a time from here, the source itself is read in large blocks.
+// The hot loops may also scan the buffered bytes directly (cursor/limit/advance).
 #pragma once
 
 #include <cstdint>
@@ -17,17 +18,25 @@ public:
 
     // The next byte, or -1 at the end of the source.
     int next() {
-        if (pos_ < len_) return buf_[pos_++];
+        if (cur_ != end_) return *cur_++;
         return refill();
     }
+    // Skips everything up to and including the next line feed; false at the end of
+    // the source.
+    bool skipPastLineFeed();
+
+    // The bytes buffered and not yet read.
+    const std::uint8_t* cursor() const { return cur_; }
+    const std::uint8_t* limit() const { return end_; }
+    void advance(const std::uint8_t* to) { cur_ = to; }
 
 private:
     int refill();
 
     ByteSource& source_;
     std::unique_ptr<std::uint8_t[]> buf_;
-    std::size_t pos_ = 0;
-    std::size_t len_ = 0;
+    const std::uint8_t* cur_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
     bool atEnd_ = false;
 };
 

@@ -5,6 +5,7 @@
 
 #include "driver/assembly.h"
 #include "resolve/failure.h"
+#include "source/charclass.h"
 #include "source/text.h"
 
 namespace korvane::detail {
@@ -12,42 +13,63 @@ namespace korvane::detail {
 void Assembly::scan() {
     for (;;) {
         ++line_;
-        wordLen_ = 0;
-        comment_ = false;
-        lineEnd_ = false;
+        resetWord();
         for (;;) {
+            if (comment_) {
+                // The rest of the line is dropped, up to its line feed.
+                if (!in_.skipPastLineFeed()) return;
+                lineEnd_ = true;
+                break;
+            }
             int c = in_.next();
             if (c < 0) {
                 // A statement ended by the end of the source is assembled like any other.
-                if (!comment_ && wordLen_ > 0) wordComplete();
+                if (wordLen_ > 0) wordComplete();
                 return;
             }
-            if (c == '\t') c = ' ';
-            if (c == '\n') {
-                lineEnd_ = true;
-                if (!comment_ && wordComplete() == Flow::Stop) return;
-                break;
+            switch (kScanClass[static_cast<std::size_t>(c)]) {
+                case SC_WORD: {
+                    // Collect the rest of the word straight from the read buffer.
+                    word_[wordLen_++] = kUpper[static_cast<std::size_t>(c)];
+                    const std::uint8_t* p = in_.cursor();
+                    const std::uint8_t* const end = in_.limit();
+                    std::size_t len = wordLen_;
+                    while (len < 21 && p != end && kScanClass[*p] == SC_WORD) word_[len++] = kUpper[*p++];
+                    in_.advance(p);
+                    wordLen_ = len;
+                    if (len == 21) failAt("parsing failure on line ", line_);
+                    continue;
+                }
+                case SC_CR:
+                    continue;
+                case SC_LF:
+                    lineEnd_ = true;
+                    if (wordComplete() == Flow::Stop) return;
+                    break;
+                case SC_SEMI:  // a ";" ends the word as a blank does, and opens a comment
+                    comment_ = true;
+                    [[fallthrough]];
+                case SC_BLANK: {
+                    if (wordLen_ == 0) {
+                        // Leading blanks (and CRs among them) are dropped.
+                        const std::uint8_t* p = in_.cursor();
+                        const std::uint8_t* const end = in_.limit();
+                        while (p != end && (kScanClass[*p] == SC_BLANK || *p == '\r')) ++p;
+                        in_.advance(p);
+                        continue;
+                    }
+                    Flow f = wordComplete();
+                    if (f == Flow::Stop) return;
+                    if (f == Flow::NextLine) break;
+                    continue;
+                }
+                case SC_COLON:
+                    word_[wordLen_++] = ':';
+                    defineLabel();
+                    resetWord();
+                    continue;
             }
-            if (comment_ || c == '\r') continue;
-            if (c == ' ' || c == ';') {
-                // A ";" ends the word as a blank does, and opens a comment.
-                if (c == ';') comment_ = true;
-                if (wordLen_ == 0) continue;
-                Flow f = wordComplete();
-                if (f == Flow::Stop) return;
-                if (f == Flow::NextLine) break;
-                continue;
-            }
-            if (c >= 'a' && c <= 'z') c -= 32;
-            word_[wordLen_++] = static_cast<std::uint8_t>(c);
-            if (c == ':') {
-                defineLabel();
-                wordLen_ = 0;
-                comment_ = false;
-                lineEnd_ = false;
-            } else if (wordLen_ == 21) {
-                failAt("parsing failure on line ", line_);
-            }
+            break;  // next line
         }
     }
 }
@@ -55,7 +77,7 @@ void Assembly::scan() {
 Assembly::Flow Assembly::wordComplete() {
     if (wordLen_ == 0) return Flow::NextLine;
     if (wordLen_ > 7 || wordLen_ < 2) failAt("parsing failure on line ", line_);
-    row_ = findMnemonic(word_, wordLen_);
+    row_ = findMnemonic(word_);
     if (row_ == nullptr) failAt("parsing failure on line ", line_);
     writeListingLine(*row_);
     switch (row_->format()) {
@@ -128,15 +150,19 @@ void Assembly::defineLabel() {
 }
 
 void Assembly::writeListingLine(const OpRow& row) {
-    // "source line #N binary offset W PC $H MNEMONC" CR LF; at most 95 bytes.
-    std::uint8_t* p = log_.reserve(96);
+    // "source line #N binary offset W PC $H MNEMONC" CR LF: at most 82 bytes, and the
+    // numbers may write up to 16 bytes each.
+    listedLine_.update(line_);
+    listedOffset_.update(written_);
+    listedPc_.update(pc_);
+    std::uint8_t* p = log_.reserve(128);
     std::uint8_t* start = p;
     p = putText(p, "source line #");
-    p = putDecimal(p, line_);
+    p = listedLine_.put(p);
     p = putText(p, " binary offset ");
-    p = putDecimal(p, written_);
+    p = listedOffset_.put(p);
     p = putText(p, " PC $");
-    p = putHex(p, pc_);
+    p = listedPc_.put(p);
     *p++ = ' ';
     std::memcpy(p, row.text, 7);
     p += 7;

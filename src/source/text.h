@@ -13,15 +13,28 @@ inline std::uint8_t* putText(std::uint8_t* p, std::string_view s) {
     return p + s.size();
 }
 
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 inline std::uint8_t* putDecimal(std::uint8_t* p, std::uint64_t v) {
-    std::uint8_t tmp[20];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<std::uint8_t>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    while (n > 0) *p++ = tmp[--n];
-    return p;
+    // Count the digits, then fill them in from the right, two at a time.
+    std::size_t n = 1;
+    for (std::uint64_t bound = 10; n < 20 && v >= bound; bound *= 10) ++n;
+    std::uint8_t* const end = p + n;
+    std::uint8_t* q = end;
+    while (v >= 100) {
+        q -= 2;
+        std::memcpy(q, kDigitPairs + (v % 100) * 2, 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        std::memcpy(q - 2, kDigitPairs + v * 2, 2);
+    } else {
+        q[-1] = static_cast<std::uint8_t>('0' + v);
+    }
+    return end;
 }
 
 inline std::uint8_t* putHex(std::uint8_t* p, std::uint32_t v) {
@@ -31,5 +44,64 @@ inline std::uint8_t* putHex(std::uint8_t* p, std::uint32_t v) {
     for (; shift >= 0; shift -= 4) *p++ = static_cast<std::uint8_t>(kDigits[(v >> shift) & 15]);
     return p;
 }
+
+}  // namespace korvane::detail
+
+namespace korvane::detail {
+
+// A number kept as its printed text: moving it forward by a small step is a few digit
+// additions instead of a full conversion. Used for the listing's line numbers, binary
+// offsets and PCs, which mostly grow by a few units from one line to the next.
+template <unsigned Base, typename T>
+class PrintedNumber {
+public:
+    PrintedNumber() { set(0); }
+
+    // Makes the text that of v.
+    void update(T v) {
+        if (v >= value_ && v - value_ < 4096) {
+            add(v - value_);
+        } else {
+            set(v);
+        }
+        value_ = v;
+    }
+    // Writes the text at p and returns its end; up to 16 bytes at p are written (the
+    // caller has room for them).
+    std::uint8_t* put(std::uint8_t* p) const {
+        std::memcpy(p, text_ + first_, 16);
+        return p + (kSize - first_);
+    }
+
+private:
+    static constexpr unsigned kSize = 24;
+    static constexpr char digit(unsigned d) { return "0123456789ABCDEF"[d]; }
+    static unsigned valueOf(std::uint8_t c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+
+    void set(T v) {
+        first_ = kSize;
+        do {
+            text_[--first_] = static_cast<std::uint8_t>(digit(static_cast<unsigned>(v % Base)));
+            v /= Base;
+        } while (v != 0);
+    }
+    void add(T step) {
+        unsigned carry = static_cast<unsigned>(step);
+        for (unsigned i = kSize; carry != 0;) {
+            --i;
+            if (i < first_) {
+                first_ = i;
+                text_[i] = '0';
+            }
+            const unsigned x = valueOf(text_[i]) + carry;
+            text_[i] = static_cast<std::uint8_t>(digit(x % Base));
+            carry = x / Base;
+        }
+    }
+
+    std::uint8_t text_[kSize + 16] = {};
+    unsigned first_ = kSize;
+    T value_ = 0;
+};
 
 }  // namespace korvane::detail

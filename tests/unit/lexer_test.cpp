@@ -17,7 +17,7 @@ public:
     explicit LexerProbe(std::string text)
         : text_(std::move(text)), source_(text_), bin_("bin"), log_("log") {
         run_ = std::make_unique<Assembly>(source_, bin_, log_, includes_);
-        run_->row_ = findMnemonic(reinterpret_cast<const std::uint8_t*>("DC.L"), 4);
+        run_->row_ = findMnemonic(reinterpret_cast<const std::uint8_t*>("DC.L    "));
         run_->line_ = 1;
     }
     // One operand: true if one was read; error holds the message of a failure.

@@ -59,15 +59,24 @@ struct Diagnostic {
 
 struct Result {
     bool ok = true;
-    Diagnostic diagnostic;  // meaningful when !ok
-    std::uint64_t bytesWritten = 0;  // bytes appended to the image
+    Diagnostic diagnostic;           // meaningful when !ok
+    std::uint64_t bytesWritten = 0;  // bytes appended to the image (binary offset - 1)
+    std::uint32_t statements = 0;    // statements listed
     std::uint32_t labelCount = 0;
     std::uint32_t referenceCount = 0;
 };
 
+struct Options {
+    // The value written into the fields that the fixup pass fills in after the last
+    // line (label addresses, displacements). It shows only where a run stops before
+    // the fixup pass has reached a field.
+    std::uint8_t placeholder = 0x00;
+};
+
 // Assembles `source`, writing the image to `bin` and the listing to `log`.
 // Both sinks receive every byte promised up to the point where the run stopped.
-Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes);
+Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
+                const Options& options = {});
 
 // Convenience for in-memory use (tests, fuzzing).
 class MemorySource : public ByteSource {

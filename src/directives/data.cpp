@@ -35,7 +35,7 @@ void Assembly::encodeData() {
         } else if (format == '8' && (op_.shape & SHAPE_LABEL)) {
             needRoom(4);
             recordReference(REF_ABS32, binOffset(), op_.labelIndex);
-            for (int i = 0; i < 4; ++i) putByte(0);  // the label's value, patched later
+            for (int i = 0; i < 4; ++i) putByte(placeholder_);  // the label's value, patched later
         } else {
             operandError();
         }

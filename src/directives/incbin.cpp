@@ -26,9 +26,9 @@ void Assembly::encodeIncbin() {
         // A file that shrinks or fails while it is copied is not silently cut short.
         if (got <= 0) failPlain("cannot read " + name);
         bin_.put(buf, static_cast<std::size_t>(got));
+        written_ += static_cast<std::uint64_t>(got);
         remaining -= static_cast<std::uint64_t>(got);
     }
-    written_ += length;
     pc_ += static_cast<std::uint32_t>(length);
     op_.lineEmitted = true;
 }

@@ -19,7 +19,7 @@ void Assembly::encodeImov() {
     putByte(static_cast<std::uint8_t>(0xD0 | op_.regNum));  // MOV.L @(disp,PC),Rn
     pendingLiterals_.push_back(refs_.count());
     recordReference(REF_IMOV_PENDING, binOffset(), constant);
-    putByte(0);  // displacement, patched by the fixup pass
+    putByte(placeholder_);  // displacement, patched by the fixup pass
     op_.lineEmitted = true;
 }
 

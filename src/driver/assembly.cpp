@@ -15,8 +15,13 @@ constexpr std::size_t kImageBuffer = 1 << 18;
 constexpr std::size_t kLogBuffer = 1 << 18;
 }  // namespace
 
-Assembly::Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes)
-    : in_(source), bin_(bin, kImageBuffer), log_(log, kLogBuffer), includes_(includes) {}
+Assembly::Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
+                   const Options& options)
+    : in_(source),
+      bin_(bin, kImageBuffer),
+      log_(log, kLogBuffer),
+      includes_(includes),
+      placeholder_(options.placeholder) {}
 
 Result Assembly::run() {
     Result result;
@@ -32,7 +37,8 @@ Result Assembly::run() {
         bin_.tryFlush();
         log_.tryFlush();
     }
-    result.bytesWritten = bin_.size();
+    result.bytesWritten = written_;
+    result.statements = statements_;
     result.labelCount = labels_.count();
     result.referenceCount = refs_.count();
     return result;
@@ -42,9 +48,10 @@ Result Assembly::run() {
 
 namespace korvane {
 
-Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes) {
+Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
+                const Options& options) {
     // The run's state (tables, buffers) lives on the heap, not on the caller's stack.
-    auto run = std::make_unique<detail::Assembly>(source, bin, log, includes);
+    auto run = std::make_unique<detail::Assembly>(source, bin, log, includes, options);
     return run->run();
 }
 

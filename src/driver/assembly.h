@@ -55,7 +55,8 @@ class Assembly {
     friend class LexerProbe;  // unit tests of the operand lexer
 
 public:
-    Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes);
+    Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
+             const Options& options = {});
     Result run();
 
 private:
@@ -125,11 +126,13 @@ private:
     OutputBuffer bin_;
     OutputBuffer log_;
     IncludeOpener& includes_;
+    const std::uint8_t placeholder_;
 
     // Assembly state.
     std::uint32_t line_ = 0;
     std::uint32_t pc_ = 0;
     std::uint64_t written_ = 0;  // bytes appended to the image (binary offset - 1)
+    std::uint32_t statements_ = 0;
 
     // Scanner state.
     std::uint8_t word_[24];

@@ -164,7 +164,7 @@ std::uint16_t Assembly::addressingWord(std::uint32_t F, std::uint8_t m, bool fir
             }
             needRoom(2);
             recordReference(kind, binOffset() + 1, op_.labelIndex);
-            return static_cast<std::uint16_t>(high << 8);  // displacement patched later
+            return static_cast<std::uint16_t>(high << 8 | placeholder_);  // displacement patched later
         }
         operandError();
     }

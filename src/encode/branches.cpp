@@ -12,12 +12,12 @@ void Assembly::encodeBranch() {
     needRoom(2);
     if (r.format() == 'D') {
         recordReference(REF_BRANCH8, binOffset() + 1, op_.labelIndex);
-        emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | r.nibble(2) << 8));
+        emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | r.nibble(2) << 8 | placeholder_));
     } else {
         // The reference kind of BRA and BSR is the instruction's own top nibble (A, B).
         const auto kind = static_cast<std::uint8_t>(r.nibble(1));
         recordReference(kind, binOffset(), op_.labelIndex);
-        emitWord(static_cast<std::uint16_t>(kind << 12));
+        emitWord(static_cast<std::uint16_t>(kind << 12 | (placeholder_ & 0x0F) << 8 | placeholder_));
     }
 }
 

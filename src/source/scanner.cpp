@@ -152,6 +152,7 @@ void Assembly::defineLabel() {
 void Assembly::writeListingLine(const OpRow& row) {
     // "source line #N binary offset W PC $H MNEMONC" CR LF: at most 82 bytes, and the
     // numbers may write up to 16 bytes each.
+    ++statements_;
     listedLine_.update(line_);
     listedOffset_.update(written_);
     listedPc_.update(pc_);

@@ -1,0 +1,189 @@
+// libFuzzer target: assembles arbitrary bytes in memory and checks the assembler's
+// promises, so that logic faults show up as well as crashes:
+// - the image holds exactly as many bytes as the run says it wrote;
+// - the listing has one line per statement reached and, after a successful run, the
+//   label block that matches the label count;
+// - a failed run always reports one of the assembler's messages;
+// - a successful run leaves no placeholder behind (two runs with different
+//   placeholder bytes give the same image);
+// - the same input assembled twice gives the same result.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "korvane/korvane.h"
+
+namespace {
+
+// An image device that refuses to grow past a cap, so that ORG $FFFFFFFF stops early
+// (as a full disk would) instead of filling 4 GiB.
+class CappedSink : public korvane::MemorySink {
+public:
+    explicit CappedSink(std::string name) : MemorySink(std::move(name)) {}
+    bool append(std::span<const std::uint8_t> bytes) override {
+        if (bytes.size() > kCap - bytes_().size()) return false;
+        return MemorySink::append(bytes);
+    }
+
+private:
+    static constexpr std::size_t kCap = 16u << 20;
+    const std::string& bytes_() const { return bytes(); }
+};
+
+class StringFile : public korvane::IncludeFile {
+public:
+    explicit StringFile(std::string_view data) : data_(data) {}
+    std::uint64_t size() const override { return data_.size(); }
+    std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
+        const std::size_t n = std::min(buf.size(), data_.size() - pos_);
+        std::memcpy(buf.data(), data_.data() + pos_, n);
+        pos_ += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+
+private:
+    std::string_view data_;
+    std::size_t pos_ = 0;
+};
+
+class FuzzIncludes : public korvane::IncludeOpener {
+public:
+    std::unique_ptr<korvane::IncludeFile> open(std::string_view name) override {
+        static const std::string big(5000, '\x5A');
+        if (name == "a.bin") return std::make_unique<StringFile>("\x01\x02\x03");
+        if (name == "big.bin") return std::make_unique<StringFile>(big);
+        if (name == "empty.bin") return std::make_unique<StringFile>("");
+        return nullptr;
+    }
+};
+
+struct Run {
+    korvane::Result result;
+    std::string bin;
+    std::string log;
+};
+
+Run assembleOnce(const std::uint8_t* data, std::size_t size, std::uint8_t placeholder) {
+    korvane::MemorySource source(std::string_view(reinterpret_cast<const char*>(data), size));
+    CappedSink bin("fuzz.bin");
+    korvane::MemorySink log("fuzz.log");
+    FuzzIncludes includes;
+    korvane::Options options;
+    options.placeholder = placeholder;
+    Run r;
+    r.result = korvane::assemble(source, bin, log, includes, options);
+    r.bin = bin.bytes();
+    r.log = log.bytes();
+    return r;
+}
+
+[[noreturn]] void broken(const char* what, const Run& r) {
+    std::fprintf(stderr, "invariant broken: %s\nmessage: %s\n", what,
+                 r.result.ok ? "(success)" : r.result.diagnostic.text.c_str());
+    std::abort();
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+bool knownMessage(const korvane::Result& r) {
+    const std::string_view m = r.diagnostic.text;
+    const std::string line = std::to_string(r.diagnostic.line);
+    static const char* const kLined[] = {
+        "parsing failure on line ",
+        "label name too long on line ",
+        "empty string on line ",
+        "string too long on line ",
+        "too many commas inside operand on line ",
+        "operand too long on line ",
+        "thought there was a hex number, but something weird showed up on line ",
+        "thought there was a decimal number, but something weird showed up on line ",
+        "there is something that appears to be a one-character-long label name on line ",
+        "missing argument on line ",
+        "expected filename (in quotes) on line ",
+        "output too large on line ",
+        "overflowed label table on line ",
+        "invalid address reference on line ",
+    };
+    for (const char* text : kLined) {
+        if (m == std::string(text) + line) return true;
+    }
+    if (m == "what`s this colon doing on line " + line + "?") return true;
+    if (m == "what is this junk before this quote on line " + line + "?") return true;
+    if (m == "IMOV was used on line " + line + " but no IDATA area was specified afterward") return true;
+    if (m.size() == 7 + 38 + line.size() && m.substr(7) == " incorrect or missing operand on line " + line) {
+        return true;
+    }
+    if (startsWith(m, "duplicate label ") && m.size() == 16 + 20 + 9 + line.size() &&
+        m.substr(36) == " on line " + line) {
+        return true;
+    }
+    if (r.diagnostic.line == 0) {
+        if (m == "overflowed label reference database :(" || m == "cannot write fuzz.bin") return true;
+        if (startsWith(m, "label ") && m.size() == 6 + 20 + 10 && endsWith(m, " undefined")) return true;
+        if (startsWith(m, "included file ") && (endsWith(m, " is empty") || endsWith(m, " is too large"))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void checkRun(const Run& r) {
+    if (r.bin.size() != r.result.bytesWritten) {
+        // The capped device refuses the block that would pass its cap.
+        if (r.result.ok || r.result.diagnostic.text != "cannot write fuzz.bin") broken("image size", r);
+    }
+    std::size_t listed = 0;
+    std::size_t pos = 0;
+    while (pos < r.log.size() && startsWith(std::string_view(r.log).substr(pos), "source line #")) {
+        const std::size_t end = r.log.find("\r\n", pos);
+        if (end == std::string::npos) broken("listing line without CR LF", r);
+        ++listed;
+        pos = end + 2;
+    }
+    if (listed != r.result.statements) broken("listing lines", r);
+    if (!r.result.ok) {
+        if (pos != r.log.size()) broken("text after the listing lines of a failed run", r);
+        if (!knownMessage(r.result)) broken("unknown message", r);
+        return;
+    }
+    const std::string_view rest = std::string_view(r.log).substr(pos);
+    if (r.result.labelCount == 0) {
+        if (!rest.empty()) broken("label block without labels", r);
+        return;
+    }
+    const std::string head = "labels (" + std::to_string(r.result.labelCount) + "):\r\n";
+    if (!startsWith(rest, head)) broken("label block header", r);
+    std::size_t p = head.size();
+    for (std::uint32_t i = 0; i < r.result.labelCount; ++i) {
+        const std::size_t end = rest.find("\r\n", p + 24);
+        if (end == std::string::npos || rest.substr(p + 20, 4) != "   $") broken("label line", r);
+        p = end + 2;
+    }
+    if (p != rest.size()) broken("text after the label block", r);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const Run a = assembleOnce(data, size, 0x00);
+    checkRun(a);
+    const Run b = assembleOnce(data, size, 0xFF);
+    if (a.result.ok != b.result.ok || a.result.diagnostic.text != b.result.diagnostic.text ||
+        a.log != b.log || a.bin.size() != b.bin.size()) {
+        broken("two runs differ", a);
+    }
+    if (a.result.ok && a.bin != b.bin) broken("a placeholder was left in the image", a);
+    const Run c = assembleOnce(data, size, 0x00);
+    if (c.bin != a.bin || c.log != a.log || c.result.diagnostic.text != a.result.diagnostic.text) {
+        broken("not repeatable", a);
+    }
+    return 0;
+}

@@ -55,6 +55,7 @@ private:
 struct CommandResult {
     int status = -1;
     std::string out;
+    long maxRssKb = 0;  // the child's peak resident set
 };
 // Runs argv (no shell) with its working directory set to dir; stdout is captured.
 CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir);

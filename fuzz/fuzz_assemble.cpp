@@ -23,20 +23,20 @@ namespace {
 // An image device that refuses to grow past a cap, so that ORG $FFFFFFFF stops early
 // (as a full disk would) instead of filling 4 GiB.
 class CappedSink : public korvane::MemorySink {
-public:
+  public:
     explicit CappedSink(std::string name) : MemorySink(std::move(name)) {}
     bool append(std::span<const std::uint8_t> bytes) override {
         if (bytes.size() > kCap - bytes_().size()) return false;
         return MemorySink::append(bytes);
     }
 
-private:
+  private:
     static constexpr std::size_t kCap = 16u << 20;
     const std::string& bytes_() const { return bytes(); }
 };
 
 class StringFile : public korvane::IncludeFile {
-public:
+  public:
     explicit StringFile(std::string_view data) : data_(data) {}
     std::uint64_t size() const override { return data_.size(); }
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
@@ -46,13 +46,13 @@ public:
         return static_cast<std::ptrdiff_t>(n);
     }
 
-private:
+  private:
     std::string_view data_;
     std::size_t pos_ = 0;
 };
 
 class FuzzIncludes : public korvane::IncludeOpener {
-public:
+  public:
     std::unique_ptr<korvane::IncludeFile> open(std::string_view name) override {
         static const std::string big(5000, '\x5A');
         if (name == "a.bin") return std::make_unique<StringFile>("\x01\x02\x03");
@@ -88,7 +88,9 @@ Run assembleOnce(const std::uint8_t* data, std::size_t size, std::uint8_t placeh
     std::abort();
 }
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -117,8 +119,10 @@ bool knownMessage(const korvane::Result& r) {
     }
     if (m == "what`s this colon doing on line " + line + "?") return true;
     if (m == "what is this junk before this quote on line " + line + "?") return true;
-    if (m == "IMOV was used on line " + line + " but no IDATA area was specified afterward") return true;
-    if (m.size() == 7 + 38 + line.size() && m.substr(7) == " incorrect or missing operand on line " + line) {
+    if (m == "IMOV was used on line " + line + " but no IDATA area was specified afterward")
+        return true;
+    if (m.size() == 7 + 38 + line.size() &&
+        m.substr(7) == " incorrect or missing operand on line " + line) {
         return true;
     }
     if (startsWith(m, "duplicate label ") && m.size() == 16 + 20 + 9 + line.size() &&
@@ -126,9 +130,12 @@ bool knownMessage(const korvane::Result& r) {
         return true;
     }
     if (r.diagnostic.line == 0) {
-        if (m == "overflowed label reference database :(" || m == "cannot write fuzz.bin") return true;
-        if (startsWith(m, "label ") && m.size() == 6 + 20 + 10 && endsWith(m, " undefined")) return true;
-        if (startsWith(m, "included file ") && (endsWith(m, " is empty") || endsWith(m, " is too large"))) {
+        if (m == "overflowed label reference database :(" || m == "cannot write fuzz.bin")
+            return true;
+        if (startsWith(m, "label ") && m.size() == 6 + 20 + 10 && endsWith(m, " undefined"))
+            return true;
+        if (startsWith(m, "included file ") &&
+            (endsWith(m, " is empty") || endsWith(m, " is too large"))) {
             return true;
         }
     }
@@ -138,7 +145,8 @@ bool knownMessage(const korvane::Result& r) {
 void checkRun(const Run& r) {
     if (r.bin.size() != r.result.bytesWritten) {
         // The capped device refuses the block that would pass its cap.
-        if (r.result.ok || r.result.diagnostic.text != "cannot write fuzz.bin") broken("image size", r);
+        if (r.result.ok || r.result.diagnostic.text != "cannot write fuzz.bin")
+            broken("image size", r);
     }
     std::size_t listed = 0;
     std::size_t pos = 0;

@@ -15,14 +15,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::vector<std::filesystem::path> files;
         if (std::filesystem::is_directory(argv[i])) {
-            for (const auto& e : std::filesystem::directory_iterator(argv[i])) files.push_back(e.path());
+            for (const auto& e : std::filesystem::directory_iterator(argv[i]))
+                files.push_back(e.path());
         } else {
             files.emplace_back(argv[i]);
         }
         for (const auto& path : files) {
             std::ifstream f(path, std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            const std::string bytes((std::istreambuf_iterator<char>(f)),
+                                    std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                   bytes.size());
             ++replayed;
         }
     }

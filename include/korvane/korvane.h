@@ -17,7 +17,7 @@ namespace korvane {
 
 // A sequential byte source (the assembly source or an included file).
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Reads up to buf.size() bytes; returns the count, 0 at the end, or -1 on a read error.
     virtual std::ptrdiff_t read(std::span<std::uint8_t> buf) = 0;
@@ -27,7 +27,7 @@ public:
 
 // An output device: bytes are appended at its end and may later be overwritten in place.
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     // Appends bytes at the end. Returns false when the device refused them.
     virtual bool append(std::span<const std::uint8_t> bytes) = 0;
@@ -39,22 +39,22 @@ public:
 
 // An included file, opened for reading by INCBIN.
 class IncludeFile : public ByteSource {
-public:
+  public:
     virtual std::uint64_t size() const = 0;
 };
 
 // Opens the files named by INCBIN. Returns nullptr for a name that does not exist or
 // cannot be opened for reading; it never creates a file.
 class IncludeOpener {
-public:
+  public:
     virtual ~IncludeOpener() = default;
     virtual std::unique_ptr<IncludeFile> open(std::string_view name) = 0;
 };
 
 // The one message that ended a run, without its CR LF line end.
 struct Diagnostic {
-    std::string text;   // the whole console line, e.g. "parsing failure on line 7"
-    std::uint32_t line; // the line the message names, 0 when it names none
+    std::string text;    // the whole console line, e.g. "parsing failure on line 7"
+    std::uint32_t line;  // the line the message names, 0 when it names none
 };
 
 struct Result {
@@ -80,31 +80,31 @@ Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener&
 
 // Convenience for in-memory use (tests, fuzzing).
 class MemorySource : public ByteSource {
-public:
+  public:
     explicit MemorySource(std::string_view bytes) : data_(bytes) {}
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override;
 
-private:
+  private:
     std::string_view data_;
     std::size_t pos_ = 0;
 };
 
 class MemorySink : public ByteSink {
-public:
+  public:
     explicit MemorySink(std::string name = "memory") : name_(std::move(name)) {}
     bool append(std::span<const std::uint8_t> bytes) override;
     bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) override;
     std::string name() const override { return name_; }
     const std::string& bytes() const { return data_; }
 
-private:
+  private:
     std::string name_;
     std::string data_;
 };
 
 // An opener that finds no file at all.
 class NoIncludes : public IncludeOpener {
-public:
+  public:
     std::unique_ptr<IncludeFile> open(std::string_view) override { return nullptr; }
 };
 

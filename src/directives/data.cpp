@@ -31,7 +31,8 @@ void Assembly::encodeData() {
             pc_ += op_.stringLen;
         } else if (op_.shape & SHAPE_NUMBER) {
             needRoom(width);
-            for (unsigned i = width; i-- > 0;) putByte(static_cast<std::uint8_t>(op_.value >> (8 * i)));
+            for (unsigned i = width; i-- > 0;)
+                putByte(static_cast<std::uint8_t>(op_.value >> (8 * i)));
         } else if (format == '8' && (op_.shape & SHAPE_LABEL)) {
             needRoom(4);
             recordReference(REF_ABS32, binOffset(), op_.labelIndex);

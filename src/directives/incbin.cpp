@@ -21,7 +21,8 @@ void Assembly::encodeIncbin() {
     std::uint8_t buf[1 << 14];
     std::uint64_t remaining = length;
     while (remaining > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sizeof buf));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sizeof buf));
         const std::ptrdiff_t got = file->read(std::span<std::uint8_t>(buf, want));
         // A file that shrinks or fails while it is copied is not silently cut short.
         if (got <= 0) failPlain("cannot read " + name);

@@ -13,7 +13,8 @@ void Assembly::encodeImov() {
     if (!nextOperand()) return;
     constexpr std::uint32_t kDecorated = SHAPE_INDIRECT | SHAPE_PAREN | SHAPE_PLUS | SHAPE_MINUS;
     const bool plainNumber = (first & SHAPE_NUMBER) && !(first & kDecorated);
-    const bool plainRegister = op_.lastSlot == 0 && (op_.shape & SHAPE_REG) && !(op_.shape & kDecorated);
+    const bool plainRegister =
+        op_.lastSlot == 0 && (op_.shape & SHAPE_REG) && !(op_.shape & kDecorated);
     if (!plainNumber || !plainRegister) operandError();
     needRoom(2);
     putByte(static_cast<std::uint8_t>(0xD0 | op_.regNum));  // MOV.L @(disp,PC),Rn

@@ -54,12 +54,12 @@ struct OperandState {
 class Assembly {
     friend class LexerProbe;  // unit tests of the operand lexer
 
-public:
+  public:
     Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
              const Options& options = {});
     Result run();
 
-private:
+  private:
     enum class Flow { Continue, NextLine, Stop };
 
     // Line scanner and listing (source/scanner.cpp).
@@ -89,23 +89,23 @@ private:
     // Encoders (encode/).
     void dispatchOperands();
     void emitWord(std::uint16_t word);
-    void encodeRegisterOne();   // format 1
-    void encodeRegisterTwo();   // format 2
-    void encodeStore();         // format 3: STC, STS
-    void encodeImmediate();     // format A
-    void encodeAddressing();    // format B
+    void encodeRegisterOne();  // format 1
+    void encodeRegisterTwo();  // format 2
+    void encodeStore();        // format 3: STC, STS
+    void encodeImmediate();    // format A
+    void encodeAddressing();   // format B
     std::uint16_t addressingWord(std::uint32_t F, std::uint8_t m, bool firstIsPair,
                                  std::uint32_t firstSlot0);
-    void encodeLoad();          // format C: LDC, LDS
-    void encodeBranch();        // formats D and E
+    void encodeLoad();    // format C: LDC, LDS
+    void encodeBranch();  // formats D and E
 
     // Directives (directives/).
     void align(std::uint32_t modulus);
-    void placeLiterals();       // IDATA
-    void encodeLocation();      // format 4: ORG, PAD, SETPC
-    void encodeData();          // formats 6, 7, 8: DC.B, DC.W, DC.L
-    void encodeIncbin();        // format 9
-    void encodeImov();          // format H: IMOV.L
+    void placeLiterals();   // IDATA
+    void encodeLocation();  // format 4: ORG, PAD, SETPC
+    void encodeData();      // formats 6, 7, 8: DC.B, DC.W, DC.L
+    void encodeIncbin();    // format 9
+    void encodeImov();      // format H: IMOV.L
 
     // Output helpers: every byte appended to the image goes through these.
     void needRoom(std::uint64_t n);

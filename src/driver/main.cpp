@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,7 +44,7 @@ bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 // the file is closed, sorted by position and a window at a time (read, patch, write
 // back), so that thousands of fixups cost a few system calls.
 class FileSink : public korvane::ByteSink {
-public:
+  public:
     FileSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
     ~FileSink() override { close(); }
     bool append(std::span<const std::uint8_t> bytes) override {
@@ -73,7 +73,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     struct Patch {
         std::uint64_t position;
         std::uint8_t byte;
@@ -92,7 +92,8 @@ private:
             const std::uint64_t span = patches_[j - 1].position + 1 - start;
             window.resize(static_cast<std::size_t>(span));
             if (!transfer(::pread, window.data(), window.size(), start)) return false;
-            for (std::size_t k = i; k < j; ++k) window[patches_[k].position - start] = patches_[k].byte;
+            for (std::size_t k = i; k < j; ++k)
+                window[patches_[k].position - start] = patches_[k].byte;
             if (!transfer(::pwrite, window.data(), window.size(), start)) return false;
             i = j;
         }
@@ -120,7 +121,7 @@ private:
 };
 
 class FileSource : public korvane::ByteSource {
-public:
+  public:
     FileSource(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
     ~FileSource() override { ::close(fd_); }
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
@@ -132,14 +133,14 @@ public:
     }
     std::string name() const override { return name_; }
 
-private:
+  private:
     int fd_;
     std::string name_;
 };
 
 // The source with its first bytes already read, to tell an empty source at once.
 class PrefetchedSource : public korvane::ByteSource {
-public:
+  public:
     PrefetchedSource(korvane::ByteSource& inner, std::string first)
         : inner_(inner), first_(std::move(first)) {}
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
@@ -153,32 +154,33 @@ public:
     }
     std::string name() const override { return inner_.name(); }
 
-private:
+  private:
     korvane::ByteSource& inner_;
     std::string first_;
     std::size_t pos_ = 0;
 };
 
 class IncludedFile : public korvane::IncludeFile {
-public:
+  public:
     IncludedFile(int fd, std::string name, std::uint64_t size)
         : source_(fd, std::move(name)), size_(size) {}
     std::uint64_t size() const override { return size_; }
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override { return source_.read(buf); }
     std::string name() const override { return source_.name(); }
 
-private:
+  private:
     FileSource source_;
     std::uint64_t size_;
 };
 
 // INCBIN opens existing files read-only; it never creates one.
 class FileIncludes : public korvane::IncludeOpener {
-public:
+  public:
     std::unique_ptr<korvane::IncludeFile> open(std::string_view name) override {
         if (name.find('\0') != std::string_view::npos) return nullptr;
         const std::string path(name);
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a FIFO cannot hold the run up; only regular files count.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return nullptr;
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -238,7 +240,8 @@ int main(int argc, char** argv) {
     const std::string logName = base + ".log";
     // Creating an output must never empty the source itself.
     for (const std::string* name : {&binName, &logName}) {
-        if (*name == sourceName || sameFile(sourceStat, *name)) return fail("cannot write " + *name);
+        if (*name == sourceName || sameFile(sourceStat, *name))
+            return fail("cannot write " + *name);
     }
     int binFd = openOutput(binName, O_RDWR);
     if (binFd < 0) return fail("cannot write " + binName);

@@ -10,7 +10,9 @@ namespace korvane::detail {
 OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity)
     : sink_(sink), buf_(new std::uint8_t[capacity]), capacity_(capacity) {}
 
-void OutputBuffer::failed() const { failPlain("cannot write " + sink_.name()); }
+void OutputBuffer::failed() const {
+    failPlain("cannot write " + sink_.name());
+}
 
 void OutputBuffer::spill() {
     if (len_ == 0) return;

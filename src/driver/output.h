@@ -13,7 +13,7 @@
 namespace korvane::detail {
 
 class OutputBuffer {
-public:
+  public:
     OutputBuffer(ByteSink& sink, std::size_t capacity);
 
     void put(std::uint8_t b) {
@@ -46,7 +46,7 @@ public:
 
     std::uint64_t size() const { return flushed_ + len_; }
 
-private:
+  private:
     void spill();
     void putSlow(const std::uint8_t* p, std::size_t n);
     [[noreturn]] void failed() const;

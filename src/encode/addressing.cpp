@@ -27,32 +27,54 @@ enum Sub : unsigned {
     SUB_MOVA = 10,
 };
 
-bool isSized(unsigned sub) { return sub >= SUB_MOVB && sub <= SUB_MOVL; }
+bool isSized(unsigned sub) {
+    return sub >= SUB_MOVB && sub <= SUB_MOVL;
+}
 
 // Register forms by key: sub-code, + 0x18 for @Rn (+ 0x0C more for @-Rn) as destination,
 // + 0x30 for @Rm (+ 0x0C more for @Rm+) as source. 0 marks a key with no form.
 std::uint16_t registerFormBase(unsigned key) {
     switch (key) {
-        case 0x00: return 0x300C;  // ADD Rm,Rn
-        case 0x01: return 0x2009;  // AND Rm,Rn
-        case 0x02: return 0x3000;  // CMP/EQ Rm,Rn
-        case 0x06: return 0x6003;  // MOV Rm,Rn
-        case 0x07: return 0x200B;  // OR Rm,Rn
-        case 0x08: return 0x2008;  // TST Rm,Rn
-        case 0x09: return 0x200A;  // XOR Rm,Rn
-        case 0x1B: return 0x2000;  // MOV.B Rm,@Rn
-        case 0x1C: return 0x2001;  // MOV.W Rm,@Rn
-        case 0x1D: return 0x2002;  // MOV.L Rm,@Rn
-        case 0x27: return 0x2004;  // MOV.B Rm,@-Rn
-        case 0x28: return 0x2005;  // MOV.W Rm,@-Rn
-        case 0x29: return 0x2006;  // MOV.L Rm,@-Rn
-        case 0x33: return 0x6000;  // MOV.B @Rm,Rn
-        case 0x34: return 0x6001;  // MOV.W @Rm,Rn
-        case 0x35: return 0x6002;  // MOV.L @Rm,Rn
-        case 0x3F: return 0x6004;  // MOV.B @Rm+,Rn
-        case 0x40: return 0x6005;  // MOV.W @Rm+,Rn
-        case 0x41: return 0x6006;  // MOV.L @Rm+,Rn
-        default: return 0;
+        case 0x00:
+            return 0x300C;  // ADD Rm,Rn
+        case 0x01:
+            return 0x2009;  // AND Rm,Rn
+        case 0x02:
+            return 0x3000;  // CMP/EQ Rm,Rn
+        case 0x06:
+            return 0x6003;  // MOV Rm,Rn
+        case 0x07:
+            return 0x200B;  // OR Rm,Rn
+        case 0x08:
+            return 0x2008;  // TST Rm,Rn
+        case 0x09:
+            return 0x200A;  // XOR Rm,Rn
+        case 0x1B:
+            return 0x2000;  // MOV.B Rm,@Rn
+        case 0x1C:
+            return 0x2001;  // MOV.W Rm,@Rn
+        case 0x1D:
+            return 0x2002;  // MOV.L Rm,@Rn
+        case 0x27:
+            return 0x2004;  // MOV.B Rm,@-Rn
+        case 0x28:
+            return 0x2005;  // MOV.W Rm,@-Rn
+        case 0x29:
+            return 0x2006;  // MOV.L Rm,@-Rn
+        case 0x33:
+            return 0x6000;  // MOV.B @Rm,Rn
+        case 0x34:
+            return 0x6001;  // MOV.W @Rm,Rn
+        case 0x35:
+            return 0x6002;  // MOV.L @Rm,Rn
+        case 0x3F:
+            return 0x6004;  // MOV.B @Rm+,Rn
+        case 0x40:
+            return 0x6005;  // MOV.W @Rm+,Rn
+        case 0x41:
+            return 0x6006;  // MOV.L @Rm+,Rn
+        default:
+            return 0;
     }
 }
 
@@ -64,14 +86,29 @@ struct ImmediateForm {
 
 bool immediateForm(unsigned sub, ImmediateForm& f) {
     switch (sub) {
-        case SUB_ADD: f = {0x7000, false}; return true;
-        case SUB_MOV: f = {0xE000, false}; return true;
-        case SUB_AND: f = {0xC900, true}; return true;
-        case SUB_CMPEQ: f = {0x8800, true}; return true;
-        case SUB_OR: f = {0xCB00, true}; return true;
-        case SUB_TST: f = {0xC800, true}; return true;
-        case SUB_XOR: f = {0xCA00, true}; return true;
-        default: return false;
+        case SUB_ADD:
+            f = {0x7000, false};
+            return true;
+        case SUB_MOV:
+            f = {0xE000, false};
+            return true;
+        case SUB_AND:
+            f = {0xC900, true};
+            return true;
+        case SUB_CMPEQ:
+            f = {0x8800, true};
+            return true;
+        case SUB_OR:
+            f = {0xCB00, true};
+            return true;
+        case SUB_TST:
+            f = {0xC800, true};
+            return true;
+        case SUB_XOR:
+            f = {0xCA00, true};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -164,7 +201,8 @@ std::uint16_t Assembly::addressingWord(std::uint32_t F, std::uint8_t m, bool fir
             }
             needRoom(2);
             recordReference(kind, binOffset() + 1, op_.labelIndex);
-            return static_cast<std::uint16_t>(high << 8 | placeholder_);  // displacement patched later
+            return static_cast<std::uint16_t>(high << 8 |
+                                              placeholder_);  // displacement patched later
         }
         operandError();
     }

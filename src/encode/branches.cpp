@@ -17,7 +17,8 @@ void Assembly::encodeBranch() {
         // The reference kind of BRA and BSR is the instruction's own top nibble (A, B).
         const auto kind = static_cast<std::uint8_t>(r.nibble(1));
         recordReference(kind, binOffset(), op_.labelIndex);
-        emitWord(static_cast<std::uint16_t>(kind << 12 | (placeholder_ & 0x0F) << 8 | placeholder_));
+        emitWord(
+            static_cast<std::uint16_t>(kind << 12 | (placeholder_ & 0x0F) << 8 | placeholder_));
     }
 }
 

@@ -25,21 +25,33 @@ void Assembly::dispatchOperands() {
     op_.operandCount = 0;
     op_.lineEmitted = false;
     switch (row_->format()) {
-        case '1': return encodeRegisterOne();
-        case '2': return encodeRegisterTwo();
-        case '3': return encodeStore();
-        case '4': return encodeLocation();
+        case '1':
+            return encodeRegisterOne();
+        case '2':
+            return encodeRegisterTwo();
+        case '3':
+            return encodeStore();
+        case '4':
+            return encodeLocation();
         case '6':
         case '7':
-        case '8': return encodeData();
-        case '9': return encodeIncbin();
-        case 'A': return encodeImmediate();
-        case 'B': return encodeAddressing();
-        case 'C': return encodeLoad();
+        case '8':
+            return encodeData();
+        case '9':
+            return encodeIncbin();
+        case 'A':
+            return encodeImmediate();
+        case 'B':
+            return encodeAddressing();
+        case 'C':
+            return encodeLoad();
         case 'D':
-        case 'E': return encodeBranch();
-        case 'H': return encodeImov();
-        default: return;
+        case 'E':
+            return encodeBranch();
+        case 'H':
+            return encodeImov();
+        default:
+            return;
     }
 }
 

@@ -8,10 +8,10 @@ namespace korvane::detail {
 // (or, for format B, the one-digit sub-code). Rows of codes 3, C and of the
 // directives end after the format code.
 const std::array<OpRow, kOpRows> OpTable = {{
-    OpRow{"ADD    B0"},  // 0
+    OpRow{"ADD    B0"},     // 0
     OpRow{"ADDC   23nmE"},  // 1
     OpRow{"ADDV   23nmF"},  // 2
-    OpRow{"AND    B1"},  // 3
+    OpRow{"AND    B1"},     // 3
     OpRow{"AND.B  ACDdd"},  // 4
     OpRow{"BF     D8Bdd"},  // 5
     OpRow{"BF/S   D8Fdd"},  // 6
@@ -23,7 +23,7 @@ const std::array<OpRow, kOpRows> OpTable = {{
     OpRow{"BT/S   D8Ddd"},  // 12
     OpRow{"CLRMAC 00028"},  // 13
     OpRow{"CLRT   00008"},  // 14
-    OpRow{"CMP/EQ B2"},  // 15
+    OpRow{"CMP/EQ B2"},     // 15
     OpRow{"CMP/GE 23nm3"},  // 16
     OpRow{"CMP/GT 23nm7"},  // 17
     OpRow{"CMP/HI 23nm6"},  // 18
@@ -43,18 +43,18 @@ const std::array<OpRow, kOpRows> OpTable = {{
     OpRow{"EXTU.W 26nmD"},  // 32
     OpRow{"JMP    14n2B"},  // 33
     OpRow{"JSR    14n0B"},  // 34
-    OpRow{"LDC    C"},  // 35
-    OpRow{"LDC.L  C"},  // 36
-    OpRow{"LDS    C"},  // 37
-    OpRow{"LDS.L  C"},  // 38
+    OpRow{"LDC    C"},      // 35
+    OpRow{"LDC.L  C"},      // 36
+    OpRow{"LDS    C"},      // 37
+    OpRow{"LDS.L  C"},      // 38
     OpRow{"MAC.L  20nmF"},  // 39
     OpRow{"MAC.W  24nmF"},  // 40
-    OpRow{"MOV.B  B3"},  // 41
-    OpRow{"MOV.W  B4"},  // 42
-    OpRow{"MOV.L  B5"},  // 43
-    OpRow{"MOVA   BA"},  // 44
+    OpRow{"MOV.B  B3"},     // 41
+    OpRow{"MOV.W  B4"},     // 42
+    OpRow{"MOV.L  B5"},     // 43
+    OpRow{"MOVA   BA"},     // 44
     OpRow{"MOVT   10n29"},  // 45
-    OpRow{"MOV    B6"},  // 46
+    OpRow{"MOV    B6"},     // 46
     OpRow{"MUL.L  20nm7"},  // 47
     OpRow{"MULS.W 22nmF"},  // 48
     OpRow{"MULU.W 22nmE"},  // 49
@@ -62,7 +62,7 @@ const std::array<OpRow, kOpRows> OpTable = {{
     OpRow{"NEG    26nmB"},  // 51
     OpRow{"NOP    00009"},  // 52
     OpRow{"NOT    26nm7"},  // 53
-    OpRow{"OR     B7"},  // 54
+    OpRow{"OR     B7"},     // 54
     OpRow{"OR.B   ACFdd"},  // 55
     OpRow{"ROTL   14n04"},  // 56
     OpRow{"ROTR   14n05"},  // 57
@@ -82,10 +82,10 @@ const std::array<OpRow, kOpRows> OpTable = {{
     OpRow{"SHLL16 14n28"},  // 71
     OpRow{"SHLR16 14n29"},  // 72
     OpRow{"SLEEP  0001B"},  // 73
-    OpRow{"STC    3"},  // 74
-    OpRow{"STC.L  3"},  // 75
-    OpRow{"STS    3"},  // 76
-    OpRow{"STS.L  3"},  // 77
+    OpRow{"STC    3"},      // 74
+    OpRow{"STC.L  3"},      // 75
+    OpRow{"STS    3"},      // 76
+    OpRow{"STS.L  3"},      // 77
     OpRow{"SUB    23nm8"},  // 78
     OpRow{"SUBC   23nmA"},  // 79
     OpRow{"SUBV   23nmB"},  // 80
@@ -93,24 +93,24 @@ const std::array<OpRow, kOpRows> OpTable = {{
     OpRow{"SWAP.W 26nm9"},  // 82
     OpRow{"TAS.B  14n1B"},  // 83
     OpRow{"TRAPA  AC3dd"},  // 84
-    OpRow{"TST    B8"},  // 85
+    OpRow{"TST    B8"},     // 85
     OpRow{"TST.B  ACCdd"},  // 86
-    OpRow{"XOR    B9"},  // 87
+    OpRow{"XOR    B9"},     // 87
     OpRow{"XOR.B  ACEdd"},  // 88
     OpRow{"XTRCT  22nmD"},  // 89
-    OpRow{"OPT    F"},  // 90
-    OpRow{"SETPC  4"},  // 91
-    OpRow{"DC.B   6"},  // 92
-    OpRow{"DC.W   7"},  // 93
-    OpRow{"DC.L   8"},  // 94
-    OpRow{"ORG    4"},  // 95
-    OpRow{"PAD    4"},  // 96
-    OpRow{"INCBIN 9"},  // 97
-    OpRow{"ALIGN.WG"},  // 98
-    OpRow{"ALIGN.LG"},  // 99
-    OpRow{"IMOV.L H"},  // 100
-    OpRow{"IDATA  I"},  // 101
-    OpRow{"END    5"},  // 102
+    OpRow{"OPT    F"},      // 90
+    OpRow{"SETPC  4"},      // 91
+    OpRow{"DC.B   6"},      // 92
+    OpRow{"DC.W   7"},      // 93
+    OpRow{"DC.L   8"},      // 94
+    OpRow{"ORG    4"},      // 95
+    OpRow{"PAD    4"},      // 96
+    OpRow{"INCBIN 9"},      // 97
+    OpRow{"ALIGN.WG"},      // 98
+    OpRow{"ALIGN.LG"},      // 99
+    OpRow{"IMOV.L H"},      // 100
+    OpRow{"IDATA  I"},      // 101
+    OpRow{"END    5"},      // 102
 }};
 
 const std::array<std::array<char, 4>, kRegNames> RegNames = {{

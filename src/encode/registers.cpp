@@ -27,8 +27,8 @@ void Assembly::encodeRegisterTwo() {
     if (!nextOperand()) return;
     if (!(op_.shape & SHAPE_REG)) operandError();
     const OpRow& r = *row_;
-    emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | op_.regNum << 8 | m << 4 |
-                                        r.nibble(4)));
+    emitWord(
+        static_cast<std::uint16_t>(r.nibble(1) << 12 | op_.regNum << 8 | m << 4 | r.nibble(4)));
 }
 
 void Assembly::encodeStore() {

@@ -9,6 +9,8 @@ void failAt(std::string_view text, std::uint32_t line, std::string_view tail) {
     throw Failure{Diagnostic{std::move(message), line}};
 }
 
-void failPlain(std::string text) { throw Failure{Diagnostic{std::move(text), 0}}; }
+void failPlain(std::string text) {
+    throw Failure{Diagnostic{std::move(text), 0}};
+}
 
 }  // namespace korvane::detail

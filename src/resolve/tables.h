@@ -17,7 +17,7 @@ inline constexpr std::size_t kRefLimitPerStatement = 9998;
 using LabelName = std::array<char, 20>;
 
 class LabelTable {
-public:
+  public:
     LabelTable();
 
     // Index of the entry with this name, or -1 (names are unique, so this is the
@@ -36,7 +36,7 @@ public:
         defined_[i] = 1;
     }
 
-private:
+  private:
     static constexpr std::size_t kSlots = 16384;  // power of two above the capacity
     static std::size_t hash(const LabelName& name);
 
@@ -66,7 +66,7 @@ struct Reference {
 };
 
 class RefTable {
-public:
+  public:
     RefTable() { refs_.reserve(kRefCapacity); }
     bool full() const { return refs_.size() >= kRefCapacity; }
     // Appends an entry; the caller has checked full(). Returns its index.
@@ -78,7 +78,7 @@ public:
     Reference& operator[](std::uint32_t i) { return refs_[i]; }
     const std::vector<Reference>& entries() const { return refs_; }
 
-private:
+  private:
     std::vector<Reference> refs_;
 };
 

@@ -165,9 +165,10 @@ void Assembly::classify(int slot) {
             std::uint32_t v = 0;
             for (std::size_t i = 0; i < n; ++i) {
                 if (t[i] < '0' || t[i] > '9') {
-                    failAt("thought there was a decimal number, but something weird showed up on "
-                           "line ",
-                           line_);
+                    failAt(
+                        "thought there was a decimal number, but something weird showed up on "
+                        "line ",
+                        line_);
                 }
                 v = v * 10 + static_cast<std::uint32_t>(t[i] - '0');
             }

@@ -11,7 +11,7 @@
 namespace korvane::detail {
 
 class SourceReader {
-public:
+  public:
     static constexpr std::size_t kBlock = 1 << 16;
 
     explicit SourceReader(ByteSource& source) : source_(source), buf_(new std::uint8_t[kBlock]) {}
@@ -30,7 +30,7 @@ public:
     const std::uint8_t* limit() const { return end_; }
     void advance(const std::uint8_t* to) { cur_ = to; }
 
-private:
+  private:
     int refill();
 
     ByteSource& source_;

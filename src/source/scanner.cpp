@@ -34,7 +34,8 @@ void Assembly::scan() {
                     const std::uint8_t* p = in_.cursor();
                     const std::uint8_t* const end = in_.limit();
                     std::size_t len = wordLen_;
-                    while (len < 21 && p != end && kScanClass[*p] == SC_WORD) word_[len++] = kUpper[*p++];
+                    while (len < 21 && p != end && kScanClass[*p] == SC_WORD)
+                        word_[len++] = kUpper[*p++];
                     in_.advance(p);
                     wordLen_ = len;
                     if (len == 21) failAt("parsing failure on line ", line_);

@@ -54,7 +54,7 @@ namespace korvane::detail {
 // offsets and PCs, which mostly grow by a few units from one line to the next.
 template <unsigned Base, typename T>
 class PrintedNumber {
-public:
+  public:
     PrintedNumber() { set(0); }
 
     // Makes the text that of v.
@@ -73,7 +73,7 @@ public:
         return p + (kSize - first_);
     }
 
-private:
+  private:
     static constexpr unsigned kSize = 24;
     static constexpr char digit(unsigned d) { return "0123456789ABCDEF"[d]; }
     static unsigned valueOf(std::uint8_t c) { return c <= '9' ? c - '0' : c - 'A' + 10; }

@@ -19,7 +19,8 @@ const std::string kExe = KORVANE_EXE;
 
 std::set<std::string> listing(const TempDir& dir) {
     std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.insert(e.path().filename().string());
     return names;
 }
 
@@ -31,9 +32,9 @@ CommandResult korvane(const TempDir& dir, const std::vector<std::string>& args) 
 
 TEST(BaseName, EveryExampleOfTheTable) {
     const std::pair<const char*, const char*> cases[] = {
-        {"prog.asm", "prog"}, {"a.b.asm", "a.b"}, {"prog.s", "prog"}, {"prog", "prog"},
-        {"prog.text", "prog.text"}, {"x.s", "x"}, {".s", ""}, {"d.x/a", "d"},
-        {"my file.asm", "my file"}, {"a.", "a"}, {".", ""}, {"ab.cd.e", "ab.cd"},
+        {"prog.asm", "prog"},       {"a.b.asm", "a.b"}, {"prog.s", "prog"}, {"prog", "prog"},
+        {"prog.text", "prog.text"}, {"x.s", "x"},       {".s", ""},         {"d.x/a", "d"},
+        {"my file.asm", "my file"}, {"a.", "a"},        {".", ""},          {"ab.cd.e", "ab.cd"},
     };
     for (auto [source, base] : cases) EXPECT_EQ(baseName(source), base) << source;
 }

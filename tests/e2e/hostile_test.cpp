@@ -36,12 +36,15 @@ TEST(Hostile, NulAndHighBytesAnywhere) {
     };
     const std::vector<Case> cases = {
         {"NOP ; " + nul + "\xff\x80 comment\nNOP\n", std::string("\x00\x09\x00\x09", 4), ""},
-        {"L" + nul + "\xe9: NOP\nDC.L L" + nul + "\xe9\n", std::string("\x00\x09\x00\x00\x00\x00", 6), ""},
+        {"L" + nul + "\xe9: NOP\nDC.L L" + nul + "\xe9\n",
+         std::string("\x00\x09\x00\x00\x00\x00", 6), ""},
         {"DC.B \"" + nul + "\xff\"\n", nul + "\xff", ""},
         {"N" + nul + "P\n", "", "parsing failure on line 1\r\n"},
         {"\xff\xfe\n", "", "parsing failure on line 1\r\n"},
-        {"BRA X" + nul + "Y\n", std::string("\xA0\x00", 2), std::string("label X") + nul + "Y                  undefined\r\n"},
-        {"DC.B 1" + nul + "\n", "", "thought there was a decimal number, but something weird showed up on line 1\r\n"},
+        {"BRA X" + nul + "Y\n", std::string("\xA0\x00", 2),
+         std::string("label X") + nul + "Y                  undefined\r\n"},
+        {"DC.B 1" + nul + "\n", "",
+         "thought there was a decimal number, but something weird showed up on line 1\r\n"},
         {nul + nul + nul, "", "parsing failure on line 1\r\n"},
     };
     for (const Case& c : cases) {
@@ -163,7 +166,8 @@ TEST(Hostile, VeryLongLines) {
     EXPECT_EQ(dir.read("many.bin").size(), 1000003u);
     EXPECT_LT(r.maxRssKb, kMemoryBoundKb);
     // Eight megabytes of ignored operands and of comment.
-    dir.write("junk.asm", "NOP " + std::string(8 << 20, 'R') + "\n;" + std::string(8 << 20, ';') + "\nRTS\n");
+    dir.write("junk.asm",
+              "NOP " + std::string(8 << 20, 'R') + "\n;" + std::string(8 << 20, ';') + "\nRTS\n");
     CommandResult j = korvane(dir, "junk.asm");
     EXPECT_EQ(j.status, 0);
     EXPECT_EQ(dir.read("junk.bin"), std::string("\x00\x09\x00\x0B", 4));
@@ -189,17 +193,19 @@ TEST(Hostile, OrgToTheTopOfTheAddressSpace) {
 // ---- Long cases: gigabytes of disk, minutes of time. KORVANE_LONG_TESTS=1 runs them.
 
 class LongHostile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* on = std::getenv("KORVANE_LONG_TESTS");
-        if (on == nullptr || std::string(on) != "1") GTEST_SKIP() << "set KORVANE_LONG_TESTS=1 to run";
+        if (on == nullptr || std::string(on) != "1")
+            GTEST_SKIP() << "set KORVANE_LONG_TESTS=1 to run";
     }
-    void writeRepeated(const TempDir& dir, const std::string& name, const std::string& head, char fill,
-                       std::uint64_t bytes, const std::string& tail) {
+    void writeRepeated(const TempDir& dir, const std::string& name, const std::string& head,
+                       char fill, std::uint64_t bytes, const std::string& tail) {
         std::ofstream f(dir.file(name), std::ios::binary);
         f << head;
         const std::string block(1 << 20, fill);
-        for (std::uint64_t done = 0; done < bytes; done += block.size()) f.write(block.data(), block.size());
+        for (std::uint64_t done = 0; done < bytes; done += block.size())
+            f.write(block.data(), block.size());
         f << tail;
     }
 };

@@ -32,7 +32,7 @@ std::string readFile(const std::string& path) {
 }
 
 class Emulated : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* tool : {"qemu-sh4eb", "sh-elf-objcopy", "sh-elf-ld"}) {
             if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
@@ -48,16 +48,17 @@ protected:
         CommandResult as = runCommand({KORVANE_EXE, name + ".s"}, dir_.path());
         EXPECT_EQ(as.status, 0) << as.out;
         EXPECT_EQ(as.out, "");
-        CommandResult wrap = runCommand(
-            {"sh-elf-objcopy", "-I", "binary", "-O", "elf32-sh", "-B", "sh", name + ".bin", name + ".o"},
-            dir_.path());
-        EXPECT_EQ(wrap.status, 0) << wrap.out;
-        CommandResult link = runCommand({"sh-elf-ld", "-EB", "-z", "max-page-size=4096", "--no-warn-rwx-segments",
-                                         "-T", "wrap.ld", name + ".o", "-o", name + ".elf"},
+        CommandResult wrap = runCommand({"sh-elf-objcopy", "-I", "binary", "-O", "elf32-sh", "-B",
+                                         "sh", name + ".bin", name + ".o"},
                                         dir_.path());
+        EXPECT_EQ(wrap.status, 0) << wrap.out;
+        CommandResult link =
+            runCommand({"sh-elf-ld", "-EB", "-z", "max-page-size=4096", "--no-warn-rwx-segments",
+                        "-T", "wrap.ld", name + ".o", "-o", name + ".elf"},
+                       dir_.path());
         if (link.status != 0) {  // older ld without --no-warn-rwx-segments
-            link = runCommand({"sh-elf-ld", "-EB", "-z", "max-page-size=4096", "-T", "wrap.ld", name + ".o",
-                               "-o", name + ".elf"},
+            link = runCommand({"sh-elf-ld", "-EB", "-z", "max-page-size=4096", "-T", "wrap.ld",
+                               name + ".o", "-o", name + ".elf"},
                               dir_.path());
         }
         EXPECT_EQ(link.status, 0) << link.out;

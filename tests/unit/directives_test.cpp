@@ -95,7 +95,8 @@ TEST(Directives, DataDirectives) {
         {"DC.B LABEL1\n", "", "DC.B    incorrect or missing operand on line 1"},
         {"DC.B 1,2,R3\n", "01 02", "DC.B    incorrect or missing operand on line 1"},
         {"DC.L GBR\n", "", "DC.L    incorrect or missing operand on line 1"},
-        {"DC.L L1,L2,L3\nL1: L2: NOP\nL3: NOP\n", "00 00 00 0C 00 00 00 0C 00 00 00 0E 00 09 00 09", ""},
+        {"DC.L L1,L2,L3\nL1: L2: NOP\nL3: NOP\n", "00 00 00 0C 00 00 00 0C 00 00 00 0E 00 09 00 09",
+         ""},
         {"DC.B ,1\n", "", "missing argument on line 1"},
         {"DC.B \"\"\n", "", "empty string on line 1"},
         {"DC.B -\"A\"\n", "", "what is this junk before this quote on line 1?"},
@@ -109,20 +110,24 @@ TEST(Directives, IncbinCopiesWholeFiles) {
         std::string data(size, '\0');
         for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + size) & 0xFF);
         inc.files["f" + std::to_string(size)] = data;
-        Assembled a = assembleText("INCBIN \"f" + std::to_string(size) + "\"\nLL: NOP\nDC.L LL\n", inc);
+        Assembled a =
+            assembleText("INCBIN \"f" + std::to_string(size) + "\"\nLL: NOP\nDC.L LL\n", inc);
         ASSERT_EQ(a.message(), "") << size;
         const std::uint32_t label = static_cast<std::uint32_t>(size);
-        std::string expect = data + std::string("\x00\x09", 2) +
-                             std::string{static_cast<char>(label >> 24), static_cast<char>(label >> 16),
-                                         static_cast<char>(label >> 8), static_cast<char>(label)};
+        std::string expect =
+            data + std::string("\x00\x09", 2) +
+            std::string{static_cast<char>(label >> 24), static_cast<char>(label >> 16),
+                        static_cast<char>(label >> 8), static_cast<char>(label)};
         EXPECT_EQ(a.bin, expect) << size;
-        EXPECT_EQ(logLines(a.log)[1], "source line #2 binary offset " + std::to_string(size) + " PC $" +
-                                          [&] {
-                                              char b[16];
-                                              std::snprintf(b, sizeof b, "%X", static_cast<unsigned>(size));
-                                              return std::string(b);
-                                          }() +
-                                          " NOP    ");
+        EXPECT_EQ(
+            logLines(a.log)[1], "source line #2 binary offset " + std::to_string(size) + " PC $" +
+                                    [&] {
+                                        char b[16];
+                                        std::snprintf(b, sizeof b, "%X",
+                                                      static_cast<unsigned>(size));
+                                        return std::string(b);
+                                    }() +
+                                    " NOP    ");
     }
     inc.files["odd"] = "x";
     inc.files["Case.bin"] = "AB";
@@ -145,12 +150,12 @@ TEST(Directives, IncbinCopiesWholeFiles) {
 
 // An include file that reports a size without holding the bytes.
 class HugeIncludes : public IncludeOpener {
-public:
+  public:
     std::uint64_t size;
     explicit HugeIncludes(std::uint64_t s) : size(s) {}
     std::unique_ptr<IncludeFile> open(std::string_view) override {
         class File : public IncludeFile {
-        public:
+          public:
             explicit File(std::uint64_t s) : s_(s) {}
             std::uint64_t size() const override { return s_; }
             std::ptrdiff_t read(std::span<std::uint8_t> b) override {
@@ -158,7 +163,7 @@ public:
                 return static_cast<std::ptrdiff_t>(b.size());
             }
 
-        private:
+          private:
             std::uint64_t s_;
         };
         return std::make_unique<File>(size);
@@ -167,10 +172,10 @@ public:
 
 // A file that ends before its announced size.
 class ShrinkingIncludes : public IncludeOpener {
-public:
+  public:
     std::unique_ptr<IncludeFile> open(std::string_view) override {
         class File : public IncludeFile {
-        public:
+          public:
             std::uint64_t size() const override { return 100; }
             std::ptrdiff_t read(std::span<std::uint8_t>) override { return 0; }
         };
@@ -200,16 +205,19 @@ TEST(Directives, LiteralPool) {
          "00 09 D1 01 D2 01 FF FF 12 34 56 78 00 00 FF FF", ""},
         {"IMOV.L #5,R0\nIMOV.L #5,R1\nIDATA\n", "D0 00 D1 01 00 00 00 05 00 00 00 05", ""},
         {"IMOV.L #-1,R0\nIDATA\nIDATA\n", "D0 00 FF FF FF FF FF FF", ""},
-        {"IMOV.L #1,R0\nIDATA\nIMOV.L #2,R1\nIDATA\n", "D0 00 FF FF 00 00 00 01 D1 00 FF FF 00 00 00 02", ""},
+        {"IMOV.L #1,R0\nIDATA\nIMOV.L #2,R1\nIDATA\n",
+         "D0 00 FF FF 00 00 00 01 D1 00 FF FF 00 00 00 02", ""},
         {"IDATA\nNOP\nIDATA\n", "00 09 FF FF", ""},
         {"IMOV.L 0x10,r15\nIDATA\n", "DF 00 FF FF 00 00 00 10", ""},
         {"IMOV.L #5,R1,R2\nIDATA\n", "D1 00 FF FF 00 00 00 05", ""},
-        {"IMOV.L #5,R1\n", "D1 00", "IMOV was used on line 1 but no IDATA area was specified afterward"},
+        {"IMOV.L #5,R1\n", "D1 00",
+         "IMOV was used on line 1 but no IDATA area was specified afterward"},
         {"IMOV.L #5,R1\nIDATA\nIMOV.L #6,R2\n", "D1 00 FF FF 00 00 00 05 D2 00",
          "IMOV was used on line 3 but no IDATA area was specified afterward"},
         {"IMOV.L #5,R1\nORG 1100\nIDATA\n", "D1 00 " + ff(1098) + " 00 00 00 05",
          "invalid address reference on line 1"},
-        {"SETPC $100\nIMOV.L #5,R1\nSETPC 0\nIDATA\n", "D1 00 00 00 00 05", "invalid address reference on line 2"},
+        {"SETPC $100\nIMOV.L #5,R1\nSETPC 0\nIDATA\n", "D1 00 00 00 00 05",
+         "invalid address reference on line 2"},
         {"IMOV.L LABEL,R1\n", "", "IMOV.L  incorrect or missing operand on line 1"},
         {"IMOV.L #5,GBR\n", "", "IMOV.L  incorrect or missing operand on line 1"},
         {"IMOV.L #5,@(7,R1)\n", "", "IMOV.L  incorrect or missing operand on line 1"},

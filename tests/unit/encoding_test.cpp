@@ -32,7 +32,8 @@ TEST(Encoding, EveryFormOfTheTable) {
         SCOPED_TRACE("encodings.s:" + std::to_string(number) + ": " + statement);
         if (expected == "!operand") {
             std::string mnemonic = statement.substr(0, statement.find(' '));
-            for (char& c : mnemonic) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : mnemonic)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             mnemonic.resize(7, ' ');
             EXPECT_EQ(a.message(), mnemonic + " incorrect or missing operand on line 1");
         } else if (expected == "!missing") {

@@ -13,7 +13,7 @@ namespace korvane::detail {
 
 // Reads operands from a text as if it followed a DC.L mnemonic on line 1.
 class LexerProbe {
-public:
+  public:
     explicit LexerProbe(std::string text)
         : text_(std::move(text)), source_(text_), bin_("bin"), log_("log") {
         run_ = std::make_unique<Assembly>(source_, bin_, log_, includes_);
@@ -35,7 +35,7 @@ public:
     bool comment() const { return run_->comment_; }
     std::uint32_t line() const { return run_->line_; }
 
-private:
+  private:
     std::string text_;
     MemorySource source_;
     MemorySink bin_, log_;
@@ -154,7 +154,9 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         std::string error;
         ASSERT_TRUE(probe.next(error));
         EXPECT_EQ(probe.op().shape, SHAPE_STRING);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(probe.op().stringBytes), probe.op().stringLen), "a;b");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(probe.op().stringBytes),
+                              probe.op().stringLen),
+                  "a;b");
         ASSERT_TRUE(probe.next(error));
         EXPECT_EQ(probe.op().stringLen, 1u);
         EXPECT_TRUE(probe.lineEnd());  // the byte after the quote was the line feed
@@ -219,7 +221,8 @@ TEST(Lexer, LexicalErrors) {
         {"12X", "thought there was a decimal number, but something weird showed up on line 1"},
         {"1A", "thought there was a decimal number, but something weird showed up on line 1"},
         {"R", "there is something that appears to be a one-character-long label name on line 1"},
-        {"(R1,X)", "there is something that appears to be a one-character-long label name on line 1"},
+        {"(R1,X)",
+         "there is something that appears to be a one-character-long label name on line 1"},
         {"@ABCDEFGHIJKLMNOPQRST", "label name too long on line 1"},
         {"($G,R)", "thought there was a hex number, but something weird showed up on line 1"},
     };

@@ -17,7 +17,7 @@ namespace {
 
 // Builds the program in this assembler's syntax and in GNU as syntax side by side.
 class Program {
-public:
+  public:
     // An instruction written the same way for both assemblers.
     void insn(const std::string& text) { add(text, text, 2); }
     void label(const std::string& name) {
@@ -44,7 +44,7 @@ public:
     }
     std::set<std::string> mnemonics() const { return mnemonics_; }
 
-private:
+  private:
     void add(const std::string& k, const std::string& g, unsigned size) {
         korvane_ += "    " + k + "\n";
         gnu_ += "    " + g + "\n";
@@ -59,24 +59,27 @@ private:
     unsigned pc_ = 0;
 };
 
-std::string reg(unsigned r) { return "R" + std::to_string(r); }
+std::string reg(unsigned r) {
+    return "R" + std::to_string(r);
+}
 
 void allRegisterFormats(Program& p) {
-    for (const char* m : {"CLRMAC", "CLRT", "DIV0U", "NOP", "RTE", "RTS", "SETT", "SLEEP"}) p.insn(m);
+    for (const char* m : {"CLRMAC", "CLRT", "DIV0U", "NOP", "RTE", "RTS", "SETT", "SLEEP"})
+        p.insn(m);
     const unsigned regs[] = {0, 1, 7, 8, 15};
-    for (const char* m : {"BRAF", "BSRF", "CMP/PL", "CMP/PZ", "DT", "MOVT", "ROTL", "ROTR", "ROTCL",
-                          "ROTCR", "SHAL", "SHAR", "SHLL", "SHLR", "SHLL2", "SHLR2", "SHLL8", "SHLR8",
-                          "SHLL16", "SHLR16"}) {
+    for (const char* m : {"BRAF",  "BSRF",  "CMP/PL", "CMP/PZ", "DT",     "MOVT",  "ROTL",
+                          "ROTR",  "ROTCL", "ROTCR",  "SHAL",   "SHAR",   "SHLL",  "SHLR",
+                          "SHLL2", "SHLR2", "SHLL8",  "SHLR8",  "SHLL16", "SHLR16"}) {
         for (unsigned r : regs) p.insn(std::string(m) + " " + reg(r));
     }
     for (const char* m : {"JMP", "JSR", "TAS.B"}) {
         for (unsigned r : regs) p.insn(std::string(m) + " @" + reg(r));
     }
     const std::pair<unsigned, unsigned> pairs[] = {{0, 15}, {15, 0}, {1, 2}, {9, 10}, {3, 3}};
-    for (const char* m :
-         {"ADDC", "ADDV", "CMP/GE", "CMP/GT", "CMP/HI", "CMP/HS", "CMP/STR", "DIV0S", "DIV1",
-          "DMULS.L", "DMULU.L", "EXTS.B", "EXTS.W", "EXTU.B", "EXTU.W", "MUL.L", "MULS.W", "MULU.W",
-          "NEGC", "NEG", "NOT", "SUB", "SUBC", "SUBV", "SWAP.B", "SWAP.W", "XTRCT"}) {
+    for (const char* m : {"ADDC",   "ADDV",  "CMP/GE",  "CMP/GT",  "CMP/HI", "CMP/HS", "CMP/STR",
+                          "DIV0S",  "DIV1",  "DMULS.L", "DMULU.L", "EXTS.B", "EXTS.W", "EXTU.B",
+                          "EXTU.W", "MUL.L", "MULS.W",  "MULU.W",  "NEGC",   "NEG",    "NOT",
+                          "SUB",    "SUBC",  "SUBV",    "SWAP.B",  "SWAP.W", "XTRCT"}) {
         for (auto [a, b] : pairs) p.insn(std::string(m) + " " + reg(a) + "," + reg(b));
     }
     for (const char* m : {"MAC.L", "MAC.W"}) {
@@ -102,8 +105,10 @@ void allImmediateAndAddressingForms(Program& p) {
     for (int imm : {0, 1, 127, 128, 255, -1, -128}) {
         const std::string i = "#" + std::to_string(imm);
         p.insn("TRAPA " + i);
-        for (const char* m : {"AND.B", "OR.B", "TST.B", "XOR.B"}) p.insn(std::string(m) + " " + i + ",@(R0,GBR)");
-        for (const char* m : {"AND", "CMP/EQ", "OR", "TST", "XOR"}) p.insn(std::string(m) + " " + i + ",R0");
+        for (const char* m : {"AND.B", "OR.B", "TST.B", "XOR.B"})
+            p.insn(std::string(m) + " " + i + ",@(R0,GBR)");
+        for (const char* m : {"AND", "CMP/EQ", "OR", "TST", "XOR"})
+            p.insn(std::string(m) + " " + i + ",R0");
         for (unsigned r : {0u, 5u, 15u}) {
             p.insn("ADD " + i + "," + reg(r));
             p.insn("MOV " + i + "," + reg(r));
@@ -112,7 +117,8 @@ void allImmediateAndAddressingForms(Program& p) {
     const std::pair<unsigned, unsigned> pairs[] = {{0, 15}, {15, 0}, {4, 5}, {12, 12}};
     for (auto [m, n] : pairs) {
         const std::string rm = reg(m), rn = reg(n);
-        for (const char* op : {"ADD", "AND", "CMP/EQ", "MOV", "OR", "TST", "XOR"}) p.insn(std::string(op) + " " + rm + "," + rn);
+        for (const char* op : {"ADD", "AND", "CMP/EQ", "MOV", "OR", "TST", "XOR"})
+            p.insn(std::string(op) + " " + rm + "," + rn);
         for (const char* sz : {".B", ".W", ".L"}) {
             const std::string mov = std::string("MOV") + sz + " ";
             p.insn(mov + rm + ",@" + rn);
@@ -131,7 +137,8 @@ void allImmediateAndAddressingForms(Program& p) {
             p.insn("MOV.W @(" + std::to_string(2 * d) + "," + rr + "),R0");
             p.insn("MOV.W R0,@(" + std::to_string(2 * d) + "," + rr + ")");
             p.insn("MOV.L @(" + std::to_string(4 * d) + "," + rr + "),R" + std::to_string(15 - r));
-            p.insn("MOV.L R" + std::to_string(15 - r) + ",@(" + std::to_string(4 * d) + "," + rr + ")");
+            p.insn("MOV.L R" + std::to_string(15 - r) + ",@(" + std::to_string(4 * d) + "," + rr +
+                   ")");
         }
     }
     for (unsigned d : {0u, 1u, 128u, 255u}) {
@@ -231,7 +238,8 @@ TEST(Oracle, GnuAssemblerAgreesOnEveryForm) {
     dir.write("gnu.s", p.gnu());
     CommandResult as = runCommand({"sh-elf-as", "-big", "-W", "-o", "gnu.o", "gnu.s"}, dir.path());
     ASSERT_EQ(as.status, 0) << as.out;
-    CommandResult copy = runCommand({"sh-elf-objcopy", "-O", "binary", "gnu.o", "gnu.bin"}, dir.path());
+    CommandResult copy =
+        runCommand({"sh-elf-objcopy", "-O", "binary", "gnu.o", "gnu.bin"}, dir.path());
     ASSERT_EQ(copy.status, 0) << copy.out;
     const std::string theirs = dir.read("gnu.bin");
 
@@ -239,8 +247,9 @@ TEST(Oracle, GnuAssemblerAgreesOnEveryForm) {
     int reported = 0;
     for (std::size_t i = 0; i < theirs.size() && reported < 10; i += 2) {
         if (ours.bin.compare(i, 2, theirs, i, 2) != 0) {
-            ADD_FAILURE() << "offset " << i << " (" << p.at(static_cast<unsigned>(i)) << "): korvane "
-                          << words(ours.bin.substr(i, 2)) << ", GNU as " << words(theirs.substr(i, 2));
+            ADD_FAILURE() << "offset " << i << " (" << p.at(static_cast<unsigned>(i))
+                          << "): korvane " << words(ours.bin.substr(i, 2)) << ", GNU as "
+                          << words(theirs.substr(i, 2));
             ++reported;
         }
     }

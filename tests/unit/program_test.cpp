@@ -61,16 +61,18 @@ TEST(Scanner, LabelsStatementsAndComments) {
         // Local labels: a global label after a local use opens a new scope.
         {"@L: nop\nGG: nop\n@L: nop\n", "00 09 00 09 00 09", ""},
         {"@L: nop\nG1: nop\nG2: nop\n@L: nop\n", "00 09 00 09 00 09 00 09", ""},
-        {"G1: nop\n@LP: nop\nBRA @LP\nG2: nop\nBRA @LP\n@LP: nop\n", "00 09 00 09 AF FD 00 09 AF FF 00 09",
-         ""},
+        {"G1: nop\n@LP: nop\nBRA @LP\nG2: nop\nBRA @LP\n@LP: nop\n",
+         "00 09 00 09 AF FD 00 09 AF FF 00 09", ""},
         // After 256 scopes the suffix repeats.
         {repeat("@L: NOP\nGG: NOP\n", 1) +
              [] {
                  std::string s;
                  for (int i = 1; i < 256; ++i) s += "@L: NOP\nG" + std::to_string(i) + ": NOP\n";
                  return s;
-             }() + "@L: NOP\n",
-         repeat("00 09 ", 512).substr(0, 512 * 6 - 1), "duplicate label @L                00 on line 513"},
+             }() +
+             "@L: NOP\n",
+         repeat("00 09 ", 512).substr(0, 512 * 6 - 1),
+         "duplicate label @L                00 on line 513"},
         // Names longer than 18 characters lose their last two to the suffix.
         {"@ABCDEFGHIJKLMNOPQXY: NOP\n@ABCDEFGHIJKLMNOPQZZ: NOP\n", "00 09",
          "duplicate label @ABCDEFGHIJKLMNOPQ00 on line 2"},
@@ -138,14 +140,18 @@ TEST(Fixup, BranchRanges) {
         {"LL: BRA LL\n", "AF FE", ""},
         {"BSR NEXT\nNEXT: NOP\n", "BF FF 00 09", ""},
         {"BRA TT\nNOP\nTT: NOP\n", "A0 00 00 09 00 09", ""},
-        {"BF TT\n" + repeat(n, 128) + "TT: NOP\n", "8B 7F " + repeat("00 09 ", 129).substr(0, 129 * 6 - 1), ""},
-        {"BF TT\n" + repeat(n, 129) + "TT: NOP\n", "8B 00 " + repeat("00 09 ", 130).substr(0, 130 * 6 - 1),
+        {"BF TT\n" + repeat(n, 128) + "TT: NOP\n",
+         "8B 7F " + repeat("00 09 ", 129).substr(0, 129 * 6 - 1), ""},
+        {"BF TT\n" + repeat(n, 129) + "TT: NOP\n",
+         "8B 00 " + repeat("00 09 ", 130).substr(0, 130 * 6 - 1),
          "invalid address reference on line 1"},
         {"TT: " + repeat(n, 126) + "BF TT\n", repeat("00 09 ", 126) + "8B 80", ""},
         {"TT: " + repeat(n, 127) + "BF TT\n", repeat("00 09 ", 127) + "8B 00",
          "invalid address reference on line 128"},
-        {"BSR TT\n" + repeat(n, 2048) + "TT: NOP\n", "B7 FF " + repeat("00 09 ", 2049).substr(0, 2049 * 6 - 1), ""},
-        {"BRA TT\n" + repeat(n, 2049) + "TT: NOP\n", "A0 00 " + repeat("00 09 ", 2050).substr(0, 2050 * 6 - 1),
+        {"BSR TT\n" + repeat(n, 2048) + "TT: NOP\n",
+         "B7 FF " + repeat("00 09 ", 2049).substr(0, 2049 * 6 - 1), ""},
+        {"BRA TT\n" + repeat(n, 2049) + "TT: NOP\n",
+         "A0 00 " + repeat("00 09 ", 2050).substr(0, 2050 * 6 - 1),
          "invalid address reference on line 1"},
         {"TT: " + repeat(n, 2046) + "BRA TT\n", repeat("00 09 ", 2046) + "A8 00", ""},
         {"TT: " + repeat(n, 2047) + "BRA TT\n", repeat("00 09 ", 2047) + "A0 00",
@@ -170,7 +176,8 @@ TEST(Fixup, PcRelativeRanges) {
         {"MOV.W @(LL,PC),R1\nPAD $202\nLL: NOP\n", "91 FF " + repeat("FF ", 512) + "00 09", ""},
         {"MOV.W @(LL,PC),R1\nPAD $204\nLL: NOP\n", "91 00 " + repeat("FF ", 514) + "00 09",
          "invalid address reference on line 1"},
-        {"MOV.W @(LL,PC),R1\nDC.B 1,2,3\nLL: NOP\n", "91 00 01 02 03 00 09", "invalid address reference on line 1"},
+        {"MOV.W @(LL,PC),R1\nDC.B 1,2,3\nLL: NOP\n", "91 00 01 02 03 00 09",
+         "invalid address reference on line 1"},
         {"SETPC $1002\nMOV.L @(LL,PC),R3\nPAD $1008\nLL: NOP\n", "D3 01 FF FF FF FF 00 09", ""},
         {"SETPC $1002\nMOV.L @(LL,PC),R3\nPAD $1006\nLL: NOP\n", "D3 00 FF FF 00 09",
          "invalid address reference on line 2"},
@@ -178,11 +185,13 @@ TEST(Fixup, PcRelativeRanges) {
         {"MOVA @(LL,PC),R0\nPAD 1024\nLL: NOP\n", "C7 FF " + repeat("FF ", 1022) + "00 09", ""},
         {"MOVA @(LL,PC),R0\nPAD 1028\nLL: NOP\n", "C7 00 " + repeat("FF ", 1026) + "00 09",
          "invalid address reference on line 1"},
-        {"SETPC 4\nMOVA @(LL,PC),R0\nSETPC 0\nLL: NOP\n", "C7 00 00 09", "invalid address reference on line 2"},
+        {"SETPC 4\nMOVA @(LL,PC),R0\nSETPC 0\nLL: NOP\n", "C7 00 00 09",
+         "invalid address reference on line 2"},
         {"MOV.L @(LL,PC),R1\nMOV.L @(LL,PC),R2\nLL: NOP\nNOP\n", "D1 00 D2 00 00 09 00 09", ""},
         // The first failing entry stops the pass; earlier fields are already patched.
         {"LL: BRA LL\nBT FAR\nBRA LL\nFAR: NOP\n", "AF FE 89 00 AF FC 00 09", ""},
-        {"LL: BRA LL\nMOV.W @(LL,PC),R1\nBRA LL\n", "AF FE 91 00 A0 00", "invalid address reference on line 2"},
+        {"LL: BRA LL\nMOV.W @(LL,PC),R1\nBRA LL\n", "AF FE 91 00 A0 00",
+         "invalid address reference on line 2"},
     });
 }
 
@@ -193,7 +202,8 @@ TEST(Fixup, AbsoluteAddressesAndTheUndefinedValue) {
         // A label defined at 0x7FFFFFFF is defined: it resolves, and a second definition
         // of it is a duplicate.
         {"SETPC $7FFFFFFF\nEDGE: DC.B 1\nSETPC 0\nDC.L EDGE\n", "01 7F FF FF FF", ""},
-        {"SETPC $7FFFFFFF\nEDGE: NOP\nEDGE: NOP\n", "00 09", "duplicate label EDGE                 on line 3"},
+        {"SETPC $7FFFFFFF\nEDGE: NOP\nEDGE: NOP\n", "00 09",
+         "duplicate label EDGE                 on line 3"},
         {"DC.L NOWHERE\n", "00 00 00 00", "label NOWHERE              undefined"},
     });
 }
@@ -214,7 +224,8 @@ TEST(Fixup, ReferenceCapacity) {
     Assembled c = assembleText("LL: " + repeat("DC.L LL\n", 9997) + list);
     EXPECT_EQ(c.message(), "overflowed label reference database :(");
     EXPECT_EQ(c.result.referenceCount, 10000u);
-    Assembled d = assembleText("LL: " + repeat("DC.L LL\n", 9990) + "DC.L " + repeat("LL,", 20) + "LL\n");
+    Assembled d =
+        assembleText("LL: " + repeat("DC.L LL\n", 9990) + "DC.L " + repeat("LL,", 20) + "LL\n");
     EXPECT_EQ(d.message(), "overflowed label reference database :(");
     EXPECT_EQ(d.result.referenceCount, 10000u);
     EXPECT_EQ(d.bin.size(), 4u * 9990 + 4 * 10);
@@ -243,7 +254,7 @@ TEST(Limits, LabelTableHoldsTenThousandNames) {
 
 // A source whose device fails after its first block.
 class FailingSource : public ByteSource {
-public:
+  public:
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
         if (calls_++ > 0) return -1;
         const std::string_view text = "NOP\nNOP\n";
@@ -252,7 +263,7 @@ public:
     }
     std::string name() const override { return "flaky.asm"; }
 
-private:
+  private:
     int calls_ = 0;
 };
 
@@ -268,7 +279,7 @@ TEST(Limits, SourceReadErrorIsReported) {
 
 // An image device that refuses everything after a number of bytes.
 class SmallSink : public MemorySink {
-public:
+  public:
     explicit SmallSink(std::size_t room) : MemorySink("tiny.bin"), room_(room) {}
     bool append(std::span<const std::uint8_t> bytes) override {
         if (bytes.size() > room_) return false;
@@ -276,7 +287,7 @@ public:
         return MemorySink::append(bytes);
     }
 
-private:
+  private:
     std::size_t room_;
 };
 

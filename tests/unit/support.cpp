@@ -1,8 +1,8 @@
 #include "unit/support.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,12 +18,12 @@ namespace korvane::test {
 namespace {
 
 class StringFile : public IncludeFile {
-public:
+  public:
     explicit StringFile(std::string data) : data_(std::move(data)), source_(data_) {}
     std::uint64_t size() const override { return data_.size(); }
     std::ptrdiff_t read(std::span<std::uint8_t> buf) override { return source_.read(buf); }
 
-private:
+  private:
     std::string data_;
     MemorySource source_;
 };

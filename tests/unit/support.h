@@ -14,7 +14,7 @@ namespace korvane::test {
 
 // Include files served from memory; a name that is not in the map does not exist.
 class MemoryIncludes : public IncludeOpener {
-public:
+  public:
     std::map<std::string, std::string> files;
     std::unique_ptr<IncludeFile> open(std::string_view name) override;
 };
@@ -39,7 +39,7 @@ std::vector<std::string> logLines(const std::string& log);
 
 // A fresh directory below the system temporary directory, removed by the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
@@ -48,7 +48,7 @@ public:
     std::string read(std::string_view name) const;
     bool exists(std::string_view name) const;
 
-private:
+  private:
     std::string path_;
 };
 

@@ -209,11 +209,7 @@ TEST(Cli, ReadOnlyOutput) {
     ::chmod(dir.file("prog.bin").c_str(), 0444);
     ::chmod(dir.file("prog.asm").c_str(), 0644);
     std::vector<std::string> argv{kExe, "prog.asm"};
-    if (::geteuid() == 0) {
-        // Root may write anything: run the assembler as an ordinary user.
-        if (!haveTool("setpriv")) GTEST_SKIP() << "running as root without setpriv";
-        argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    }
+    if (!asOrdinaryUser(argv)) GTEST_SKIP() << "running as root without setpriv";
     CommandResult r = runCommand(argv, dir.path());
     EXPECT_EQ(r.out, "cannot write prog.bin\r\n");
     EXPECT_EQ(r.status, 1);

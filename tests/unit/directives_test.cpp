@@ -9,26 +9,6 @@
 namespace korvane::test {
 namespace {
 
-struct Case {
-    std::string source;
-    std::string bin;
-    std::string message;
-};
-
-void check(const std::vector<Case>& cases, IncludeOpener& includes) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.source.substr(0, 200));
-        Assembled a = assembleText(c.source, includes);
-        EXPECT_EQ(a.message(), c.message);
-        EXPECT_EQ(hexBytes(a.bin), c.bin);
-    }
-}
-
-void check(const std::vector<Case>& cases) {
-    NoIncludes none;
-    check(cases, none);
-}
-
 std::string ff(int n) {
     std::string s;
     for (int i = 0; i < n; ++i) s += i ? " FF" : "FF";
@@ -36,7 +16,7 @@ std::string ff(int n) {
 }
 
 TEST(Directives, EndOptAlign) {
-    check({
+    checkCases({
         {"NOP\nNOP\nNOP\nNOP\nEND\nFOO\nMOV.L\n\"", "00 09 00 09 00 09 00 09", ""},
         {"END garbage 1 2 3\nNOP\n", "", ""},
         {"OPT anything, at all \"\nNOP\n", "00 09", ""},
@@ -57,7 +37,7 @@ TEST(Directives, EndOptAlign) {
 }
 
 TEST(Directives, LocationDirectives) {
-    check({
+    checkCases({
         {"ORG $10\n", ff(16), ""},
         {"SETPC $10\nORG 0\nNOP\n", "00 09", ""},
         {"SETPC $1C\nPAD $20\n", "FF FF FF FF", ""},
@@ -77,7 +57,7 @@ TEST(Directives, LocationDirectives) {
 }
 
 TEST(Directives, DataDirectives) {
-    check({
+    checkCases({
         {"DC.B 1,2,$FF\n", "01 02 FF", ""},
         {"DC.B -1\nDC.B 256\n", "FF 00", ""},
         {"DC.W $12345\n", "23 45", ""},
@@ -131,7 +111,7 @@ TEST(Directives, IncbinCopiesWholeFiles) {
     }
     inc.files["odd"] = "x";
     inc.files["Case.bin"] = "AB";
-    check(
+    checkCases(
         {
             {"INCBIN \"odd\"\nNOP\n", "78 00 09", ""},
             {"incbin \"Case.bin\"\n", "41 42", ""},
@@ -185,19 +165,19 @@ class ShrinkingIncludes : public IncludeOpener {
 
 TEST(Directives, ImageLimits) {
     HugeIncludes fourGiB(0x100000000ull);
-    check({{"INCBIN \"big\"\n", "", "included file big is too large"}}, fourGiB);
+    checkCases({{"INCBIN \"big\"\n", "", "included file big is too large"}}, fourGiB);
     HugeIncludes justUnder(0xFFFFFFFFull);
-    check({{"DC.B 1\nINCBIN \"big\"\n", "01", "output too large on line 2"}}, justUnder);
+    checkCases({{"DC.B 1\nINCBIN \"big\"\n", "01", "output too large on line 2"}}, justUnder);
     ShrinkingIncludes shrinking;
-    check({{"INCBIN \"gone\"\n", "", "cannot read gone"}}, shrinking);
-    check({
+    checkCases({{"INCBIN \"gone\"\n", "", "cannot read gone"}}, shrinking);
+    checkCases({
         {"DC.B 1\nSETPC 0\nORG $FFFFFFFF\n", "01", "output too large on line 3"},
         {"DC.B 7\nSETPC 0\nPAD -1\n", "07", "output too large on line 3"},
     });
 }
 
 TEST(Directives, LiteralPool) {
-    check({
+    checkCases({
         {"IMOV.L #$12345678,R3\nIDATA\n", "D3 00 FF FF 12 34 56 78", ""},
         {"SETPC $100\nIMOV.L #$12345678,R1\nIMOV.L #$FFFF,R2\nIDATA\n",
          "D1 00 D2 01 12 34 56 78 00 00 FF FF", ""},

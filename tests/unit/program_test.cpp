@@ -11,21 +11,6 @@
 namespace korvane::test {
 namespace {
 
-struct Case {
-    std::string source;
-    std::string bin;      // hex bytes, blank-separated
-    std::string message;  // "" for success
-};
-
-void check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.source.substr(0, 200));
-        Assembled a = assembleText(c.source);
-        EXPECT_EQ(a.message(), c.message);
-        EXPECT_EQ(hexBytes(a.bin), c.bin);
-    }
-}
-
 std::string repeat(const std::string& s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += s;
@@ -33,7 +18,7 @@ std::string repeat(const std::string& s, int n) {
 }
 
 TEST(Scanner, LabelsStatementsAndComments) {
-    check({
+    checkCases({
         {"LOOP: nop\n", "00 09", ""},
         {"LOOP:NOP\n", "00 09", ""},
         {"A1: B1: NOP\nBRA A1\nBRA B1\n", "00 09 AF FD AF FC", ""},
@@ -80,7 +65,7 @@ TEST(Scanner, LabelsStatementsAndComments) {
 }
 
 TEST(Scanner, LineNumbersCountLineFeedsInsideStrings) {
-    check({
+    checkCases({
         {"DC.B \"A\nB\"\nFOO\n", "41 0A 42", "parsing failure on line 3"},
         {"DC.B \"A\nB\",R1\n", "41 0A 42", "DC.B    incorrect or missing operand on line 2"},
         {"NOP\nDC.B \"open\nto the end\n", "00 09", "string too long on line 2"},
@@ -134,7 +119,7 @@ TEST(Listing, NoLabelsNoLabelBlock) {
 
 TEST(Fixup, BranchRanges) {
     const std::string n = "NOP\n";
-    check({
+    checkCases({
         // BT at PC 0x100 to its own address.
         {"SETPC $100\nLL: BT LL\n", "89 FE", ""},
         {"LL: BRA LL\n", "AF FE", ""},
@@ -169,7 +154,7 @@ TEST(Fixup, BranchRanges) {
 }
 
 TEST(Fixup, PcRelativeRanges) {
-    check({
+    checkCases({
         {"SETPC $2000\nMOV.W @(LL,PC),R1\nPAD $2010\nLL: NOP\n",
          "91 06 FF FF FF FF FF FF FF FF FF FF FF FF FF FF 00 09", ""},
         {"LL: MOV.W @(LL,PC),R1\n", "91 00", "invalid address reference on line 1"},
@@ -196,7 +181,7 @@ TEST(Fixup, PcRelativeRanges) {
 }
 
 TEST(Fixup, AbsoluteAddressesAndTheUndefinedValue) {
-    check({
+    checkCases({
         {"DC.L LATER,LATER\nLATER: NOP\n", "00 00 00 08 00 00 00 08 00 09", ""},
         {"SETPC $FFFFFFFE\nTOP: DC.L TOP\n", "FF FF FF FE", ""},
         // A label defined at 0x7FFFFFFF is defined: it resolves, and a second definition

@@ -1,6 +1,7 @@
 #include "unit/support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -168,6 +169,27 @@ bool haveTool(const std::string& name) {
         if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
     }
     return false;
+}
+
+void checkCases(const std::vector<SourceCase>& cases, IncludeOpener& includes) {
+    for (const SourceCase& c : cases) {
+        SCOPED_TRACE(c.source.substr(0, 200));
+        Assembled a = assembleText(c.source, includes);
+        EXPECT_EQ(a.message(), c.message);
+        EXPECT_EQ(hexBytes(a.bin), c.bin);
+    }
+}
+
+void checkCases(const std::vector<SourceCase>& cases) {
+    NoIncludes none;
+    checkCases(cases, none);
+}
+
+bool asOrdinaryUser(std::vector<std::string>& argv) {
+    if (::geteuid() != 0) return true;
+    if (!haveTool("setpriv")) return false;
+    argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return true;
 }
 
 }  // namespace korvane::test

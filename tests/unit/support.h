@@ -30,6 +30,21 @@ struct Assembled {
 Assembled assembleText(std::string_view source);
 Assembled assembleText(std::string_view source, IncludeOpener& includes);
 
+// One source and what it must give: the image as hex bytes ("00 09 FF"), and the
+// console message ("" for success).
+struct SourceCase {
+    std::string source;
+    std::string bin;
+    std::string message;
+};
+// Assembles every case and checks image and message, naming the source on failure.
+void checkCases(const std::vector<SourceCase>& cases, IncludeOpener& includes);
+void checkCases(const std::vector<SourceCase>& cases);
+
+// Root may write anything: a test of permissions prefixes argv so that the command
+// runs as an ordinary user. False when that is needed but setpriv is missing.
+bool asOrdinaryUser(std::vector<std::string>& argv);
+
 // "0009 5542" for the bytes 00 09 55 42 (big-endian 16-bit words, blank-separated).
 std::string words(std::string_view bytes);
 std::string hexBytes(std::string_view bytes);

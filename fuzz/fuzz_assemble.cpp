@@ -23,16 +23,19 @@ namespace {
 // An image device that refuses to grow past a cap, so that ORG $FFFFFFFF stops early
 // (as a full disk would) instead of filling 4 GiB.
 class CappedSink : public korvane::MemorySink {
-  public:
+public:
     explicit CappedSink(std::string name) : MemorySink(std::move(name)) {}
     bool append(std::span<const std::uint8_t> bytes) override {
-        if (bytes.size() > kCap - bytes_().size()) return false;
+        if (bytes.size() > kCap - this->bytes().size()) {
+            refused = true;
+            return false;
+        }
         return MemorySink::append(bytes);
     }
+    bool refused = false;
 
-  private:
+private:
     static constexpr std::size_t kCap = 16u << 20;
-    const std::string& bytes_() const { return bytes(); }
 };
 
 class StringFile : public korvane::IncludeFile {
@@ -65,6 +68,7 @@ class FuzzIncludes : public korvane::IncludeOpener {
 struct Run {
     korvane::Result result;
     std::string bin;
+    bool binRefused = false;  // the capped image device refused bytes
     std::string log;
 };
 
@@ -78,6 +82,7 @@ Run assembleOnce(const std::uint8_t* data, std::size_t size, std::uint8_t placeh
     Run r;
     r.result = korvane::assemble(source, bin, log, includes, options);
     r.bin = bin.bytes();
+    r.binRefused = bin.refused;
     r.log = log.bytes();
     return r;
 }

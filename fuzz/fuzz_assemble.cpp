@@ -23,7 +23,7 @@ namespace {
 // An image device that refuses to grow past a cap, so that ORG $FFFFFFFF stops early
 // (as a full disk would) instead of filling 4 GiB.
 class CappedSink : public korvane::MemorySink {
-public:
+  public:
     explicit CappedSink(std::string name) : MemorySink(std::move(name)) {}
     bool append(std::span<const std::uint8_t> bytes) override {
         if (bytes.size() > kCap - this->bytes().size()) {
@@ -34,7 +34,7 @@ public:
     }
     bool refused = false;
 
-private:
+  private:
     static constexpr std::size_t kCap = 16u << 20;
 };
 
@@ -148,11 +148,10 @@ bool knownMessage(const korvane::Result& r) {
 }
 
 void checkRun(const Run& r) {
-    if (r.bin.size() != r.result.bytesWritten) {
-        // The capped device refuses the block that would pass its cap.
-        if (r.result.ok || r.result.diagnostic.text != "cannot write fuzz.bin")
-            broken("image size", r);
-    }
+    // The capped device refuses the block that would pass its cap (as a full disk would);
+    // when that happens after another error, that error is the one reported.
+    if (r.bin.size() != r.result.bytesWritten && !r.binRefused) broken("image size", r);
+    if (r.binRefused && r.result.ok) broken("success although the image was refused", r);
     std::size_t listed = 0;
     std::size_t pos = 0;
     while (pos < r.log.size() && startsWith(std::string_view(r.log).substr(pos), "source line #")) {

@@ -24,6 +24,7 @@ bool Assembly::nextOperand() {
         }
         switch (kLexClass[static_cast<std::size_t>(c)]) {
             case LC_IGNORED: {
+                in_.skipSpaces();
                 const std::uint8_t* p = in_.cursor();
                 const std::uint8_t* const end = in_.limit();
                 while (p != end && kLexClass[*p] == LC_IGNORED) ++p;

@@ -3,7 +3,9 @@
 // The hot loops may also scan the buffered bytes directly (cursor/limit/advance).
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "korvane/korvane.h"
@@ -24,6 +26,25 @@ class SourceReader {
     // Skips everything up to and including the next line feed; false at the end of
     // the source.
     bool skipPastLineFeed();
+
+    // Skips the blanks among the buffered bytes, eight at a time; the caller's byte
+    // loop takes whatever other byte comes next.
+    void skipSpaces() {
+        if constexpr (std::endian::native == std::endian::little) {
+            const std::uint8_t* p = cur_;
+            while (end_ - p >= 8) {
+                std::uint64_t w;
+                std::memcpy(&w, p, 8);
+                const std::uint64_t other = w ^ 0x2020202020202020ull;  // non-zero bytes: not blank
+                if (other != 0) {
+                    p += std::countr_zero(other) / 8;
+                    break;
+                }
+                p += 8;
+            }
+            cur_ = p;
+        }
+    }
 
     // The bytes buffered and not yet read.
     const std::uint8_t* cursor() const { return cur_; }

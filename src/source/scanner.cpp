@@ -53,6 +53,7 @@ void Assembly::scan() {
                 case SC_BLANK: {
                     if (wordLen_ == 0) {
                         // Leading blanks (and CRs among them) are dropped.
+                        in_.skipSpaces();
                         const std::uint8_t* p = in_.cursor();
                         const std::uint8_t* const end = in_.limit();
                         while (p != end && (kScanClass[*p] == SC_BLANK || *p == '\r')) ++p;

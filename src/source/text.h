@@ -86,6 +86,12 @@ class PrintedNumber {
         } while (v != 0);
     }
     void add(T step) {
+        // Most steps change only the last digit.
+        const unsigned last = valueOf(text_[kSize - 1]) + static_cast<unsigned>(step);
+        if (last < Base) {
+            text_[kSize - 1] = static_cast<std::uint8_t>(digit(last));
+            return;
+        }
         unsigned carry = static_cast<unsigned>(step);
         for (unsigned i = kSize; carry != 0;) {
             --i;

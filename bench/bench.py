@@ -120,8 +120,10 @@ def main():
     ap.add_argument("--smoke", action="store_true")
     ap.add_argument("--no-callgrind", action="store_true")
     a = ap.parse_args()
+    a.build = os.path.abspath(a.build)
+    a.work = os.path.abspath(a.work)
 
-    korvane = os.path.abspath(os.path.join(a.build, "korvane"))
+    korvane = os.path.join(a.build, "korvane")
     if not os.path.exists(korvane):
         sh(["cmake", "-S", ROOT, "-B", a.build, "-DCMAKE_BUILD_TYPE=Release", "-DKORVANE_TESTS=OFF"], ROOT)
         sh(["cmake", "--build", a.build, "-j2"], ROOT)

@@ -94,7 +94,7 @@ class Assembly {
     void encodeStore();        // format 3: STC, STS
     void encodeImmediate();    // format A
     void encodeAddressing();   // format B
-    std::uint16_t addressingWord(std::uint32_t F, std::uint8_t m, bool firstIsPair,
+    std::uint16_t addressingWord(std::uint32_t F, unsigned m, bool firstIsPair,
                                  std::uint32_t firstSlot0);
     void encodeLoad();    // format C: LDC, LDS
     void encodeBranch();  // formats D and E

@@ -120,12 +120,12 @@ void Assembly::encodeAddressing() {
     const std::uint32_t F =
         firstIsPair ? (op_.slotShape[0] | op_.slotShape[1] | SHAPE_PAIR) : op_.shape;
     const std::uint32_t firstSlot0 = op_.slotShape[0];
-    const std::uint8_t m = op_.regNum;
+    const unsigned m = op_.regNum;
     if (!nextOperand()) return;
     emitWord(addressingWord(F, m, firstIsPair, firstSlot0));
 }
 
-std::uint16_t Assembly::addressingWord(std::uint32_t F, std::uint8_t m, bool firstIsPair,
+std::uint16_t Assembly::addressingWord(std::uint32_t F, unsigned m, bool firstIsPair,
                                        std::uint32_t firstSlot0) {
     const unsigned sub = row_->subCode();
     const unsigned n = op_.regNum;

@@ -16,8 +16,9 @@ void Assembly::encodeRegisterOne() {
     if (!nextOperand()) return;
     if (!(op_.shape & SHAPE_REG)) operandError();
     const OpRow& r = *row_;
-    emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | op_.regNum << 8 | r.nibble(3) << 4 |
-                                        r.nibble(4)));
+    const unsigned n = op_.regNum;
+    emitWord(
+        static_cast<std::uint16_t>(r.nibble(1) << 12 | n << 8 | r.nibble(3) << 4 | r.nibble(4)));
 }
 
 void Assembly::encodeRegisterTwo() {

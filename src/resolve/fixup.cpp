@@ -64,7 +64,7 @@ void Assembly::resolveReferences() {
                 const std::uint32_t d = v - r.pc - 4;
                 if ((v & 1) != 0 || (d > 4094 && d < 0xFFFFF000u)) invalid();
                 const std::uint8_t bytes[2] = {
-                    static_cast<std::uint8_t>(r.kind << 4 | ((d >> 9) & 0x0F)),
+                    static_cast<std::uint8_t>(unsigned{r.kind} << 4 | ((d >> 9) & 0x0F)),
                     static_cast<std::uint8_t>(d >> 1)};
                 bin_.overwrite(at, bytes, 2);
                 break;

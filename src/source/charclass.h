@@ -9,7 +9,7 @@ namespace korvane::detail {
 // Letters a-z fold to A-Z; every other byte is kept.
 inline constexpr std::array<std::uint8_t, 256> kUpper = [] {
     std::array<std::uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i)
+    for (unsigned i = 0; i < 256; ++i)
         t[i] = static_cast<std::uint8_t>(i >= 'a' && i <= 'z' ? i - 32 : i);
     return t;
 }();

@@ -27,9 +27,9 @@ void Assembly::encodeRegisterTwo() {
     const unsigned m = op_.regNum;
     if (!nextOperand()) return;
     if (!(op_.shape & SHAPE_REG)) operandError();
+    const unsigned n = op_.regNum;
     const OpRow& r = *row_;
-    emitWord(
-        static_cast<std::uint16_t>(r.nibble(1) << 12 | op_.regNum << 8 | m << 4 | r.nibble(4)));
+    emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | n << 8 | m << 4 | r.nibble(4)));
 }
 
 void Assembly::encodeStore() {

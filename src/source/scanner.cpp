@@ -84,7 +84,6 @@ Assembly::Flow Assembly::wordComplete() {
     writeListingLine(*row_);
     switch (row_->format()) {
         case '0':
-            op_.lineEmitted = false;
             emitWord(static_cast<std::uint16_t>(row_->nibble(1) << 12 | row_->nibble(2) << 8 |
                                                 row_->nibble(3) << 4 | row_->nibble(4)));
             break;

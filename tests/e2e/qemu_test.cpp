@@ -39,9 +39,11 @@ class Emulated : public ::testing::Test {
         }
     }
 
-    // Assembles `file` (from the test data or the examples) and runs it.
-    CommandResult run(const std::string& source, const std::string& name) {
-        dir_.write(name + ".s", readFile(source));
+    // Assembles `source` (from the test data or the examples), with `appended` after
+    // it, and runs it.
+    CommandResult run(const std::string& source, const std::string& name,
+                      const std::string& appended = "") {
+        dir_.write(name + ".s", readFile(source) + appended);
         dir_.write("wrap.ld",
                    "ENTRY(_start) PHDRS { image PT_LOAD FLAGS(7); } SECTIONS { . = 0x400000; "
                    ".text : { _start = .; *(.data) } :image }\n");
@@ -65,6 +67,9 @@ class Emulated : public ::testing::Test {
         return runCommand({"qemu-sh4eb", "./" + name + ".elf"}, dir_.path());
     }
 
+    // The hexadecimal print routine shared by the test programs.
+    std::string prhex() const { return readFile(data_ + "prhex.inc"); }
+
     TempDir dir_;
     const std::string data_ = std::string(KORVANE_TEST_DATA) + "/programs/";
 };
@@ -78,7 +83,7 @@ TEST_F(Emulated, BundledExampleSumsItsTable) {
 }
 
 TEST_F(Emulated, SortsATable) {
-    CommandResult r = run(data_ + "sort.s", "sort");
+    CommandResult r = run(data_ + "sort.s", "sort", prhex());
     std::vector<std::int32_t> table{5, -3, 100, 0x7FFFFFFF, 0, 42, -100000, 7, 7, INT32_MIN};
     std::sort(table.begin(), table.end());
     std::string expected;
@@ -88,7 +93,7 @@ TEST_F(Emulated, SortsATable) {
 }
 
 TEST_F(Emulated, Fibonacci) {
-    CommandResult r = run(data_ + "fib.s", "fib");
+    CommandResult r = run(data_ + "fib.s", "fib", prhex());
     std::string expected;
     std::uint32_t a = 0, b = 1;
     for (int i = 0; i < 24; ++i) {
@@ -113,7 +118,7 @@ TEST_F(Emulated, ChecksumOverAnIncludedFile) {
     std::string data(1000, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 37 + 11) & 0xFF);
     dir_.write("data.raw", data);
-    CommandResult r = run(data_ + "checksum.s", "checksum");
+    CommandResult r = run(data_ + "checksum.s", "checksum", prhex());
     std::uint32_t sum = 0, x = 0;
     for (unsigned char c : data) {
         sum += c;

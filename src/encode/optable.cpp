@@ -1,5 +1,6 @@
 #include "encode/optable.h"
 
+#include <bit>
 #include <cstring>
 
 namespace korvane::detail {
@@ -166,7 +167,8 @@ const OpRow* findMnemonic(const std::uint8_t* padded) {
     std::uint64_t raw;
     std::memcpy(&raw, padded, 8);
     // The same packing as pack(): the first character in the highest byte.
-    const std::uint64_t key = __builtin_bswap64(raw) >> 8;
+    if constexpr (std::endian::native == std::endian::little) raw = __builtin_bswap64(raw);
+    const std::uint64_t key = raw >> 8;
     const MnemonicIndex& index = mnemonicIndex();
     for (unsigned s = slotOf(key);; s = (s + 1) % kSlots) {
         int row = index.rows[s];

@@ -36,7 +36,10 @@ BENCHMARK(BM_Lexer);
 
 void BM_AddressingModes(benchmark::State& state) {
     const int n = 10000;
-    run(state, repeatLines("  MOV.L @(8,R4),R5\n  MOV.B R0,@(R0,R3)\n  ADD #-4,R15\n  MOV.L @R15+,R1\n", n), 4 * n);
+    run(state,
+        repeatLines("  MOV.L @(8,R4),R5\n  MOV.B R0,@(R0,R3)\n  ADD #-4,R15\n  MOV.L @R15+,R1\n",
+                    n),
+        4 * n);
 }
 BENCHMARK(BM_AddressingModes);
 

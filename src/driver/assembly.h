@@ -107,7 +107,8 @@ class Assembly {
     void encodeIncbin();    // format 9
     void encodeImov();      // format H: IMOV.L
 
-    // Output helpers: every byte appended to the image goes through these.
+    // Appending to the image: needRoom() first, then putByte() (or bin_ directly for
+    // strings, fills and included files, keeping written_ and pc_ in step).
     void needRoom(std::uint64_t n);
     void putByte(std::uint8_t b) {
         bin_.put(b);

@@ -35,6 +35,9 @@ class ByteSink {
     virtual bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) = 0;
     // The name used in "cannot write NAME" when the device fails.
     virtual std::string name() const = 0;
+    // Called once on the image when it is complete (every fixup made), before the run
+    // reports success in its listing: a device that defers writes completes them here.
+    virtual bool finish() { return true; }
 };
 
 // An included file, opened for reading by INCBIN.

@@ -28,8 +28,9 @@ Result Assembly::run() {
     try {
         scan();
         resolveReferences();
+        // The image is made whole before the listing's label table says the run succeeded.
+        bin_.finish();
         writeLabelListing();
-        bin_.flush();
         log_.flush();
     } catch (const Failure& failure) {
         result.ok = false;

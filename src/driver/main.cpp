@@ -62,6 +62,7 @@ class FileSink : public korvane::ByteSink {
         return true;
     }
     std::string name() const override { return name_; }
+    bool finish() override { return applyPatches(); }
     bool close() {
         if (fd_ < 0) return true;
         bool ok = applyPatches();

@@ -30,6 +30,11 @@ bool OutputBuffer::tryFlush() {
     }
 }
 
+void OutputBuffer::finish() {
+    spill();
+    if (!sink_.finish()) failed();
+}
+
 void OutputBuffer::putSlow(const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
         if (len_ == capacity_) spill();

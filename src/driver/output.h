@@ -43,6 +43,8 @@ class OutputBuffer {
     void flush() { spill(); }
     // Like flush(), but reports instead of throwing.
     bool tryFlush();
+    // flush(), then the device's own finish(). Throws Failure ("cannot write NAME").
+    void finish();
 
     std::uint64_t size() const { return flushed_ + len_; }
 

@@ -288,3 +288,30 @@ TEST(Limits, FailingImageDeviceIsReported) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// An image device whose deferred writes fail when the image is finished.
+class FailingFinishSink : public MemorySink {
+  public:
+    FailingFinishSink() : MemorySink("late.bin") {}
+    bool finish() override { return false; }
+};
+
+TEST(Limits, ImageThatCannotBeFinishedGetsNoLabelTable) {
+    MemorySource source("START: NOP\nBRA START\n");
+    FailingFinishSink bin;
+    MemorySink log;
+    NoIncludes none;
+    Result r = assemble(source, bin, log, none);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.diagnostic.text, "cannot write late.bin");
+    EXPECT_EQ(log.bytes(),
+              "source line #1 binary offset 0 PC $0 NOP    \r\n"
+              "source line #2 binary offset 2 PC $2 BRA    \r\n");
+    EXPECT_EQ(hexBytes(bin.bytes()), "00 09 AF FD");
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -45,7 +45,10 @@ bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 // back), so that thousands of fixups cost a few system calls.
 class FileSink : public korvane::ByteSink {
   public:
-    FileSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    FileSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+        struct stat st {};
+        regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    }
     ~FileSink() override { close(); }
     bool append(std::span<const std::uint8_t> bytes) override {
         if (writeAll(fd_, bytes.data(), bytes.size())) {
@@ -67,8 +70,9 @@ class FileSink : public korvane::ByteSink {
         if (fd_ < 0) return true;
         bool ok = applyPatches();
         // The file was opened without emptying it: cut off whatever an earlier, longer
-        // file left beyond the bytes written now.
-        ok = ::ftruncate(fd_, static_cast<off_t>(size_)) == 0 && ok;
+        // file left beyond the bytes written now. (A device such as /dev/null has no
+        // length to cut.)
+        if (regular_) ok = ::ftruncate(fd_, static_cast<off_t>(size_)) == 0 && ok;
         ok = ::close(fd_) == 0 && ok;
         fd_ = -1;
         return ok;
@@ -82,6 +86,14 @@ class FileSink : public korvane::ByteSink {
     static constexpr std::uint64_t kWindow = 1 << 16;
 
     bool applyPatches() {
+        if (!regular_) {
+            // A device is written to as it is; there is nothing to read back.
+            for (const Patch& p : patches_) {
+                if (!transfer(::pwrite, &p.byte, 1, p.position)) return false;
+            }
+            patches_.clear();
+            return true;
+        }
         // Later patches of the same byte win: keep the order of equal positions.
         std::stable_sort(patches_.begin(), patches_.end(),
                          [](const Patch& a, const Patch& b) { return a.position < b.position; });
@@ -117,6 +129,7 @@ class FileSink : public korvane::ByteSink {
 
     int fd_;
     std::string name_;
+    bool regular_ = false;  // a regular file (not a device or pipe)
     std::uint64_t size_ = 0;
     std::vector<Patch> patches_;
 };

@@ -201,6 +201,17 @@ TEST(Cli, OutputThatCannotBeWritten) {
     }
 }
 
+TEST(Cli, OutputsOnADevice) {
+    // An image sent to /dev/null: written, patched and closed without complaint.
+    TempDir dir;
+    dir.write("prog.asm", "START: BRA START\nDC.L START\n");
+    ASSERT_EQ(::symlink("/dev/null", dir.file("prog.bin").c_str()), 0);
+    CommandResult r = korvane(dir, {"prog.asm"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(dir.read("prog.log").find("labels (1):"), std::string::npos);
+}
+
 TEST(Cli, ReadOnlyOutput) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0777);

@@ -26,9 +26,7 @@ void Assembly::encodeData() {
     while (nextOperand()) {
         if (op_.shape == SHAPE_STRING) {
             needRoom(op_.stringLen);
-            bin_.put(op_.stringBytes, op_.stringLen);
-            written_ += op_.stringLen;
-            pc_ += op_.stringLen;
+            putBytes(op_.stringBytes, op_.stringLen);
         } else if (op_.shape & SHAPE_NUMBER) {
             needRoom(width);
             for (unsigned i = width; i-- > 0;)

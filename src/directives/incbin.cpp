@@ -26,11 +26,9 @@ void Assembly::encodeIncbin() {
         const std::ptrdiff_t got = file->read(std::span<std::uint8_t>(buf, want));
         // A file that shrinks or fails while it is copied is not silently cut short.
         if (got <= 0) failPlain("cannot read " + name);
-        bin_.put(buf, static_cast<std::size_t>(got));
-        written_ += static_cast<std::uint64_t>(got);
+        putBytes(buf, static_cast<std::size_t>(got));
         remaining -= static_cast<std::uint64_t>(got);
     }
-    pc_ += static_cast<std::uint32_t>(length);
     op_.lineEmitted = true;
 }
 

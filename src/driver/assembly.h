@@ -107,13 +107,18 @@ class Assembly {
     void encodeIncbin();    // format 9
     void encodeImov();      // format H: IMOV.L
 
-    // Appending to the image: needRoom() first, then putByte() (or bin_ directly for
-    // strings, fills and included files, keeping written_ and pc_ in step).
+    // Appending to the image: needRoom() first, then putByte()/putBytes(), which keep
+    // written_ and pc_ in step (ORG and PAD fill through bin_ and set the PC themselves).
     void needRoom(std::uint64_t n);
     void putByte(std::uint8_t b) {
         bin_.put(b);
         ++written_;
         ++pc_;
+    }
+    void putBytes(const std::uint8_t* p, std::size_t n) {
+        bin_.put(p, n);
+        written_ += n;
+        pc_ += static_cast<std::uint32_t>(n);
     }
     void recordReference(std::uint8_t kind, std::uint32_t binOffset, std::uint32_t target);
     std::uint32_t binOffset() const { return static_cast<std::uint32_t>(written_ + 1); }

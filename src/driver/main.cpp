@@ -29,15 +29,24 @@ int fail(std::string_view message) {
     return 1;
 }
 
-bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
+// Moves all n bytes with io(fd, p, n, offset), going on after short transfers and
+// interruptions. False when the device refuses.
+template <typename Io, typename Buffer>
+bool transferAll(Io io, int fd, Buffer* p, std::size_t n, std::uint64_t at) {
     while (n > 0) {
-        ssize_t k = ::write(fd, p, n);
+        ssize_t k = io(fd, p, n, static_cast<off_t>(at));
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) return false;
         p += k;
+        at += static_cast<std::uint64_t>(k);
         n -= static_cast<std::size_t>(k);
     }
     return true;
+}
+
+// write() at the file position, in transferAll's shape.
+ssize_t writeHere(int fd, const std::uint8_t* p, std::size_t n, off_t) {
+    return ::write(fd, p, n);
 }
 
 // An output file: appended through write(). Overwrites are gathered and applied when
@@ -51,7 +60,7 @@ class FileSink : public korvane::ByteSink {
     }
     ~FileSink() override { close(); }
     bool append(std::span<const std::uint8_t> bytes) override {
-        if (writeAll(fd_, bytes.data(), bytes.size())) {
+        if (transferAll(writeHere, fd_, bytes.data(), bytes.size(), 0)) {
             size_ += bytes.size();
             return true;
         }
@@ -89,7 +98,7 @@ class FileSink : public korvane::ByteSink {
         if (!regular_) {
             // A device is written to as it is; there is nothing to read back.
             for (const Patch& p : patches_) {
-                if (!transfer(::pwrite, &p.byte, 1, p.position)) return false;
+                if (!transferAll(::pwrite, fd_, &p.byte, 1, p.position)) return false;
             }
             patches_.clear();
             return true;
@@ -104,26 +113,13 @@ class FileSink : public korvane::ByteSink {
             while (j < patches_.size() && patches_[j].position < start + kWindow) ++j;
             const std::uint64_t span = patches_[j - 1].position + 1 - start;
             window.resize(static_cast<std::size_t>(span));
-            if (!transfer(::pread, window.data(), window.size(), start)) return false;
+            if (!transferAll(::pread, fd_, window.data(), window.size(), start)) return false;
             for (std::size_t k = i; k < j; ++k)
                 window[patches_[k].position - start] = patches_[k].byte;
-            if (!transfer(::pwrite, window.data(), window.size(), start)) return false;
+            if (!transferAll(::pwrite, fd_, window.data(), window.size(), start)) return false;
             i = j;
         }
         patches_.clear();
-        return true;
-    }
-
-    template <typename Io, typename Buffer>
-    bool transfer(Io io, Buffer* p, std::size_t n, std::uint64_t at) {
-        while (n > 0) {
-            ssize_t k = io(fd_, p, n, static_cast<off_t>(at));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) return false;
-            p += k;
-            at += static_cast<std::uint64_t>(k);
-            n -= static_cast<std::size_t>(k);
-        }
         return true;
     }
 

@@ -23,14 +23,9 @@ bool Assembly::nextOperand() {
             break;
         }
         switch (kLexClass[static_cast<std::size_t>(c)]) {
-            case LC_IGNORED: {
-                in_.skipSpaces();
-                const std::uint8_t* p = in_.cursor();
-                const std::uint8_t* const end = in_.limit();
-                while (p != end && kLexClass[*p] == LC_IGNORED) ++p;
-                in_.advance(p);
+            case LC_IGNORED:
+                in_.skip([](std::uint8_t b) { return kLexClass[b] == LC_IGNORED; });
                 continue;
-            }
             case LC_HEX:
                 o.shape |= SHAPE_HEX;
                 continue;

@@ -27,11 +27,13 @@ class SourceReader {
     // the source.
     bool skipPastLineFeed();
 
-    // Skips the blanks among the buffered bytes, eight at a time; the caller's byte
-    // loop takes whatever other byte comes next.
-    void skipSpaces() {
+    // Skips the buffered bytes for which skippable(byte) holds, which it must for a
+    // blank: runs of blanks (indentation) go eight at a time. The caller reads on with
+    // next(), which also takes care of a run that reaches the end of the buffer.
+    template <typename Skippable>
+    void skip(Skippable skippable) {
+        const std::uint8_t* p = cur_;
         if constexpr (std::endian::native == std::endian::little) {
-            const std::uint8_t* p = cur_;
             while (end_ - p >= 8) {
                 std::uint64_t w;
                 std::memcpy(&w, p, 8);
@@ -42,8 +44,9 @@ class SourceReader {
                 }
                 p += 8;
             }
-            cur_ = p;
         }
+        while (p != end_ && skippable(*p)) ++p;
+        cur_ = p;
     }
 
     // The bytes buffered and not yet read.

@@ -53,11 +53,8 @@ void Assembly::scan() {
                 case SC_BLANK: {
                     if (wordLen_ == 0) {
                         // Leading blanks (and CRs among them) are dropped.
-                        in_.skipSpaces();
-                        const std::uint8_t* p = in_.cursor();
-                        const std::uint8_t* const end = in_.limit();
-                        while (p != end && (kScanClass[*p] == SC_BLANK || *p == '\r')) ++p;
-                        in_.advance(p);
+                        in_.skip(
+                            [](std::uint8_t b) { return kScanClass[b] == SC_BLANK || b == '\r'; });
                         continue;
                     }
                     Flow f = wordComplete();
@@ -133,17 +130,11 @@ void Assembly::defineLabel() {
     std::memcpy(name.data(), word_, wordLen_ - 1);
     bool local = name[0] == '@';
     if (local) applyLocalSuffix(name);
-    std::int32_t found = labels_.find(name);
-    if (found >= 0) {
-        auto i = static_cast<std::uint32_t>(found);
-        if (labels_.defined(i)) {
-            failAt("duplicate label " + std::string(name.data(), name.size()) + " on line ", line_);
-        }
-        labels_.define(i, pc_);
-    } else {
-        if (labels_.full()) failAt("overflowed label table on line ", line_);
-        labels_.add(name, pc_, true);
+    const std::uint32_t i = labelFor(name);
+    if (labels_.defined(i)) {
+        failAt("duplicate label " + std::string(name.data(), name.size()) + " on line ", line_);
     }
+    labels_.define(i, pc_);
     if (!local && localUsed_) {
         localUsed_ = false;
         ++scope_;

@@ -9,12 +9,6 @@
 namespace korvane::test {
 namespace {
 
-std::string ff(int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s += i ? " FF" : "FF";
-    return s;
-}
-
 TEST(Directives, EndOptAlign) {
     checkCases({
         {"NOP\nNOP\nNOP\nNOP\nEND\nFOO\nMOV.L\n\"", "00 09 00 09 00 09 00 09", ""},
@@ -38,7 +32,7 @@ TEST(Directives, EndOptAlign) {
 
 TEST(Directives, LocationDirectives) {
     checkCases({
-        {"ORG $10\n", ff(16), ""},
+        {"ORG $10\n", hexRun("FF", 16), ""},
         {"SETPC $10\nORG 0\nNOP\n", "00 09", ""},
         {"SETPC $1C\nPAD $20\n", "FF FF FF FF", ""},
         {"SETPC $1C\nORG $20\n", "FF FF FF FF", ""},
@@ -194,7 +188,7 @@ TEST(Directives, LiteralPool) {
          "IMOV was used on line 1 but no IDATA area was specified afterward"},
         {"IMOV.L #5,R1\nIDATA\nIMOV.L #6,R2\n", "D1 00 FF FF 00 00 00 05 D2 00",
          "IMOV was used on line 3 but no IDATA area was specified afterward"},
-        {"IMOV.L #5,R1\nORG 1100\nIDATA\n", "D1 00 " + ff(1098) + " 00 00 00 05",
+        {"IMOV.L #5,R1\nORG 1100\nIDATA\n", "D1 00 " + hexRun("FF", 1098) + " 00 00 00 05",
          "invalid address reference on line 1"},
         {"SETPC $100\nIMOV.L #5,R1\nSETPC 0\nIDATA\n", "D1 00 00 00 00 05",
          "invalid address reference on line 2"},

@@ -11,12 +11,6 @@
 namespace korvane::test {
 namespace {
 
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
-
 TEST(Scanner, LabelsStatementsAndComments) {
     checkCases({
         {"LOOP: nop\n", "00 09", ""},
@@ -49,15 +43,14 @@ TEST(Scanner, LabelsStatementsAndComments) {
         {"G1: nop\n@LP: nop\nBRA @LP\nG2: nop\nBRA @LP\n@LP: nop\n",
          "00 09 00 09 AF FD 00 09 AF FF 00 09", ""},
         // After 256 scopes the suffix repeats.
-        {repeat("@L: NOP\nGG: NOP\n", 1) +
+        {"@L: NOP\nGG: NOP\n" +
              [] {
                  std::string s;
                  for (int i = 1; i < 256; ++i) s += "@L: NOP\nG" + std::to_string(i) + ": NOP\n";
                  return s;
              }() +
              "@L: NOP\n",
-         repeat("00 09 ", 512).substr(0, 512 * 6 - 1),
-         "duplicate label @L                00 on line 513"},
+         hexRun("00 09", 512), "duplicate label @L                00 on line 513"},
         // Names longer than 18 characters lose their last two to the suffix.
         {"@ABCDEFGHIJKLMNOPQXY: NOP\n@ABCDEFGHIJKLMNOPQZZ: NOP\n", "00 09",
          "duplicate label @ABCDEFGHIJKLMNOPQ00 on line 2"},
@@ -125,18 +118,14 @@ TEST(Fixup, BranchRanges) {
         {"LL: BRA LL\n", "AF FE", ""},
         {"BSR NEXT\nNEXT: NOP\n", "BF FF 00 09", ""},
         {"BRA TT\nNOP\nTT: NOP\n", "A0 00 00 09 00 09", ""},
-        {"BF TT\n" + repeat(n, 128) + "TT: NOP\n",
-         "8B 7F " + repeat("00 09 ", 129).substr(0, 129 * 6 - 1), ""},
-        {"BF TT\n" + repeat(n, 129) + "TT: NOP\n",
-         "8B 00 " + repeat("00 09 ", 130).substr(0, 130 * 6 - 1),
+        {"BF TT\n" + repeat(n, 128) + "TT: NOP\n", "8B 7F " + hexRun("00 09", 129), ""},
+        {"BF TT\n" + repeat(n, 129) + "TT: NOP\n", "8B 00 " + hexRun("00 09", 130),
          "invalid address reference on line 1"},
         {"TT: " + repeat(n, 126) + "BF TT\n", repeat("00 09 ", 126) + "8B 80", ""},
         {"TT: " + repeat(n, 127) + "BF TT\n", repeat("00 09 ", 127) + "8B 00",
          "invalid address reference on line 128"},
-        {"BSR TT\n" + repeat(n, 2048) + "TT: NOP\n",
-         "B7 FF " + repeat("00 09 ", 2049).substr(0, 2049 * 6 - 1), ""},
-        {"BRA TT\n" + repeat(n, 2049) + "TT: NOP\n",
-         "A0 00 " + repeat("00 09 ", 2050).substr(0, 2050 * 6 - 1),
+        {"BSR TT\n" + repeat(n, 2048) + "TT: NOP\n", "B7 FF " + hexRun("00 09", 2049), ""},
+        {"BRA TT\n" + repeat(n, 2049) + "TT: NOP\n", "A0 00 " + hexRun("00 09", 2050),
          "invalid address reference on line 1"},
         {"TT: " + repeat(n, 2046) + "BRA TT\n", repeat("00 09 ", 2046) + "A8 00", ""},
         {"TT: " + repeat(n, 2047) + "BRA TT\n", repeat("00 09 ", 2047) + "A0 00",

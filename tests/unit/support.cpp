@@ -53,6 +53,18 @@ Assembled assembleText(std::string_view source, IncludeOpener& includes) {
     return a;
 }
 
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+std::string hexRun(const std::string& group, int n) {
+    std::string out = repeat(group + " ", n);
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
 std::string hexBytes(std::string_view bytes) {
     static const char* digits = "0123456789ABCDEF";
     std::string out;

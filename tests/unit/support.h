@@ -45,6 +45,11 @@ void checkCases(const std::vector<SourceCase>& cases);
 // runs as an ordinary user. False when that is needed but setpriv is missing.
 bool asOrdinaryUser(std::vector<std::string>& argv);
 
+// s written n times over.
+std::string repeat(const std::string& s, int n);
+// n copies of a hex byte group, blank-separated: hexRun("00 09", 2) is "00 09 00 09".
+std::string hexRun(const std::string& group, int n);
+
 // "0009 5542" for the bytes 00 09 55 42 (big-endian 16-bit words, blank-separated).
 std::string words(std::string_view bytes);
 std::string hexBytes(std::string_view bytes);

@@ -2,6 +2,7 @@
 // fill the gap with 0xFF); DC.B, DC.W and DC.L append numbers, strings and, for DC.L,
 // label addresses patched by the fixup pass.
 #include "driver/assembly.h"
+#include "resolve/failure.h"
 
 namespace korvane::detail {
 
@@ -40,6 +41,10 @@ void Assembly::encodeData() {
         }
         op_.lineEmitted = true;
     }
+    // An empty operand ends the list only when nothing follows it on the line: items
+    // after it ("DC.B 1,,2", or "DC.B "hi" ,10" where the blank after the quote is the
+    // separator) are never dropped silently.
+    if (op_.lineEmitted && !operandsEndBlank()) failAt("missing argument on line ", line_);
 }
 
 }  // namespace korvane::detail

@@ -17,9 +17,10 @@ void Assembly::encodeImov() {
         op_.lastSlot == 0 && (op_.shape & SHAPE_REG) && !(op_.shape & kDecorated);
     if (!plainNumber || !plainRegister) operandError();
     needRoom(2);
-    putByte(static_cast<std::uint8_t>(0xD0 | op_.regNum));  // MOV.L @(disp,PC),Rn
+    // Recorded at the instruction's own PC, which the displacement is measured from.
     pendingLiterals_.push_back(refs_.count());
-    recordReference(REF_IMOV_PENDING, binOffset(), constant);
+    recordReference(REF_IMOV_PENDING, binOffset() + 1, constant);
+    putByte(static_cast<std::uint8_t>(0xD0 | op_.regNum));  // MOV.L @(disp,PC),Rn
     putByte(placeholder_);  // displacement, patched by the fixup pass
     op_.lineEmitted = true;
 }

@@ -46,6 +46,7 @@ struct OperandState {
     std::uint8_t sysReg = 0;
     std::uint32_t labelIndex = 0;
     std::uint32_t operandCount = 0;
+    bool marked = false;  // the operand held a byte other than a blank (even one ignored)
     std::uint8_t stringBytes[256];
     std::uint32_t stringLen = 0;
     bool lineEmitted = false;
@@ -81,6 +82,9 @@ class Assembly {
 
     // Operand lexer (source/lexer.cpp).
     bool nextOperand();  // false when the line's operands have run out
+    // After nextOperand() gave false: whether the empty operand, and the rest of the
+    // line up to its comment or end, hold nothing but blanks.
+    bool operandsEndBlank();
     void readString();
     void classify(int slot);
     [[noreturn]] void rejectOperand();  // the current statement's operand error
@@ -93,6 +97,7 @@ class Assembly {
     void encodeRegisterTwo();  // format 2
     void encodeStore();        // format 3: STC, STS
     void encodeImmediate();    // format A
+    bool isR0GbrPair() const;  // the operand just read is @(R0,GBR)
     void encodeAddressing();   // format B
     std::uint16_t addressingWord(std::uint32_t F, unsigned m, bool firstIsPair,
                                  std::uint32_t firstSlot0);

@@ -29,7 +29,8 @@ inline constexpr std::array<std::uint8_t, 256> kScanClass = [] {
 // Operand lexer: text bytes are stored, the others act on the operand.
 enum LexClass : std::uint8_t {
     LC_TEXT,
-    LC_IGNORED,  // blank, TAB, CR, ")", "]", "#"
+    LC_IGNORED,  // blank, TAB, CR
+    LC_MARK,     // ")", "]", "#": ignored, but more than a blank
     LC_HEX,
     LC_MINUS,
     LC_PLUS,
@@ -42,7 +43,8 @@ enum LexClass : std::uint8_t {
 };
 inline constexpr std::array<std::uint8_t, 256> kLexClass = [] {
     std::array<std::uint8_t, 256> t{};
-    t[' '] = t['\t'] = t['\r'] = t[')'] = t[']'] = t['#'] = LC_IGNORED;
+    t[' '] = t['\t'] = t['\r'] = LC_IGNORED;
+    t[')'] = t[']'] = t['#'] = LC_MARK;
     t['$'] = LC_HEX;
     t['-'] = LC_MINUS;
     t['+'] = LC_PLUS;

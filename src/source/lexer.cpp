@@ -10,8 +10,9 @@
 namespace korvane::detail {
 
 bool Assembly::nextOperand() {
-    if (lineEnd_ || comment_) return false;
     OperandState& o = op_;
+    o.marked = false;
+    if (lineEnd_ || comment_) return false;
     o.shape = 0;
     o.lastSlot = 0;
     o.slotLen[0] = o.slotLen[1] = 0;
@@ -25,6 +26,9 @@ bool Assembly::nextOperand() {
         switch (kLexClass[static_cast<std::size_t>(c)]) {
             case LC_IGNORED:
                 in_.skip([](std::uint8_t b) { return kLexClass[b] == LC_IGNORED; });
+                continue;
+            case LC_MARK:
+                o.marked = true;
                 continue;
             case LC_HEX:
                 o.shape |= SHAPE_HEX;
@@ -86,7 +90,11 @@ bool Assembly::nextOperand() {
         }
         break;  // line feed, ";" or a comma that ends the operand
     }
-    if (o.slotLen[0] == 0) return false;
+    if (o.slotLen[0] == 0) {
+        // An empty operand; a decoration or a second slot still marks it as written.
+        o.marked = o.marked || o.shape != 0 || o.lastSlot != 0;
+        return false;
+    }
     classify(0);
     if (o.lastSlot == 1) {
         // A pair with nothing in its second slot is no operand form at all.
@@ -95,6 +103,30 @@ bool Assembly::nextOperand() {
     }
     ++o.operandCount;
     return true;
+}
+
+bool Assembly::operandsEndBlank() {
+    if (op_.marked) return false;
+    if (lineEnd_ || comment_) return true;
+    // The empty operand was ended by a comma: look at the rest of the line.
+    for (;;) {
+        switch (in_.next()) {
+            case -1:
+                return true;
+            case '\n':
+                lineEnd_ = true;
+                return true;
+            case ';':
+                comment_ = true;
+                return true;
+            case ' ':
+            case '\t':
+            case '\r':
+                continue;
+            default:
+                return false;
+        }
+    }
 }
 
 void Assembly::readString() {

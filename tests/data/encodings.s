@@ -115,6 +115,21 @@ TST.B #1,@(R0,GBR)                ; CC01
 OR.B #1                           ; CF01
 OR.B #$80,@(R0,GBR)               ; CF80
 XOR.B #255,@(R0,GBR)              ; CEFF
+AND.B #1,[R0,GBR]                 ; CD01
+OR.B #1,                          ; CF01
+TST.B #1,(R0,GBR)                 ; CC01
+TRAPA #1,@R1                      ; C301
+AND.B #1,@R1                      ; !operand
+TST.B #1,@(R0,R1)                 ; !operand
+OR.B #1,@(GBR,R0)                 ; !operand
+XOR.B #1,@(R1,GBR)                ; !operand
+AND.B #1,@(4,GBR)                 ; !operand
+TST.B #1,@(R0,GBR+)               ; !operand
+XOR.B #1,-@(R0,GBR)               ; !operand
+OR.B #1,R0                        ; !operand
+AND.B #1,GBR                      ; !operand
+AND.B #1,LABEL                    ; !operand
+AND.B R0,@(R0,GBR)                ; !operand
 TRAPA R1                          ; !operand
 TRAPA LABEL                       ; !operand
 TRAPA                             ; !missing

@@ -60,9 +60,20 @@ TEST(Directives, DataDirectives) {
         {"DC.W \"ABC\"\nNOP\n", "41 42 43 00 09", ""},
         {"DC.L \"aB\",1\n", "61 42 00 00 00 01", ""},
         {"DC.B \"AB\",3\n", "41 42 03", ""},
-        {"DC.B \"AB\" ,3\n", "41 42", ""},
-        {"DC.B 1,,2\n", "01", ""},
+        // An empty operand ends the list only with nothing but blanks after it.
+        {"DC.B \"AB\" ,3\n", "41 42", "missing argument on line 1"},
+        {"DC.B 1,,2\n", "01", "missing argument on line 1"},
+        {"DC.W 1,(,2)\n", "00 01", "missing argument on line 1"},
+        {"DC.L 1, ,2\n", "00 00 00 01", "missing argument on line 1"},
+        {"DC.B 1,#\n", "01", "missing argument on line 1"},
+        {"DC.B 1,,\n", "01", ""},
+        {"DC.B 1,,,\n", "01", "missing argument on line 1"},
+        {"DC.B \"a\nb\" , 2\nNOP\n", "61 0A 62", "missing argument on line 2"},
         {"DC.B 1,\n", "01", ""},
+        {"DC.B 1, \t\r\nNOP\n", "01 00 09", ""},
+        {"DC.B 1,  ; 2\n", "01", ""},
+        {"DC.B \"AB\" ; 3\n", "41 42", ""},
+        {"DC.B 3,", "03", ""},
         {"DC.B 1 ; 2\n", "01", ""},
         {"DC.B \"a;b\" ; c\n", "61 3B 62", ""},
         {"DC.W LABEL1\n", "", "DC.W    incorrect or missing operand on line 1"},
@@ -127,7 +138,7 @@ class HugeIncludes : public IncludeOpener {
   public:
     std::uint64_t size;
     explicit HugeIncludes(std::uint64_t s) : size(s) {}
-    std::unique_ptr<IncludeFile> open(std::string_view) override {
+    Included open(std::string_view) override {
         class File : public IncludeFile {
           public:
             explicit File(std::uint64_t s) : s_(s) {}
@@ -147,7 +158,7 @@ class HugeIncludes : public IncludeOpener {
 // A file that ends before its announced size.
 class ShrinkingIncludes : public IncludeOpener {
   public:
-    std::unique_ptr<IncludeFile> open(std::string_view) override {
+    Included open(std::string_view) override {
         class File : public IncludeFile {
           public:
             std::uint64_t size() const override { return 100; }
@@ -178,6 +189,10 @@ TEST(Directives, LiteralPool) {
         {"NOP\nIMOV.L #$12345678,R1\nIMOV.L #$FFFF,R2\nIDATA\n",
          "00 09 D1 01 D2 01 FF FF 12 34 56 78 00 00 FF FF", ""},
         {"IMOV.L #5,R0\nIMOV.L #5,R1\nIDATA\n", "D0 00 D1 01 00 00 00 05 00 00 00 05", ""},
+        // The displacement counts from the instruction's own PC, whatever its alignment.
+        {"SETPC $3\nIMOV.L #1,R1\nIDATA\n", "D1 01 FF FF FF 00 00 00 01", ""},
+        {"SETPC $1\nIMOV.L #1,R1\nIDATA\n", "D1 00 FF 00 00 00 01", ""},
+        {"SETPC $2\nIMOV.L #1,R1\nIDATA\n", "D1 00 00 00 00 01", ""},
         {"IMOV.L #-1,R0\nIDATA\nIDATA\n", "D0 00 FF FF FF FF FF FF", ""},
         {"IMOV.L #1,R0\nIDATA\nIMOV.L #2,R1\nIDATA\n",
          "D0 00 FF FF 00 00 00 01 D1 00 FF FF 00 00 00 02", ""},

@@ -46,12 +46,28 @@ class IncludeFile : public ByteSource {
     virtual std::uint64_t size() const = 0;
 };
 
-// Opens the files named by INCBIN. Returns nullptr for a name that does not exist or
-// cannot be opened for reading; it never creates a file.
+// What an IncludeOpener found for a name: the file, or nothing (a name that does not
+// exist or cannot be read), or a refusal because the name is one of the run's own
+// outputs (whatever the name, the same file).
+struct Included {
+    Included(std::nullptr_t = nullptr) {}
+    template <typename File>
+    Included(std::unique_ptr<File> f) : file(std::move(f)) {}
+    static Included outputOfThisRun() {
+        Included refused;
+        refused.isOutput = true;
+        return refused;
+    }
+
+    std::unique_ptr<IncludeFile> file;
+    bool isOutput = false;
+};
+
+// Opens the files named by INCBIN, for reading only; it never creates a file.
 class IncludeOpener {
   public:
     virtual ~IncludeOpener() = default;
-    virtual std::unique_ptr<IncludeFile> open(std::string_view name) = 0;
+    virtual Included open(std::string_view name) = 0;
 };
 
 // The one message that ended a run, without its CR LF line end.
@@ -108,7 +124,7 @@ class MemorySink : public ByteSink {
 // An opener that finds no file at all.
 class NoIncludes : public IncludeOpener {
   public:
-    std::unique_ptr<IncludeFile> open(std::string_view) override { return nullptr; }
+    Included open(std::string_view) override { return nullptr; }
 };
 
 }  // namespace korvane

@@ -13,7 +13,11 @@ void Assembly::encodeIncbin() {
     if (!nextOperand()) return;
     if (op_.shape != SHAPE_STRING) failAt("expected filename (in quotes) on line ", line_);
     const std::string name(reinterpret_cast<const char*>(op_.stringBytes), op_.stringLen);
-    std::unique_ptr<IncludeFile> file = includes_.open(name);
+    Included included = includes_.open(name);
+    // Reading an output while it is being written would make the run depend on an
+    // earlier run's bytes (or on its own).
+    if (included.isOutput) failPlain("included file " + name + " is an output of this run");
+    std::unique_ptr<IncludeFile>& file = included.file;
     const std::uint64_t length = file ? file->size() : 0;
     if (length == 0) failPlain("included file " + name + " is empty");
     if (length > 0xFFFFFFFFull) failPlain("included file " + name + " is too large");

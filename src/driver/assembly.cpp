@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "resolve/failure.h"
 
@@ -35,6 +36,11 @@ Result Assembly::run() {
     } catch (const Failure& failure) {
         result.ok = false;
         result.diagnostic = failure.diagnostic;
+    } catch (const std::bad_alloc&) {
+        result.ok = false;
+        result.diagnostic = outOfMemory();
+    }
+    if (!result.ok) {
         bin_.tryFlush();
         log_.tryFlush();
     }
@@ -51,9 +57,16 @@ namespace korvane {
 
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
                 const Options& options) {
-    // The run's state (tables, buffers) lives on the heap, not on the caller's stack.
-    auto run = std::make_unique<detail::Assembly>(source, bin, log, includes, options);
-    return run->run();
+    try {
+        // The run's state (tables, buffers) lives on the heap, not on the caller's stack.
+        auto run = std::make_unique<detail::Assembly>(source, bin, log, includes, options);
+        return run->run();
+    } catch (const std::bad_alloc&) {
+        Result result;
+        result.ok = false;
+        result.diagnostic = detail::outOfMemory();
+        return result;
+    }
 }
 
 std::ptrdiff_t MemorySource::read(std::span<std::uint8_t> buf) {

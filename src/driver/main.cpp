@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,10 +20,20 @@
 
 namespace {
 
+// Console lines go straight to the descriptor: no buffer to allocate, so that "out of
+// memory" can still be said.
+void writeAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t k = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return;
+        bytes.remove_prefix(static_cast<std::size_t>(k));
+    }
+}
+
 void say(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fwrite("\r\n", 1, 2, stdout);
-    std::fflush(stdout);
+    writeAll(line);
+    writeAll("\r\n");
 }
 
 int fail(std::string_view message) {
@@ -60,14 +72,7 @@ class FileSink : public korvane::ByteSink {
     }
     ~FileSink() override { close(); }
     bool append(std::span<const std::uint8_t> bytes) override {
-        if (transferAll(writeHere, fd_, bytes.data(), bytes.size(), 0)) {
-            size_ += bytes.size();
-            return true;
-        }
-        // Keep what did reach the file.
-        const off_t reached = ::lseek(fd_, 0, SEEK_CUR);
-        if (reached >= 0) size_ = static_cast<std::uint64_t>(reached);
-        return false;
+        return transferAll(writeHere, fd_, bytes.data(), bytes.size(), 0);
     }
     bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) override {
         for (std::size_t i = 0; i < bytes.size(); ++i) patches_.push_back({position + i, bytes[i]});
@@ -78,10 +83,6 @@ class FileSink : public korvane::ByteSink {
     bool close() {
         if (fd_ < 0) return true;
         bool ok = applyPatches();
-        // The file was opened without emptying it: cut off whatever an earlier, longer
-        // file left beyond the bytes written now. (A device such as /dev/null has no
-        // length to cut.)
-        if (regular_) ok = ::ftruncate(fd_, static_cast<off_t>(size_)) == 0 && ok;
         ok = ::close(fd_) == 0 && ok;
         fd_ = -1;
         return ok;
@@ -125,8 +126,7 @@ class FileSink : public korvane::ByteSink {
 
     int fd_;
     std::string name_;
-    bool regular_ = false;  // a regular file (not a device or pipe)
-    std::uint64_t size_ = 0;
+    bool regular_ = false;  // a regular file (not a device)
     std::vector<Patch> patches_;
 };
 
@@ -183,39 +183,92 @@ class IncludedFile : public korvane::IncludeFile {
     std::uint64_t size_;
 };
 
-// INCBIN opens existing files read-only; it never creates one.
+// A file's identity, whatever name it is reached by.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+FileId idOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino};
+}
+
+// INCBIN opens existing files read-only; it never creates one, and it refuses the
+// run's own outputs.
 class FileIncludes : public korvane::IncludeOpener {
   public:
-    std::unique_ptr<korvane::IncludeFile> open(std::string_view name) override {
+    explicit FileIncludes(std::vector<FileId> outputs) : outputs_(std::move(outputs)) {}
+    korvane::Included open(std::string_view name) override {
         if (name.find('\0') != std::string_view::npos) return nullptr;
         const std::string path(name);
         // Non-blocking, so that a FIFO cannot hold the run up; only regular files count.
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return nullptr;
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        if (std::find(outputs_.begin(), outputs_.end(), idOf(st)) != outputs_.end()) {
+            ::close(fd);
+            return korvane::Included::outputOfThisRun();
+        }
+        if (!S_ISREG(st.st_mode)) {
             ::close(fd);
             return nullptr;
         }
         return std::make_unique<IncludedFile>(fd, path, static_cast<std::uint64_t>(st.st_size));
     }
+
+  private:
+    std::vector<FileId> outputs_;
 };
 
 bool sameFile(const struct stat& a, const std::string& path) {
     struct stat b {};
-    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return ::stat(path.c_str(), &b) == 0 && idOf(a) == idOf(b);
 }
 
-// Outputs are rewritten from their first byte and cut to their new length when they
-// are closed: emptying a large file first would make the kernel wait for its old
-// pages before the run could start.
-int openOutput(const std::string& name, int flags) {
-    return ::open(name.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
+// How an existing output name is treated: a regular file or a symbolic link is
+// replaced by a new file (the name only: a link's target and the other names of a
+// hard-linked file keep their bytes); a character device such as /dev/null is written
+// as it is. Everything else is refused.
+enum class Existing { None, Replace, Device, Refused };
+
+Existing examineOutput(const std::string& name) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0)
+        return errno == ENOENT ? Existing::None : Existing::Refused;
+    if (S_ISLNK(st.st_mode)) return Existing::Replace;
+    if (S_ISREG(st.st_mode)) {
+        // A file its owner made read-only stays as it is.
+        return ::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0 ? Existing::Replace
+                                                                          : Existing::Refused;
+    }
+    if (S_ISCHR(st.st_mode)) return Existing::Device;
+    return Existing::Refused;  // a directory, FIFO, socket or block device
 }
 
-}  // namespace
+// Opens an output examined before; -1 when it cannot be. Never follows a link, never
+// writes into an existing regular file, never blocks.
+int openOutput(const std::string& name, Existing existing, int access) {
+    if (existing == Existing::Device) {
+        int fd = ::open(name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) ||
+                        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    if (existing == Existing::Replace && ::unlink(name.c_str()) != 0 && errno != ENOENT) return -1;
+    return ::open(name.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
 
-int main(int argc, char** argv) {
+// One run of the command; main() adds what concerns the whole process.
+int run(int argc, char** argv) {
     std::string sourceName;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) sourceName += ' ';
@@ -253,14 +306,25 @@ int main(int argc, char** argv) {
         if (*name == sourceName || sameFile(sourceStat, *name))
             return fail("cannot write " + *name);
     }
-    int binFd = openOutput(binName, O_RDWR);
+    // Both names are examined before either is touched.
+    const Existing binExisting = examineOutput(binName);
+    if (binExisting == Existing::Refused) return fail("cannot write " + binName);
+    const Existing logExisting = examineOutput(logName);
+    if (logExisting == Existing::Refused) return fail("cannot write " + logName);
+    // The image is read back when the fixups are applied.
+    int binFd = openOutput(binName, binExisting, O_RDWR);
     if (binFd < 0) return fail("cannot write " + binName);
     FileSink bin(binFd, binName);
-    int logFd = openOutput(logName, O_WRONLY);
+    int logFd = openOutput(logName, logExisting, O_WRONLY);
     if (logFd < 0) return fail("cannot write " + logName);
     FileSink log(logFd, logName);
 
-    FileIncludes includes;
+    std::vector<FileId> outputs;
+    for (int fd : {binFd, logFd}) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) outputs.push_back(idOf(st));
+    }
+    FileIncludes includes(std::move(outputs));
     korvane::Result result = korvane::assemble(source, bin, log, includes);
     const bool binClosed = bin.close();
     const bool logClosed = log.close();
@@ -268,4 +332,15 @@ int main(int argc, char** argv) {
     if (!binClosed) return fail("cannot write " + binName);
     if (!logClosed) return fail("cannot write " + logName);
     return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Past a file-size limit a write fails and is reported, instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
+    }
 }

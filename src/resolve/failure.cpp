@@ -9,6 +9,10 @@ void failAt(std::string_view text, std::uint32_t line, std::string_view tail) {
     throw Failure{Diagnostic{std::move(message), line}};
 }
 
+Diagnostic outOfMemory() {
+    return Diagnostic{"out of memory", 0};
+}
+
 void failPlain(std::string text) {
     throw Failure{Diagnostic{std::move(text), 0}};
 }

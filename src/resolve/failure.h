@@ -16,6 +16,8 @@ struct Failure {
 
 // "TEXT" + line number + tail, e.g. failAt("empty string on line ", 7).
 [[noreturn]] void failAt(std::string_view text, std::uint32_t line, std::string_view tail = {});
+// The diagnostic of a run that ran out of memory.
+Diagnostic outOfMemory();
 // A message that names no line.
 [[noreturn]] void failPlain(std::string text);
 

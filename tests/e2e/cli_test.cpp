@@ -185,31 +185,6 @@ TEST(Cli, OutputThatCannotBeWritten) {
     CommandResult l = korvane(dir2, {"prog.asm"});
     EXPECT_EQ(l.out, "cannot write prog.log\r\n");
     EXPECT_EQ(l.status, 1);
-
-    // A full disk: every write to /dev/full fails.
-    if (std::filesystem::exists("/dev/full")) {
-        TempDir dir3;
-        dir3.write("prog.asm", "NOP\n");
-        ASSERT_EQ(::symlink("/dev/full", dir3.file("prog.bin").c_str()), 0);
-        CommandResult full = korvane(dir3, {"prog.asm"});
-        EXPECT_EQ(full.out, "cannot write prog.bin\r\n");
-        EXPECT_EQ(full.status, 1);
-        // An error of the source is still reported as itself.
-        dir3.write("bad.asm", "FOO\n");
-        ASSERT_EQ(::symlink("/dev/full", dir3.file("bad.log").c_str()), 0);
-        EXPECT_EQ(korvane(dir3, {"bad.asm"}).out, "parsing failure on line 1\r\n");
-    }
-}
-
-TEST(Cli, OutputsOnADevice) {
-    // An image sent to /dev/null: written, patched and closed without complaint.
-    TempDir dir;
-    dir.write("prog.asm", "START: BRA START\nDC.L START\n");
-    ASSERT_EQ(::symlink("/dev/null", dir.file("prog.bin").c_str()), 0);
-    CommandResult r = korvane(dir, {"prog.asm"});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(dir.read("prog.log").find("labels (1):"), std::string::npos);
 }
 
 TEST(Cli, ReadOnlyOutput) {

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -31,7 +35,7 @@ class StringFile : public IncludeFile {
 
 }  // namespace
 
-std::unique_ptr<IncludeFile> MemoryIncludes::open(std::string_view name) {
+Included MemoryIncludes::open(std::string_view name) {
     auto it = files.find(std::string(name));
     if (it == files.end()) return nullptr;
     return std::make_unique<StringFile>(it->second);
@@ -137,12 +141,12 @@ bool TempDir::exists(std::string_view name) const {
     return ::lstat(file(name).c_str(), &st) == 0;
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir) {
+Child::Child(const std::vector<std::string>& argv, const std::string& dir) {
     int out[2];
     if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
         ::dup2(out[1], 1);
         ::close(out[0]);
         ::close(out[1]);
@@ -156,20 +160,52 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
         ::_exit(127);
     }
     ::close(out[1]);
+    out_ = out[0];
+}
+
+Child::~Child() {
+    if (pid_ > 0) finish(1);
+}
+
+void Child::signal(int sig) const {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+CommandResult Child::finish(int timeoutSeconds) {
     CommandResult r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     char buf[65536];
     for (;;) {
-        ssize_t k = ::read(out[0], buf, sizeof buf);
+        if (timeoutSeconds > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            struct pollfd p {
+                out_, POLLIN, 0
+            };
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
+                r.timedOut = true;
+                ::kill(pid_, SIGKILL);
+                timeoutSeconds = 0;  // read what is left: the pipe closes with the child
+            }
+        }
+        ssize_t k = ::read(out_, buf, sizeof buf);
+        if (k < 0 && errno == EINTR) continue;
         if (k <= 0) break;
         r.out.append(buf, static_cast<std::size_t>(k));
     }
-    ::close(out[0]);
+    ::close(out_);
     int status = 0;
     struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
+    ::wait4(pid_, &status, 0, &usage);
+    pid_ = -1;
     r.maxRssKb = usage.ru_maxrss;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir,
+                         int timeoutSeconds) {
+    return Child(argv, dir).finish(timeoutSeconds);
 }
 
 bool haveTool(const std::string& name) {

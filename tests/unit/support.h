@@ -16,7 +16,7 @@ namespace korvane::test {
 class MemoryIncludes : public IncludeOpener {
   public:
     std::map<std::string, std::string> files;
-    std::unique_ptr<IncludeFile> open(std::string_view name) override;
+    Included open(std::string_view name) override;
 };
 
 struct Assembled {
@@ -73,12 +73,32 @@ class TempDir {
 };
 
 struct CommandResult {
-    int status = -1;
+    int status = -1;  // the exit status, or 128 + the signal that ended it
     std::string out;
-    long maxRssKb = 0;  // the child's peak resident set
+    long maxRssKb = 0;      // the child's peak resident set
+    bool timedOut = false;  // killed after the time allowed
 };
-// Runs argv (no shell) with its working directory set to dir; stdout is captured.
-CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir);
+
+// A command started in the background: argv (no shell), its working directory set to
+// dir, stdout captured, stdin /dev/null.
+class Child {
+  public:
+    Child(const std::vector<std::string>& argv, const std::string& dir);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    void signal(int sig) const;
+    // Waits for the end, at most timeoutSeconds (0: no limit); then SIGKILL.
+    CommandResult finish(int timeoutSeconds = 0);
+
+  private:
+    int pid_ = -1;
+    int out_ = -1;
+};
+
+// Runs argv to its end (see Child).
+CommandResult runCommand(const std::vector<std::string>& argv, const std::string& dir,
+                         int timeoutSeconds = 0);
 
 // Whether an executable of this name is on PATH.
 bool haveTool(const std::string& name);

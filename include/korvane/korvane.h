@@ -6,12 +6,16 @@
 // or file I/O of its own: INCBIN opens files through the IncludeOpener it is given.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "korvane/messages.h"
 
 namespace korvane {
 
@@ -70,10 +74,22 @@ class IncludeOpener {
     virtual Included open(std::string_view name) = 0;
 };
 
-// The one message that ended a run, without its CR LF line end.
+// The one message that ended a run.
 struct Diagnostic {
-    std::string text;    // the whole console line, e.g. "parsing failure on line 7"
-    std::uint32_t line;  // the line the message names, 0 when it names none
+    Message code = Message::OutOfMemory;
+    std::uint32_t line = 0;  // the line the message names, 0 when it names none
+    std::string name;        // the file, label or (padded) mnemonic it names, if any
+    std::string text;        // the whole console line without its CR LF
+};
+
+// A label as the label table lists it.
+struct Label {
+    // 20 characters, blank-padded; a local label has its scope in the last two.
+    std::array<char, 20> name{};
+    std::uint32_t value = 0;
+    bool defined = false;  // false: used but never defined (listed as $7FFFFFFF)
+
+    std::string_view text() const { return {name.data(), name.size()}; }
 };
 
 struct Result {
@@ -81,15 +97,32 @@ struct Result {
     Diagnostic diagnostic;           // meaningful when !ok
     std::uint64_t bytesWritten = 0;  // bytes appended to the image (binary offset - 1)
     std::uint32_t statements = 0;    // statements listed
-    std::uint32_t labelCount = 0;
     std::uint32_t referenceCount = 0;
+    std::vector<Label> labels;  // every label met, in the order first met
+};
+
+// One statement, as the assembler finished it.
+struct StatementRecord {
+    std::uint32_t line = 0;     // source line of the statement
+    std::uint32_t pc = 0;       // assembly PC at its start
+    std::uint64_t offset = 0;   // image offset (0-based) of its first byte
+    std::string_view mnemonic;  // as in the listing, padded to 7 characters
+    std::uint64_t size = 0;     // bytes it appended to the image
+    // The bytes it appended, as appended: fields that are filled in after the last line
+    // (label addresses, displacements) still hold zero. Only the first 64 KiB of a
+    // larger statement (a long ORG gap, a large INCBIN) are kept.
+    std::span<const std::uint8_t> bytes;
+};
+
+// Told of every statement the run completes, in source order.
+class StatementObserver {
+  public:
+    virtual ~StatementObserver() = default;
+    virtual void statement(const StatementRecord& record) = 0;
 };
 
 struct Options {
-    // The value written into the fields that the fixup pass fills in after the last
-    // line (label addresses, displacements). It shows only where a run stops before
-    // the fixup pass has reached a field.
-    std::uint8_t placeholder = 0x00;
+    StatementObserver* observer = nullptr;
 };
 
 // Assembles `source`, writing the image to `bin` and the listing to `log`.

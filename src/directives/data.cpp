@@ -1,50 +1,56 @@
 // Location and data directives: ORG, PAD and SETPC move the assembly PC (ORG and PAD
 // fill the gap with 0xFF); DC.B, DC.W and DC.L append numbers, strings and, for DC.L,
 // label addresses patched by the fixup pass.
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+#include "diag/failure.h"
+#include "directives/directives.h"
 
 namespace korvane::detail {
 
-void Assembly::encodeLocation() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_NUMBER)) operandError();
-    const std::uint32_t target = op_.value;
-    const bool setOnly = row_->text[0] == 'S';  // SETPC writes nothing
-    if (!setOnly && target > pc_) {
-        const std::uint32_t gap = target - pc_;
-        needRoom(gap);
-        bin_.fill(0xFF, gap);
-        written_ += gap;
+bool encodeLocation(Statement& s) {
+    const std::optional<Operand> where = s.operands.next();
+    if (!where) return false;
+    if (!(where->shape & SHAPE_NUMBER)) s.operands.reject();
+    const std::uint32_t target = where->value;
+    Image& image = s.image;
+    // SETPC writes nothing; ORG and PAD fill up to an address above the PC.
+    if (opOf(s.operands.row()) != Op::SETPC && target > image.pc()) {
+        const std::uint32_t gap = target - image.pc();
+        image.needRoom(gap, s.operands.line());
+        image.fillGap(gap);
     }
-    pc_ = target;
-    op_.lineEmitted = true;
+    image.setPc(target);
+    return true;
 }
 
-void Assembly::encodeData() {
-    const char format = row_->format();
-    const unsigned width = format == '6' ? 1 : format == '7' ? 2 : 4;
-    while (nextOperand()) {
-        if (op_.shape == SHAPE_STRING) {
-            needRoom(op_.stringLen);
-            putBytes(op_.stringBytes, op_.stringLen);
-        } else if (op_.shape & SHAPE_NUMBER) {
-            needRoom(width);
+bool encodeData(Statement& s) {
+    const Op op = opOf(s.operands.row());
+    const unsigned width = op == Op::DC_B ? 1 : op == Op::DC_W ? 2 : 4;
+    Image& image = s.image;
+    bool wrote = false;
+    while (const std::optional<Operand> item = s.operands.next()) {
+        const std::uint32_t line = s.operands.line();
+        if (item->shape == SHAPE_STRING) {
+            image.needRoom(item->string.size(), line);
+            image.put(item->string.data(), item->string.size());
+        } else if (item->shape & SHAPE_NUMBER) {
+            image.needRoom(width, line);
             for (unsigned i = width; i-- > 0;)
-                putByte(static_cast<std::uint8_t>(op_.value >> (8 * i)));
-        } else if (format == '8' && (op_.shape & SHAPE_LABEL)) {
-            needRoom(4);
-            recordReference(REF_ABS32, binOffset(), op_.labelIndex);
-            for (int i = 0; i < 4; ++i) putByte(placeholder_);  // the label's value, patched later
+                image.put(static_cast<std::uint8_t>(item->value >> (8 * i)));
+        } else if (op == Op::DC_L && (item->shape & SHAPE_LABEL)) {
+            image.needRoom(4, line);
+            recordReference(s, REF_ABS32, image.binOffset(), item->labelIndex);
+            // The label's value, patched after the last line.
+            for (int i = 0; i < 4; ++i) image.put(image.placeholder());
         } else {
-            operandError();
+            s.operands.reject();
         }
-        op_.lineEmitted = true;
+        wrote = true;
     }
     // An empty operand ends the list only when nothing follows it on the line: items
     // after it ("DC.B 1,,2", or "DC.B "hi" ,10" where the blank after the quote is the
     // separator) are never dropped silently.
-    if (op_.lineEmitted && !operandsEndBlank()) failAt("missing argument on line ", line_);
+    if (wrote && !s.operands.restIsBlank()) fail(Message::MissingArgument, s.operands.line());
+    return wrote;
 }
 
 }  // namespace korvane::detail

@@ -4,36 +4,36 @@
 #include <span>
 #include <string>
 
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+#include "diag/failure.h"
+#include "directives/directives.h"
 
 namespace korvane::detail {
 
-void Assembly::encodeIncbin() {
-    if (!nextOperand()) return;
-    if (op_.shape != SHAPE_STRING) failAt("expected filename (in quotes) on line ", line_);
-    const std::string name(reinterpret_cast<const char*>(op_.stringBytes), op_.stringLen);
-    Included included = includes_.open(name);
+bool encodeIncbin(Statement& s, IncludeOpener& includes) {
+    const std::optional<Operand> file = s.operands.next();
+    if (!file) return false;
+    if (file->shape != SHAPE_STRING) s.operands.reject();
+    const std::string name(reinterpret_cast<const char*>(file->string.data()), file->string.size());
+    Included included = includes.open(name);
     // Reading an output while it is being written would make the run depend on an
     // earlier run's bytes (or on its own).
-    if (included.isOutput) failPlain("included file " + name + " is an output of this run");
-    std::unique_ptr<IncludeFile>& file = included.file;
-    const std::uint64_t length = file ? file->size() : 0;
-    if (length == 0) failPlain("included file " + name + " is empty");
-    if (length > 0xFFFFFFFFull) failPlain("included file " + name + " is too large");
-    needRoom(length);
+    if (included.isOutput) fail(Message::IncludedFileIsOutput, 0, name);
+    const std::uint64_t length = included.file ? included.file->size() : 0;
+    if (length == 0) fail(Message::IncludedFileEmpty, 0, name);
+    if (length > 0xFFFFFFFFull) fail(Message::IncludedFileTooLarge, 0, name);
+    s.image.needRoom(length, s.operands.line());
     std::uint8_t buf[1 << 14];
     std::uint64_t remaining = length;
     while (remaining > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sizeof buf));
-        const std::ptrdiff_t got = file->read(std::span<std::uint8_t>(buf, want));
+        const std::ptrdiff_t got = included.file->read(std::span<std::uint8_t>(buf, want));
         // A file that shrinks or fails while it is copied is not silently cut short.
-        if (got <= 0) failPlain("cannot read " + name);
-        putBytes(buf, static_cast<std::size_t>(got));
+        if (got <= 0) fail(Message::CannotRead, 0, name);
+        s.image.put(buf, static_cast<std::size_t>(got));
         remaining -= static_cast<std::uint64_t>(got);
     }
-    op_.lineEmitted = true;
+    return true;
 }
 
 }  // namespace korvane::detail

@@ -1,40 +1,49 @@
 // The IMOV.L literal pool: IMOV.L #constant,Rn writes MOV.L @(disp,PC),Rn and queues
 // the constant as a pending reference; IDATA places every pending constant, 4-byte
 // aligned, and the fixup pass writes the displacements.
-#include "driver/assembly.h"
+#include "directives/directives.h"
 
 namespace korvane::detail {
 
-void Assembly::encodeImov() {
-    if (!nextOperand()) return;
-    if (op_.lastSlot != 0) operandError();
-    const std::uint32_t first = op_.shape;
-    const std::uint32_t constant = op_.value;
-    if (!nextOperand()) return;
-    constexpr std::uint32_t kDecorated = SHAPE_INDIRECT | SHAPE_PAREN | SHAPE_PLUS | SHAPE_MINUS;
-    const bool plainNumber = (first & SHAPE_NUMBER) && !(first & kDecorated);
-    const bool plainRegister =
-        op_.lastSlot == 0 && (op_.shape & SHAPE_REG) && !(op_.shape & kDecorated);
-    if (!plainNumber || !plainRegister) operandError();
-    needRoom(2);
-    // Recorded at the instruction's own PC, which the displacement is measured from.
-    pendingLiterals_.push_back(refs_.count());
-    recordReference(REF_IMOV_PENDING, binOffset() + 1, constant);
-    putByte(static_cast<std::uint8_t>(0xD0 | op_.regNum));  // MOV.L @(disp,PC),Rn
-    putByte(placeholder_);  // displacement, patched by the fixup pass
-    op_.lineEmitted = true;
+namespace {
+
+constexpr std::uint32_t kDecorated = SHAPE_INDIRECT | SHAPE_PAREN | SHAPE_PLUS | SHAPE_MINUS;
+
+const sh2::Form& loadFromPool() {
+    static const sh2::Form& form =
+        *formsOf(rowOf(Op::MOV_L)).find(sh2::Arg::AtDispPc, sh2::Arg::Rn);
+    return form;
 }
 
-void Assembly::placeLiterals() {
-    needRoom(4ull * pendingLiterals_.size());
-    for (std::uint32_t index : pendingLiterals_) {
-        Reference& r = refs_[index];
+}  // namespace
+
+bool LiteralPool::encodeImov(Statement& s) {
+    const std::optional<Operand> constant = s.operands.next();
+    if (!constant) return false;
+    if (constant->pair) s.operands.reject();
+    const std::optional<Operand> dest = s.operands.next();
+    if (!dest) return false;
+    const bool plainNumber = (constant->shape & SHAPE_NUMBER) && !(constant->shape & kDecorated);
+    const bool plainRegister =
+        !dest->pair && (dest->shape & SHAPE_REG) && !(dest->shape & kDecorated);
+    if (!plainNumber || !plainRegister) s.operands.reject();
+    s.image.needRoom(2, s.operands.line());
+    // Recorded at the instruction's own PC, which the displacement is measured from.
+    pending_.push_back(s.refs.count());
+    recordReference(s, REF_IMOV_PENDING, s.image.binOffset() + 1, constant->value);
+    return emit(s, loadFromPool(), {.n = dest->reg, .d = s.image.placeholder()});
+}
+
+void LiteralPool::place(Image& image, RefTable& refs, std::uint32_t line) {
+    image.needRoom(4ull * pending_.size(), line);
+    for (std::uint32_t index : pending_) {
+        Reference& r = refs[index];
         const std::uint32_t constant = r.target;
         r.kind = REF_IMOV_PLACED;
-        r.target = pc_;
-        for (int i = 3; i >= 0; --i) putByte(static_cast<std::uint8_t>(constant >> (8 * i)));
+        r.target = image.pc();
+        for (int i = 3; i >= 0; --i) image.put(static_cast<std::uint8_t>(constant >> (8 * i)));
     }
-    pendingLiterals_.clear();
+    pending_.clear();
 }
 
 }  // namespace korvane::detail

@@ -1,54 +1,205 @@
-// The start and frame of one run: set the assembly state, run the line scanner until
-// the source ends or END, then the fixup pass and the label listing. The first error
-// anywhere stops the run; the outputs keep everything written up to it.
-#include "driver/assembly.h"
-
+// One run: the line scanner hands out labels and statements; each statement is listed,
+// then its encoder or directive writes the image; after the last line the fixup pass
+// patches the image and the label table ends the listing. The first error anywhere
+// stops the run; the outputs keep everything written up to it.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
-#include "resolve/failure.h"
+#include "diag/failure.h"
+#include "directives/directives.h"
+#include "driver/test_seam.h"
+#include "encode/encoder.h"
+#include "output/image.h"
+#include "output/listing.h"
+#include "resolve/fixup.h"
+#include "resolve/tables.h"
+#include "source/lexer.h"
+#include "source/scanner.h"
 
 namespace korvane::detail {
 
 namespace {
-constexpr std::size_t kImageBuffer = 1 << 18;
-constexpr std::size_t kLogBuffer = 1 << 18;
-}  // namespace
 
-Assembly::Assembly(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
-                   const Options& options)
-    : in_(source),
-      bin_(bin, kImageBuffer),
-      log_(log, kLogBuffer),
-      includes_(includes),
-      placeholder_(options.placeholder) {}
+class Run {
+  public:
+    Run(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
+        const Options& options, std::uint8_t placeholder)
+        : scanner_(source),
+          lexer_(scanner_, labels_),
+          image_(bin, placeholder),
+          listing_(log),
+          includes_(includes),
+          observer_(options.observer) {}
 
-Result Assembly::run() {
+    Result run();
+
+  private:
+    // One statement; false for END, after which nothing is read.
+    bool statement(const OpRow& row);
+    void tell(const OpRow& row, std::uint32_t line, std::uint32_t pc, std::uint64_t offset);
+
+    LineScanner scanner_;
+    Labels labels_;
+    OperandLexer lexer_;
+    Image image_;
+    Listing listing_;
+    RefTable refs_;
+    LiteralPool pool_;
+    IncludeOpener& includes_;
+    StatementObserver* observer_;
+    std::vector<std::uint8_t> captured_;  // the bytes of the statement told to the observer
+};
+
+Result Run::run() {
     Result result;
     try {
-        scan();
-        resolveReferences();
+        for (;;) {
+            const Scanned next = scanner_.next();
+            if (next.kind == Scanned::End) break;
+            if (next.kind == Scanned::Label) {
+                labels_.define(next.label, image_.pc(), scanner_.line());
+                continue;
+            }
+            if (!statement(*next.row)) break;
+        }
+        resolveReferences(refs_, labels_.table(), image_);
         // The image is made whole before the listing's label table says the run succeeded.
-        bin_.finish();
-        writeLabelListing();
-        log_.flush();
+        image_.finish();
+        writeLabelTable(labels_.table(), listing_);
+        listing_.flush();
     } catch (const Failure& failure) {
         result.ok = false;
         result.diagnostic = failure.diagnostic;
     } catch (const std::bad_alloc&) {
         result.ok = false;
-        result.diagnostic = outOfMemory();
+        result.diagnostic = diagnosticOf(Message::OutOfMemory, 0);
     }
     if (!result.ok) {
-        bin_.tryFlush();
-        log_.tryFlush();
+        image_.tryFlush();
+        listing_.tryFlush();
     }
-    result.bytesWritten = written_;
-    result.statements = statements_;
-    result.labelCount = labels_.count();
+    result.bytesWritten = image_.written();
+    result.statements = listing_.statements();
     result.referenceCount = refs_.count();
+    try {
+        const LabelTable& table = labels_.table();
+        result.labels.reserve(table.count());
+        for (std::uint32_t i = 0; i < table.count(); ++i) {
+            result.labels.push_back(Label{table.name(i), table.value(i), table.defined(i)});
+        }
+    } catch (const std::bad_alloc&) {
+        result.labels.clear();  // out of memory: the run's own result says more
+    }
     return result;
+}
+
+bool Run::statement(const OpRow& row) {
+    const std::uint32_t line = scanner_.line();
+    const std::uint32_t pc = image_.pc();
+    const std::uint64_t offset = image_.written();
+    listing_.statement(line, offset, pc, row.text);
+    if (observer_ != nullptr) {
+        captured_.clear();
+        image_.captureInto(&captured_);
+    }
+    Operands ops(lexer_, scanner_, row);
+    Statement s{ops, image_, refs_};
+    bool wrote = true;  // by the encoders of statements with operands
+    try {
+        switch (row.format()) {
+            case '0':
+                encodeNoOperands(row, image_, line);
+                break;
+            case '1':
+                wrote = encodeRegisterOne(s);
+                break;
+            case '2':
+                wrote = encodeRegisterTwo(s);
+                break;
+            case '3':
+                wrote = encodeStore(s);
+                break;
+            case '4':
+                wrote = encodeLocation(s);
+                break;
+            case '5':  // END: nothing after it is read
+                if (observer_ != nullptr) tell(row, line, pc, offset);
+                return false;
+            case '6':
+            case '7':
+            case '8':
+                wrote = encodeData(s);
+                break;
+            case '9':
+                wrote = encodeIncbin(s, includes_);
+                break;
+            case 'A':
+                wrote = encodeImmediate(s);
+                break;
+            case 'B':
+                wrote = encodeAddressing(s);
+                break;
+            case 'C':
+                wrote = encodeLoad(s);
+                break;
+            case 'D':
+            case 'E':
+                wrote = encodeBranch(s);
+                break;
+            case 'F':  // OPT
+                break;
+            case 'G':  // ALIGN.W, ALIGN.L
+                align(image_, opOf(row) == Op::ALIGN_L ? 4 : 2, line);
+                break;
+            case 'H':
+                wrote = pool_.encodeImov(s);
+                break;
+            case 'I':  // IDATA
+                align(image_, 4, line);
+                pool_.place(image_, refs_, line);
+                break;
+            default:
+                break;
+        }
+    } catch (const EmptySecondSlot&) {
+        ops.reject();  // "(x,)" is no operand form of any statement
+    }
+    if (!wrote) fail(Message::MissingArgument, scanner_.line());
+    refs_.checkCapacity();
+    if (observer_ != nullptr) tell(row, line, pc, offset);
+    scanner_.endStatement();
+    return true;
+}
+
+void Run::tell(const OpRow& row, std::uint32_t line, std::uint32_t pc, std::uint64_t offset) {
+    image_.captureInto(nullptr);
+    StatementRecord record;
+    record.line = line;
+    record.pc = pc;
+    record.offset = offset;
+    record.mnemonic = row.mnemonic();
+    record.size = image_.written() - offset;
+    record.bytes = captured_;
+    observer_->statement(record);
+}
+
+}  // namespace
+
+Result assembleWithPlaceholder(ByteSource& source, ByteSink& bin, ByteSink& log,
+                               IncludeOpener& includes, const Options& options,
+                               std::uint8_t placeholder) {
+    try {
+        // The run's state (tables, buffers) lives on the heap, not on the caller's stack.
+        auto run = std::make_unique<Run>(source, bin, log, includes, options, placeholder);
+        return run->run();
+    } catch (const std::bad_alloc&) {
+        Result result;
+        result.ok = false;
+        result.diagnostic = diagnosticOf(Message::OutOfMemory, 0);
+        return result;
+    }
 }
 
 }  // namespace korvane::detail
@@ -57,16 +208,7 @@ namespace korvane {
 
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
                 const Options& options) {
-    try {
-        // The run's state (tables, buffers) lives on the heap, not on the caller's stack.
-        auto run = std::make_unique<detail::Assembly>(source, bin, log, includes, options);
-        return run->run();
-    } catch (const std::bad_alloc&) {
-        Result result;
-        result.ok = false;
-        result.diagnostic = detail::outOfMemory();
-        return result;
-    }
+    return detail::assembleWithPlaceholder(source, bin, log, includes, options, 0x00);
 }
 
 std::ptrdiff_t MemorySource::read(std::span<std::uint8_t> buf) {

@@ -36,8 +36,9 @@ void say(std::string_view line) {
     writeAll("\r\n");
 }
 
-int fail(std::string_view message) {
-    say(message);
+// Prints a message of the catalogue; the exit status of a failed run.
+int fail(korvane::Message code, std::string_view name = {}) {
+    say(korvane::messageText(code, 0, name));
     return 1;
 }
 
@@ -275,26 +276,21 @@ int run(int argc, char** argv) {
         sourceName += argv[i];
     }
     if (sourceName.empty()) {
-        say("");
-        say("SH2 assembler `KORVANE` by VOSSKIN V0.93");
-        say("");
-        say("usage:");
-        say("KORVANE sourcefile");
-        say("");
+        writeAll(korvane::usageText());
         return 0;
     }
 
     // A missing, unreadable or empty source is refused; it is never created or deleted.
     int sourceFd = ::open(sourceName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (sourceFd < 0) return fail("empty source file");
+    if (sourceFd < 0) return fail(korvane::Message::EmptySource);
     FileSource file(sourceFd, sourceName);
     struct stat sourceStat {};
     if (::fstat(sourceFd, &sourceStat) != 0 || S_ISDIR(sourceStat.st_mode)) {
-        return fail("empty source file");
+        return fail(korvane::Message::EmptySource);
     }
     std::string first(1 << 16, '\0');
     std::ptrdiff_t got = file.read({reinterpret_cast<std::uint8_t*>(first.data()), first.size()});
-    if (got <= 0) return fail("empty source file");
+    if (got <= 0) return fail(korvane::Message::EmptySource);
     first.resize(static_cast<std::size_t>(got));
     PrefetchedSource source(file, std::move(first));
 
@@ -304,19 +300,19 @@ int run(int argc, char** argv) {
     // Creating an output must never empty the source itself.
     for (const std::string* name : {&binName, &logName}) {
         if (*name == sourceName || sameFile(sourceStat, *name))
-            return fail("cannot write " + *name);
+            return fail(korvane::Message::CannotWrite, *name);
     }
     // Both names are examined before either is touched.
     const Existing binExisting = examineOutput(binName);
-    if (binExisting == Existing::Refused) return fail("cannot write " + binName);
+    if (binExisting == Existing::Refused) return fail(korvane::Message::CannotWrite, binName);
     const Existing logExisting = examineOutput(logName);
-    if (logExisting == Existing::Refused) return fail("cannot write " + logName);
+    if (logExisting == Existing::Refused) return fail(korvane::Message::CannotWrite, logName);
     // The image is read back when the fixups are applied.
     int binFd = openOutput(binName, binExisting, O_RDWR);
-    if (binFd < 0) return fail("cannot write " + binName);
+    if (binFd < 0) return fail(korvane::Message::CannotWrite, binName);
     FileSink bin(binFd, binName);
     int logFd = openOutput(logName, logExisting, O_WRONLY);
-    if (logFd < 0) return fail("cannot write " + logName);
+    if (logFd < 0) return fail(korvane::Message::CannotWrite, logName);
     FileSink log(logFd, logName);
 
     std::vector<FileId> outputs;
@@ -328,9 +324,12 @@ int run(int argc, char** argv) {
     korvane::Result result = korvane::assemble(source, bin, log, includes);
     const bool binClosed = bin.close();
     const bool logClosed = log.close();
-    if (!result.ok) return fail(result.diagnostic.text);
-    if (!binClosed) return fail("cannot write " + binName);
-    if (!logClosed) return fail("cannot write " + logName);
+    if (!result.ok) {
+        say(result.diagnostic.text);
+        return 1;
+    }
+    if (!binClosed) return fail(korvane::Message::CannotWrite, binName);
+    if (!logClosed) return fail(korvane::Message::CannotWrite, logName);
     return 0;
 }
 }  // namespace
@@ -338,9 +337,11 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Past a file-size limit a write fails and is reported, instead of killing the run.
     std::signal(SIGXFSZ, SIG_IGN);
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        return fail("out of memory");
-    }
+    // When memory runs out, even the exception that would report it may find no room:
+    // say so and stop at once. The outputs keep what had reached them.
+    std::set_new_handler([] {
+        fail(korvane::Message::OutOfMemory);
+        ::_exit(1);
+    });
+    return run(argc, argv);
 }

@@ -1,210 +1,114 @@
 // The addressing-mode family (format B): ADD, AND, CMP/EQ, MOV.B, MOV.W, MOV.L, MOV, OR,
-// TST, XOR and MOVA. One encoder reads both operands and chooses the instruction form
-// from their shapes. A word is produced only when the operands, as written, are one of
-// the forms below; anything else is the operand error, never a neighbouring form.
-#include "driver/assembly.h"
+// TST, XOR and MOVA. One encoder reads both operands, tells from their shapes which
+// addressing mode each is written in, and takes the mnemonic's form with those
+// operands. A word is produced only when the operands, as written, are one of the
+// mnemonic's forms; anything else is the operand error, never a neighbouring form.
+#include "encode/encoder.h"
+#include "resolve/kinds.h"
 
 namespace korvane::detail {
 
 namespace {
+
+using sh2::Arg;
 
 constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;
 constexpr std::uint32_t kSign = SHAPE_PLUS | SHAPE_MINUS;
 // Decorations that make an operand more than a plain register or number.
 constexpr std::uint32_t kDecorated = SHAPE_INDIRECT | SHAPE_PAREN | kSign;
 
-enum Sub : unsigned {
-    SUB_ADD = 0,
-    SUB_AND = 1,
-    SUB_CMPEQ = 2,
-    SUB_MOVB = 3,
-    SUB_MOVW = 4,
-    SUB_MOVL = 5,
-    SUB_MOV = 6,
-    SUB_OR = 7,
-    SUB_TST = 8,
-    SUB_XOR = 9,
-    SUB_MOVA = 10,
-};
-
-bool isSized(unsigned sub) {
-    return sub >= SUB_MOVB && sub <= SUB_MOVL;
+// A pair is judged by the union of its slots, whichever slot held what.
+std::uint32_t unionOf(const Operand& o) {
+    return o.slotShape[0] | o.slotShape[1];
 }
 
-// Register forms by key: sub-code, + 0x18 for @Rn (+ 0x0C more for @-Rn) as destination,
-// + 0x30 for @Rm (+ 0x0C more for @Rm+) as source. 0 marks a key with no form.
-std::uint16_t registerFormBase(unsigned key) {
-    switch (key) {
-        case 0x00:
-            return 0x300C;  // ADD Rm,Rn
-        case 0x01:
-            return 0x2009;  // AND Rm,Rn
-        case 0x02:
-            return 0x3000;  // CMP/EQ Rm,Rn
-        case 0x06:
-            return 0x6003;  // MOV Rm,Rn
-        case 0x07:
-            return 0x200B;  // OR Rm,Rn
-        case 0x08:
-            return 0x2008;  // TST Rm,Rn
-        case 0x09:
-            return 0x200A;  // XOR Rm,Rn
-        case 0x1B:
-            return 0x2000;  // MOV.B Rm,@Rn
-        case 0x1C:
-            return 0x2001;  // MOV.W Rm,@Rn
-        case 0x1D:
-            return 0x2002;  // MOV.L Rm,@Rn
-        case 0x27:
-            return 0x2004;  // MOV.B Rm,@-Rn
-        case 0x28:
-            return 0x2005;  // MOV.W Rm,@-Rn
-        case 0x29:
-            return 0x2006;  // MOV.L Rm,@-Rn
-        case 0x33:
-            return 0x6000;  // MOV.B @Rm,Rn
-        case 0x34:
-            return 0x6001;  // MOV.W @Rm,Rn
-        case 0x35:
-            return 0x6002;  // MOV.L @Rm,Rn
-        case 0x3F:
-            return 0x6004;  // MOV.B @Rm+,Rn
-        case 0x40:
-            return 0x6005;  // MOV.W @Rm+,Rn
-        case 0x41:
-            return 0x6006;  // MOV.L @Rm+,Rn
-        default:
-            return 0;
-    }
+bool plainRegister(std::uint32_t shape) {
+    return (shape & SHAPE_REG) && !(shape & kDecorated);
 }
 
-// The #imm forms: base word, and whether the destination must be R0.
-struct ImmediateForm {
-    std::uint16_t base;
-    bool r0Only;
-};
-
-bool immediateForm(unsigned sub, ImmediateForm& f) {
-    switch (sub) {
-        case SUB_ADD:
-            f = {0x7000, false};
-            return true;
-        case SUB_MOV:
-            f = {0xE000, false};
-            return true;
-        case SUB_AND:
-            f = {0xC900, true};
-            return true;
-        case SUB_CMPEQ:
-            f = {0x8800, true};
-            return true;
-        case SUB_OR:
-            f = {0xCB00, true};
-            return true;
-        case SUB_TST:
-            f = {0xC800, true};
-            return true;
-        case SUB_XOR:
-            f = {0xCA00, true};
-            return true;
-        default:
-            return false;
+// The form with these operands; a fixed R0 stands in for a register operand that is
+// R0, where the mnemonic has no form with a general register there.
+const sh2::Form* formWith(const sh2::FormSet& forms, Arg first, Arg second, bool firstIsR0,
+                          bool secondIsR0) {
+    if (const sh2::Form* f = forms.find(first, second)) return f;
+    if (secondIsR0) {
+        if (const sh2::Form* f = forms.find(first, Arg::R0)) return f;
     }
+    if (firstIsR0) return forms.find(Arg::R0, second);
+    return nullptr;
+}
+
+// Source pairs: @(R0,Rm) (R0 written first), @(disp,Rm), @(disp,GBR), @(label,PC).
+Arg sourcePair(const Operand& o) {
+    const std::uint32_t u = unionOf(o);
+    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
+        return (o.slotShape[0] & SHAPE_R0) ? Arg::AtR0Rm : Arg::None;
+    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Arg::AtDispRm;
+    if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Arg::AtDispGbr;
+    if ((u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC) return Arg::AtDispPc;
+    return Arg::None;
+}
+
+// Destination pairs: @(R0,Rn) (R0 written first), @(disp,Rn), @(disp,GBR).
+Arg destinationPair(const Operand& o) {
+    const std::uint32_t u = unionOf(o);
+    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
+        return (o.slotShape[0] & SHAPE_R0) ? Arg::AtR0Rn : Arg::None;
+    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Arg::AtDispRn;
+    if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Arg::AtDispGbr;
+    return Arg::None;
+}
+
+// The displacement field of a form: the byte displacement in units of the form's scale.
+std::uint16_t dispField(const sh2::Form& form, std::uint32_t disp) {
+    const unsigned shift = form.scale == 4 ? 2 : form.scale == 2 ? 1 : 0;
+    return static_cast<std::uint16_t>(disp >> shift);
 }
 
 }  // namespace
 
-void Assembly::encodeAddressing() {
-    if (!nextOperand()) return;
-    const bool firstIsPair = op_.lastSlot == 1;
-    const std::uint32_t F =
-        firstIsPair ? (op_.slotShape[0] | op_.slotShape[1] | SHAPE_PAIR) : op_.shape;
-    const std::uint32_t firstSlot0 = op_.slotShape[0];
-    const unsigned m = op_.regNum;
-    if (!nextOperand()) return;
-    emitWord(addressingWord(F, m, firstIsPair, firstSlot0));
-}
+bool encodeAddressing(Statement& s) {
+    const std::optional<Operand> first = s.operands.next();
+    if (!first) return false;
+    const std::optional<Operand> second = s.operands.next();
+    if (!second) return false;
 
-std::uint16_t Assembly::addressingWord(std::uint32_t F, unsigned m, bool firstIsPair,
-                                       std::uint32_t firstSlot0) {
-    const unsigned sub = row_->subCode();
-    const unsigned n = op_.regNum;
-    const std::uint32_t disp = op_.value;
-    const unsigned shift = isSized(sub) ? sub - SUB_MOVB : 0;
+    const sh2::FormSet& forms = formsOf(s.operands.row());
+    const Operand& a = *first;
+    const Operand& b = *second;
+    // The first operand's shape: a pair's union, or the operand's own.
+    const std::uint32_t F = a.pair ? (unionOf(a) | SHAPE_PAIR) : a.shape;
+    const Operands& ops = s.operands;
 
-    if (op_.lastSlot == 1) {
-        // Destination pair: Rm,@(R0,Rn)  R0,@(disp,Rn)  Rm,@(disp,Rn)  R0,@(disp,GBR).
-        const std::uint32_t S = op_.slotShape[0] | op_.slotShape[1];
-        if ((F & (SHAPE_INDIRECT | kClass)) != SHAPE_REG || (F & kSign) || (S & kSign)) {
-            operandError();
-        }
-        if (!isSized(sub)) operandError();
-        if ((S & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0)) {
-            if (!(op_.slotShape[0] & SHAPE_R0)) operandError();  // R0 is written first
-            static constexpr std::uint16_t kBase[] = {0x0004, 0x0005, 0x0006};
-            return static_cast<std::uint16_t>(kBase[shift] | n << 8 | m << 4);
-        }
-        if ((S & kClass) == (SHAPE_REG | SHAPE_NUMBER)) {
-            if (sub == SUB_MOVL) {
-                return static_cast<std::uint16_t>(0x1000 | n << 8 | m << 4 | ((disp >> 2) & 0x0F));
-            }
-            if (!(F & SHAPE_R0)) operandError();  // MOV.B and MOV.W store from R0 only
-            return static_cast<std::uint16_t>((sub == SUB_MOVB ? 0x8000 : 0x8100) | n << 4 |
-                                              ((disp >> shift) & 0x0F));
-        }
-        if ((S & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && op_.sysReg == SYS_GBR &&
-            (F & SHAPE_R0)) {
-            static constexpr std::uint16_t kBase[] = {0xC000, 0xC100, 0xC200};
-            return static_cast<std::uint16_t>(kBase[shift] | ((disp >> shift) & 0xFF));
-        }
-        operandError();
+    if (b.pair) {
+        // Rm,@(R0,Rn)  R0,@(disp,Rn)  Rm,@(disp,Rn)  R0,@(disp,GBR): a plain register
+        // first, no sign inside the pair.
+        const std::uint32_t S = unionOf(b);
+        if ((F & (SHAPE_INDIRECT | kClass)) != SHAPE_REG || (F & kSign) || (S & kSign))
+            ops.reject();
+        const Arg where = destinationPair(b);
+        if (where == Arg::None) ops.reject();
+        const sh2::Form* form = formWith(forms, Arg::Rm, where, (F & SHAPE_R0) != 0, false);
+        if (form == nullptr) ops.reject();
+        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = dispField(*form, b.value)});
     }
 
-    const std::uint32_t S = op_.shape;
-    const bool plainRegister = (S & SHAPE_REG) && !(S & kDecorated);
-
-    if (firstIsPair) {
-        // Source pair: @(R0,Rm),Rn  @(disp,Rm),Rn  @(disp,GBR),R0  @(label,PC),Rn.
-        if (!plainRegister || (F & kSign)) operandError();
-        if ((F & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0)) {
-            if (!isSized(sub) || !(firstSlot0 & SHAPE_R0)) operandError();
-            static constexpr std::uint16_t kBase[] = {0x000C, 0x000D, 0x000E};
-            return static_cast<std::uint16_t>(kBase[shift] | n << 8 | m << 4);
+    const std::uint32_t S = b.shape;
+    if (a.pair) {
+        // @(R0,Rm),Rn  @(disp,Rm),Rn  @(disp,GBR),R0  @(label,PC),Rn: a plain register
+        // second, no sign inside the pair.
+        if (!plainRegister(S) || (F & kSign)) ops.reject();
+        const Arg from = sourcePair(a);
+        if (from == Arg::None) ops.reject();
+        const sh2::Form* form = formWith(forms, from, Arg::Rn, false, b.reg == 0);
+        if (form == nullptr) ops.reject();
+        if (form->reach != sh2::Reach::None) {
+            // A PC-relative load: its displacement is patched after the last line.
+            s.image.needRoom(2, s.operands.line());
+            recordReference(s, referenceKind(*form), s.image.binOffset() + 1, a.labelIndex);
+            return emit(s, *form, {.n = b.reg, .d = s.image.placeholder()});
         }
-        if ((F & kClass) == (SHAPE_REG | SHAPE_NUMBER)) {
-            if (sub == SUB_MOVL) {
-                return static_cast<std::uint16_t>(0x5000 | n << 8 | m << 4 | ((disp >> 2) & 0x0F));
-            }
-            if ((sub != SUB_MOVB && sub != SUB_MOVW) || n != 0) operandError();
-            return static_cast<std::uint16_t>((sub == SUB_MOVB ? 0x8400 : 0x8500) | m << 4 |
-                                              ((disp >> shift) & 0x0F));
-        }
-        if ((F & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && op_.sysReg == SYS_GBR) {
-            if (!isSized(sub) || n != 0) operandError();
-            static constexpr std::uint16_t kBase[] = {0xC400, 0xC500, 0xC600};
-            return static_cast<std::uint16_t>(kBase[shift] | ((disp >> shift) & 0xFF));
-        }
-        if ((F & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && op_.sysReg == SYS_PC) {
-            std::uint8_t high;
-            std::uint8_t kind;
-            if (sub == SUB_MOVW) {
-                high = static_cast<std::uint8_t>(0x90 | n);
-                kind = REF_PCREL_WORD;
-            } else if (sub == SUB_MOVL) {
-                high = static_cast<std::uint8_t>(0xD0 | n);
-                kind = REF_PCREL_LONG;
-            } else if (sub == SUB_MOVA && n == 0) {
-                high = 0xC7;
-                kind = REF_PCREL_LONG;
-            } else {
-                operandError();
-            }
-            needRoom(2);
-            recordReference(kind, binOffset() + 1, op_.labelIndex);
-            return static_cast<std::uint16_t>(high << 8 |
-                                              placeholder_);  // displacement patched later
-        }
-        operandError();
+        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = dispField(*form, a.value)});
     }
 
     if ((F & SHAPE_REG) && (S & SHAPE_REG)) {
@@ -213,22 +117,24 @@ std::uint16_t Assembly::addressingWord(std::uint32_t F, unsigned m, bool firstIs
         const bool sInd = (S & SHAPE_INDIRECT) != 0;
         if ((F & SHAPE_MINUS) || (S & SHAPE_PLUS) || ((F & SHAPE_PLUS) && !fInd) ||
             ((S & SHAPE_MINUS) && !sInd)) {
-            operandError();
+            ops.reject();
         }
-        unsigned key = sub;
-        if (sInd) key += 0x18 + ((S & SHAPE_MINUS) ? 0x0C : 0);
-        if (fInd) key += 0x30 + ((F & SHAPE_PLUS) ? 0x0C : 0);
-        const std::uint16_t base = key <= 0x47 ? registerFormBase(key) : 0;
-        if (base == 0) operandError();
-        return static_cast<std::uint16_t>(base | n << 8 | m << 4);
+        const Arg from = !fInd ? Arg::Rm : (F & SHAPE_PLUS) ? Arg::AtRmPlus : Arg::AtRm;
+        const Arg to = !sInd ? Arg::Rn : (S & SHAPE_MINUS) ? Arg::AtMinusRn : Arg::AtRn;
+        const sh2::Form* form = forms.find(from, to);
+        if (form == nullptr) ops.reject();
+        return emit(s, *form, {.n = b.reg, .m = a.reg});
     }
 
-    if ((F & SHAPE_NUMBER) && !(F & kDecorated) && plainRegister) {
-        ImmediateForm form{};
-        if (!immediateForm(sub, form) || (form.r0Only && n != 0)) operandError();
-        return static_cast<std::uint16_t>(form.base | (form.r0Only ? 0 : n << 8) | (disp & 0xFF));
+    if ((F & SHAPE_NUMBER) && !(F & kDecorated) && plainRegister(S)) {
+        // #imm,Rn, or #imm,R0 where the mnemonic takes R0 only.
+        const sh2::Form* form = forms.find(Arg::SImm, Arg::Rn);
+        if (form == nullptr) form = forms.find(Arg::SImm, Arg::R0);
+        if (form == nullptr) form = forms.find(Arg::Imm, Arg::R0);
+        if (form == nullptr || (form->args[1] == Arg::R0 && b.reg != 0)) ops.reject();
+        return emit(s, *form, {.n = b.reg, .d = static_cast<std::uint16_t>(a.value & 0xFF)});
     }
-    operandError();
+    ops.reject();
 }
 
 }  // namespace korvane::detail

@@ -1,25 +1,24 @@
 // Branches to labels: BT, BF, BT/S, BF/S with an 8-bit displacement (format D), BRA and
 // BSR with a 12-bit one (format E). The word is written with a placeholder displacement
 // and always recorded for the fixup pass, even when the label is already defined.
-#include "driver/assembly.h"
+#include "encode/encoder.h"
+#include "resolve/kinds.h"
 
 namespace korvane::detail {
 
-void Assembly::encodeBranch() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_LABEL)) operandError();
-    const OpRow& r = *row_;
-    needRoom(2);
-    if (r.format() == 'D') {
-        recordReference(REF_BRANCH8, binOffset() + 1, op_.labelIndex);
-        emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | r.nibble(2) << 8 | placeholder_));
-    } else {
-        // The reference kind of BRA and BSR is the instruction's own top nibble (A, B).
-        const auto kind = static_cast<std::uint8_t>(r.nibble(1));
-        recordReference(kind, binOffset(), op_.labelIndex);
-        emitWord(
-            static_cast<std::uint16_t>(kind << 12 | (placeholder_ & 0x0F) << 8 | placeholder_));
-    }
+bool encodeBranch(Statement& s) {
+    const std::optional<Operand> target = s.operands.next();
+    if (!target) return false;
+    if (!(target->shape & SHAPE_LABEL)) s.operands.reject();
+    const sh2::Form& form = *formsOf(s.operands.row()).only();
+    s.image.needRoom(2, s.operands.line());
+    const RefKind kind = referenceKind(form);
+    // An 8-bit displacement is patched in the word's second byte, a 12-bit one across
+    // both.
+    const std::uint32_t at = s.image.binOffset() + (kind == REF_BRANCH8 ? 1 : 0);
+    recordReference(s, kind, at, target->labelIndex);
+    const std::uint8_t p = s.image.placeholder();
+    return emit(s, form, {.d = static_cast<std::uint16_t>((p & 0x0F) << 8 | p)});
 }
 
 }  // namespace korvane::detail

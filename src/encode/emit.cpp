@@ -1,58 +1,29 @@
-// Opcode emission and the dispatch of a statement's operands to its encoder.
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+// Opcode emission, the operand error, and the forms of each OpTable row.
+#include <array>
+
+#include "diag/failure.h"
+#include "encode/encoder.h"
 
 namespace korvane::detail {
 
-void Assembly::needRoom(std::uint64_t n) {
-    // The binary offset is 32 bits wide: the image holds at most 4 GiB - 1 bytes.
-    if (written_ + n > 0xFFFFFFFFull) failAt("output too large on line ", line_);
+void Operands::reject() const {
+    if (opOf(row_) == Op::INCBIN) fail(Message::ExpectedFilename, line());
+    fail(Message::IncorrectOperand, line(), row_.mnemonic());
 }
 
-void Assembly::emitWord(std::uint16_t word) {
-    needRoom(2);
-    putByte(static_cast<std::uint8_t>(word >> 8));
-    putByte(static_cast<std::uint8_t>(word));
-    op_.lineEmitted = true;
+const std::array<sh2::FormSet, kOpRows> RowForms = [] {
+    std::array<sh2::FormSet, kOpRows> all;
+    for (std::size_t i = 0; i < kOpRows; ++i) all[i] = sh2::FormSet(OpTable[i].name());
+    return all;
+}();
+
+void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target) {
+    s.refs.add(Reference{kind, binOffset, s.image.pc(), s.operands.line(), target});
 }
 
-void Assembly::recordReference(std::uint8_t kind, std::uint32_t offset, std::uint32_t target) {
-    if (refs_.full()) failPlain("overflowed label reference database :(");
-    refs_.add(Reference{kind, offset, pc_, line_, target});
-}
-
-void Assembly::dispatchOperands() {
-    op_.operandCount = 0;
-    op_.lineEmitted = false;
-    switch (row_->format()) {
-        case '1':
-            return encodeRegisterOne();
-        case '2':
-            return encodeRegisterTwo();
-        case '3':
-            return encodeStore();
-        case '4':
-            return encodeLocation();
-        case '6':
-        case '7':
-        case '8':
-            return encodeData();
-        case '9':
-            return encodeIncbin();
-        case 'A':
-            return encodeImmediate();
-        case 'B':
-            return encodeAddressing();
-        case 'C':
-            return encodeLoad();
-        case 'D':
-        case 'E':
-            return encodeBranch();
-        case 'H':
-            return encodeImov();
-        default:
-            return;
-    }
+void encodeNoOperands(const OpRow& row, Image& image, std::uint32_t line) {
+    image.needRoom(2, line);
+    image.putWord(sh2::encode(*formsOf(row).only(), {}));
 }
 
 }  // namespace korvane::detail

@@ -2,7 +2,7 @@
 // XOR.B #imm,@(R0,GBR) and TRAPA #imm. TRAPA reads only its immediate. The byte
 // operations may leave out their second operand, which has one meaning only; when it
 // is written it must be @(R0,GBR), never another addressing mode.
-#include "driver/assembly.h"
+#include "encode/encoder.h"
 
 namespace korvane::detail {
 
@@ -10,22 +10,24 @@ namespace {
 
 constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;
 
-}  // namespace
-
-bool Assembly::isR0GbrPair() const {
-    return op_.lastSlot == 1 &&
-           (op_.slotShape[0] & ~SHAPE_INDIRECT & ~SHAPE_PAREN) == (SHAPE_REG | SHAPE_R0) &&
-           (op_.slotShape[1] & (kClass | SHAPE_PLUS | SHAPE_MINUS | SHAPE_HEX)) == SHAPE_SYSREG &&
-           op_.sysReg == SYS_GBR;
+bool isR0GbrPair(const Operand& o) {
+    return o.pair && (o.slotShape[0] & ~(SHAPE_INDIRECT | SHAPE_PAREN)) == (SHAPE_REG | SHAPE_R0) &&
+           (o.slotShape[1] & (kClass | SHAPE_PLUS | SHAPE_MINUS | SHAPE_HEX)) == SHAPE_SYSREG &&
+           o.sysReg == SYS_GBR;
 }
 
-void Assembly::encodeImmediate() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_NUMBER)) operandError();
-    const std::uint32_t imm = op_.value & 0xFF;
-    const bool trap = row_->nibble(2) == 3;  // TRAPA: opcode byte C3
-    if (!trap && nextOperand() && !isR0GbrPair()) operandError();
-    emitWord(static_cast<std::uint16_t>(row_->nibble(1) << 12 | row_->nibble(2) << 8 | imm));
+}  // namespace
+
+bool encodeImmediate(Statement& s) {
+    const std::optional<Operand> imm = s.operands.next();
+    if (!imm) return false;
+    if (!(imm->shape & SHAPE_NUMBER)) s.operands.reject();
+    const sh2::Form& form = *formsOf(s.operands.row()).only();
+    if (form.args[1] == sh2::Arg::AtR0Gbr) {
+        const std::optional<Operand> where = s.operands.next();
+        if (where && !isR0GbrPair(*where)) s.operands.reject();
+    }
+    return emit(s, form, {.d = static_cast<std::uint16_t>(imm->value & 0xFF)});
 }
 
 }  // namespace korvane::detail

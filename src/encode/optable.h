@@ -11,18 +11,133 @@ namespace korvane::detail {
 struct OpRow {
     char text[13];  // mnemonic padded to 7, format code, template or sub-code (NUL-padded)
 
+    // As listed: padded to 7 characters.
     std::string_view mnemonic() const { return {text, 7}; }
-    char format() const { return text[7]; }
-    // Template nibble k (1..4) read as a hexadecimal digit.
-    unsigned nibble(int k) const {
-        unsigned v = static_cast<unsigned char>(text[7 + k]) - 48u;
-        return v > 9 ? v - 7 : v;
+    // Without its padding, as the instruction forms name it.
+    std::string_view name() const {
+        const std::string_view m = mnemonic();
+        return m.substr(0, m.find(' '));
     }
-    unsigned subCode() const { return nibble(1); }
+    char format() const { return text[7]; }
 };
 
 inline constexpr std::size_t kOpRows = 103;
 extern const std::array<OpRow, kOpRows> OpTable;
+
+// The rows by name, in table order: Op(i) is the mnemonic of OpTable[i].
+enum class Op : std::uint8_t {
+    ADD,
+    ADDC,
+    ADDV,
+    AND,
+    AND_B,
+    BF,
+    BF_S,
+    BRA,
+    BRAF,
+    BSR,
+    BSRF,
+    BT,
+    BT_S,
+    CLRMAC,
+    CLRT,
+    CMP_EQ,
+    CMP_GE,
+    CMP_GT,
+    CMP_HI,
+    CMP_HS,
+    CMP_PL,
+    CMP_PZ,
+    CMP_STR,
+    DIV0S,
+    DIV0U,
+    DIV1,
+    DMULS_L,
+    DMULU_L,
+    DT,
+    EXTS_B,
+    EXTS_W,
+    EXTU_B,
+    EXTU_W,
+    JMP,
+    JSR,
+    LDC,
+    LDC_L,
+    LDS,
+    LDS_L,
+    MAC_L,
+    MAC_W,
+    MOV_B,
+    MOV_W,
+    MOV_L,
+    MOVA,
+    MOVT,
+    MOV,
+    MUL_L,
+    MULS_W,
+    MULU_W,
+    NEGC,
+    NEG,
+    NOP,
+    NOT,
+    OR,
+    OR_B,
+    ROTL,
+    ROTR,
+    ROTCL,
+    ROTCR,
+    RTE,
+    RTS,
+    SETT,
+    SHAL,
+    SHAR,
+    SHLL,
+    SHLR,
+    SHLL2,
+    SHLR2,
+    SHLL8,
+    SHLR8,
+    SHLL16,
+    SHLR16,
+    SLEEP,
+    STC,
+    STC_L,
+    STS,
+    STS_L,
+    SUB,
+    SUBC,
+    SUBV,
+    SWAP_B,
+    SWAP_W,
+    TAS_B,
+    TRAPA,
+    TST,
+    TST_B,
+    XOR,
+    XOR_B,
+    XTRCT,
+    OPT,
+    SETPC,
+    DC_B,
+    DC_W,
+    DC_L,
+    ORG,
+    PAD,
+    INCBIN,
+    ALIGN_W,
+    ALIGN_L,
+    IMOV_L,
+    IDATA,
+    END,
+};
+static_assert(static_cast<std::size_t>(Op::END) + 1 == kOpRows);
+
+inline Op opOf(const OpRow& row) {
+    return static_cast<Op>(&row - OpTable.data());
+}
+inline const OpRow& rowOf(Op op) {
+    return OpTable[static_cast<std::size_t>(op)];
+}
 
 inline constexpr std::size_t kRegNames = 7;
 extern const std::array<std::array<char, 4>, kRegNames> RegNames;

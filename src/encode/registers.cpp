@@ -1,51 +1,110 @@
 // Instructions whose operands are general registers only (formats 1 and 2), and the
-// stores from control and system registers (format 3: STC, STC.L, STS, STS.L).
-#include "driver/assembly.h"
+// stores and loads of control and system registers (formats 3 and C). STC, STC.L, STS
+// and STS.L share one encoder, as do LDC, LDC.L, LDS and LDS.L: the register named and
+// the form of the other operand (Rn or @-Rn, Rm or @Rm+) choose the instruction, not
+// the mnemonic written.
+#include <array>
+
+#include "encode/encoder.h"
 
 namespace korvane::detail {
 
+bool encodeRegisterOne(Statement& s) {
+    const std::optional<Operand> r = s.operands.next();
+    if (!r) return false;
+    if (!(r->shape & SHAPE_REG)) s.operands.reject();
+    // JMP R3 stands for JMP @R3: the row's one form takes the register as written.
+    return emit(s, *formsOf(s.operands.row()).only(), {.n = r->reg, .m = r->reg});
+}
+
+bool encodeRegisterTwo(Statement& s) {
+    const std::optional<Operand> source = s.operands.next();
+    if (!source) return false;
+    if (!(source->shape & SHAPE_REG)) s.operands.reject();
+    const std::optional<Operand> dest = s.operands.next();
+    if (!dest) return false;
+    if (!(dest->shape & SHAPE_REG)) s.operands.reject();
+    // MAC.L R1,R2 stands for MAC.L @R1+,@R2+.
+    return emit(s, *formsOf(s.operands.row()).only(), {.n = dest->reg, .m = source->reg});
+}
+
 namespace {
 
-// Low bytes of STC/STS by RegNames index, + 7 for the @-Rn form; 0 marks PC (no form).
-constexpr std::uint8_t kStoreLow[14] = {0x0A, 0x1A, 0x12, 0, 0x2A, 0x02, 0x22,
-                                        0x02, 0x12, 0x13, 0, 0x22, 0x03, 0x23};
+// The control and system registers by RegNames row (PC has no form).
+constexpr sh2::Arg kRegisterArg[kRegNames] = {sh2::Arg::MACH, sh2::Arg::MACL, sh2::Arg::GBR,
+                                              sh2::Arg::None, sh2::Arg::PR,   sh2::Arg::SR,
+                                              sh2::Arg::VBR};
+
+bool isControl(std::uint8_t sysReg) {
+    return sysReg == SYS_SR || sysReg == SYS_GBR || sysReg == SYS_VBR;
+}
+
+// The forms of a family by register and by memory form, found once.
+struct Family {
+    std::array<std::array<const sh2::Form*, 2>, kRegNames> forms{};
+};
+
+Family family(Op control, Op controlMemory, Op system, Op systemMemory, bool registerFirst) {
+    Family f;
+    for (std::uint8_t r = 0; r < kRegNames; ++r) {
+        for (int memory = 0; memory < 2; ++memory) {
+            const Op op = isControl(r) ? (memory ? controlMemory : control)
+                                       : (memory ? systemMemory : system);
+            const sh2::Arg other = registerFirst ? (memory ? sh2::Arg::AtRmPlus : sh2::Arg::Rm)
+                                                 : (memory ? sh2::Arg::AtMinusRn : sh2::Arg::Rn);
+            f.forms[r][static_cast<std::size_t>(memory)] =
+                registerFirst ? formsOf(rowOf(op)).find(other, kRegisterArg[r])
+                              : formsOf(rowOf(op)).find(kRegisterArg[r], other);
+        }
+    }
+    return f;
+}
+
+const Family& stores() {
+    static const Family f = family(Op::STC, Op::STC_L, Op::STS, Op::STS_L, false);
+    return f;
+}
+
+const Family& loads() {
+    static const Family f = family(Op::LDC, Op::LDC_L, Op::LDS, Op::LDS_L, true);
+    return f;
+}
+
+// The family's forms of one memory kind share their high byte, which is written before
+// the register is checked: STC PC,Rn and LDC Rm,PC leave it behind.
+bool emitFamilyWord(Statement& s, const Family& f, std::uint8_t sysReg, bool memory,
+                    const sh2::Fields& fields) {
+    const sh2::Form* form = f.forms[sysReg][memory];
+    const sh2::Form* shared = f.forms[SYS_SR][memory];
+    s.image.needRoom(2, s.operands.line());
+    s.image.put(static_cast<std::uint8_t>(sh2::encode(*shared, fields) >> 8));
+    if (form == nullptr) s.operands.reject();
+    s.image.put(static_cast<std::uint8_t>(sh2::encode(*form, fields)));
+    return true;
+}
 
 }  // namespace
 
-void Assembly::encodeRegisterOne() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_REG)) operandError();
-    const OpRow& r = *row_;
-    const unsigned n = op_.regNum;
-    emitWord(
-        static_cast<std::uint16_t>(r.nibble(1) << 12 | n << 8 | r.nibble(3) << 4 | r.nibble(4)));
+bool encodeStore(Statement& s) {
+    const std::optional<Operand> from = s.operands.next();
+    if (!from) return false;
+    if (!(from->shape & SHAPE_SYSREG)) s.operands.reject();
+    const std::optional<Operand> to = s.operands.next();
+    if (!to) return false;
+    if (!(to->shape & SHAPE_REG)) s.operands.reject();
+    const bool memory = (to->shape & (SHAPE_INDIRECT | SHAPE_MINUS)) != 0;
+    return emitFamilyWord(s, stores(), from->sysReg, memory, {.n = to->reg});
 }
 
-void Assembly::encodeRegisterTwo() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_REG)) operandError();
-    const unsigned m = op_.regNum;
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_REG)) operandError();
-    const unsigned n = op_.regNum;
-    const OpRow& r = *row_;
-    emitWord(static_cast<std::uint16_t>(r.nibble(1) << 12 | n << 8 | m << 4 | r.nibble(4)));
-}
-
-void Assembly::encodeStore() {
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_SYSREG)) operandError();
-    const unsigned ctl = op_.sysReg;
-    if (!nextOperand()) return;
-    if (!(op_.shape & SHAPE_REG)) operandError();
-    const bool memory = (op_.shape & (SHAPE_INDIRECT | SHAPE_MINUS)) != 0;
-    needRoom(2);
-    // The high byte is written before the register is checked: STC PC,Rn leaves it behind.
-    putByte(static_cast<std::uint8_t>((memory ? 0x40 : 0x00) | op_.regNum));
-    const std::uint8_t low = kStoreLow[ctl + (memory ? 7 : 0)];
-    if (ctl == SYS_PC) operandError();
-    putByte(low);
-    op_.lineEmitted = true;
+bool encodeLoad(Statement& s) {
+    const std::optional<Operand> from = s.operands.next();
+    if (!from) return false;
+    if (!(from->shape & SHAPE_REG)) s.operands.reject();
+    const bool memory = (from->shape & (SHAPE_INDIRECT | SHAPE_PLUS)) != 0;
+    const std::optional<Operand> to = s.operands.next();
+    if (!to) return false;
+    if (!(to->shape & SHAPE_SYSREG)) s.operands.reject();
+    return emitFamilyWord(s, loads(), to->sysReg, memory, {.m = from->reg});
 }
 
 }  // namespace korvane::detail

@@ -1,77 +1,94 @@
 // The fixup pass: after the last line every recorded reference is resolved against
 // LabelTable, range-checked and patched into the image in place, in recording order.
-#include <string>
+#include "resolve/fixup.h"
 
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+#include "diag/failure.h"
+#include "resolve/kinds.h"
 
 namespace korvane::detail {
 
-void Assembly::checkReferenceCapacity() {
-    if (refs_.count() > kRefLimitPerStatement) failPlain("overflowed label reference database :(");
-}
-
-void Assembly::resolveReferences() {
-    for (const Reference& r : refs_.entries()) {
+void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& image) {
+    for (const Reference& r : refs.entries()) {
         const std::uint64_t at = r.binOffset - 1ull;  // 0-based image position
-        auto invalid = [&] { failAt("invalid address reference on line ", r.line); };
-        auto patch1 = [&](std::uint32_t b) {
+        auto invalid = [&] { fail(Message::InvalidAddressReference, r.line); };
+        // An 8-bit displacement is the low byte of its word, the byte recorded.
+        auto patchByte = [&](std::uint32_t b) {
             const auto byte = static_cast<std::uint8_t>(b);
-            bin_.overwrite(at, &byte, 1);
+            image.overwrite(at, &byte, 1);
         };
-        if (r.kind == REF_IMOV_PENDING) {
-            failAt("IMOV was used on line ", r.line, " but no IDATA area was specified afterward");
-        }
+        if (r.kind == REF_IMOV_PENDING) fail(Message::ImovWithoutIdata, r.line);
         if (r.kind == REF_IMOV_PLACED) {
             const std::uint32_t d = r.target - ((r.pc + 4) & ~3u);
             if ((r.target & 3) != 0 || d > 1020) invalid();
-            patch1(d / 4);
+            patchByte(d / 4);
             continue;
         }
-        if (!labels_.defined(r.target)) {
-            const LabelName& name = labels_.name(r.target);
-            failPlain("label " + std::string(name.data(), name.size()) + " undefined");
+        if (!labels.defined(r.target)) {
+            const LabelName& name = labels.name(r.target);
+            fail(Message::LabelUndefined, 0, {name.data(), name.size()});
         }
-        const std::uint32_t v = labels_.value(r.target);
+        const std::uint32_t v = labels.value(r.target);
         switch (r.kind) {
             case REF_ABS32: {
                 const std::uint8_t bytes[4] = {
                     static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
                     static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-                bin_.overwrite(at, bytes, 4);
+                image.overwrite(at, bytes, 4);
                 break;
             }
             case REF_BRANCH8: {
                 const std::uint32_t d = v - r.pc - 4;
                 if ((v & 1) != 0 || (d > 254 && d < 0xFFFFFF00u)) invalid();
-                patch1(d >> 1);
+                patchByte(d >> 1);
                 break;
             }
             case REF_PCREL_WORD: {
                 const std::uint32_t d = v - r.pc - 4;
                 if ((v & 1) != 0 || d > 510) invalid();
-                patch1(d >> 1);
+                patchByte(d >> 1);
                 break;
             }
             case REF_PCREL_LONG: {
                 const std::uint32_t d = v - ((r.pc + 4) & ~3u);
                 if ((v & 3) != 0 || d > 1020) invalid();
-                patch1(d >> 2);
+                patchByte(d >> 2);
                 break;
             }
             case REF_BRA12:
             case REF_BSR12: {
                 const std::uint32_t d = v - r.pc - 4;
                 if ((v & 1) != 0 || (d > 4094 && d < 0xFFFFF000u)) invalid();
-                const std::uint8_t bytes[2] = {
-                    static_cast<std::uint8_t>(unsigned{r.kind} << 4 | ((d >> 9) & 0x0F)),
-                    static_cast<std::uint8_t>(d >> 1)};
-                bin_.overwrite(at, bytes, 2);
+                const std::uint16_t word =
+                    sh2::encode(branch12Form(static_cast<RefKind>(r.kind)),
+                                sh2::Fields{.d = static_cast<std::uint16_t>(d >> 1)});
+                const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word >> 8),
+                                               static_cast<std::uint8_t>(word)};
+                image.overwrite(at, bytes, 2);
                 break;
             }
             default:
                 break;
         }
+    }
+}
+
+void writeLabelTable(const LabelTable& labels, Listing& listing) {
+    const std::uint32_t count = labels.count();
+    if (count == 0) return;
+    std::uint8_t* p = listing.reserve(32);
+    std::uint8_t* start = p;
+    p = putText(p, "labels (");
+    p = putDecimal(p, count);
+    p = putText(p, "):\r\n");
+    listing.commit(static_cast<std::size_t>(p - start));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        p = start = listing.reserve(40);
+        const LabelName& name = labels.name(i);
+        p = putText(p, {name.data(), name.size()});
+        p = putText(p, "   $");
+        p = putHex(p, labels.value(i));
+        p = putText(p, "\r\n");
+        listing.commit(static_cast<std::size_t>(p - start));
     }
 }
 

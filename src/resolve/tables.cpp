@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "diag/failure.h"
+
 namespace korvane::detail {
 
 LabelTable::LabelTable() : slots_(kSlots, -1) {
@@ -40,6 +42,49 @@ std::uint32_t LabelTable::add(const LabelName& name, std::uint32_t value, bool d
     while (slots_[s] >= 0) s = (s + 1) & (kSlots - 1);
     slots_[s] = static_cast<std::int16_t>(index);
     return index;
+}
+
+void RefTable::full() {
+    fail(Message::ReferenceTableFull, 0);
+}
+
+std::uint32_t RefTable::add(const Reference& r) {
+    if (refs_.size() >= kRefCapacity) full();
+    refs_.push_back(r);
+    return static_cast<std::uint32_t>(refs_.size() - 1);
+}
+
+void Labels::applyLocalScope(LabelName& name) {
+    name[18] = static_cast<char>(0x30 + (scope_ & 15));
+    name[19] = static_cast<char>(0x30 + (scope_ >> 4));
+    localUsed_ = true;
+}
+
+std::uint32_t Labels::findOrAdd(const LabelName& name, std::uint32_t line) {
+    const std::int32_t i = table_.find(name);
+    if (i >= 0) return static_cast<std::uint32_t>(i);
+    if (table_.full()) fail(Message::LabelTableFull, line);
+    return table_.add(name, LABEL_UNDEFINED, false);
+}
+
+void Labels::define(std::string_view word, std::uint32_t pc, std::uint32_t line) {
+    LabelName name;
+    name.fill(' ');
+    std::memcpy(name.data(), word.data(), word.size());
+    const bool local = name[0] == '@';
+    if (local) applyLocalScope(name);
+    const std::uint32_t i = findOrAdd(name, line);
+    if (table_.defined(i)) fail(Message::DuplicateLabel, line, {name.data(), name.size()});
+    table_.define(i, pc);
+    if (!local && localUsed_) {
+        localUsed_ = false;
+        ++scope_;
+    }
+}
+
+std::uint32_t Labels::refer(LabelName name, std::uint32_t line) {
+    if (name[0] == '@') applyLocalScope(name);
+    return findOrAdd(name, line);
 }
 
 }  // namespace korvane::detail

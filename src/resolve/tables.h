@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace korvane::detail {
@@ -68,18 +69,40 @@ struct Reference {
 class RefTable {
   public:
     RefTable() { refs_.reserve(kRefCapacity); }
-    bool full() const { return refs_.size() >= kRefCapacity; }
-    // Appends an entry; the caller has checked full(). Returns its index.
-    std::uint32_t add(const Reference& r) {
-        refs_.push_back(r);
-        return static_cast<std::uint32_t>(refs_.size() - 1);
+    // Appends an entry; a full table stops the run. Returns its index.
+    std::uint32_t add(const Reference& r);
+    // The check made after every statement.
+    void checkCapacity() const {
+        if (refs_.size() > kRefLimitPerStatement) full();
     }
     std::uint32_t count() const { return static_cast<std::uint32_t>(refs_.size()); }
     Reference& operator[](std::uint32_t i) { return refs_[i]; }
     const std::vector<Reference>& entries() const { return refs_; }
 
   private:
+    [[noreturn]] static void full();
     std::vector<Reference> refs_;
+};
+
+// The labels of a run: LabelTable with the scopes of local labels. Definitions come
+// from the line scanner, uses from the operand lexer.
+class Labels {
+  public:
+    // Defines the label written as word (its name, 2 to 20 characters, upper case, a
+    // local one with its "@") at pc.
+    void define(std::string_view word, std::uint32_t pc, std::uint32_t line);
+    // The index of a label used as an operand (blank-padded; a local one begins with
+    // "@"), appended undefined when it is new.
+    std::uint32_t refer(LabelName name, std::uint32_t line);
+    const LabelTable& table() const { return table_; }
+
+  private:
+    std::uint32_t findOrAdd(const LabelName& name, std::uint32_t line);
+    void applyLocalScope(LabelName& name);
+
+    LabelTable table_;
+    std::uint8_t scope_ = 0;  // counts the stretches between global labels
+    bool localUsed_ = false;  // a local label was met since the last global one
 };
 
 }  // namespace korvane::detail

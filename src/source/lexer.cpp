@@ -1,123 +1,125 @@
-// The operand lexer: reads one operand at a time from the statement's line, splits a
-// parenthesised pair into its two slots and classifies each slot as a number, a
-// general register, a system register or a label; quoted strings are read whole.
+#include "source/lexer.h"
+
+#include <algorithm>
 #include <cstring>
 
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+#include "diag/failure.h"
 #include "source/charclass.h"
 
 namespace korvane::detail {
 
-bool Assembly::nextOperand() {
-    OperandState& o = op_;
-    o.marked = false;
-    if (lineEnd_ || comment_) return false;
-    o.shape = 0;
-    o.lastSlot = 0;
-    o.slotLen[0] = o.slotLen[1] = 0;
+std::optional<Operand> OperandLexer::next() {
+    // One object for every way out, built in the caller's place.
+    std::optional<Operand> result;
+    marked_ = false;
+    if (line_.operandsEnded()) return result;
+    SourceReader& in = line_.reader();
+    Operand& o = result.emplace();
+    std::uint32_t shape = 0;
+    slotLen_[0] = slotLen_[1] = 0;
     int slot = 0;
     for (;;) {
-        int c = in_.next();
+        int c = in.next();
         if (c < 0) {  // the end of the source ends the operand; the next one is empty
-            o.slotShape[slot] = o.shape;
+            o.slotShape[slot] = shape;
             break;
         }
         switch (kLexClass[static_cast<std::size_t>(c)]) {
             case LC_IGNORED:
-                in_.skip([](std::uint8_t b) { return kLexClass[b] == LC_IGNORED; });
+                in.skip([](std::uint8_t b) { return kLexClass[b] == LC_IGNORED; });
                 continue;
             case LC_MARK:
-                o.marked = true;
+                marked_ = true;
                 continue;
             case LC_HEX:
-                o.shape |= SHAPE_HEX;
+                shape |= SHAPE_HEX;
                 continue;
             case LC_MINUS:
-                o.shape |= SHAPE_MINUS;
+                shape |= SHAPE_MINUS;
                 continue;
             case LC_PLUS:
-                o.shape |= SHAPE_PLUS;
+                shape |= SHAPE_PLUS;
                 continue;
             case LC_OPEN:
-                o.shape |= SHAPE_INDIRECT | SHAPE_PAREN;
+                shape |= SHAPE_INDIRECT | SHAPE_PAREN;
                 continue;
             case LC_LF:
-                lineEnd_ = true;
-                o.slotShape[slot] = o.shape;
+                line_.endLine();
+                o.slotShape[slot] = shape;
                 break;
             case LC_SEMI:
-                comment_ = true;
-                o.slotShape[slot] = o.shape;
+                line_.startComment();
+                o.slotShape[slot] = shape;
                 break;
             case LC_QUOTE:
-                readString();
-                ++o.operandCount;
-                return true;
+                readString(o, shape);
+                return result;
             case LC_COMMA:
-                o.slotShape[slot] = o.shape;
-                if ((o.shape & SHAPE_PAREN) == 0) break;
-                if (slot == 1) failAt("too many commas inside operand on line ", line_);
+                o.slotShape[slot] = shape;
+                if ((shape & SHAPE_PAREN) == 0) break;
+                if (slot == 1) fail(Message::TooManyCommas, line_.line());
                 slot = 1;
-                o.lastSlot = 1;
-                o.shape = 0;
+                o.pair = true;
+                shape = 0;
                 continue;
             case LC_AT:
-                if ((o.shape & SHAPE_PAREN) == 0) {
-                    o.shape |= SHAPE_INDIRECT;
+                if ((shape & SHAPE_PAREN) == 0) {
+                    shape |= SHAPE_INDIRECT;
                     continue;
                 }
                 [[fallthrough]];  // inside parentheses "@" is text
             default: {
                 // Text: this byte and the text bytes after it, straight from the buffer.
-                std::uint8_t* text = o.slotText[slot];
-                std::size_t len = o.slotLen[slot];
-                if (len == 20) failAt("operand too long on line ", line_);
+                std::uint8_t* text = slotText_[slot];
+                std::size_t len = slotLen_[slot];
+                if (len == 20) fail(Message::OperandTooLong, line_.line());
                 text[len++] = kUpper[static_cast<std::size_t>(c)];
-                const std::uint8_t* p = in_.cursor();
-                const std::uint8_t* const end = in_.limit();
+                const std::uint8_t* p = in.cursor();
+                const std::uint8_t* const end = in.limit();
                 while (p != end && kLexClass[*p] == LC_TEXT) {
                     if (len == 20) {
-                        in_.advance(p);
-                        failAt("operand too long on line ", line_);
+                        in.advance(p);
+                        fail(Message::OperandTooLong, line_.line());
                     }
                     text[len++] = kUpper[*p++];
                 }
-                in_.advance(p);
-                o.slotLen[slot] = static_cast<std::uint8_t>(len);
+                in.advance(p);
+                slotLen_[slot] = static_cast<std::uint8_t>(len);
                 continue;
             }
         }
         break;  // line feed, ";" or a comma that ends the operand
     }
-    if (o.slotLen[0] == 0) {
+    o.shape = shape;
+    if (slotLen_[0] == 0) {
         // An empty operand; a decoration or a second slot still marks it as written.
-        o.marked = o.marked || o.shape != 0 || o.lastSlot != 0;
-        return false;
+        marked_ = marked_ || shape != 0 || o.pair;
+        result.reset();
+        return result;
     }
-    classify(0);
-    if (o.lastSlot == 1) {
+    classify(o, 0);
+    if (o.pair) {
         // A pair with nothing in its second slot is no operand form at all.
-        if (o.slotLen[1] == 0) rejectOperand();
-        classify(1);
+        if (slotLen_[1] == 0) throw EmptySecondSlot{};
+        classify(o, 1);
     }
-    ++o.operandCount;
-    return true;
+    return result;
 }
 
-bool Assembly::operandsEndBlank() {
-    if (op_.marked) return false;
-    if (lineEnd_ || comment_) return true;
+bool OperandLexer::restIsBlank() {
+    if (marked_) return false;
+    if (line_.operandsEnded()) return true;
     // The empty operand was ended by a comma: look at the rest of the line.
+    SourceReader& in = line_.reader();
     for (;;) {
-        switch (in_.next()) {
+        switch (in.next()) {
             case -1:
                 return true;
             case '\n':
-                lineEnd_ = true;
+                line_.endLine();
                 return true;
             case ';':
-                comment_ = true;
+                line_.startComment();
                 return true;
             case ' ':
             case '\t':
@@ -129,28 +131,30 @@ bool Assembly::operandsEndBlank() {
     }
 }
 
-void Assembly::readString() {
-    OperandState& o = op_;
-    if (o.shape != 0) failAt("what is this junk before this quote on line ", line_, "?");
-    const std::uint32_t openLine = line_;
-    o.stringLen = 0;
-    int c = in_.next();
-    if (c == '"') failAt("empty string on line ", openLine);
-    for (;; c = in_.next()) {
+void OperandLexer::readString(Operand& o, std::uint32_t shape) {
+    const std::uint32_t openLine = line_.line();
+    if (shape != 0) fail(Message::JunkBeforeQuote, openLine);
+    SourceReader& in = line_.reader();
+    std::uint32_t len = 0;
+    int c = in.next();
+    if (c == '"') fail(Message::EmptyString, openLine);
+    for (;; c = in.next()) {
         // Past the end of the source the string can only grow until it is too long.
-        if (c < 0 || (c != '"' && o.stringLen == 256)) failAt("string too long on line ", openLine);
+        if (c < 0 || (c != '"' && len == 256)) fail(Message::StringTooLong, openLine);
         if (c == '"') break;
-        if (c == '\n') ++line_;  // a line feed in a string still starts a new source line
-        o.stringBytes[o.stringLen++] = static_cast<std::uint8_t>(c);
+        if (c == '\n') line_.lineFeedInString();
+        stringBytes_[len++] = static_cast<std::uint8_t>(c);
     }
-    c = in_.next();  // the one byte after the closing quote
+    c = in.next();  // the one byte after the closing quote
     if (c == '\n') {
-        lineEnd_ = true;
+        line_.endLine();
     } else if (c == ';') {
-        comment_ = true;
+        line_.startComment();
     }
+    // A string is always a plain operand, even after "(x,".
     o.shape = SHAPE_STRING;
-    o.lastSlot = 0;  // a string is always a plain operand, even after "(x,"
+    o.pair = false;
+    o.string = {stringBytes_, len};
 }
 
 namespace {
@@ -163,10 +167,9 @@ int hexDigit(std::uint8_t c) {
 
 }  // namespace
 
-void Assembly::classify(int slot) {
-    OperandState& o = op_;
-    const std::uint8_t* t = o.slotText[slot];
-    const std::size_t n = o.slotLen[slot];
+void OperandLexer::classify(Operand& o, int slot) {
+    const std::uint8_t* t = slotText_[slot];
+    const std::size_t n = slotLen_[slot];
     std::uint32_t s = o.slotShape[slot];
 
     auto readHex = [&](std::size_t from) {
@@ -174,10 +177,7 @@ void Assembly::classify(int slot) {
         std::uint32_t v = 0;
         for (std::size_t i = from; i < n; ++i) {
             int d = hexDigit(t[i]);
-            if (d < 0) {
-                failAt("thought there was a hex number, but something weird showed up on line ",
-                       line_);
-            }
+            if (d < 0) fail(Message::BadHexNumber, line_.line());
             v = v * 16 + static_cast<std::uint32_t>(d);
         }
         o.value = v;
@@ -192,12 +192,7 @@ void Assembly::classify(int slot) {
             s |= SHAPE_NUMBER;
             std::uint32_t v = 0;
             for (std::size_t i = 0; i < n; ++i) {
-                if (t[i] < '0' || t[i] > '9') {
-                    failAt(
-                        "thought there was a decimal number, but something weird showed up on "
-                        "line ",
-                        line_);
-                }
+                if (t[i] < '0' || t[i] > '9') fail(Message::BadDecimalNumber, line_.line());
                 v = v * 10 + static_cast<std::uint32_t>(t[i] - '0');
             }
             o.value = v;
@@ -209,14 +204,13 @@ void Assembly::classify(int slot) {
             s &= ~SHAPE_MINUS;
         }
     } else if (n == 1) {
-        failAt("there is something that appears to be a one-character-long label name on line ",
-               line_);
+        fail(Message::OneCharacterLabel, line_.line());
     } else if (t[0] == 'R' && n == 2 && t[1] >= '0' && t[1] <= '9') {
         s |= SHAPE_REG | (t[1] == '0' ? std::uint32_t{SHAPE_R0} : 0u);
-        o.regNum = static_cast<std::uint8_t>(t[1] - '0');
+        o.reg = static_cast<std::uint8_t>(t[1] - '0');
     } else if (t[0] == 'R' && n == 3 && t[1] == '1' && t[2] >= '0' && t[2] <= '5') {
         s |= SHAPE_REG;
-        o.regNum = static_cast<std::uint8_t>(10 + t[2] - '0');
+        o.reg = static_cast<std::uint8_t>(10 + t[2] - '0');
     } else {
         int sys = -1;
         if (n <= 4) {
@@ -241,23 +235,13 @@ void Assembly::classify(int slot) {
                 name[0] = '@';  // @NAME outside parentheses names a local label
                 start = 1;
             }
-            if (n + start > 20) failAt("label name too long on line ", line_);
+            if (n + start > 20) fail(Message::LabelNameTooLong, line_.line());
             std::memcpy(name.data() + start, t, n);
-            if (name[0] == '@') applyLocalSuffix(name);
-            o.labelIndex = labelFor(name);
+            o.labelIndex = labels_.refer(name, line_.line());
         }
     }
     o.slotShape[slot] = s;
     o.shape = s;
-}
-
-void Assembly::rejectOperand() {
-    if (row_->format() == '9') failAt("expected filename (in quotes) on line ", line_);
-    operandError();
-}
-
-void Assembly::operandError() {
-    failAt(std::string(row_->mnemonic()) + " incorrect or missing operand on line ", line_);
 }
 
 }  // namespace korvane::detail

@@ -3,14 +3,14 @@
 #include <cstring>
 #include <span>
 
-#include "resolve/failure.h"
+#include "diag/failure.h"
 
 namespace korvane::detail {
 
 int SourceReader::refill() {
     if (atEnd_) return -1;
     std::ptrdiff_t n = source_.read(std::span<std::uint8_t>(buf_.get(), kBlock));
-    if (n < 0) failPlain("cannot read " + source_.name());
+    if (n < 0) fail(Message::CannotRead, 0, source_.name());
     if (n == 0) {
         atEnd_ = true;
         cur_ = end_ = buf_.get();

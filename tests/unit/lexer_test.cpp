@@ -1,46 +1,59 @@
 // The operand lexer on its own: shapes, values, registers, labels and every lexical
 // error, read through the same code path that the encoders use.
+#include "source/lexer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "driver/assembly.h"
-#include "resolve/failure.h"
+#include "diag/failure.h"
 #include "unit/support.h"
 
 namespace korvane::detail {
 
-// Reads operands from a text as if it followed a DC.L mnemonic on line 1.
+// Reads operands from a text as if it followed a DC.L mnemonic on line 1, through the
+// real scanner and lexer.
 class LexerProbe {
   public:
     explicit LexerProbe(std::string text)
-        : text_(std::move(text)), source_(text_), bin_("bin"), log_("log") {
-        run_ = std::make_unique<Assembly>(source_, bin_, log_, includes_);
-        run_->row_ = findMnemonic(reinterpret_cast<const std::uint8_t*>("DC.L    "));
-        run_->line_ = 1;
+        : text_("DC.L " + std::move(text)),
+          source_(text_),
+          scanner_(source_),
+          lexer_(scanner_, labels_) {
+        scanner_.next();
     }
     // One operand: true if one was read; error holds the message of a failure.
     bool next(std::string& error) {
         try {
-            return run_->nextOperand();
+            const std::optional<Operand> o = lexer_.next();
+            if (!o) return false;
+            op_ = *o;
+            ++count_;
+            return true;
         } catch (const Failure& f) {
             error = f.diagnostic.text;
             return false;
         }
     }
-    const OperandState& op() const { return run_->op_; }
-    const LabelTable& labels() const { return run_->labels_; }
-    bool lineEnd() const { return run_->lineEnd_; }
-    bool comment() const { return run_->comment_; }
-    std::uint32_t line() const { return run_->line_; }
+    const Operand& op() const { return op_; }
+    std::string string() const {
+        return {reinterpret_cast<const char*>(op_.string.data()), op_.string.size()};
+    }
+    std::uint32_t count() const { return count_; }
+    const LabelTable& labels() const { return labels_.table(); }
+    bool lineEnd() const { return scanner_.lineEnded(); }
+    bool comment() const { return scanner_.inComment(); }
+    std::uint32_t line() const { return scanner_.line(); }
 
   private:
     std::string text_;
     MemorySource source_;
-    MemorySink bin_, log_;
-    NoIncludes includes_;
-    std::unique_ptr<Assembly> run_;
+    LineScanner scanner_;
+    Labels labels_;
+    OperandLexer lexer_;
+    Operand op_;
+    std::uint32_t count_ = 0;
 };
 
 namespace {
@@ -49,7 +62,7 @@ struct ShapeCase {
     const char* text;
     std::uint32_t shape;
     std::uint32_t value;  // checked when the shape has SHAPE_NUMBER
-    int reg;              // checked when >= 0 (regNum, or sysReg for SHAPE_SYSREG)
+    int reg;              // checked when >= 0 (reg, or sysReg for SHAPE_SYSREG)
 };
 
 TEST(Lexer, ShapesAndValuesOfSingleOperands) {
@@ -98,12 +111,12 @@ TEST(Lexer, ShapesAndValuesOfSingleOperands) {
         std::string error;
         ASSERT_TRUE(probe.next(error)) << error;
         EXPECT_EQ(probe.op().shape, c.shape);
-        EXPECT_EQ(probe.op().lastSlot, 0);
+        EXPECT_EQ(probe.op().pair, false);
         if (c.shape & SHAPE_NUMBER) {
             EXPECT_EQ(probe.op().value, c.value);
         }
         if (c.reg >= 0) {
-            EXPECT_EQ((c.shape & SHAPE_SYSREG) ? probe.op().sysReg : probe.op().regNum, c.reg);
+            EXPECT_EQ((c.shape & SHAPE_SYSREG) ? probe.op().sysReg : probe.op().reg, c.reg);
         }
     }
 }
@@ -112,22 +125,22 @@ TEST(Lexer, PairsSplitIntoTwoSlots) {
     LexerProbe probe("@(4,R1),@(R0,R1,R2)");
     std::string error;
     ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().lastSlot, 1);
+    EXPECT_EQ(probe.op().pair, true);
     EXPECT_EQ(probe.op().slotShape[0], SHAPE_NUMBER | SHAPE_INDIRECT | SHAPE_PAREN);
     EXPECT_EQ(probe.op().slotShape[1], SHAPE_REG);
     EXPECT_EQ(probe.op().value, 4u);
-    EXPECT_EQ(probe.op().regNum, 1);
+    EXPECT_EQ(probe.op().reg, 1);
     // The comma after the second slot ends the operand: R0,R1 is one pair, R2 the next.
     ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().lastSlot, 1);
+    EXPECT_EQ(probe.op().pair, true);
     EXPECT_EQ(probe.op().slotShape[0], SHAPE_REG | SHAPE_R0 | SHAPE_INDIRECT | SHAPE_PAREN);
-    EXPECT_EQ(probe.op().regNum, 1);
+    EXPECT_EQ(probe.op().reg, 1);
     ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().lastSlot, 0);
+    EXPECT_EQ(probe.op().pair, false);
     EXPECT_EQ(probe.op().shape, SHAPE_REG);
-    EXPECT_EQ(probe.op().regNum, 2);
+    EXPECT_EQ(probe.op().reg, 2);
     EXPECT_FALSE(probe.next(error));
-    EXPECT_EQ(probe.op().operandCount, 3u);
+    EXPECT_EQ(probe.count(), 3u);
 }
 
 TEST(Lexer, LabelsAreStoredPaddedWithLocalSuffix) {
@@ -154,11 +167,9 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         std::string error;
         ASSERT_TRUE(probe.next(error));
         EXPECT_EQ(probe.op().shape, SHAPE_STRING);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(probe.op().stringBytes),
-                              probe.op().stringLen),
-                  "a;b");
+        EXPECT_EQ(probe.string(), "a;b");
         ASSERT_TRUE(probe.next(error));
-        EXPECT_EQ(probe.op().stringLen, 1u);
+        EXPECT_EQ(probe.op().string.size(), 1u);
         EXPECT_TRUE(probe.lineEnd());  // the byte after the quote was the line feed
         EXPECT_FALSE(probe.next(error));
     }
@@ -181,7 +192,7 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         LexerProbe probe("\"A\nB\nC\",R1");
         std::string error;
         ASSERT_TRUE(probe.next(error));
-        EXPECT_EQ(probe.op().stringLen, 5u);
+        EXPECT_EQ(probe.op().string.size(), 5u);
         EXPECT_EQ(probe.line(), 3u);
     }
     {
@@ -190,7 +201,7 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         std::string error;
         ASSERT_TRUE(probe.next(error));
         EXPECT_EQ(probe.op().shape, SHAPE_STRING);
-        EXPECT_EQ(probe.op().lastSlot, 0);
+        EXPECT_EQ(probe.op().pair, false);
     }
 }
 

@@ -216,11 +216,11 @@ TEST(Limits, LabelTableHoldsTenThousandNames) {
     for (int i = 0; i < 10000; ++i) defs += "LB" + std::to_string(i) + ":\n";
     Assembled full = assembleText(defs + "NOP\n");
     EXPECT_EQ(full.message(), "");
-    EXPECT_EQ(full.result.labelCount, 10000u);
+    EXPECT_EQ(full.result.labels.size(), 10000u);
     EXPECT_EQ(logLines(full.log).size(), 1u + 1 + 10000);
     Assembled over = assembleText(defs + "ONEMORE: NOP\n");
     EXPECT_EQ(over.message(), "overflowed label table on line 10001");
-    EXPECT_EQ(over.result.labelCount, 10000u);
+    EXPECT_EQ(over.result.labels.size(), 10000u);
     // A name already in the table is still found when the table is full.
     Assembled again = assembleText(defs + "BRA LB9999\n");
     EXPECT_EQ(again.message(), "");

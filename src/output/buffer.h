@@ -39,11 +39,11 @@ class OutputBuffer {
 
     // Overwrites bytes at a 0-based position below size().
     void overwrite(std::uint64_t position, const std::uint8_t* p, std::size_t n);
-    // Hands everything buffered to the sink. Throws Failure ("cannot write NAME").
+    // Hands everything buffered to the sink. Stops the run with "cannot write NAME".
     void flush() { spill(); }
     // Like flush(), but reports instead of throwing.
     bool tryFlush();
-    // flush(), then the device's own finish(). Throws Failure ("cannot write NAME").
+    // flush(), then the device's own finish(); stops the run as flush() does.
     void finish();
 
     std::uint64_t size() const { return flushed_ + len_; }

@@ -1,9 +1,9 @@
-#include "driver/output.h"
+#include "output/buffer.h"
 
 #include <algorithm>
 #include <span>
 
-#include "resolve/failure.h"
+#include "diag/failure.h"
 
 namespace korvane::detail {
 
@@ -11,7 +11,7 @@ OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity)
     : sink_(sink), buf_(new std::uint8_t[capacity]), capacity_(capacity) {}
 
 void OutputBuffer::failed() const {
-    failPlain("cannot write " + sink_.name());
+    fail(Message::CannotWrite, 0, sink_.name());
 }
 
 void OutputBuffer::spill() {

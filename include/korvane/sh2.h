@@ -1,0 +1,153 @@
+// The SH-2 instruction set as one table of forms, used in both directions: the
+// assembler picks a form and encodes its fields, a disassembler decodes a word into
+// its form and fields.
+//
+// A form is one line of an SH-2 manual's instruction table: a mnemonic with the
+// operands it is written with, the bits it always has (match, under mask) and the
+// layout of the fields that the operands fill (register numbers, a displacement or an
+// immediate).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace korvane::sh2 {
+
+// One operand as written. Rn is the field in bits 11-8, Rm the one in bits 7-4 of the
+// NM layouts and bits 11-8 of the M layout; "disp" and "imm" are the d field.
+enum class Arg : std::uint8_t {
+    None,
+    Rn,  // general register
+    Rm,
+    R0,         // R0 itself, no field
+    AtRn,       // @Rn
+    AtRm,       // @Rm
+    AtMinusRn,  // @-Rn
+    AtRmPlus,   // @Rm+
+    AtRnPlus,   // @Rn+ (MAC's second operand)
+    AtR0Rn,     // @(R0,Rn)
+    AtR0Rm,     // @(R0,Rm)
+    AtDispRn,   // @(disp,Rn)
+    AtDispRm,   // @(disp,Rm)
+    AtDispGbr,  // @(disp,GBR)
+    AtDispPc,   // @(disp,PC): a literal or MOVA target, PC-relative
+    AtR0Gbr,    // @(R0,GBR)
+    Imm,        // #imm, zero-extended
+    SImm,       // #imm, sign-extended
+    Target,     // a branch target, PC-relative
+    SR,
+    GBR,
+    VBR,
+    MACH,
+    MACL,
+    PR,
+};
+
+// Where the fields sit in the word, named as the SH-2 manual names its formats
+// (x: fixed bits, n/m: registers, d/i: displacement or immediate).
+enum class Layout : std::uint8_t {
+    Zero,  // xxxx xxxx xxxx xxxx
+    N,     // xxxx nnnn xxxx xxxx
+    M,     // xxxx mmmm xxxx xxxx
+    NM,    // xxxx nnnn mmmm xxxx
+    MD,    // xxxx xxxx mmmm dddd
+    ND4,   // xxxx xxxx nnnn dddd
+    NMD,   // xxxx nnnn mmmm dddd
+    D,     // xxxx xxxx dddd dddd
+    D12,   // xxxx dddd dddd dddd
+    ND8,   // xxxx nnnn dddd dddd
+    I,     // xxxx xxxx iiii iiii
+    NI,    // xxxx nnnn iiii iiii
+};
+
+// How a PC-relative displacement reaches its target.
+enum class Reach : std::uint8_t {
+    None,
+    Branch8,   // PC + 4 + 2 * signed d (8 bits)
+    Branch12,  // PC + 4 + 2 * signed d (12 bits)
+    PcWord,    // PC + 4 + 2 * d
+    PcLong,    // (PC + 4 with its low two bits cleared) + 4 * d
+};
+
+// The manual's headings.
+enum class Group : std::uint8_t { DataTransfer, Arithmetic, Logic, Shift, Branch, SystemControl };
+
+struct Form {
+    std::string_view mnemonic;  // as the manual writes it, upper case: "MOV.L"
+    Arg args[2];                // the operands in source order; None where there are fewer
+    std::uint16_t match;        // the fixed bits
+    std::uint16_t mask;         // which bits are fixed
+    Layout layout;
+    std::uint8_t scale;  // bytes per unit of a displacement: 1, 2 or 4 (1 for the rest)
+    Reach reach;
+    Group group;
+};
+
+// The variable fields of a word, each as it stands in the word (a displacement in
+// units of its scale, an immediate as its 8 bits).
+struct Fields {
+    std::uint8_t n = 0;
+    std::uint8_t m = 0;
+    std::uint16_t d = 0;
+    bool operator==(const Fields&) const = default;
+};
+
+// Every SH-2 instruction form, grouped and ordered as the manual lists them.
+std::span<const Form> forms();
+
+// The word of a form with these fields; fields wider than the layout's are cut to it.
+constexpr std::uint16_t encode(const Form& form, const Fields& f) {
+    const unsigned n = f.n & 0xFu;
+    const unsigned m = f.m & 0xFu;
+    const unsigned d = f.d;
+    unsigned bits = 0;
+    switch (form.layout) {
+        case Layout::Zero:
+            break;
+        case Layout::N:
+            bits = n << 8;
+            break;
+        case Layout::M:
+            bits = m << 8;
+            break;
+        case Layout::NM:
+            bits = n << 8 | m << 4;
+            break;
+        case Layout::MD:
+            bits = m << 4 | (d & 0xFu);
+            break;
+        case Layout::ND4:
+            bits = n << 4 | (d & 0xFu);
+            break;
+        case Layout::NMD:
+            bits = n << 8 | m << 4 | (d & 0xFu);
+            break;
+        case Layout::D:
+        case Layout::I:
+            bits = d & 0xFFu;
+            break;
+        case Layout::D12:
+            bits = d & 0xFFFu;
+            break;
+        case Layout::ND8:
+        case Layout::NI:
+            bits = n << 8 | (d & 0xFFu);
+            break;
+    }
+    return static_cast<std::uint16_t>(form.match | bits);
+}
+
+struct Decoded {
+    const Form* form;
+    Fields fields;
+};
+// The form and fields of a word, or nothing for a word that is no SH-2 instruction.
+// A table lookup.
+std::optional<Decoded> decode(std::uint16_t word);
+
+// The form with this mnemonic and these operands, or nullptr.
+const Form* find(std::string_view mnemonic, Arg first, Arg second = Arg::None);
+
+}  // namespace korvane::sh2

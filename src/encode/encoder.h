@@ -1,0 +1,75 @@
+// The encoders: one function per format code of OpTable. Each takes its statement's
+// operands one at a time, picks an instruction form and writes its word into the
+// image; it returns false when the operands ran out before anything was written.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "encode/optable.h"
+#include "isa/isa.h"
+#include "output/image.h"
+#include "resolve/tables.h"
+#include "source/lexer.h"
+
+namespace korvane::detail {
+
+// The operands of one statement, pulled from the lexer one at a time.
+class Operands {
+  public:
+    Operands(OperandLexer& lexer, const LineScanner& line, const OpRow& row)
+        : lexer_(lexer), line_(line), row_(row) {}
+
+    // The next operand, or nothing when they have run out. (A pair without its second
+    // slot throws EmptySecondSlot: the caller turns it into the operand error.)
+    std::optional<Operand> next() { return lexer_.next(); }
+    // After next() gave nothing: whether nothing but blanks follows on the line.
+    bool restIsBlank() { return lexer_.restIsBlank(); }
+
+    // The statement's operand error: "MNEMONC incorrect or missing operand on line N"
+    // (for INCBIN, "expected filename (in quotes) on line N").
+    [[noreturn]] void reject() const;
+
+    std::uint32_t line() const { return line_.line(); }
+    const OpRow& row() const { return row_; }
+
+  private:
+    OperandLexer& lexer_;
+    const LineScanner& line_;
+    const OpRow& row_;
+};
+
+// What an encoder works on.
+struct Statement {
+    Operands& operands;
+    Image& image;
+    RefTable& refs;
+};
+
+// The forms of each row's mnemonic (none for a directive), found once.
+extern const std::array<sh2::FormSet, kOpRows> RowForms;
+inline const sh2::FormSet& formsOf(const OpRow& row) {
+    return RowForms[static_cast<std::size_t>(&row - OpTable.data())];
+}
+
+// Appends a form's word. Always true: a statement that gets here has written.
+inline bool emit(Statement& s, const sh2::Form& form, const sh2::Fields& fields) {
+    s.image.needRoom(2, s.operands.line());
+    s.image.putWord(sh2::encode(form, fields));
+    return true;
+}
+// Appends a reference for the word about to be written at the image's end.
+void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target);
+
+// Format 0 (no operands): the row's only form.
+void encodeNoOperands(const OpRow& row, Image& image, std::uint32_t line);
+bool encodeRegisterOne(Statement& s);  // format 1
+bool encodeRegisterTwo(Statement& s);  // format 2
+bool encodeStore(Statement& s);        // format 3: STC, STC.L, STS, STS.L
+bool encodeImmediate(Statement& s);    // format A
+bool encodeAddressing(Statement& s);   // format B
+bool encodeLoad(Statement& s);         // format C: LDC, LDC.L, LDS, LDS.L
+bool encodeBranch(Statement& s);       // formats D and E
+
+}  // namespace korvane::detail

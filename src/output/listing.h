@@ -1,0 +1,37 @@
+// The listing: one line per statement, written before its operands are read, and
+// after a successful run the label table. Lines end with CR LF.
+#pragma once
+
+#include <cstdint>
+
+#include "output/buffer.h"
+#include "output/text.h"
+
+namespace korvane::detail {
+
+class Listing {
+  public:
+    explicit Listing(ByteSink& sink);
+
+    // "source line #N binary offset W PC $H MNEMONC"
+    void statement(std::uint32_t line, std::uint64_t offset, std::uint32_t pc,
+                   const char* mnemonic7);
+    std::uint32_t statements() const { return statements_; }
+
+    // For the label table: room for n bytes, then how many were used.
+    std::uint8_t* reserve(std::size_t n) { return buffer_.reserve(n); }
+    void commit(std::size_t n) { buffer_.commit(n); }
+
+    void flush() { buffer_.flush(); }
+    bool tryFlush() { return buffer_.tryFlush(); }
+
+  private:
+    OutputBuffer buffer_;
+    std::uint32_t statements_ = 0;
+    // The numbers of the previous line, kept as text.
+    PrintedNumber<10, std::uint32_t> line_;
+    PrintedNumber<10, std::uint64_t> offset_;
+    PrintedNumber<16, std::uint32_t> pc_;
+};
+
+}  // namespace korvane::detail

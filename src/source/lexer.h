@@ -1,0 +1,74 @@
+// The operand lexer: reads a statement's operands one at a time from the scanner's
+// line, splits a parenthesised pair into its two slots and classifies each slot as a
+// number, a general register, a system register or a label; quoted strings are read
+// whole. Each call returns one operand as a value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "resolve/tables.h"
+#include "source/scanner.h"
+
+namespace korvane::detail {
+
+// OperandShape bits.
+enum : std::uint32_t {
+    SHAPE_INDIRECT = 0x0001,
+    SHAPE_PAREN = 0x0002,
+    SHAPE_STRING = 0x0004,
+    SHAPE_REG = 0x0008,
+    SHAPE_R0 = 0x0010,
+    SHAPE_NUMBER = 0x0020,
+    SHAPE_LABEL = 0x0040,
+    SHAPE_SYSREG = 0x0080,
+    SHAPE_PAIR = 0x0100,  // formed by the addressing-mode encoder for a parenthesised pair
+    SHAPE_MINUS = 0x0200,
+    SHAPE_PLUS = 0x0400,
+    SHAPE_HEX = 0x0800,
+};
+
+struct Operand {
+    std::uint32_t shape = 0;               // of the last slot, or SHAPE_STRING
+    std::uint32_t slotShape[2] = {};       // each slot of a pair
+    bool pair = false;                     // a parenthesised pair: (x,y)
+    bool emptySecondSlot = false;          // a pair written without its second slot: (x,)
+    std::uint32_t value = 0;               // the last number read
+    std::uint8_t reg = 0;                  // the last general register
+    std::uint8_t sysReg = 0;               // the RegNames row of the last system register
+    std::uint32_t labelIndex = 0;          // the LabelTable entry of the last label
+    std::span<const std::uint8_t> string;  // a string's bytes, until the next operand
+};
+
+// Thrown for a pair written without its second slot, "(x,)": no operand form at all,
+// so the statement's own operand error (which the lexer does not know) is reported.
+struct EmptySecondSlot {};
+
+class OperandLexer {
+  public:
+    OperandLexer(LineScanner& line, Labels& labels) : line_(line), labels_(labels) {}
+
+    // The next operand of the statement, or nothing when its operands have run out (the
+    // line ended, a comment began, or an operand is empty). Stops the run on a lexical
+    // error; a label operand is entered in the label table as it is read. Throws
+    // EmptySecondSlot for "(x,)".
+    std::optional<Operand> next();
+
+    // After next() gave nothing: whether the empty operand, and the rest of the line up
+    // to its comment or end, hold nothing but blanks.
+    bool restIsBlank();
+
+  private:
+    void readString(Operand& o, std::uint32_t shape);
+    void classify(Operand& o, int slot);
+
+    LineScanner& line_;
+    Labels& labels_;
+    std::uint8_t slotText_[2][20];
+    std::uint8_t slotLen_[2] = {0, 0};
+    std::uint8_t stringBytes_[256];
+    bool marked_ = false;  // the last operand held a byte other than a blank
+};
+
+}  // namespace korvane::detail

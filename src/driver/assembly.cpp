@@ -28,6 +28,7 @@ class Run {
         const Options& options, std::uint8_t placeholder)
         : scanner_(source),
           lexer_(scanner_, labels_),
+          operands_(lexer_, scanner_),
           image_(bin, placeholder),
           listing_(log),
           includes_(includes),
@@ -43,9 +44,11 @@ class Run {
     LineScanner scanner_;
     Labels labels_;
     OperandLexer lexer_;
+    Operands operands_;
     Image image_;
     Listing listing_;
     RefTable refs_;
+    Statement statement_{operands_, image_, refs_};
     LiteralPool pool_;
     IncludeOpener& includes_;
     StatementObserver* observer_;
@@ -57,12 +60,13 @@ Result Run::run() {
     try {
         for (;;) {
             const Scanned next = scanner_.next();
-            if (next.kind == Scanned::End) break;
-            if (next.kind == Scanned::Label) {
-                labels_.define(next.label, image_.pc(), scanner_.line());
-                continue;
+            if (next.statement()) {
+                if (!statement(*next.row)) break;
+            } else if (next.label()) {
+                labels_.define(scanner_.label(next), image_.pc(), scanner_.line());
+            } else {
+                break;
             }
-            if (!statement(*next.row)) break;
         }
         resolveReferences(refs_, labels_.table(), image_);
         // The image is made whole before the listing's label table says the run succeeded.
@@ -104,8 +108,8 @@ bool Run::statement(const OpRow& row) {
         captured_.clear();
         image_.captureInto(&captured_);
     }
-    Operands ops(lexer_, scanner_, row);
-    Statement s{ops, image_, refs_};
+    operands_.begin(row);
+    Statement& s = statement_;
     bool wrote = true;  // by the encoders of statements with operands
     try {
         switch (row.format()) {
@@ -164,7 +168,7 @@ bool Run::statement(const OpRow& row) {
                 break;
         }
     } catch (const EmptySecondSlot&) {
-        ops.reject();  // "(x,)" is no operand form of any statement
+        operands_.reject();  // "(x,)" is no operand form of any statement
     }
     if (!wrote) fail(Message::MissingArgument, scanner_.line());
     refs_.checkCapacity();

@@ -7,8 +7,8 @@
 namespace korvane::detail {
 
 void Operands::reject() const {
-    if (opOf(row_) == Op::INCBIN) fail(Message::ExpectedFilename, line());
-    fail(Message::IncorrectOperand, line(), row_.mnemonic());
+    if (opOf(*row_) == Op::INCBIN) fail(Message::ExpectedFilename, line());
+    fail(Message::IncorrectOperand, line(), row_->mnemonic());
 }
 
 const std::array<sh2::FormSet, kOpRows> RowForms = [] {

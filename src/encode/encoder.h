@@ -18,8 +18,9 @@ namespace korvane::detail {
 // The operands of one statement, pulled from the lexer one at a time.
 class Operands {
   public:
-    Operands(OperandLexer& lexer, const LineScanner& line, const OpRow& row)
-        : lexer_(lexer), line_(line), row_(row) {}
+    Operands(OperandLexer& lexer, const LineScanner& line) : lexer_(lexer), line_(line) {}
+    // The statement whose operands come next.
+    void begin(const OpRow& row) { row_ = &row; }
 
     // The next operand, or nothing when they have run out. (A pair without its second
     // slot throws EmptySecondSlot: the caller turns it into the operand error.)
@@ -32,12 +33,12 @@ class Operands {
     [[noreturn]] void reject() const;
 
     std::uint32_t line() const { return line_.line(); }
-    const OpRow& row() const { return row_; }
+    const OpRow& row() const { return *row_; }
 
   private:
     OperandLexer& lexer_;
     const LineScanner& line_;
-    const OpRow& row_;
+    const OpRow* row_ = nullptr;
 };
 
 // What an encoder works on.

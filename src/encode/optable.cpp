@@ -126,55 +126,29 @@ const std::array<std::array<char, 4>, kRegNames> RegNames = {{
 
 namespace {
 
-// The 7 blank-padded mnemonic characters packed into one integer.
+// The 7 blank-padded mnemonic characters packed into one integer, as findMnemonic()
+// packs them.
 constexpr std::uint64_t pack(const char* p) {
     std::uint64_t k = 0;
     for (int i = 0; i < 7; ++i) k = (k << 8) | static_cast<unsigned char>(p[i]);
     return k;
 }
 
-constexpr unsigned kSlots = 512;
-constexpr unsigned slotOf(std::uint64_t key) {
-    return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ull) >> 55);
-}
-
-// Open-addressing index over OpTable; mnemonics are distinct, so the row found is
-// the first equal row in table order.
-struct MnemonicIndex {
-    std::array<std::uint64_t, kSlots> keys{};
-    std::array<std::int16_t, kSlots> rows{};
-
-    MnemonicIndex() {
-        for (auto& r : rows) r = -1;
-        for (std::size_t i = 0; i < kOpRows; ++i) {
-            std::uint64_t key = pack(OpTable[i].text);
-            unsigned s = slotOf(key);
-            while (rows[s] >= 0) s = (s + 1) % kSlots;
-            keys[s] = key;
-            rows[s] = static_cast<std::int16_t>(i);
-        }
+MnemonicIndex build() {
+    MnemonicIndex index;
+    for (auto& r : index.rows) r = -1;
+    for (std::size_t i = 0; i < kOpRows; ++i) {
+        const std::uint64_t key = pack(OpTable[i].text);
+        unsigned s = MnemonicIndex::slotOf(key);
+        while (index.rows[s] >= 0) s = (s + 1) % MnemonicIndex::kSlots;
+        index.keys[s] = key;
+        index.rows[s] = static_cast<std::int16_t>(i);
     }
-};
-
-const MnemonicIndex& mnemonicIndex() {
-    static const MnemonicIndex index;
     return index;
 }
 
 }  // namespace
 
-const OpRow* findMnemonic(const std::uint8_t* padded) {
-    std::uint64_t raw;
-    std::memcpy(&raw, padded, 8);
-    // The same packing as pack(): the first character in the highest byte.
-    if constexpr (std::endian::native == std::endian::little) raw = __builtin_bswap64(raw);
-    const std::uint64_t key = raw >> 8;
-    const MnemonicIndex& index = mnemonicIndex();
-    for (unsigned s = slotOf(key);; s = (s + 1) % kSlots) {
-        int row = index.rows[s];
-        if (row < 0) return nullptr;
-        if (index.keys[s] == key) return &OpTable[static_cast<std::size_t>(row)];
-    }
-}
+const MnemonicIndex Mnemonics = build();
 
 }  // namespace korvane::detail

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace korvane::detail {
@@ -144,8 +146,31 @@ extern const std::array<std::array<char, 4>, kRegNames> RegNames;
 
 enum SysReg : std::uint8_t { SYS_MACH, SYS_MACL, SYS_GBR, SYS_PC, SYS_PR, SYS_SR, SYS_VBR };
 
+// Open-addressing index over OpTable; mnemonics are distinct, so the row found is
+// the first equal row in table order.
+struct MnemonicIndex {
+    static constexpr unsigned kSlots = 512;
+    static constexpr unsigned slotOf(std::uint64_t key) {
+        return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ull) >> 55);
+    }
+    std::array<std::uint64_t, kSlots> keys{};
+    std::array<std::int16_t, kSlots> rows{};
+};
+extern const MnemonicIndex Mnemonics;
+
 // Finds the row of a mnemonic, given as 7 upper-case characters padded with blanks
 // (8 bytes are read; the 8th is ignored), or nullptr.
-const OpRow* findMnemonic(const std::uint8_t* padded);
+inline const OpRow* findMnemonic(const std::uint8_t* padded) {
+    std::uint64_t raw;
+    std::memcpy(&raw, padded, 8);
+    // The first character in the highest byte, the 8th dropped.
+    if constexpr (std::endian::native == std::endian::little) raw = __builtin_bswap64(raw);
+    const std::uint64_t key = raw >> 8;
+    for (unsigned s = MnemonicIndex::slotOf(key);; s = (s + 1) % MnemonicIndex::kSlots) {
+        const int row = Mnemonics.rows[s];
+        if (row < 0) return nullptr;
+        if (Mnemonics.keys[s] == key) return &OpTable[static_cast<std::size_t>(row)];
+    }
+}
 
 }  // namespace korvane::detail

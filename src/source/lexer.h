@@ -32,12 +32,11 @@ enum : std::uint32_t {
 struct Operand {
     std::uint32_t shape = 0;               // of the last slot, or SHAPE_STRING
     std::uint32_t slotShape[2] = {};       // each slot of a pair
-    bool pair = false;                     // a parenthesised pair: (x,y)
-    bool emptySecondSlot = false;          // a pair written without its second slot: (x,)
     std::uint32_t value = 0;               // the last number read
+    std::uint32_t labelIndex = 0;          // the LabelTable entry of the last label
     std::uint8_t reg = 0;                  // the last general register
     std::uint8_t sysReg = 0;               // the RegNames row of the last system register
-    std::uint32_t labelIndex = 0;          // the LabelTable entry of the last label
+    bool pair = false;                     // a parenthesised pair: (x,y)
     std::span<const std::uint8_t> string;  // a string's bytes, until the next operand
 };
 

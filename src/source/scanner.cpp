@@ -21,7 +21,7 @@ Scanned LineScanner::next() {
         }
         if (comment_) {
             // The rest of the line is dropped, up to its line feed.
-            if (!in_.skipPastLineFeed()) return {Scanned::End, {}, nullptr};
+            if (!in_.skipPastLineFeed()) return {};
             lineEnd_ = true;
             startLine_ = true;
             continue;
@@ -35,9 +35,9 @@ Scanned LineScanner::next() {
                 if (wordLen_ > 0) {
                     const OpRow* row = mnemonic();
                     wordLen_ = 0;
-                    return {Scanned::Statement, {}, row};
+                    return {row, 0};
                 }
-                return {Scanned::End, {}, nullptr};
+                return {};
             }
             switch (kScanClass[static_cast<std::size_t>(c)]) {
                 case SC_WORD: {
@@ -57,27 +57,27 @@ Scanned LineScanner::next() {
                     break;
                 case SC_LF:
                     lineEnd_ = true;
-                    if (wordLen_ > 0) return {Scanned::Statement, {}, mnemonic()};
+                    if (wordLen_ > 0) return {mnemonic(), 0};
                     startLine_ = true;  // nothing on this line
                     more = false;
                     break;
                 case SC_SEMI:  // a ";" ends the word as a blank does, and opens a comment
                     comment_ = true;
-                    if (wordLen_ > 0) return {Scanned::Statement, {}, mnemonic()};
+                    if (wordLen_ > 0) return {mnemonic(), 0};
                     more = false;
                     break;
                 case SC_BLANK:
-                    if (wordLen_ > 0) return {Scanned::Statement, {}, mnemonic()};
+                    if (wordLen_ > 0) return {mnemonic(), 0};
                     // Leading blanks (and CRs among them) are dropped.
                     in_.skip([](std::uint8_t b) { return kScanClass[b] == SC_BLANK || b == '\r'; });
                     break;
                 case SC_COLON: {
                     if (wordLen_ < 2) fail(Message::StrayColon, line_);
                     std::memcpy(label_, word_, wordLen_);
-                    const std::string_view name(reinterpret_cast<const char*>(label_), wordLen_);
+                    const Scanned label{nullptr, wordLen_};
                     std::memset(word_, ' ', 8);
                     wordLen_ = 0;
-                    return {Scanned::Label, name, nullptr};
+                    return label;
                 }
             }
         }

@@ -14,10 +14,16 @@
 
 namespace korvane::detail {
 
+// What the scanner found next: a statement (its mnemonic's row), a label definition
+// (the length of its name, which label() gives) or the end of the source. Small enough
+// to come back in registers.
 struct Scanned {
-    enum Kind { Label, Statement, End } kind;
-    std::string_view label;  // Label: the name without its colon
-    const OpRow* row;        // Statement: the mnemonic's row
+    const OpRow* row = nullptr;
+    std::size_t labelLength = 0;
+
+    bool statement() const { return row != nullptr; }
+    bool label() const { return labelLength != 0; }
+    bool end() const { return row == nullptr && labelLength == 0; }
 };
 
 class LineScanner {
@@ -37,6 +43,10 @@ class LineScanner {
     }
 
     std::uint32_t line() const { return line_; }
+    // The name of the label just found, without its colon.
+    std::string_view label(const Scanned& s) const {
+        return {reinterpret_cast<const char*>(label_), s.labelLength};
+    }
 
     // For the operand lexer, which reads on from the statement's mnemonic.
     SourceReader& reader() { return in_; }

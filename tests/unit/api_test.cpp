@@ -1,0 +1,124 @@
+// The library's interface beyond the image and the listing: the label table with values,
+// the record of every statement, and the message catalogue that the README documents.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korvane/korvane.h"
+#include "unit/support.h"
+
+namespace korvane::test {
+namespace {
+
+struct Recorder : StatementObserver {
+    struct Seen {
+        std::uint32_t line, pc;
+        std::uint64_t offset, size;
+        std::string mnemonic, bytes;
+    };
+    std::vector<Seen> seen;
+    void statement(const StatementRecord& r) override {
+        seen.push_back(
+            {r.line, r.pc, r.offset, r.size, std::string(r.mnemonic),
+             std::string(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size())});
+    }
+};
+
+Result assembleObserved(std::string_view text, Recorder& recorder, IncludeOpener& includes) {
+    MemorySource source(text);
+    MemorySink bin("p.bin"), log("p.log");
+    Options options;
+    options.observer = &recorder;
+    return assemble(source, bin, log, includes, options);
+}
+
+TEST(Api, LabelsWithTheirValues) {
+    Assembled a = assembleText("SETPC $400\nSTART: NOP\n@LOOP: BRA @LOOP\nNEXT: DC.L START\n");
+    ASSERT_TRUE(a.result.ok);
+    ASSERT_EQ(a.result.labels.size(), 3u);
+    EXPECT_EQ(a.result.labels[0].text(), "START               ");
+    EXPECT_EQ(a.result.labels[0].value, 0x400u);
+    EXPECT_EQ(a.result.labels[1].text(), "@LOOP             00");
+    EXPECT_EQ(a.result.labels[1].value, 0x402u);
+    EXPECT_EQ(a.result.labels[2].value, 0x404u);
+    for (const Label& l : a.result.labels) EXPECT_TRUE(l.defined);
+
+    // A label used but never defined is reported, and listed with the undefined value.
+    Assembled u = assembleText("BRA NOWHERE\n");
+    ASSERT_EQ(u.result.labels.size(), 1u);
+    EXPECT_FALSE(u.result.labels[0].defined);
+    EXPECT_EQ(u.result.labels[0].value, 0x7FFFFFFFu);
+    EXPECT_EQ(u.result.diagnostic.code, Message::LabelUndefined);
+    EXPECT_EQ(u.result.diagnostic.name, "NOWHERE             ");
+}
+
+TEST(Api, EveryStatementIsRecorded) {
+    MemoryIncludes includes;
+    includes.files["big.raw"] = std::string(70000, 'x');
+    Recorder r;
+    const Result result = assembleObserved(
+        "SETPC $100\nLL: MOV #1,R0 ; a comment\n\nDC.L LL,2\nINCBIN \"big.raw\"\nEND\nNOP\n", r,
+        includes);
+    ASSERT_TRUE(result.ok) << result.diagnostic.text;
+    ASSERT_EQ(r.seen.size(), 5u);
+    const Recorder::Seen& setpc = r.seen[0];
+    EXPECT_EQ(setpc.mnemonic, "SETPC  ");
+    EXPECT_EQ(setpc.size, 0u);
+    const Recorder::Seen& mov = r.seen[1];
+    EXPECT_EQ(mov.line, 2u);
+    EXPECT_EQ(mov.pc, 0x100u);
+    EXPECT_EQ(mov.offset, 0u);
+    EXPECT_EQ(mov.bytes, std::string("\xE0\x01", 2));
+    const Recorder::Seen& data = r.seen[2];
+    EXPECT_EQ(data.line, 4u);
+    EXPECT_EQ(data.pc, 0x102u);
+    EXPECT_EQ(data.offset, 2u);
+    // The label's address is filled in after the last line: zero when recorded.
+    EXPECT_EQ(data.bytes, std::string("\0\0\0\0\0\0\0\x02", 8));
+    const Recorder::Seen& incbin = r.seen[3];
+    EXPECT_EQ(incbin.size, 70000u);
+    EXPECT_EQ(incbin.bytes, std::string(65536, 'x'));  // the first 64 KiB
+    EXPECT_EQ(r.seen[4].mnemonic, "END    ");
+
+    // A statement that fails is not recorded.
+    Recorder failing;
+    NoIncludes none;
+    EXPECT_FALSE(assembleObserved("NOP\nMOV R1\n", failing, none).ok);
+    EXPECT_EQ(failing.seen.size(), 1u);
+}
+
+// The README's table of console messages lists exactly the catalogue's messages, with
+// N for a line number, NAME for a name and MNEMONC for the padded mnemonic.
+TEST(Api, ReadmeListsEveryMessageOfTheCatalogue) {
+    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../README.md");
+    ASSERT_TRUE(file);
+    std::set<std::string> documented;
+    std::string line;
+    bool inTable = false;
+    while (std::getline(file, line)) {
+        if (line.rfind("## ", 0) == 0) inTable = line == "## Console messages";
+        if (!inTable || line.rfind("| `", 0) != 0) continue;
+        std::string cell = line.substr(1, line.find(" | ") - 1);
+        while (!cell.empty() && (cell.front() == ' ' || cell.front() == '`')) cell.erase(0, 1);
+        while (!cell.empty() && (cell.back() == ' ' || cell.back() == '`')) cell.pop_back();
+        documented.insert(cell);
+    }
+    std::set<std::string> catalogue;
+    for (const MessageTemplate& m : messageCatalogue()) {
+        std::string text(m.text);
+        for (auto [blank, shown] :
+             {std::pair{"{line}", "N"}, {"{name}", "NAME"}, {"{mnemonic}", "MNEMONC"}}) {
+            const std::size_t at = text.find(blank);
+            if (at != std::string::npos) text.replace(at, std::string_view(blank).size(), shown);
+        }
+        catalogue.insert(text);
+    }
+    EXPECT_EQ(documented, catalogue);
+}
+
+}  // namespace
+}  // namespace korvane::test

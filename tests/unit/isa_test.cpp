@@ -1,0 +1,127 @@
+// The SH-2 instruction table: every 16-bit word decodes to a form whose encoding gives
+// the word back, or to nothing; GNU's SH-2 disassembler decodes the same words to the
+// same mnemonics; OpTable's templates agree with the forms they stand for.
+#include "isa/isa.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "encode/encoder.h"
+#include "unit/support.h"
+
+namespace korvane::test {
+namespace {
+
+using detail::OpTable;
+
+TEST(Isa, EveryWordDecodesToItselfOrToNothing) {
+    int decoded = 0;
+    std::array<int, 256> perForm{};
+    for (unsigned w = 0; w <= 0xFFFF; ++w) {
+        const auto word = static_cast<std::uint16_t>(w);
+        const std::optional<sh2::Decoded> d = sh2::decode(word);
+        if (!d) continue;
+        ++decoded;
+        ++perForm[static_cast<std::size_t>(d->form - sh2::forms().data())];
+        ASSERT_EQ(sh2::encode(*d->form, d->fields), word) << std::hex << w;
+        ASSERT_EQ(word & d->form->mask, d->form->match) << std::hex << w;
+    }
+    // Each form owns exactly the words its free bits allow: 16 per register field,
+    // 256 per 8-bit field and so on.
+    for (std::size_t i = 0; i < sh2::forms().size(); ++i) {
+        const sh2::Form& f = sh2::forms()[i];
+        const int freeBits = 16 - std::popcount(f.mask);
+        EXPECT_EQ(perForm[i], 1 << freeBits) << f.mnemonic;
+    }
+    EXPECT_EQ(decoded, 53752);
+}
+
+TEST(Isa, DecodesWhatGnuDecodesAsSh2) {
+    if (!haveTool("sh-elf-objdump")) GTEST_SKIP() << "GNU binutils for SH is not installed";
+    TempDir dir;
+    std::string image;
+    for (unsigned w = 0; w <= 0xFFFF; ++w) {
+        image += static_cast<char>(w >> 8);
+        image += static_cast<char>(w & 0xFF);
+    }
+    dir.write("all.bin", image);
+    const CommandResult r = runCommand(
+        {"sh-elf-objdump", "-b", "binary", "-m", "sh2", "-EB", "-D", "all.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0);
+    // "   1234:\t12 34       \tmov.l\t@(16,r3),r2": address, bytes, mnemonic and operands.
+    std::istringstream lines(r.out);
+    std::string line;
+    int compared = 0;
+    while (std::getline(lines, line)) {
+        unsigned address = 0;
+        if (std::sscanf(line.c_str(), " %x:", &address) != 1 ||
+            line.find(":\t") == std::string::npos)
+            continue;
+        const std::size_t text = line.find('\t', line.find(":\t") + 2);
+        ASSERT_NE(text, std::string::npos) << line;
+        std::string mnemonic =
+            line.substr(text + 1, line.find_first_of("\t ", text + 1) - text - 1);
+        const auto word = static_cast<std::uint16_t>(address / 2);
+        const std::optional<sh2::Decoded> d = sh2::decode(word);
+        SCOPED_TRACE(line);
+        if (mnemonic == ".word") {
+            EXPECT_FALSE(d.has_value());
+        } else {
+            ASSERT_TRUE(d.has_value());
+            // GNU writes bt/s as bt.s.
+            for (char& c : mnemonic)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (mnemonic == "BT.S" || mnemonic == "BF.S") mnemonic[2] = '/';
+            EXPECT_EQ(mnemonic, d->form->mnemonic);
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, 65536);
+}
+
+// A template nibble is the form's fixed nibble (a hexadecimal digit) or a field (a
+// letter); rows without a template still name forms; every form's mnemonic is a row.
+TEST(Isa, OpTableAgreesWithTheForms) {
+    std::set<std::string_view> rowNames;
+    for (const detail::OpRow& row : OpTable) {
+        SCOPED_TRACE(std::string(row.mnemonic()));
+        const sh2::FormSet& forms = detail::formsOf(row);
+        const char format = row.format();
+        const bool directive =
+            std::string_view("456789FGHI").find(format) != std::string_view::npos;
+        if (directive) {
+            EXPECT_EQ(forms.find(sh2::Arg::None), nullptr);
+            continue;
+        }
+        rowNames.insert(row.name());
+        if (std::string_view("012ADE").find(format) == std::string_view::npos) continue;
+        const sh2::Form* form = forms.only();
+        ASSERT_NE(form, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            const char t = row.text[8 + k];
+            const unsigned shift = 12 - 4 * static_cast<unsigned>(k);
+            const unsigned maskNibble = (form->mask >> shift) & 0xF;
+            if (std::isxdigit(static_cast<unsigned char>(t)) &&
+                !std::islower(static_cast<unsigned char>(t))) {
+                const unsigned v = static_cast<unsigned>(t <= '9' ? t - '0' : t - 'A' + 10);
+                EXPECT_EQ(maskNibble, 0xFu) << k;
+                EXPECT_EQ((form->match >> shift) & 0xF, v) << k;
+            } else {
+                EXPECT_EQ(maskNibble, 0u) << k;
+            }
+        }
+    }
+    std::set<std::string_view> formNames;
+    for (const sh2::Form& f : sh2::forms()) formNames.insert(f.mnemonic);
+    EXPECT_EQ(formNames, rowNames);
+    EXPECT_EQ(formNames.size(), 90u);
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -251,8 +251,13 @@ Existing examineOutput(const std::string& name) {
     return Existing::Refused;  // a directory, FIFO, socket or block device
 }
 
-// Opens an output examined before; -1 when it cannot be. Never follows a link, never
-// writes into an existing regular file, never blocks.
+// Removes the name of an output to be replaced (the name only); false when it cannot.
+bool removeOld(const std::string& name, Existing existing) {
+    return existing != Existing::Replace || ::unlink(name.c_str()) == 0 || errno == ENOENT;
+}
+
+// Opens an output examined (and removed) before; -1 when it cannot be. Never follows a
+// link, never writes into an existing regular file, never blocks.
 int openOutput(const std::string& name, Existing existing, int access) {
     if (existing == Existing::Device) {
         int fd = ::open(name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -264,7 +269,6 @@ int openOutput(const std::string& name, Existing existing, int access) {
         }
         return fd;
     }
-    if (existing == Existing::Replace && ::unlink(name.c_str()) != 0 && errno != ENOENT) return -1;
     return ::open(name.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
@@ -307,6 +311,10 @@ int run(int argc, char** argv) {
     if (binExisting == Existing::Refused) return fail(korvane::Message::CannotWrite, binName);
     const Existing logExisting = examineOutput(logName);
     if (logExisting == Existing::Refused) return fail(korvane::Message::CannotWrite, logName);
+    // Both old files go before either new one is made: a run killed in between leaves
+    // no listing of an earlier run beside a new image.
+    if (!removeOld(binName, binExisting)) return fail(korvane::Message::CannotWrite, binName);
+    if (!removeOld(logName, logExisting)) return fail(korvane::Message::CannotWrite, logName);
     // The image is read back when the fixups are applied.
     int binFd = openOutput(binName, binExisting, O_RDWR);
     if (binFd < 0) return fail(korvane::Message::CannotWrite, binName);

@@ -18,15 +18,27 @@ std::optional<Operand> OperandLexer::next() {
     std::uint32_t shape = 0;
     slotLen_[0] = slotLen_[1] = 0;
     int slot = 0;
+    // The read position is kept here while the operand is read, and handed back to the
+    // reader before anything else reads from it.
+    const std::uint8_t* p = in.cursor();
+    const std::uint8_t* end = in.limit();
     for (;;) {
-        int c = in.next();
+        int c;
+        if (p != end) {
+            c = *p++;
+        } else {
+            in.advance(p);
+            c = in.next();  // the next block
+            p = in.cursor();
+            end = in.limit();
+        }
         if (c < 0) {  // the end of the source ends the operand; the next one is empty
             o.slotShape[slot] = shape;
             break;
         }
         switch (kLexClass[static_cast<std::size_t>(c)]) {
             case LC_IGNORED:
-                in.skip([](std::uint8_t b) { return kLexClass[b] == LC_IGNORED; });
+                while (p != end && kLexClass[*p] == LC_IGNORED) ++p;
                 continue;
             case LC_MARK:
                 marked_ = true;
@@ -52,6 +64,7 @@ std::optional<Operand> OperandLexer::next() {
                 o.slotShape[slot] = shape;
                 break;
             case LC_QUOTE:
+                in.advance(p);
                 readString(o, shape);
                 return result;
             case LC_COMMA:
@@ -69,27 +82,22 @@ std::optional<Operand> OperandLexer::next() {
                 }
                 [[fallthrough]];  // inside parentheses "@" is text
             default: {
-                // Text: this byte and the text bytes after it, straight from the buffer.
+                // Text: this byte and the text bytes after it.
                 std::uint8_t* text = slotText_[slot];
                 std::size_t len = slotLen_[slot];
                 if (len == 20) fail(Message::OperandTooLong, line_.line());
                 text[len++] = kUpper[static_cast<std::size_t>(c)];
-                const std::uint8_t* p = in.cursor();
-                const std::uint8_t* const end = in.limit();
                 while (p != end && kLexClass[*p] == LC_TEXT) {
-                    if (len == 20) {
-                        in.advance(p);
-                        fail(Message::OperandTooLong, line_.line());
-                    }
+                    if (len == 20) fail(Message::OperandTooLong, line_.line());
                     text[len++] = kUpper[*p++];
                 }
-                in.advance(p);
                 slotLen_[slot] = static_cast<std::uint8_t>(len);
                 continue;
             }
         }
         break;  // line feed, ";" or a comma that ends the operand
     }
+    in.advance(p);
     o.shape = shape;
     if (slotLen_[0] == 0) {
         // An empty operand; a decoration or a second slot still marks it as written.

@@ -153,13 +153,16 @@ TEST(Outputs, AKilledRunLeavesNoEarlierRunBehind) {
     ASSERT_EQ(::mkfifo(dir.file("p.s").c_str(), 0644), 0);
     for (int sig : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(sig);
+        dir.write("p.bin", kNop);  // as an earlier, successful run left them
+        dir.write("p.log", kNopLog);
         Child run({kExe, "p.s"}, dir.path());
         const int feed = ::open(dir.file("p.s").c_str(), O_WRONLY);
         ASSERT_GE(feed, 0);
         ASSERT_EQ(::write(feed, "CLRT\n", 5), 5);
-        // The run has replaced its outputs once the old image is gone.
+        // The run waits for more source once both outputs are new, empty files.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTimeout);
-        while (dir.read("p.bin") == kNop && std::chrono::steady_clock::now() < deadline)
+        while ((dir.read("p.bin") != "" || dir.read("p.log") != "") &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         run.signal(sig);
         CommandResult r = run.finish(kTimeout);

@@ -1,0 +1,716 @@
+// The disassembler. One pass over the code paths marks, for every byte of the image,
+// whether an instruction starts there, whether a label is needed there and whether a
+// PC-relative load reads a literal there. The source is then made statement by
+// statement from those marks: instructions in this assembler's own forms (labels for
+// every branch and PC-relative target), data in the widths the code reads it with.
+// A source holds at most 10,000 labels and 9,998 references, so a large image is split
+// into parts, each assembled on its own and included by the top source.
+#include "korvane/disassemble.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "isa/isa.h"
+
+namespace korvane {
+
+namespace {
+
+using sh2::Arg;
+using sh2::Form;
+using sh2::Reach;
+
+enum : std::uint8_t {
+    F_CODE = 0x01,   // an instruction starts here
+    F_LABEL = 0x02,  // a label is defined here
+    F_LITW = 0x04,   // a 16-bit literal read by MOV.W @(disp,PC) starts here
+    F_LITL = 0x08,   // a 32-bit literal read by MOV.L @(disp,PC) starts here
+    F_SYM = 0x10,    // that 32-bit literal holds a labelled code address
+    F_DATA = 0x20,   // forced data
+    F_CONT = 0x40,   // the second byte of an instruction
+    F_SLOT = 0x80,   // the instruction is in a delay slot
+};
+
+// A source may hold 10,000 labels and 9,998 references; a part keeps its own labels
+// plus the references it makes below this.
+constexpr std::size_t kPartBudget = 9990;
+
+// Statements of data: at most this many values on one line.
+constexpr std::size_t kValuesPerLine = 4;
+// Runs of 0xFF at least this long become PAD; printable runs at least this long, strings.
+constexpr std::size_t kPadRun = 32;
+constexpr std::size_t kStringRun = 4;
+constexpr std::size_t kStringMost = 256;
+
+bool delayed(std::string_view m) {
+    return m == "BRA" || m == "BSR" || m == "BRAF" || m == "BSRF" || m == "JMP" || m == "JSR" ||
+           m == "RTS" || m == "RTE" || m == "BT/S" || m == "BF/S";
+}
+bool endsPath(std::string_view m) {
+    return m == "BRA" || m == "BRAF" || m == "JMP" || m == "RTS" || m == "RTE";
+}
+// Instructions that are illegal or unpredictable in a delay slot.
+bool slotHazard(const Form& f) {
+    return f.group == sh2::Group::Branch || f.mnemonic == "RTE" || f.mnemonic == "TRAPA" ||
+           f.reach == Reach::PcWord || f.reach == Reach::PcLong;
+}
+
+std::uint32_t signExtend(std::uint32_t v, unsigned bits) {
+    const std::uint32_t sign = 1u << (bits - 1);
+    return (v ^ sign) - sign;
+}
+
+// The address a PC-relative operand reaches from an instruction at pc.
+std::uint32_t targetOf(const Form& f, const sh2::Fields& x, std::uint32_t pc) {
+    switch (f.reach) {
+        case Reach::Branch8:
+            return pc + 4 + 2 * signExtend(x.d, 8);
+        case Reach::Branch12:
+            return pc + 4 + 2 * signExtend(x.d, 12);
+        case Reach::PcWord:
+            return pc + 4 + 2u * x.d;
+        case Reach::PcLong:
+            return ((pc + 4) & ~3u) + 4u * x.d;
+        case Reach::None:
+            break;
+    }
+    return pc;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// A growing text buffer handed to the output in large blocks.
+class Text {
+  public:
+    explicit Text(SourceOutput& out) : out_(out) { buf_.reserve(kBlock + 4096); }
+    bool flush() {
+        const bool ok = ok_ && (buf_.empty() || out_.write(buf_));
+        buf_.clear();
+        ok_ = ok;
+        return ok;
+    }
+    void put(std::string_view s) { buf_.append(s); }
+    // Ends a line; a full block goes to the output.
+    void endLine() {
+        buf_.push_back('\n');
+        if (buf_.size() >= kBlock) flush();
+    }
+    void put(char c) { buf_.push_back(c); }
+    void hex(std::uint32_t v, int digits) {
+        for (int i = digits - 1; i >= 0; --i) buf_.push_back(kHex[(v >> (4 * i)) & 15]);
+    }
+    void hexTrim(std::uint32_t v) {  // without leading zeros
+        int digits = 1;
+        while (digits < 8 && (v >> (4 * digits)) != 0) ++digits;
+        hex(v, digits);
+    }
+    void dec(std::int64_t v) { buf_.append(std::to_string(v)); }
+    void label(std::uint32_t address) {
+        buf_.push_back('L');
+        hex(address, 8);
+    }
+    // Pads the current line to a column with blanks.
+    void column(std::size_t lineStart, std::size_t at) {
+        const std::size_t len = buf_.size() - lineStart;
+        buf_.append(len < at ? at - len : 1, ' ');
+    }
+    std::size_t size() const { return buf_.size(); }
+    bool ok() const { return ok_; }
+
+  private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    SourceOutput& out_;
+    std::string buf_;
+    bool ok_ = true;
+};
+
+}  // namespace
+
+struct Disassembly::State {
+    std::span<const std::uint8_t> image;
+    DisassemblyOptions options;
+    std::vector<std::uint8_t> flags;
+    std::vector<std::uint32_t> outside;    // targets outside the image, sorted
+    std::vector<std::uint32_t> partStart;  // offset where each part begins
+    std::vector<std::string> files;
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
+    std::uint32_t address(std::uint32_t off) const { return options.base + off; }
+    bool inImage(std::uint32_t address, std::uint32_t& off) const {
+        off = address - options.base;
+        return off < size();
+    }
+    std::uint16_t word(std::uint32_t off) const {
+        return static_cast<std::uint16_t>(image[off] << 8 | image[off + 1]);
+    }
+    std::uint32_t longAt(std::uint32_t off) const {
+        return static_cast<std::uint32_t>(image[off]) << 24 | image[off + 1] << 16 |
+               image[off + 2] << 8 | image[off + 3];
+    }
+
+    // ---- analysis ------------------------------------------------------------------
+
+    void markLabel(std::uint32_t target) {
+        std::uint32_t off;
+        if (inImage(target, off)) {
+            flags[off] |= F_LABEL;
+        } else {
+            outside.push_back(target);
+        }
+    }
+
+    // An instruction that can start at off: even address, two bytes, not forced data.
+    std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
+        if (off + 1 >= size() || (address(off) & 1) != 0) return std::nullopt;
+        if (((flags[off] | flags[off + 1]) & F_DATA) != 0) return std::nullopt;
+        return sh2::decode(word(off));
+    }
+
+    // Marks an instruction as code, with the labels and literals its operand reaches.
+    void markInstruction(std::uint32_t off, const sh2::Decoded& d) {
+        flags[off] |= F_CODE;
+        flags[off + 1] |= F_CONT;
+        if (d.form->reach == Reach::None) return;
+        const std::uint32_t target = targetOf(*d.form, d.fields, address(off));
+        markLabel(target);
+        std::uint32_t t;
+        if (d.form->mnemonic != "MOVA" && inImage(target, t)) {
+            flags[t] |= d.form->reach == Reach::PcWord ? F_LITW : F_LITL;
+        }
+    }
+
+    // JSR @Rn or JMP @Rn after MOV.L @(disp,PC),Rn: the literal's address is code.
+    void callThroughLiteral(std::uint32_t off, unsigned reg, std::vector<std::uint32_t>& work) {
+        for (int back = 1; back <= 4 && off >= 2u * back; ++back) {
+            const std::uint32_t p = off - 2u * back;
+            if ((flags[p] & F_CODE) == 0) break;
+            const std::optional<sh2::Decoded> d = sh2::decode(word(p));
+            if (!d || d->form->args[1] != Arg::Rn || d->fields.n != reg) continue;
+            if (d->form->reach != Reach::PcLong || d->form->mnemonic != "MOV.L") break;
+            std::uint32_t lit, to;
+            if (inImage(targetOf(*d->form, d->fields, address(p)), lit) && lit + 3 < size() &&
+                inImage(longAt(lit), to)) {
+                work.push_back(to);
+            }
+            break;
+        }
+    }
+
+    void follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
+        for (std::uint32_t off = start;;) {
+            if (off >= size() || (flags[off] & F_CODE) != 0) return;
+            const std::optional<sh2::Decoded> d = decodable(off);
+            if (!d) return;
+            markInstruction(off, *d);
+            const Form& f = *d->form;
+            const std::string_view m = f.mnemonic;
+            if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
+                std::uint32_t t;
+                if (inImage(targetOf(f, d->fields, address(off)), t)) work.push_back(t);
+            }
+            if ((m == "JSR" || m == "JMP") && f.args[0] == Arg::AtRm) {
+                callThroughLiteral(off, d->fields.m, work);
+            }
+            if (!delayed(m)) {
+                off += 2;
+                continue;
+            }
+            // The delay slot runs with the branch; its own flow is not followed.
+            const std::uint32_t slot = off + 2;
+            if (slot >= size()) return;
+            if ((flags[slot] & F_CODE) == 0) {
+                const std::optional<sh2::Decoded> s = decodable(slot);
+                if (!s) return;
+                markInstruction(slot, *s);
+            }
+            flags[slot] |= F_SLOT;
+            if (endsPath(m)) return;
+            off += 4;
+        }
+    }
+
+    void analyse() {
+        const std::uint64_t end = static_cast<std::uint64_t>(options.base) + size();
+        for (const AddressRange& r : options.data) {
+            for (std::uint64_t a = std::max<std::uint64_t>(r.begin, options.base);
+                 a < std::min(r.end, end); ++a) {
+                flags[static_cast<std::uint32_t>(a - options.base)] |= F_DATA;
+            }
+        }
+        std::vector<std::uint32_t> work;
+        auto entry = [&](std::uint32_t address) {
+            std::uint32_t off;
+            if (inImage(address, off)) work.push_back(off);
+        };
+        if (options.entries.empty()) {
+            entry(options.base);
+        } else {
+            for (std::uint32_t e : options.entries) entry(e);
+        }
+        // Forced code: a path from every word of the range.
+        for (const AddressRange& r : options.code) {
+            for (std::uint64_t a = std::max<std::uint64_t>(r.begin, options.base);
+                 a < std::min(r.end, end); ++a) {
+                if ((a & 1) == 0) work.push_back(static_cast<std::uint32_t>(a - options.base));
+            }
+        }
+        // Each path is followed until it ends or meets code already found; the branches
+        // and calls it meets are added to the work.
+        while (!work.empty()) {
+            const std::uint32_t off = work.back();
+            work.pop_back();
+            follow(off, work);
+        }
+        // A literal that holds the address of code names it.
+        for (std::uint32_t off = 0; off + 3 < size(); ++off) {
+            if ((flags[off] & (F_LITL | F_CODE | F_CONT)) != F_LITL) continue;
+            std::uint32_t to;
+            if (inImage(longAt(off), to) && (flags[to] & F_CODE) != 0) {
+                flags[to] |= F_LABEL;
+                flags[off] |= F_SYM;
+            }
+        }
+        std::sort(outside.begin(), outside.end());
+        outside.erase(std::unique(outside.begin(), outside.end()), outside.end());
+    }
+
+    // ---- statements ----------------------------------------------------------------
+
+    enum class Kind { Instruction, Long, Word, Byte, String, Pad };
+    struct Statement {
+        Kind kind;
+        std::uint32_t off;
+        std::uint32_t size;
+        bool refers;           // it names a label ...
+        std::uint32_t target;  // ... at this address
+    };
+
+    bool boundary(std::uint32_t off) const { return (flags[off] & (F_CODE | F_LABEL)) != 0; }
+
+    // The statement that starts at off.
+    Statement statementAt(std::uint32_t off) const {
+        const std::uint8_t f = flags[off];
+        if (f & F_CODE) {
+            const sh2::Decoded d = *sh2::decode(word(off));
+            const bool refers = d.form->reach != Reach::None;
+            return {Kind::Instruction, off, 2, refers,
+                    refers ? targetOf(*d.form, d.fields, address(off)) : 0};
+        }
+        // Data runs to the next instruction or label.
+        std::uint32_t limit = off + 1;
+        while (limit < size() && !boundary(limit) && limit - off < 1024) ++limit;
+        const std::uint32_t room = limit - off;
+        if ((f & F_LITL) && room >= 4) {
+            const bool sym = (f & F_SYM) != 0;
+            return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
+        }
+        if ((f & F_LITW) && room >= 2) return {Kind::Word, off, 2, false, 0};
+        // A long run of 0xFF, where PAD can reach its end without passing 2^32.
+        std::uint32_t n = 0;
+        while (n < room && image[off + n] == 0xFF && !(flags[off + n] & (F_LITL | F_LITW))) ++n;
+        if (n >= kPadRun && static_cast<std::uint64_t>(address(off)) + n <= 0xFFFFFFFFull) {
+            // The run goes on past the 1024 looked at: take it whole.
+            while (off + n < size() && image[off + n] == 0xFF && !boundary(off + n) &&
+                   !(flags[off + n] & (F_LITL | F_LITW)))
+                ++n;
+            if (static_cast<std::uint64_t>(address(off)) + n > 0xFFFFFFFFull)
+                n = 0xFFFFFFFFu - address(off);
+            return {Kind::Pad, off, n, false, 0};
+        }
+        // Printable text (no quote, which a string cannot hold).
+        n = 0;
+        while (n < room && n < kStringMost && image[off + n] >= 0x20 && image[off + n] < 0x7F &&
+               image[off + n] != '"' && !(flags[off + n] & (F_LITL | F_LITW)))
+            ++n;
+        if (n >= kStringRun) return {Kind::String, off, n, false, 0};
+        // Numbers in the widest unit the address allows.
+        const std::uint32_t a = address(off);
+        auto plain = [&](std::uint32_t o) { return !(flags[o] & (F_LITL | F_LITW)); };
+        if ((a & 3) == 0 && room >= 4) {
+            std::uint32_t len = 4;
+            while (len + 4 <= room && len < 4 * kValuesPerLine && plain(off + len)) len += 4;
+            return {Kind::Long, off, len, false, 0};
+        }
+        if ((a & 1) == 0 && room >= 2) return {Kind::Word, off, 2, false, 0};
+        return {Kind::Byte, off, 1, false, 0};
+    }
+
+    // ---- parts -------------------------------------------------------------------
+
+    void plan() {
+        partStart.push_back(0);
+        std::size_t used = 0;
+        for (std::uint32_t off = 0; off < size();) {
+            const Statement s = statementAt(off);
+            const std::size_t cost = ((flags[off] & F_LABEL) ? 1 : 0) + (s.refers ? 1 : 0);
+            if (used + cost > kPartBudget) {
+                partStart.push_back(off);
+                used = 0;
+            }
+            used += cost;
+            off += s.size;
+        }
+        // Targets outside the image are defined in each part that uses them: they are
+        // counted among its references already.
+        const std::string& name = options.imageName;
+        if (partStart.size() > 1) {
+            for (std::size_t i = 0; i < partStart.size(); ++i) {
+                char number[24];
+                std::snprintf(number, sizeof number, "%02zu", i + 1);
+                files.push_back(name + ".part" + number + ".s");
+            }
+        }
+        files.push_back(name + ".s");
+    }
+
+    // ---- text --------------------------------------------------------------------
+
+    void operand(Text& t, Arg arg, const sh2::Decoded& d, std::uint32_t pc) const {
+        const sh2::Fields& x = d.fields;
+        const unsigned disp = static_cast<unsigned>(x.d) * d.form->scale;
+        char buf[32];
+        switch (arg) {
+            case Arg::None:
+                break;
+            case Arg::Rn:
+                t.put('R');
+                t.dec(x.n);
+                break;
+            case Arg::Rm:
+                t.put('R');
+                t.dec(x.m);
+                break;
+            case Arg::R0:
+                t.put("R0");
+                break;
+            case Arg::AtRn:
+                t.put("@R");
+                t.dec(x.n);
+                break;
+            case Arg::AtRm:
+                t.put("@R");
+                t.dec(x.m);
+                break;
+            case Arg::AtMinusRn:
+                t.put("@-R");
+                t.dec(x.n);
+                break;
+            case Arg::AtRmPlus:
+                t.put("@R");
+                t.dec(x.m);
+                t.put('+');
+                break;
+            case Arg::AtRnPlus:
+                t.put("@R");
+                t.dec(x.n);
+                t.put('+');
+                break;
+            case Arg::AtR0Rn:
+                t.put("@(R0,R");
+                t.dec(x.n);
+                t.put(')');
+                break;
+            case Arg::AtR0Rm:
+                t.put("@(R0,R");
+                t.dec(x.m);
+                t.put(')');
+                break;
+            case Arg::AtDispRn:
+                std::snprintf(buf, sizeof buf, "@(%u,R%u)", disp, unsigned{x.n});
+                t.put(buf);
+                break;
+            case Arg::AtDispRm:
+                std::snprintf(buf, sizeof buf, "@(%u,R%u)", disp, unsigned{x.m});
+                t.put(buf);
+                break;
+            case Arg::AtDispGbr:
+                std::snprintf(buf, sizeof buf, "@(%u,GBR)", disp);
+                t.put(buf);
+                break;
+            case Arg::AtDispPc:
+                t.put("@(");
+                t.label(targetOf(*d.form, x, pc));
+                t.put(",PC)");
+                break;
+            case Arg::AtR0Gbr:
+                t.put("@(R0,GBR)");
+                break;
+            case Arg::Imm:
+                t.put('#');
+                t.dec(x.d);
+                break;
+            case Arg::SImm:
+                t.put('#');
+                t.dec(static_cast<std::int8_t>(x.d));
+                break;
+            case Arg::Target:
+                t.label(targetOf(*d.form, x, pc));
+                break;
+            case Arg::SR:
+                t.put("SR");
+                break;
+            case Arg::GBR:
+                t.put("GBR");
+                break;
+            case Arg::VBR:
+                t.put("VBR");
+                break;
+            case Arg::MACH:
+                t.put("MACH");
+                break;
+            case Arg::MACL:
+                t.put("MACL");
+                break;
+            case Arg::PR:
+                t.put("PR");
+                break;
+        }
+    }
+
+    void mnemonic(Text& t, std::string_view m) const {
+        t.put(m);
+        t.put(std::string_view("        ", m.size() < 8 ? 8 - m.size() : 1));
+    }
+
+    // "; AAAAAAAA BYTES" at column 40.
+    void comment(Text& t, std::size_t lineStart, const Statement& s) const {
+        t.column(lineStart, 40);
+        t.put("; ");
+        t.hex(address(s.off), 8);
+        t.put(' ');
+        if (s.kind == Kind::Pad) {
+            t.put("FF x ");
+            t.dec(s.size);
+            return;
+        }
+        for (std::uint32_t i = 0; i < s.size; ++i) t.hex(image[s.off + i], 2);
+    }
+
+    void statementText(Text& t, const Statement& s) const {
+        const std::size_t lineStart = t.size();
+        if (flags[s.off] & F_LABEL) {
+            t.label(address(s.off));
+            t.put(':');
+        }
+        t.column(lineStart, 12);
+        const std::uint32_t pc = address(s.off);
+        switch (s.kind) {
+            case Kind::Instruction: {
+                const sh2::Decoded d = *sh2::decode(word(s.off));
+                mnemonic(t, d.form->mnemonic);
+                operand(t, d.form->args[0], d, pc);
+                if (d.form->args[1] != Arg::None) {
+                    t.put(',');
+                    operand(t, d.form->args[1], d, pc);
+                }
+                comment(t, lineStart, s);
+                if ((flags[s.off] & F_SLOT) && slotHazard(*d.form))
+                    t.put(" (illegal in a delay slot)");
+                break;
+            }
+            case Kind::Long:
+                mnemonic(t, "DC.L");
+                for (std::uint32_t i = 0; i < s.size; i += 4) {
+                    if (i) t.put(',');
+                    if (s.refers) {
+                        t.label(s.target);
+                    } else {
+                        t.put('$');
+                        t.hexTrim(longAt(s.off + i));
+                    }
+                }
+                comment(t, lineStart, s);
+                break;
+            case Kind::Word:
+                mnemonic(t, "DC.W");
+                t.put('$');
+                t.hexTrim(word(s.off));
+                comment(t, lineStart, s);
+                if (sh2::decode(word(s.off)) && (flags[s.off] & (F_LITW | F_LITL)) == 0)
+                    decodedMeaning(t, s);
+                break;
+            case Kind::Byte:
+                mnemonic(t, "DC.B");
+                t.put('$');
+                t.hexTrim(image[s.off]);
+                comment(t, lineStart, s);
+                break;
+            case Kind::String:
+                mnemonic(t, "DC.B");
+                t.put('"');
+                t.put(std::string_view(reinterpret_cast<const char*>(&image[s.off]), s.size));
+                t.put('"');
+                comment(t, lineStart, s);
+                break;
+            case Kind::Pad:
+                mnemonic(t, "PAD");
+                t.put('$');
+                t.hexTrim(pc + s.size);
+                comment(t, lineStart, s);
+                break;
+        }
+        t.endLine();
+    }
+
+    // After a data word that is an instruction: what it would be, for the reader.
+    void decodedMeaning(Text& t, const Statement& s) const {
+        const sh2::Decoded d = *sh2::decode(word(s.off));
+        t.put(" (");
+        t.put(d.form->mnemonic);
+        if ((address(s.off) & 1) == 0 && d.form->reach == Reach::None) {
+            t.put(' ');
+            operand(t, d.form->args[0], d, address(s.off));
+            if (d.form->args[1] != Arg::None) {
+                t.put(',');
+                operand(t, d.form->args[1], d, address(s.off));
+            }
+        }
+        t.put(')');
+    }
+
+    void header(Text& t, const std::string& file) const {
+        t.put(kDisassemblyHeader);
+        t.put(options.imageName);
+        t.put("\n; ");
+        t.dec(size());
+        t.put(" bytes at $");
+        t.hex(options.base, 8);
+        t.put(". Rebuild: ");
+        rebuildSequence(t);
+        t.put("\n; in the directory of ");
+        t.put(file);
+        t.put("; the result is ");
+        t.put(options.imageName);
+        t.put(".bin, the image byte for byte.\n");
+    }
+
+    void rebuildSequence(Text& t) const {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (i) t.put(", then ");
+            t.put("korvane ");
+            t.put(files[i]);
+        }
+    }
+
+    bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
+                   bool whole) const {
+        const std::string& name = files[part];
+        if (!out.open(name)) return false;
+        Text t(out);
+        header(t, name);
+        t.put("            SETPC   $");
+        t.hex(address(begin), 8);
+        t.put('\n');
+        std::vector<std::uint32_t> elsewhere;  // labels this part uses and defines at its end
+        for (std::uint32_t off = begin; off < end;) {
+            const Statement s = statementAt(off);
+            statementText(t, s);
+            if (s.refers) {
+                std::uint32_t to;
+                if (!inImage(s.target, to) || to < begin || to >= end)
+                    elsewhere.push_back(s.target);
+            }
+            off += s.size;
+        }
+        std::sort(elsewhere.begin(), elsewhere.end());
+        elsewhere.erase(std::unique(elsewhere.begin(), elsewhere.end()), elsewhere.end());
+        if (!elsewhere.empty()) {
+            t.put(whole ? "; Targets outside the image: labels only, nothing is written.\n"
+                        : "; Labels defined in other parts or outside the image.\n");
+        }
+        for (std::uint32_t a : elsewhere) {
+            t.put("            SETPC   $");
+            t.hex(a, 8);
+            t.endLine();
+            t.label(a);
+            t.put(':');
+            t.endLine();
+        }
+        return t.flush() && out.close();
+    }
+
+    bool writeAll(SourceOutput& out) const {
+        const std::size_t parts = partStart.size();
+        if (parts == 1) return writePart(out, 0, 0, size(), true);
+        for (std::size_t i = 0; i < parts; ++i) {
+            const std::uint32_t end = i + 1 < parts ? partStart[i + 1] : size();
+            if (!writePart(out, i, partStart[i], end, false)) return false;
+        }
+        const std::string& top = files.back();
+        if (!out.open(top)) return false;
+        Text t(out);
+        header(t, top);
+        for (std::size_t i = 0; i + 1 < files.size(); ++i) {
+            t.put("            INCBIN  \"");
+            t.put(std::string_view(files[i]).substr(0, files[i].size() - 2));
+            t.put(".bin\"");
+            t.endLine();
+        }
+        return t.flush() && out.close();
+    }
+};
+
+Disassembly::Disassembly(std::span<const std::uint8_t> image, const DisassemblyOptions& options)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.image = image;
+    s.options = options;
+    s.flags.assign(image.size(), 0);
+    s.analyse();
+    s.plan();
+}
+
+Disassembly::~Disassembly() = default;
+
+const std::vector<std::string>& Disassembly::files() const {
+    return state_->files;
+}
+
+bool Disassembly::write(SourceOutput& out) const {
+    return state_->writeAll(out);
+}
+
+std::uint64_t Disassembly::codeBytes() const {
+    std::uint64_t n = 0;
+    for (std::uint8_t f : state_->flags) n += (f & (F_CODE | F_CONT)) != 0;
+    return n;
+}
+
+std::size_t Disassembly::labelCount() const {
+    std::size_t n = state_->outside.size();
+    for (std::uint8_t f : state_->flags) n += (f & F_LABEL) != 0;
+    return n;
+}
+
+bool parseAddress(std::string_view text, std::uint64_t& value) {
+    unsigned base = 10;
+    if (!text.empty() && text[0] == '$') {
+        base = 16;
+        text.remove_prefix(1);
+    } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 16) return false;
+    value = 0;
+    for (char c : text) {
+        unsigned d;
+        if (c >= '0' && c <= '9') {
+            d = static_cast<unsigned>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            d = static_cast<unsigned>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            d = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        value = value * base + d;
+        if (value > 0x100000000ull) return false;
+    }
+    return true;
+}
+
+}  // namespace korvane

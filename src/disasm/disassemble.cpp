@@ -184,7 +184,7 @@ struct Disassembly::State {
 
     // JSR @Rn or JMP @Rn after MOV.L @(disp,PC),Rn: the literal's address is code.
     void callThroughLiteral(std::uint32_t off, unsigned reg, std::vector<std::uint32_t>& work) {
-        for (int back = 1; back <= 4 && off >= 2u * back; ++back) {
+        for (unsigned back = 1; back <= 8 && off >= 2 * back; ++back) {
             const std::uint32_t p = off - 2u * back;
             if ((flags[p] & F_CODE) == 0) break;
             const std::optional<sh2::Decoded> d = sh2::decode(word(p));

@@ -147,6 +147,34 @@ struct Decoded {
 // A table lookup.
 std::optional<Decoded> decode(std::uint16_t word);
 
+// The same, for a disassembler's inner loop: nullptr for no instruction.
+const Form* decodeForm(std::uint16_t word);
+// The fields of a word of a known form: each layout's fields as shifts and masks.
+inline Fields fieldsOf(const Form& form, std::uint16_t word) {
+    struct Place {
+        std::uint8_t nShift, nMask, mShift, mMask;
+        std::uint16_t dMask;
+    };
+    static constexpr Place kPlaces[] = {
+        {0, 0, 0, 0, 0},        // Zero
+        {8, 0xF, 0, 0, 0},      // N
+        {0, 0, 8, 0xF, 0},      // M
+        {8, 0xF, 4, 0xF, 0},    // NM
+        {0, 0, 4, 0xF, 0xF},    // MD
+        {4, 0xF, 0, 0, 0xF},    // ND4
+        {8, 0xF, 4, 0xF, 0xF},  // NMD
+        {0, 0, 0, 0, 0xFF},     // D
+        {0, 0, 0, 0, 0xFFF},    // D12
+        {8, 0xF, 0, 0, 0xFF},   // ND8
+        {0, 0, 0, 0, 0xFF},     // I
+        {8, 0xF, 0, 0, 0xFF},   // NI
+    };
+    const Place& p = kPlaces[static_cast<std::size_t>(form.layout)];
+    return Fields{static_cast<std::uint8_t>((word >> p.nShift) & p.nMask),
+                  static_cast<std::uint8_t>((word >> p.mShift) & p.mMask),
+                  static_cast<std::uint16_t>(word & p.dMask)};
+}
+
 // The form with this mnemonic and these operands, or nullptr.
 const Form* find(std::string_view mnemonic, Arg first, Arg second = Arg::None);
 

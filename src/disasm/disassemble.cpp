@@ -45,18 +45,51 @@ constexpr std::size_t kPadRun = 32;
 constexpr std::size_t kStringRun = 4;
 constexpr std::size_t kStringMost = 256;
 
-bool delayed(std::string_view m) {
-    return m == "BRA" || m == "BSR" || m == "BRAF" || m == "BSRF" || m == "JMP" || m == "JSR" ||
-           m == "RTS" || m == "RTE" || m == "BT/S" || m == "BF/S";
+// What an instruction does to the flow, by form, worked out once from the mnemonics.
+enum : std::uint8_t {
+    C_DELAYED = 0x01,  // has a delay slot
+    C_ENDS = 0x02,     // the path ends after it (and its slot)
+    C_THROUGH = 0x04,  // JSR @Rm, JMP @Rm: may go where a literal pool says
+    C_MOVA = 0x08,     // MOVA: its target is named, not read as a literal
+    C_HAZARD = 0x10,   // illegal or unpredictable in a delay slot
+};
+
+const std::vector<std::uint8_t>& controlOfForms() {
+    static const std::vector<std::uint8_t> control = [] {
+        std::vector<std::uint8_t> c;
+        for (const Form& f : sh2::forms()) {
+            const std::string_view m = f.mnemonic;
+            std::uint8_t bits = 0;
+            if (m == "BRA" || m == "BSR" || m == "BRAF" || m == "BSRF" || m == "JMP" ||
+                m == "JSR" || m == "RTS" || m == "RTE" || m == "BT/S" || m == "BF/S")
+                bits |= C_DELAYED;
+            if (m == "BRA" || m == "BRAF" || m == "JMP" || m == "RTS" || m == "RTE") bits |= C_ENDS;
+            if ((m == "JSR" || m == "JMP") && f.args[0] == Arg::AtRm) bits |= C_THROUGH;
+            if (m == "MOVA") bits |= C_MOVA;
+            if (f.group == sh2::Group::Branch || m == "RTE" || m == "TRAPA" ||
+                f.reach == Reach::PcWord || f.reach == Reach::PcLong)
+                bits |= C_HAZARD;
+            c.push_back(bits);
+        }
+        return c;
+    }();
+    return control;
 }
-bool endsPath(std::string_view m) {
-    return m == "BRA" || m == "BRAF" || m == "JMP" || m == "RTS" || m == "RTE";
+
+std::uint8_t control(const Form& f) {
+    return controlOfForms()[static_cast<std::size_t>(&f - sh2::forms().data())];
 }
-// Instructions that are illegal or unpredictable in a delay slot.
-bool slotHazard(const Form& f) {
-    return f.group == sh2::Group::Branch || f.mnemonic == "RTE" || f.mnemonic == "TRAPA" ||
-           f.reach == Reach::PcWord || f.reach == Reach::PcLong;
-}
+
+// Two hexadecimal digits of every byte.
+constexpr std::array<char, 512> kHexPairs = [] {
+    std::array<char, 512> t{};
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+        t[static_cast<std::size_t>(2 * i)] = digits[i >> 4];
+        t[static_cast<std::size_t>(2 * i + 1)] = digits[i & 15];
+    }
+    return t;
+}();
 
 std::uint32_t signExtend(std::uint32_t v, unsigned bits) {
     const std::uint32_t sign = 1u << (bits - 1);
@@ -82,48 +115,77 @@ std::uint32_t targetOf(const Form& f, const sh2::Fields& x, std::uint32_t pc) {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-// A growing text buffer handed to the output in large blocks.
+// Text made in a fixed buffer and handed to the output in large blocks.
 class Text {
   public:
-    explicit Text(SourceOutput& out) : out_(out) { buf_.reserve(kBlock + 4096); }
+    explicit Text(SourceOutput& out) : out_(out), buf_(new char[kCapacity]) {}
     bool flush() {
-        const bool ok = ok_ && (buf_.empty() || out_.write(buf_));
-        buf_.clear();
-        ok_ = ok;
-        return ok;
+        ok_ = ok_ && (len_ == 0 || out_.write(std::string_view(buf_.get(), len_)));
+        len_ = 0;
+        return ok_;
     }
-    void put(std::string_view s) { buf_.append(s); }
+    void put(std::string_view s) {
+        if (len_ + s.size() > kCapacity) flush();
+        if (s.size() > kCapacity) {  // longer than the buffer: straight through
+            ok_ = ok_ && out_.write(s);
+            return;
+        }
+        std::memcpy(buf_.get() + len_, s.data(), s.size());
+        len_ += s.size();
+    }
+    void put(char c) {
+        if (len_ == kCapacity) flush();
+        buf_[len_++] = c;
+    }
     // Ends a line; a full block goes to the output.
     void endLine() {
-        buf_.push_back('\n');
-        if (buf_.size() >= kBlock) flush();
+        put('\n');
+        if (len_ >= kBlock) flush();
     }
-    void put(char c) { buf_.push_back(c); }
     void hex(std::uint32_t v, int digits) {
-        for (int i = digits - 1; i >= 0; --i) buf_.push_back(kHex[(v >> (4 * i)) & 15]);
+        char out[8];
+        for (int i = digits - 1; i >= 0; --i, v >>= 4) out[i] = kHex[v & 15];
+        put(std::string_view(out, static_cast<std::size_t>(digits)));
+    }
+    void hexBytes(const std::uint8_t* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) put(std::string_view(&kHexPairs[2u * p[i]], 2));
     }
     void hexTrim(std::uint32_t v) {  // without leading zeros
         int digits = 1;
         while (digits < 8 && (v >> (4 * digits)) != 0) ++digits;
         hex(v, digits);
     }
-    void dec(std::int64_t v) { buf_.append(std::to_string(v)); }
+    void dec(std::int64_t v) {
+        char out[24];
+        char* p = out + sizeof out;
+        const bool negative = v < 0;
+        std::uint64_t u =
+            negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+        do {
+            *--p = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (negative) *--p = '-';
+        put(std::string_view(p, static_cast<std::size_t>(out + sizeof out - p)));
+    }
     void label(std::uint32_t address) {
-        buf_.push_back('L');
+        put('L');
         hex(address, 8);
     }
-    // Pads the current line to a column with blanks.
+    // Where the current line began, and blanks up to a column of it.
+    std::size_t mark() const { return len_; }
     void column(std::size_t lineStart, std::size_t at) {
-        const std::size_t len = buf_.size() - lineStart;
-        buf_.append(len < at ? at - len : 1, ' ');
+        static constexpr char kBlanks[] = "                                        ";
+        const std::size_t len = len_ >= lineStart ? len_ - lineStart : at;
+        put(std::string_view(kBlanks, len < at && at - len < sizeof kBlanks ? at - len : 1));
     }
-    std::size_t size() const { return buf_.size(); }
-    bool ok() const { return ok_; }
 
   private:
     static constexpr std::size_t kBlock = 1 << 16;
+    static constexpr std::size_t kCapacity = 1 << 17;
     SourceOutput& out_;
-    std::string buf_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t len_ = 0;
     bool ok_ = true;
 };
 
@@ -166,7 +228,10 @@ struct Disassembly::State {
     std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
         if (off + 1 >= size() || (address(off) & 1) != 0) return std::nullopt;
         if (((flags[off] | flags[off + 1]) & F_DATA) != 0) return std::nullopt;
-        return sh2::decode(word(off));
+        const std::uint16_t w = word(off);
+        const Form* form = sh2::decodeForm(w);
+        if (form == nullptr) return std::nullopt;
+        return sh2::Decoded{form, sh2::fieldsOf(*form, w)};
     }
 
     // Marks an instruction as code, with the labels and literals its operand reaches.
@@ -177,7 +242,7 @@ struct Disassembly::State {
         const std::uint32_t target = targetOf(*d.form, d.fields, address(off));
         markLabel(target);
         std::uint32_t t;
-        if (d.form->mnemonic != "MOVA" && inImage(target, t)) {
+        if (!(control(*d.form) & C_MOVA) && inImage(target, t)) {
             flags[t] |= d.form->reach == Reach::PcWord ? F_LITW : F_LITL;
         }
     }
@@ -206,15 +271,13 @@ struct Disassembly::State {
             if (!d) return;
             markInstruction(off, *d);
             const Form& f = *d->form;
-            const std::string_view m = f.mnemonic;
+            const std::uint8_t c = control(f);
             if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
                 std::uint32_t t;
                 if (inImage(targetOf(f, d->fields, address(off)), t)) work.push_back(t);
             }
-            if ((m == "JSR" || m == "JMP") && f.args[0] == Arg::AtRm) {
-                callThroughLiteral(off, d->fields.m, work);
-            }
-            if (!delayed(m)) {
+            if (c & C_THROUGH) callThroughLiteral(off, d->fields.m, work);
+            if (!(c & C_DELAYED)) {
                 off += 2;
                 continue;
             }
@@ -227,7 +290,7 @@ struct Disassembly::State {
                 markInstruction(slot, *s);
             }
             flags[slot] |= F_SLOT;
-            if (endsPath(m)) return;
+            if (c & C_ENDS) return;
             off += 4;
         }
     }
@@ -284,8 +347,9 @@ struct Disassembly::State {
         Kind kind;
         std::uint32_t off;
         std::uint32_t size;
-        bool refers;           // it names a label ...
-        std::uint32_t target;  // ... at this address
+        bool refers;             // it names a label ...
+        std::uint32_t target;    // ... at this address
+        sh2::Decoded decoded{};  // an instruction's form and fields
     };
 
     bool boundary(std::uint32_t off) const { return (flags[off] & (F_CODE | F_LABEL)) != 0; }
@@ -294,47 +358,56 @@ struct Disassembly::State {
     Statement statementAt(std::uint32_t off) const {
         const std::uint8_t f = flags[off];
         if (f & F_CODE) {
-            const sh2::Decoded d = *sh2::decode(word(off));
-            const bool refers = d.form->reach != Reach::None;
-            return {Kind::Instruction, off, 2, refers,
-                    refers ? targetOf(*d.form, d.fields, address(off)) : 0};
+            const std::uint16_t w = word(off);
+            const Form* form = sh2::decodeForm(w);
+            const sh2::Decoded d{form, sh2::fieldsOf(*form, w)};
+            const bool refers = form->reach != Reach::None;
+            return {Kind::Instruction,
+                    off,
+                    2,
+                    refers,
+                    refers ? targetOf(*form, d.fields, address(off)) : 0,
+                    d};
         }
-        // Data runs to the next instruction or label.
-        std::uint32_t limit = off + 1;
-        while (limit < size() && !boundary(limit) && limit - off < 1024) ++limit;
-        const std::uint32_t room = limit - off;
-        if ((f & F_LITL) && room >= 4) {
+        // Data runs to the next instruction or label; each kind looks only as far ahead
+        // as its own statement can reach.
+        auto room = [&](std::uint32_t most) {
+            std::uint32_t n = 1;
+            while (n < most && off + n < size() && !boundary(off + n)) ++n;
+            return n;
+        };
+        auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW)) != 0; };
+        if ((f & F_LITL) && room(4) >= 4) {
             const bool sym = (f & F_SYM) != 0;
             return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
         }
-        if ((f & F_LITW) && room >= 2) return {Kind::Word, off, 2, false, 0};
+        if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};
         // A long run of 0xFF, where PAD can reach its end without passing 2^32.
         std::uint32_t n = 0;
-        while (n < room && image[off + n] == 0xFF && !(flags[off + n] & (F_LITL | F_LITW))) ++n;
-        if (n >= kPadRun && static_cast<std::uint64_t>(address(off)) + n <= 0xFFFFFFFFull) {
-            // The run goes on past the 1024 looked at: take it whole.
-            while (off + n < size() && image[off + n] == 0xFF && !boundary(off + n) &&
-                   !(flags[off + n] & (F_LITL | F_LITW)))
-                ++n;
-            if (static_cast<std::uint64_t>(address(off)) + n > 0xFFFFFFFFull)
-                n = 0xFFFFFFFFu - address(off);
-            return {Kind::Pad, off, n, false, 0};
+        while (off + n < size() && image[off + n] == 0xFF && (n == 0 || !boundary(off + n)) &&
+               !literal(off + n))
+            ++n;
+        if (n >= kPadRun) {
+            const std::uint64_t top = 0xFFFFFFFFull - address(off);
+            if (n > top) n = static_cast<std::uint32_t>(top);
+            if (n >= kPadRun) return {Kind::Pad, off, n, false, 0};
         }
         // Printable text (no quote, which a string cannot hold).
+        const std::uint32_t textRoom = room(kStringMost);
         n = 0;
-        while (n < room && n < kStringMost && image[off + n] >= 0x20 && image[off + n] < 0x7F &&
-               image[off + n] != '"' && !(flags[off + n] & (F_LITL | F_LITW)))
+        while (n < textRoom && image[off + n] >= 0x20 && image[off + n] < 0x7F &&
+               image[off + n] != '"' && (n == 0 || !literal(off + n)))
             ++n;
         if (n >= kStringRun) return {Kind::String, off, n, false, 0};
         // Numbers in the widest unit the address allows.
         const std::uint32_t a = address(off);
-        auto plain = [&](std::uint32_t o) { return !(flags[o] & (F_LITL | F_LITW)); };
-        if ((a & 3) == 0 && room >= 4) {
+        const std::uint32_t numbers = room(4 * kValuesPerLine);
+        if ((a & 3) == 0 && numbers >= 4) {
             std::uint32_t len = 4;
-            while (len + 4 <= room && len < 4 * kValuesPerLine && plain(off + len)) len += 4;
+            while (len + 4 <= numbers && !literal(off + len)) len += 4;
             return {Kind::Long, off, len, false, 0};
         }
-        if ((a & 1) == 0 && room >= 2) return {Kind::Word, off, 2, false, 0};
+        if ((a & 1) == 0 && numbers >= 2) return {Kind::Word, off, 2, false, 0};
         return {Kind::Byte, off, 1, false, 0};
     }
 
@@ -371,7 +444,6 @@ struct Disassembly::State {
     void operand(Text& t, Arg arg, const sh2::Decoded& d, std::uint32_t pc) const {
         const sh2::Fields& x = d.fields;
         const unsigned disp = static_cast<unsigned>(x.d) * d.form->scale;
-        char buf[32];
         switch (arg) {
             case Arg::None:
                 break;
@@ -419,16 +491,17 @@ struct Disassembly::State {
                 t.put(')');
                 break;
             case Arg::AtDispRn:
-                std::snprintf(buf, sizeof buf, "@(%u,R%u)", disp, unsigned{x.n});
-                t.put(buf);
-                break;
             case Arg::AtDispRm:
-                std::snprintf(buf, sizeof buf, "@(%u,R%u)", disp, unsigned{x.m});
-                t.put(buf);
+                t.put("@(");
+                t.dec(disp);
+                t.put(",R");
+                t.dec(arg == Arg::AtDispRn ? x.n : x.m);
+                t.put(')');
                 break;
             case Arg::AtDispGbr:
-                std::snprintf(buf, sizeof buf, "@(%u,GBR)", disp);
-                t.put(buf);
+                t.put("@(");
+                t.dec(disp);
+                t.put(",GBR)");
                 break;
             case Arg::AtDispPc:
                 t.put("@(");
@@ -486,11 +559,11 @@ struct Disassembly::State {
             t.dec(s.size);
             return;
         }
-        for (std::uint32_t i = 0; i < s.size; ++i) t.hex(image[s.off + i], 2);
+        t.hexBytes(&image[s.off], s.size);
     }
 
     void statementText(Text& t, const Statement& s) const {
-        const std::size_t lineStart = t.size();
+        const std::size_t lineStart = t.mark();
         if (flags[s.off] & F_LABEL) {
             t.label(address(s.off));
             t.put(':');
@@ -499,7 +572,7 @@ struct Disassembly::State {
         const std::uint32_t pc = address(s.off);
         switch (s.kind) {
             case Kind::Instruction: {
-                const sh2::Decoded d = *sh2::decode(word(s.off));
+                const sh2::Decoded& d = s.decoded;
                 mnemonic(t, d.form->mnemonic);
                 operand(t, d.form->args[0], d, pc);
                 if (d.form->args[1] != Arg::None) {
@@ -507,7 +580,7 @@ struct Disassembly::State {
                     operand(t, d.form->args[1], d, pc);
                 }
                 comment(t, lineStart, s);
-                if ((flags[s.off] & F_SLOT) && slotHazard(*d.form))
+                if ((flags[s.off] & F_SLOT) && (control(*d.form) & C_HAZARD))
                     t.put(" (illegal in a delay slot)");
                 break;
             }

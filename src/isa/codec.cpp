@@ -10,52 +10,6 @@ namespace korvane::sh2 {
 
 namespace {
 
-Fields fieldsOf(const Form& form, std::uint16_t w) {
-    const auto hi = static_cast<std::uint8_t>((w >> 8) & 0xF);
-    const auto mid = static_cast<std::uint8_t>((w >> 4) & 0xF);
-    Fields f;
-    switch (form.layout) {
-        case Layout::Zero:
-            break;
-        case Layout::N:
-            f.n = hi;
-            break;
-        case Layout::M:
-            f.m = hi;
-            break;
-        case Layout::NM:
-            f.n = hi;
-            f.m = mid;
-            break;
-        case Layout::MD:
-            f.m = mid;
-            f.d = w & 0xF;
-            break;
-        case Layout::ND4:
-            f.n = mid;
-            f.d = w & 0xF;
-            break;
-        case Layout::NMD:
-            f.n = hi;
-            f.m = mid;
-            f.d = w & 0xF;
-            break;
-        case Layout::D:
-        case Layout::I:
-            f.d = w & 0xFF;
-            break;
-        case Layout::D12:
-            f.d = w & 0xFFF;
-            break;
-        case Layout::ND8:
-        case Layout::NI:
-            f.n = hi;
-            f.d = w & 0xFF;
-            break;
-    }
-    return f;
-}
-
 constexpr std::uint8_t kNoForm = 0xFF;
 
 // For every word, the index of its form (no two forms share a word).
@@ -87,11 +41,16 @@ const DecodeTable& decodeTable() {
 
 }  // namespace
 
+const Form* decodeForm(std::uint16_t word) {
+    static const DecodeTable& table = decodeTable();
+    const std::uint8_t i = table.formOf[word];
+    return i == kNoForm ? nullptr : &forms()[i];
+}
+
 std::optional<Decoded> decode(std::uint16_t word) {
-    const std::uint8_t i = decodeTable().formOf[word];
-    if (i == kNoForm) return std::nullopt;
-    const Form& form = forms()[i];
-    return Decoded{&form, fieldsOf(form, word)};
+    const Form* form = decodeForm(word);
+    if (form == nullptr) return std::nullopt;
+    return Decoded{form, fieldsOf(*form, word)};
 }
 
 const Form* find(std::string_view mnemonic, Arg first, Arg second) {

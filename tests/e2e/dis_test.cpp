@@ -450,3 +450,45 @@ TEST(Dis, CommandLine) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// 4 MiB of code and data, every word forced to code where it decodes: far more labels
+// and references than one source holds. The sequence the command prints rebuilds it.
+TEST(Dis, LargeImageSplitsIntoParts) {
+    TempDir dir;
+    std::mt19937 random(4);
+    std::string image(4u << 20, '\0');
+    for (char& c : image) c = static_cast<char>(random());
+    std::fill(image.begin() + 5000, image.begin() + 9000, '\xFF');
+    dir.write("big.bin", image);
+    const CommandResult d = runCommand(
+        {kDis, "big.bin", "--base", "$6000000", "--code", "$6000000-$6400000"}, dir.path(), 300);
+    ASSERT_EQ(d.status, 0) << d.out;
+    std::istringstream lines(d.out);
+    std::string line;
+    std::vector<std::string> sequence;
+    while (std::getline(lines, line)) {
+        if (line.rfind("  korvane ", 0) == 0) sequence.push_back(line.substr(10));
+    }
+    ASSERT_GT(sequence.size(), 10u);
+    EXPECT_EQ(sequence.back(), "big.bin.s");
+    EXPECT_EQ(sequence.front(), "big.bin.part01.s");
+    for (const std::string& s : sequence) {
+        const CommandResult a = runCommand({kAsm, s}, dir.path(), 300);
+        ASSERT_EQ(a.status, 0) << s << ": " << a.out;
+    }
+    EXPECT_TRUE(dir.read("big.bin.bin") == image);
+    // Every part stays within what one source may hold (the top source has no labels).
+    sequence.pop_back();
+    for (const std::string& s : sequence) {
+        const std::string log = dir.read(s.substr(0, s.size() - 2) + ".log");
+        const std::size_t at = log.find("labels (");
+        ASSERT_NE(at, std::string::npos) << s;
+        EXPECT_LE(std::stoul(log.substr(at + 8)), 10000u) << s;
+    }
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -38,24 +38,18 @@ const sh2::Form* formWith(const sh2::FormSet& forms, Arg first, Arg second, bool
     return nullptr;
 }
 
-// Source pairs: @(R0,Rm) (R0 written first), @(disp,Rm), @(disp,GBR), @(label,PC).
-Arg sourcePair(const Operand& o) {
+// A pair as an addressing mode: @(R0,Rm) or @(R0,Rn) (R0 written first), @(disp,Rm) or
+// @(disp,Rn), @(disp,GBR), and as a source only, @(label,PC).
+Arg pairMode(const Operand& o, bool source) {
     const std::uint32_t u = unionOf(o);
-    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
-        return (o.slotShape[0] & SHAPE_R0) ? Arg::AtR0Rm : Arg::None;
-    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Arg::AtDispRm;
+    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0)) {
+        if (!(o.slotShape[0] & SHAPE_R0)) return Arg::None;
+        return source ? Arg::AtR0Rm : Arg::AtR0Rn;
+    }
+    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return source ? Arg::AtDispRm : Arg::AtDispRn;
     if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Arg::AtDispGbr;
-    if ((u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC) return Arg::AtDispPc;
-    return Arg::None;
-}
-
-// Destination pairs: @(R0,Rn) (R0 written first), @(disp,Rn), @(disp,GBR).
-Arg destinationPair(const Operand& o) {
-    const std::uint32_t u = unionOf(o);
-    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
-        return (o.slotShape[0] & SHAPE_R0) ? Arg::AtR0Rn : Arg::None;
-    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Arg::AtDispRn;
-    if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Arg::AtDispGbr;
+    if (source && (u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC)
+        return Arg::AtDispPc;
     return Arg::None;
 }
 
@@ -86,7 +80,7 @@ bool encodeAddressing(Statement& s) {
         const std::uint32_t S = unionOf(b);
         if ((F & (SHAPE_INDIRECT | kClass)) != SHAPE_REG || (F & kSign) || (S & kSign))
             ops.reject();
-        const Arg where = destinationPair(b);
+        const Arg where = pairMode(b, false);
         if (where == Arg::None) ops.reject();
         const sh2::Form* form = formWith(forms, Arg::Rm, where, (F & SHAPE_R0) != 0, false);
         if (form == nullptr) ops.reject();
@@ -98,7 +92,7 @@ bool encodeAddressing(Statement& s) {
         // @(R0,Rm),Rn  @(disp,Rm),Rn  @(disp,GBR),R0  @(label,PC),Rn: a plain register
         // second, no sign inside the pair.
         if (!plainRegister(S) || (F & kSign)) ops.reject();
-        const Arg from = sourcePair(a);
+        const Arg from = pairMode(a, true);
         if (from == Arg::None) ops.reject();
         const sh2::Form* form = formWith(forms, from, Arg::Rn, false, b.reg == 0);
         if (form == nullptr) ops.reject();

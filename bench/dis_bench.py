@@ -48,10 +48,10 @@ def main():
     ap.add_argument("--work", default=os.path.join(ROOT, "build-bench", "dis"))
     ap.add_argument("--runs", type=int, default=5)
     a = ap.parse_args()
-    if not os.path.exists(os.path.join(a.build, "korvane-dis")):
+    if not os.path.exists(os.path.join(a.build, "CMakeCache.txt")):
         run(["cmake", "-S", ROOT, "-B", a.build, "-DCMAKE_BUILD_TYPE=Release",
              "-DKORVANE_TESTS=OFF"], ROOT)
-        run(["cmake", "--build", a.build, "-j2"], ROOT)
+    run(["cmake", "--build", a.build, "-j2", "--target", "korvane", "korvane-dis"], ROOT)
     asm = os.path.join(a.build, "korvane")
     dis = os.path.join(a.build, "korvane-dis")
     os.makedirs(a.work, exist_ok=True)

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -88,6 +89,12 @@ bool mayReplace(const std::string& path) {
            std::string_view(head, static_cast<std::size_t>(n)) == korvane::kDisassemblyHeader;
 }
 
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 // Each source is written to a new file beside its final name and renamed over it when
 // complete, so a name never holds half a source.
 class Files : public korvane::SourceOutput {
@@ -101,10 +108,13 @@ class Files : public korvane::SourceOutput {
     }
     bool open(const std::string& name) override {
         final_ = directory_ + name;
-        temp_ = final_ + ".tmp";
-        ::unlink(temp_.c_str());
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        return fd_ >= 0;
+        // A fresh name of its own: no file that is there already is touched.
+        std::string pattern = final_ + ".XXXXXX";
+        fd_ = ::mkstemp(pattern.data());
+        if (fd_ < 0) return false;
+        temp_ = pattern;
+        ::fchmod(fd_, 0666 & ~currentUmask());
+        return true;
     }
     bool write(std::string_view text) override {
         while (!text.empty()) {

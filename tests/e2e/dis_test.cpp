@@ -437,7 +437,9 @@ TEST(Dis, CommandLine) {
         EXPECT_EQ(r.status, status) << args.size();
         EXPECT_FALSE(dir.exists("img.bin.s"));
     }
-    // A source of its own is replaced; any other file of that name is left alone.
+    // A source of its own is replaced; any other file of that name is left alone, and so
+    // is a file beside it that a temporary name might have used.
+    dir.write("img.bin.s.tmp", "mine");
     ASSERT_EQ(runCommand({kDis, "img.bin", "--base", "0x6000000"}, dir.path(), 60).status, 0);
     EXPECT_NE(dir.read("img.bin.s").find("RTS"), std::string::npos);
     ASSERT_EQ(runCommand({kDis, "img.bin"}, dir.path(), 60).status, 0);
@@ -445,6 +447,7 @@ TEST(Dis, CommandLine) {
     const CommandResult refused = runCommand({kDis, "img.bin"}, dir.path(), 60);
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(dir.read("img.bin.s"), "my own notes\n");
+    EXPECT_EQ(dir.read("img.bin.s.tmp"), "mine");
     EXPECT_EQ(dir.read("img.bin"), std::string("\x00\x09\x00\x0B\x00\x09", 6));
 }
 

@@ -197,6 +197,11 @@ int main(int argc, char** argv) {
     const std::size_t slash = imagePath.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : imagePath.substr(0, slash + 1);
     options.imageName = slash == std::string::npos ? imagePath : imagePath.substr(slash + 1);
+    // The name stands in comments and in INCBIN "…" of the sources.
+    for (const char c : options.imageName) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F)
+            return error("the image's name cannot be written in a source: " + options.imageName);
+    }
 
     const korvane::Disassembly dis(image, options);
     for (const std::string& name : dis.files()) {

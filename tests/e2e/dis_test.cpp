@@ -429,7 +429,9 @@ TEST(Dis, CommandLine) {
         {{"img.bin", "--entry", "$100"}, 1},
         {{"img.bin", "--base", "$100", "--data", "$0-$4"}, 1},
         {{"img.bin", "--base", "$FFFFFFFE"}, 1},
+        {{"we\"ird.bin"}, 1},
     };
+    dir.write("we\"ird.bin", "\x00\x09");
     for (const auto& [args, status] : cases) {
         std::vector<std::string> argv{kDis};
         argv.insert(argv.end(), args.begin(), args.end());

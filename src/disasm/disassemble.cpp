@@ -543,6 +543,15 @@ struct Disassembly::State {
         }
     }
 
+    // "first,second" or "first".
+    void operands(Text& t, const sh2::Decoded& d, std::uint32_t pc) const {
+        operand(t, d.form->args[0], d, pc);
+        if (d.form->args[1] != Arg::None) {
+            t.put(',');
+            operand(t, d.form->args[1], d, pc);
+        }
+    }
+
     void mnemonic(Text& t, std::string_view m) const {
         t.put(m);
         t.put(std::string_view("        ", m.size() < 8 ? 8 - m.size() : 1));
@@ -574,11 +583,7 @@ struct Disassembly::State {
             case Kind::Instruction: {
                 const sh2::Decoded& d = s.decoded;
                 mnemonic(t, d.form->mnemonic);
-                operand(t, d.form->args[0], d, pc);
-                if (d.form->args[1] != Arg::None) {
-                    t.put(',');
-                    operand(t, d.form->args[1], d, pc);
-                }
+                operands(t, d, pc);
                 comment(t, lineStart, s);
                 if ((flags[s.off] & F_SLOT) && (control(*d.form) & C_HAZARD))
                     t.put(" (illegal in a delay slot)");
@@ -635,11 +640,7 @@ struct Disassembly::State {
         t.put(d.form->mnemonic);
         if ((address(s.off) & 1) == 0 && d.form->reach == Reach::None) {
             t.put(' ');
-            operand(t, d.form->args[0], d, address(s.off));
-            if (d.form->args[1] != Arg::None) {
-                t.put(',');
-                operand(t, d.form->args[1], d, address(s.off));
-            }
+            operands(t, d, address(s.off));
         }
         t.put(')');
     }

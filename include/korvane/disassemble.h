@@ -54,10 +54,6 @@ class Disassembly {
     // Writes every file; false when the output refused.
     bool write(SourceOutput& out) const;
 
-    // Counts, for reports and tests.
-    std::uint64_t codeBytes() const;
-    std::size_t labelCount() const;
-
   private:
     struct State;
     std::unique_ptr<State> state_;

@@ -143,11 +143,7 @@ struct Decoded {
     const Form* form;
     Fields fields;
 };
-// The form and fields of a word, or nothing for a word that is no SH-2 instruction.
-// A table lookup.
-std::optional<Decoded> decode(std::uint16_t word);
-
-// The same, for a disassembler's inner loop: nullptr for no instruction.
+// The form of a word (a table lookup), or nullptr for a word that is no SH-2 instruction.
 const Form* decodeForm(std::uint16_t word);
 // The fields of a word of a known form: each layout's fields as shifts and masks.
 inline Fields fieldsOf(const Form& form, std::uint16_t word) {
@@ -175,7 +171,11 @@ inline Fields fieldsOf(const Form& form, std::uint16_t word) {
                   static_cast<std::uint16_t>(word & p.dMask)};
 }
 
-// The form with this mnemonic and these operands, or nullptr.
-const Form* find(std::string_view mnemonic, Arg first, Arg second = Arg::None);
+// The form and fields of a word, or nothing for a word that is no SH-2 instruction.
+inline std::optional<Decoded> decode(std::uint16_t word) {
+    const Form* form = decodeForm(word);
+    if (form == nullptr) return std::nullopt;
+    return Decoded{form, fieldsOf(*form, word)};
+}
 
 }  // namespace korvane::sh2

@@ -195,7 +195,6 @@ struct Disassembly::State {
     std::span<const std::uint8_t> image;
     DisassemblyOptions options;
     std::vector<std::uint8_t> flags;
-    std::vector<std::uint32_t> outside;    // targets outside the image, sorted
     std::vector<std::uint32_t> partStart;  // offset where each part begins
     std::vector<std::string> files;
 
@@ -215,23 +214,11 @@ struct Disassembly::State {
 
     // ---- analysis ------------------------------------------------------------------
 
-    void markLabel(std::uint32_t target) {
-        std::uint32_t off;
-        if (inImage(target, off)) {
-            flags[off] |= F_LABEL;
-        } else {
-            outside.push_back(target);
-        }
-    }
-
     // An instruction that can start at off: even address, two bytes, not forced data.
     std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
         if (off + 1 >= size() || (address(off) & 1) != 0) return std::nullopt;
         if (((flags[off] | flags[off + 1]) & F_DATA) != 0) return std::nullopt;
-        const std::uint16_t w = word(off);
-        const Form* form = sh2::decodeForm(w);
-        if (form == nullptr) return std::nullopt;
-        return sh2::Decoded{form, sh2::fieldsOf(*form, w)};
+        return sh2::decode(word(off));
     }
 
     // Marks an instruction as code, with the labels and literals its operand reaches.
@@ -239,12 +226,12 @@ struct Disassembly::State {
         flags[off] |= F_CODE;
         flags[off + 1] |= F_CONT;
         if (d.form->reach == Reach::None) return;
-        const std::uint32_t target = targetOf(*d.form, d.fields, address(off));
-        markLabel(target);
+        // A target outside the image is labelled by each part that names it.
         std::uint32_t t;
-        if (!(control(*d.form) & C_MOVA) && inImage(target, t)) {
+        if (!inImage(targetOf(*d.form, d.fields, address(off)), t)) return;
+        flags[t] |= F_LABEL;
+        if (!(control(*d.form) & C_MOVA))
             flags[t] |= d.form->reach == Reach::PcWord ? F_LITW : F_LITL;
-        }
     }
 
     // JSR @Rn or JMP @Rn after MOV.L @(disp,PC),Rn: the literal's address is code.
@@ -336,8 +323,6 @@ struct Disassembly::State {
                 flags[off] |= F_SYM;
             }
         }
-        std::sort(outside.begin(), outside.end());
-        outside.erase(std::unique(outside.begin(), outside.end()), outside.end());
     }
 
     // ---- statements ----------------------------------------------------------------
@@ -358,9 +343,8 @@ struct Disassembly::State {
     Statement statementAt(std::uint32_t off) const {
         const std::uint8_t f = flags[off];
         if (f & F_CODE) {
-            const std::uint16_t w = word(off);
-            const Form* form = sh2::decodeForm(w);
-            const sh2::Decoded d{form, sh2::fieldsOf(*form, w)};
+            const sh2::Decoded d = *sh2::decode(word(off));
+            const Form* form = d.form;
             const bool refers = form->reach != Reach::None;
             return {Kind::Instruction,
                     off,
@@ -745,18 +729,6 @@ const std::vector<std::string>& Disassembly::files() const {
 
 bool Disassembly::write(SourceOutput& out) const {
     return state_->writeAll(out);
-}
-
-std::uint64_t Disassembly::codeBytes() const {
-    std::uint64_t n = 0;
-    for (std::uint8_t f : state_->flags) n += (f & (F_CODE | F_CONT)) != 0;
-    return n;
-}
-
-std::size_t Disassembly::labelCount() const {
-    std::size_t n = state_->outside.size();
-    for (std::uint8_t f : state_->flags) n += (f & F_LABEL) != 0;
-    return n;
 }
 
 bool parseAddress(std::string_view text, std::uint64_t& value) {

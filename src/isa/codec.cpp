@@ -47,19 +47,6 @@ const Form* decodeForm(std::uint16_t word) {
     return i == kNoForm ? nullptr : &forms()[i];
 }
 
-std::optional<Decoded> decode(std::uint16_t word) {
-    const Form* form = decodeForm(word);
-    if (form == nullptr) return std::nullopt;
-    return Decoded{form, fieldsOf(*form, word)};
-}
-
-const Form* find(std::string_view mnemonic, Arg first, Arg second) {
-    for (const Form& f : forms()) {
-        if (f.mnemonic == mnemonic && f.args[0] == first && f.args[1] == second) return &f;
-    }
-    return nullptr;
-}
-
 FormSet::FormSet(std::string_view mnemonic) {
     for (const Form& f : forms()) {
         if (f.mnemonic != mnemonic) continue;

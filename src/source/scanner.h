@@ -23,7 +23,6 @@ struct Scanned {
 
     bool statement() const { return row != nullptr; }
     bool label() const { return labelLength != 0; }
-    bool end() const { return row == nullptr && labelLength == 0; }
 };
 
 class LineScanner {

@@ -38,6 +38,7 @@ enum class Message : std::uint8_t {
     LabelUndefined,
     InvalidAddressReference,
     OutOfMemory,
+    NumberOutOfRange,
 };
 
 // A message's text with its blanks to fill: "{line}" the source line number, "{name}" a

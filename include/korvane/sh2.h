@@ -139,6 +139,43 @@ constexpr std::uint16_t encode(const Form& form, const Fields& f) {
     return static_cast<std::uint16_t>(form.match | bits);
 }
 
+// How many bits a layout gives its d field (0 where it has none).
+constexpr unsigned dBits(Layout layout) {
+    switch (layout) {
+        case Layout::MD:
+        case Layout::ND4:
+        case Layout::NMD:
+            return 4;
+        case Layout::D:
+        case Layout::I:
+        case Layout::ND8:
+        case Layout::NI:
+            return 8;
+        case Layout::D12:
+            return 12;
+        default:
+            return 0;
+    }
+}
+
+// The d field for a number written as a form's immediate or numeric displacement, or
+// nothing when the number does not fit. An 8-bit immediate takes a 32-bit value that
+// reads as -128..255 (so $FFFFFF80..$FFFFFFFF too); a displacement must be a multiple of
+// the form's scale whose count of units fits the field (@(60,R4) for MOV.L, not @(64,R4)
+// or @(3,R4)).
+constexpr std::optional<std::uint16_t> numberField(const Form& form, std::uint32_t value) {
+    const unsigned bits = dBits(form.layout);
+    if (bits == 0) return std::nullopt;
+    if (form.layout == Layout::I || form.layout == Layout::NI) {
+        if (value <= 0xFFu || value >= 0xFFFFFF80u) return static_cast<std::uint16_t>(value & 0xFFu);
+        return std::nullopt;
+    }
+    if (value % form.scale != 0) return std::nullopt;
+    const std::uint32_t units = value / form.scale;
+    if (units >= (1u << bits)) return std::nullopt;
+    return static_cast<std::uint16_t>(units);
+}
+
 struct Decoded {
     const Form* form;
     Fields fields;

@@ -9,7 +9,7 @@ namespace {
 
 using enum Message;
 
-constexpr std::array<MessageTemplate, 28> kCatalogue = {{
+constexpr std::array<MessageTemplate, 29> kCatalogue = {{
     {EmptySource, "empty source file"},
     {CannotWrite, "cannot write {name}"},
     {CannotRead, "cannot read {name}"},
@@ -40,6 +40,7 @@ constexpr std::array<MessageTemplate, 28> kCatalogue = {{
     {LabelUndefined, "label {name} undefined"},
     {InvalidAddressReference, "invalid address reference on line {line}"},
     {OutOfMemory, "out of memory"},
+    {NumberOutOfRange, "number out of range on line {line}"},
 }};
 
 constexpr bool inCodeOrder() {

@@ -243,7 +243,9 @@ Existing examineOutput(const std::string& name) {
         return errno == ENOENT ? Existing::None : Existing::Refused;
     if (S_ISLNK(st.st_mode)) return Existing::Replace;
     if (S_ISREG(st.st_mode)) {
-        // A file its owner made read-only stays as it is.
+        // A file its owner made read-only stays as it is, for root too (whom access()
+        // always lets write): no write bit at all is a refusal for everyone.
+        if ((st.st_mode & 0222) == 0) return Existing::Refused;
         return ::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0 ? Existing::Replace
                                                                           : Existing::Refused;
     }

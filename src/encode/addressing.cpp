@@ -3,6 +3,7 @@
 // addressing mode each is written in, and takes the mnemonic's form with those
 // operands. A word is produced only when the operands, as written, are one of the
 // mnemonic's forms; anything else is the operand error, never a neighbouring form.
+#include "diag/failure.h"
 #include "encode/encoder.h"
 #include "resolve/kinds.h"
 
@@ -53,10 +54,18 @@ Arg pairMode(const Operand& o, bool source) {
     return Arg::None;
 }
 
-// The displacement field of a form: the byte displacement in units of the form's scale.
-std::uint16_t dispField(const sh2::Form& form, std::uint32_t disp) {
-    const unsigned shift = form.scale == 4 ? 2 : form.scale == 2 ? 1 : 0;
-    return static_cast<std::uint16_t>(disp >> shift);
+// The field of a number written as a displacement or an immediate: a displacement that
+// does not fit (too far, negative or misaligned) is an invalid address reference, an
+// immediate that does not read as -128..255 is out of range.
+std::uint16_t numberField(const Statement& s, const sh2::Form& form, std::uint32_t value) {
+    if (sh2::dBits(form.layout) == 0) return 0;  // @(R0,Rn): no number
+    const std::optional<std::uint16_t> d = sh2::numberField(form, value);
+    if (!d) {
+        const bool immediate = form.args[0] == Arg::SImm || form.args[0] == Arg::Imm;
+        fail(immediate ? Message::NumberOutOfRange : Message::InvalidAddressReference,
+             s.operands.line());
+    }
+    return *d;
 }
 
 }  // namespace
@@ -84,7 +93,7 @@ bool encodeAddressing(Statement& s) {
         if (where == Arg::None) ops.reject();
         const sh2::Form* form = formWith(forms, Arg::Rm, where, (F & SHAPE_R0) != 0, false);
         if (form == nullptr) ops.reject();
-        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = dispField(*form, b.value)});
+        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = numberField(s, *form, b.value)});
     }
 
     const std::uint32_t S = b.shape;
@@ -102,7 +111,7 @@ bool encodeAddressing(Statement& s) {
             recordReference(s, referenceKind(*form), s.image.binOffset() + 1, a.labelIndex);
             return emit(s, *form, {.n = b.reg, .d = s.image.placeholder()});
         }
-        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = dispField(*form, a.value)});
+        return emit(s, *form, {.n = b.reg, .m = a.reg, .d = numberField(s, *form, a.value)});
     }
 
     if ((F & SHAPE_REG) && (S & SHAPE_REG)) {
@@ -126,7 +135,7 @@ bool encodeAddressing(Statement& s) {
         if (form == nullptr) form = forms.find(Arg::SImm, Arg::R0);
         if (form == nullptr) form = forms.find(Arg::Imm, Arg::R0);
         if (form == nullptr || (form->args[1] == Arg::R0 && b.reg != 0)) ops.reject();
-        return emit(s, *form, {.n = b.reg, .d = static_cast<std::uint16_t>(a.value & 0xFF)});
+        return emit(s, *form, {.n = b.reg, .d = numberField(s, *form, a.value)});
     }
     ops.reject();
 }

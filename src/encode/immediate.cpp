@@ -1,7 +1,8 @@
 // Instructions with an 8-bit immediate in the low byte (format A): AND.B, OR.B, TST.B,
-// XOR.B #imm,@(R0,GBR) and TRAPA #imm. TRAPA reads only its immediate. The byte
+// XOR.B #imm,@(R0,GBR) and TRAPA #imm. TRAPA reads only its immediate, which must read as -128..255. The byte
 // operations may leave out their second operand, which has one meaning only; when it
 // is written it must be @(R0,GBR), never another addressing mode.
+#include "diag/failure.h"
 #include "encode/encoder.h"
 
 namespace korvane::detail {
@@ -27,7 +28,9 @@ bool encodeImmediate(Statement& s) {
         const std::optional<Operand> where = s.operands.next();
         if (where && !isR0GbrPair(*where)) s.operands.reject();
     }
-    return emit(s, form, {.d = static_cast<std::uint16_t>(imm->value & 0xFF)});
+    const std::optional<std::uint16_t> d = sh2::numberField(form, imm->value);
+    if (!d) fail(Message::NumberOutOfRange, s.operands.line());
+    return emit(s, form, {.d = *d});
 }
 
 }  // namespace korvane::detail

@@ -1,5 +1,5 @@
 ; Every instruction form, one statement a line, with the word(s) it must produce
-; (or !operand / !missing for the error it must give). Each line is assembled alone.
+; (or !operand / !missing / !range / !address for the error it must give). Each line is assembled alone.
 
 ; format 0
 CLRMAC                            ; 0028
@@ -109,7 +109,14 @@ STS MACH                          ; !missing
 TRAPA #32                         ; C320
 TRAPA #$FF                        ; C3FF
 TRAPA #-1                         ; C3FF
-TRAPA #256                        ; C300
+TRAPA #256                        ; !range
+TRAPA #$FFFFFFFF                  ; C3FF
+TRAPA #-129                       ; !range
+OR.B #-1,@(R0,GBR)                ; CFFF
+OR.B #256                         ; !range
+AND.B #-128,@(R0,GBR)             ; CD80
+XOR.B #$FFFFFF7F,@(R0,GBR)        ; !range
+OR.B #256,@R1                     ; !operand
 AND.B #$0F,@(R0,GBR)              ; CD0F
 TST.B #1,@(R0,GBR)                ; CC01
 OR.B #1                           ; CF01
@@ -184,7 +191,18 @@ ADD #-2,R15                       ; 7FFE
 ADD #4,R2                         ; 7204
 MOV #-1,R3                        ; E3FF
 MOV #255,R3                       ; E3FF
-MOV #$123,R3                      ; E323
+MOV #$123,R3                      ; !range
+MOV #300,R1                       ; !range
+MOV #-128,R1                      ; E180
+MOV #255,R1                       ; E1FF
+MOV #256,R1                       ; !range
+MOV #-129,R1                      ; !range
+MOV #$FFFFFF80,R1                 ; E180
+MOV #$7FFFFFFF,R1                 ; !range
+ADD #128,R1                       ; 7180
+AND #$FF,R0                       ; C9FF
+TST #$100,R0                      ; !range
+CMP/EQ #-129,R0                   ; !range
 MOV #0X7F,R0                      ; E07F
 AND #1,R0                         ; C901
 CMP/EQ #3,R0                      ; 8803
@@ -196,8 +214,21 @@ XOR #-128,R0                      ; CA80
 MOV.L @(8,R4),R5                  ; 5542
 MOV.W @(6,R4),R0                  ; 8543
 MOV.B @(4,R1),R0                  ; 8414
-MOV.L @(64,R1),R2                 ; 5210
-MOV.L @(-4,R1),R2                 ; 521F
+MOV.L @(64,R1),R2                 ; !address
+MOV.L @(-4,R1),R2                 ; !address
+MOV.L @(3,R1),R2                  ; !address
+MOV.L @(60,R4),R5                 ; 554F
+MOV.B @(16,R2),R0                 ; !address
+MOV.W @(7,R4),R0                  ; !address
+MOV.W @(32,R4),R0                 ; !address
+MOV.L R1,@(62,R4)                 ; !address
+MOV.L R1,@(64,R4)                 ; !address
+MOV.B R0,@(-1,R3)                 ; !address
+MOV.W R0,@(510,GBR)               ; C1FF
+MOV.W R0,@(512,GBR)               ; !address
+MOV.L @(1024,GBR),R0              ; !address
+MOV.L @(1022,GBR),R0              ; !address
+MOV.B @(256,GBR),R0               ; !address
 MOV.L @(60,R15),R0                ; 50FF
 MOV.B @(15,R2),R0                 ; 842F
 MOV.W @(30,R2),R0                 ; 852F

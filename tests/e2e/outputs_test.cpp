@@ -87,13 +87,15 @@ TEST(Outputs, LinksAreReplacedNeverWrittenThrough) {
     EXPECT_FALSE(dir.exists("made.log"));
 }
 
-TEST(Outputs, FifosSocketsAndDirectoriesAreRefusedAtOnce) {
+// Refused for every user, root included (read-only files as well).
+TEST(Outputs, FifosSocketsDirectoriesAndReadOnlyFilesAreRefusedAtOnce) {
     struct Case {
         const char* what;
         const char* name;
     };
     for (const Case c : {Case{"fifo", "p.bin"}, Case{"fifo", "p.log"}, Case{"socket", "p.bin"},
-                         Case{"socket", "p.log"}, Case{"directory", "p.log"}}) {
+                         Case{"socket", "p.log"}, Case{"directory", "p.log"},
+                         Case{"read-only", "p.bin"}, Case{"read-only", "p.log"}}) {
         SCOPED_TRACE(std::string(c.what) + " " + c.name);
         TempDir dir;
         dir.write("p.s", "NOP\n");
@@ -108,10 +110,16 @@ TEST(Outputs, FifosSocketsAndDirectoriesAreRefusedAtOnce) {
             ASSERT_LT(path.size(), sizeof addr.sun_path);
             std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
             ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        } else if (std::string(c.what) == "read-only") {
+            dir.write(c.name, "old\n");
+            ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
         } else {
             std::filesystem::create_directory(path);
         }
         CommandResult r = korvane(dir, "p.s");
+        if (std::string(c.what) == "read-only") {
+            EXPECT_EQ(dir.read(c.name), "old\n");
+        }
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.out, "cannot write " + std::string(c.name) + "\r\n");
         EXPECT_EQ(r.status, 1);

@@ -55,6 +55,11 @@ TEST(Directives, DataDirectives) {
         {"DC.B 1,2,$FF\n", "01 02 FF", ""},
         {"DC.B -1\nDC.B 256\n", "FF 00", ""},
         {"DC.W $12345\n", "23 45", ""},
+        {"DC.B 300,-1\n", "2C FF", ""},
+        // Data keep their truncation; an instruction's field does not.
+        {"NOP\nMOV #300,R1\nNOP\n", "00 09", "number out of range on line 2"},
+        {"DC.W 1\nMOV.L @(64,R1),R2\n", "00 01", "invalid address reference on line 2"},
+        {"IMOV.L #$12345678,R1\nTRAPA #256\nIDATA\n", "D1 00", "number out of range on line 2"},
         {"DC.L -2\nDC.L $12345678\n", "FF FF FF FE 12 34 56 78", ""},
         {"DC.B \"AB\"\n", "41 42", ""},
         {"DC.W \"ABC\"\nNOP\n", "41 42 43 00 09", ""},

@@ -38,6 +38,12 @@ TEST(Encoding, EveryFormOfTheTable) {
             EXPECT_EQ(a.message(), mnemonic + " incorrect or missing operand on line 1");
         } else if (expected == "!missing") {
             EXPECT_EQ(a.message(), "missing argument on line 1");
+        } else if (expected == "!range") {
+            EXPECT_EQ(a.message(), "number out of range on line 1");
+            EXPECT_EQ(a.bin.size(), 0u);
+        } else if (expected == "!address") {
+            EXPECT_EQ(a.message(), "invalid address reference on line 1");
+            EXPECT_EQ(a.bin.size(), 0u);
         } else {
             EXPECT_EQ(a.message(), "");
             EXPECT_EQ(words(a.bin), expected);

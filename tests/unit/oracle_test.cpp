@@ -255,5 +255,66 @@ TEST(Oracle, GnuAssemblerAgreesOnEveryForm) {
     }
 }
 
+// Numbers at the edges of their fields: korvane accepts exactly what GNU as accepts, with
+// the same word, except that GNU as also takes -129..-255 for an 8-bit immediate (and
+// writes a different number than was written) and negative @(disp,GBR) displacements
+// (cut to 8 bits), which korvane refuses.
+TEST(Oracle, GnuAssemblerAgreesOnFieldRanges) {
+    if (!haveTool("sh-elf-as") || !haveTool("sh-elf-objcopy")) {
+        GTEST_SKIP() << "GNU binutils for SH (sh-elf-as) is not installed";
+    }
+    std::vector<std::string> statements;
+    for (const char* imm : {"-255", "-129", "-128", "-1", "0", "127", "128", "255", "256", "300",
+                            "0xFFFFFF80", "0xFFFFFFFF", "0x7FFFFFFF"}) {
+        for (const char* form : {"MOV #%,R1", "ADD #%,R2", "CMP/EQ #%,R0", "AND #%,R0", "TRAPA #%",
+                                 "OR.B #%,@(R0,GBR)"}) {
+            std::string st = form;
+            st.replace(st.find('%'), 1, imm);
+            statements.push_back(st);
+        }
+    }
+    for (const int disp : {-4, -1, 0, 1, 2, 3, 4, 7, 15, 16, 30, 31, 32, 60, 62, 64, 255, 256, 510,
+                           511, 512, 1020, 1022, 1024}) {
+        const std::string d = std::to_string(disp);
+        for (const std::string& st :
+             {"MOV.B @(" + d + ",R2),R0", "MOV.W @(" + d + ",R2),R0", "MOV.L @(" + d + ",R2),R3",
+              "MOV.B R0,@(" + d + ",R4)", "MOV.W R0,@(" + d + ",R4)", "MOV.L R5,@(" + d + ",R4)",
+              "MOV.B @(" + d + ",GBR),R0", "MOV.W R0,@(" + d + ",GBR)", "MOV.L @(" + d + ",GBR),R0"}) {
+            statements.push_back(st);
+        }
+    }
+    TempDir dir;
+    int accepted = 0;
+    int refused = 0;
+    for (const std::string& st : statements) {
+        SCOPED_TRACE(st);
+        Assembled ours = assembleText(st + "\n");
+        dir.write("gnu.s", st + "\n");
+        const bool gnuOk =
+            runCommand({"sh-elf-as", "-big", "-isa=sh2", "-o", "gnu.o", "gnu.s"}, dir.path()).status ==
+                0 &&
+            runCommand({"sh-elf-objcopy", "-O", "binary", "gnu.o", "gnu.bin"}, dir.path()).status == 0;
+        const bool gnuLax = st.find("#-129") != std::string::npos || st.find("#-255") != std::string::npos ||
+                            (st.find("(-") != std::string::npos && st.find("GBR") != std::string::npos);
+        if (gnuLax) {
+            EXPECT_FALSE(ours.result.ok);
+            continue;
+        }
+        EXPECT_EQ(ours.result.ok, gnuOk) << ours.message();
+        if (ours.result.ok != gnuOk) continue;
+        if (gnuOk) {
+            EXPECT_EQ(words(ours.bin), words(dir.read("gnu.bin")));
+            ++accepted;
+        } else {
+            EXPECT_TRUE(ours.message() == "number out of range on line 1" ||
+                        ours.message() == "invalid address reference on line 1")
+                << ours.message();
+            ++refused;
+        }
+    }
+    EXPECT_GT(accepted, 50);
+    EXPECT_GT(refused, 50);
+}
+
 }  // namespace
 }  // namespace korvane::test

@@ -20,6 +20,7 @@ struct AddressRange {
 
 struct DisassemblyOptions {
     std::string imageName;               // the image's file name, without directory
+    std::string sourceName;              // the top source's name; imageName + ".s" when empty
     std::uint32_t base = 0;              // the address of the image's first byte
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
@@ -31,17 +32,56 @@ class SourceOutput {
   public:
     virtual ~SourceOutput() = default;
     virtual bool open(const std::string& name) = 0;
+    // Appends to the file that is open.
     virtual bool write(std::string_view text) = 0;
+    // Overwrites text already written to the open file, at a 0-based position (the
+    // fingerprint in the header, once the whole text is known).
+    virtual bool patch(std::uint64_t position, std::string_view text) = 0;
     virtual bool close() = 0;
 };
 
-// The first line of every source the disassembler writes, up to the image's name.
+// The first line of every source the disassembler writes, up to the image's name. The
+// second line holds the fingerprint of the file's text.
 inline constexpr std::string_view kDisassemblyHeader = "; korvane-dis: source of ";
+
+// Reads a file piece by piece and tells whether it is a source the disassembler wrote,
+// unchanged since (its text still has the fingerprint its header records).
+class SourceCheck {
+  public:
+    SourceCheck();
+    ~SourceCheck();
+    SourceCheck(const SourceCheck&) = delete;
+    SourceCheck& operator=(const SourceCheck&) = delete;
+    void add(std::string_view bytes);
+    // Begins with the disassembler's header line.
+    bool fromDisassembler() const;
+    // Begins with it and holds exactly the text its fingerprint was made of.
+    bool unchanged() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Why these options cannot be used with this image (an entry or range outside it or at
+// an odd address, an image that passes 2^32, a name that cannot stand in a source), or
+// "" when they can.
+std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyOptions& options);
+
+// The text of one instruction as the disassembler writes it, with a PC-relative target
+// (branch, literal, MOVA) named by the label of its address, L + 8 hex digits:
+// instructionText(0xD102, 0x06004000) is "MOV.L @(L0600400C,PC),R1". "" for a word that
+// is no SH-2 instruction.
+std::string instructionText(std::uint16_t word, std::uint32_t address);
+
+// A name as one word of a POSIX shell command (quoted where it needs to be).
+std::string shellWord(std::string_view word);
 
 class Disassembly {
   public:
     // Analyses the image (which must outlive this object): where code is, which
-    // addresses need labels, and how the source is split into parts.
+    // addresses need labels, and how the source is split into parts. Options that
+    // checkOptions refuses leave nothing to write: error() says why.
     Disassembly(std::span<const std::uint8_t> image, const DisassemblyOptions& options);
     ~Disassembly();
     Disassembly(const Disassembly&) = delete;
@@ -51,7 +91,10 @@ class Disassembly {
     // image needs more than one source), then IMAGE.s.
     const std::vector<std::string>& files() const;
 
-    // Writes every file; false when the output refused.
+    // Why the options could not be used, or "".
+    const std::string& error() const;
+
+    // Writes every file; false when the output refused or the options were refused.
     bool write(SourceOutput& out) const;
 
   private:

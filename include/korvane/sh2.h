@@ -83,6 +83,15 @@ struct Form {
     std::uint8_t scale;  // bytes per unit of a displacement: 1, 2 or 4 (1 for the rest)
     Reach reach;
     Group group;
+    std::uint8_t writes;  // which general registers it changes: a set of the Writes bits
+};
+
+// The registers a form changes (a destination, an address register that @Rm+, @Rn+ or
+// @-Rn steps, R0 as a fixed destination).
+enum Writes : std::uint8_t {
+    WritesN = 0x01,   // the register in the n field
+    WritesM = 0x02,   // the register in the m field
+    WritesR0 = 0x04,  // R0
 };
 
 // The variable fields of a word, each as it stands in the word (a displacement in
@@ -180,6 +189,16 @@ struct Decoded {
     const Form* form;
     Fields fields;
 };
+
+// The general registers (bit k for Rk) that an instruction of this form with these
+// fields changes.
+constexpr std::uint16_t writtenRegisters(const Form& form, const Fields& f) {
+    std::uint16_t regs = 0;
+    if (form.writes & WritesN) regs = static_cast<std::uint16_t>(regs | 1u << (f.n & 0xFu));
+    if (form.writes & WritesM) regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
+    if (form.writes & WritesR0) regs = static_cast<std::uint16_t>(regs | 1u);
+    return regs;
+}
 // The form of a word (a table lookup), or nullptr for a word that is no SH-2 instruction.
 const Form* decodeForm(std::uint16_t word);
 // The fields of a word of a known form: each layout's fields as shifts and masks.

@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
+#include "disasm/fingerprint.h"
 #include "isa/isa.h"
 
 namespace korvane {
@@ -115,19 +117,20 @@ std::uint32_t targetOf(const Form& f, const sh2::Fields& x, std::uint32_t pc) {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-// Text made in a fixed buffer and handed to the output in large blocks.
+// Text made in a fixed buffer and handed to the output in large blocks, with the
+// fingerprint of everything written but its own digits.
 class Text {
   public:
     explicit Text(SourceOutput& out) : out_(out), buf_(new char[kCapacity]) {}
     bool flush() {
-        ok_ = ok_ && (len_ == 0 || out_.write(std::string_view(buf_.get(), len_)));
+        if (len_ != 0) hand(std::string_view(buf_.get(), len_));
         len_ = 0;
         return ok_;
     }
     void put(std::string_view s) {
         if (len_ + s.size() > kCapacity) flush();
         if (s.size() > kCapacity) {  // longer than the buffer: straight through
-            ok_ = ok_ && out_.write(s);
+            hand(s);
             return;
         }
         std::memcpy(buf_.get() + len_, s.data(), s.size());
@@ -172,6 +175,22 @@ class Text {
         put('L');
         hex(address, 8);
     }
+    // The fingerprint's line: its digits are filled in by finish().
+    void fingerprintLine() {
+        put(detail::kFingerprintLead);
+        digitsAt_ = position();
+        put(std::string_view("0000000000000000", detail::kFingerprintDigits));
+        put(" (korvane-dis replaces this file only while its text is unchanged)\n");
+    }
+    // Writes what is left and the fingerprint's digits.
+    bool finish() {
+        if (!flush()) return false;
+        char digits[detail::kFingerprintDigits];
+        std::uint64_t v = fingerprint_.value();
+        for (int i = static_cast<int>(detail::kFingerprintDigits) - 1; i >= 0; --i, v >>= 4)
+            digits[i] = kHex[v & 15];
+        return out_.patch(digitsAt_, std::string_view(digits, sizeof digits));
+    }
     // Where the current line began, and blanks up to a column of it.
     std::size_t mark() const { return len_; }
     void column(std::size_t lineStart, std::size_t at) {
@@ -181,13 +200,147 @@ class Text {
     }
 
   private:
+    std::uint64_t position() const { return written_ + len_; }
+    // Hands a block to the output, adding all but the fingerprint's digits to it.
+    void hand(std::string_view block) {
+        ok_ = ok_ && out_.write(block);
+        const std::uint64_t at = written_;
+        written_ += block.size();
+        const std::uint64_t skipEnd = digitsAt_ + detail::kFingerprintDigits;
+        if (digitsAt_ == kNone || skipEnd <= at || digitsAt_ >= written_) {
+            fingerprint_.add(block);
+            return;
+        }
+        const std::size_t from = digitsAt_ > at ? static_cast<std::size_t>(digitsAt_ - at) : 0;
+        const std::size_t to = static_cast<std::size_t>(std::min<std::uint64_t>(skipEnd, written_) - at);
+        fingerprint_.add(block.substr(0, from));
+        fingerprint_.add(block.substr(to));
+    }
     static constexpr std::size_t kBlock = 1 << 16;
     static constexpr std::size_t kCapacity = 1 << 17;
+    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     SourceOutput& out_;
     std::unique_ptr<char[]> buf_;
     std::size_t len_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t digitsAt_ = kNone;
+    detail::Fingerprint fingerprint_;
     bool ok_ = true;
 };
+
+template <typename Out>
+void operand(Out& t, Arg arg, const sh2::Decoded& d, std::uint32_t pc) {
+    const sh2::Fields& x = d.fields;
+    const unsigned disp = static_cast<unsigned>(x.d) * d.form->scale;
+    switch (arg) {
+        case Arg::None:
+            break;
+        case Arg::Rn:
+            t.put('R');
+            t.dec(x.n);
+            break;
+        case Arg::Rm:
+            t.put('R');
+            t.dec(x.m);
+            break;
+        case Arg::R0:
+            t.put("R0");
+            break;
+        case Arg::AtRn:
+            t.put("@R");
+            t.dec(x.n);
+            break;
+        case Arg::AtRm:
+            t.put("@R");
+            t.dec(x.m);
+            break;
+        case Arg::AtMinusRn:
+            t.put("@-R");
+            t.dec(x.n);
+            break;
+        case Arg::AtRmPlus:
+            t.put("@R");
+            t.dec(x.m);
+            t.put('+');
+            break;
+        case Arg::AtRnPlus:
+            t.put("@R");
+            t.dec(x.n);
+            t.put('+');
+            break;
+        case Arg::AtR0Rn:
+            t.put("@(R0,R");
+            t.dec(x.n);
+            t.put(')');
+            break;
+        case Arg::AtR0Rm:
+            t.put("@(R0,R");
+            t.dec(x.m);
+            t.put(')');
+            break;
+        case Arg::AtDispRn:
+        case Arg::AtDispRm:
+            t.put("@(");
+            t.dec(disp);
+            t.put(",R");
+            t.dec(arg == Arg::AtDispRn ? x.n : x.m);
+            t.put(')');
+            break;
+        case Arg::AtDispGbr:
+            t.put("@(");
+            t.dec(disp);
+            t.put(",GBR)");
+            break;
+        case Arg::AtDispPc:
+            t.put("@(");
+            t.label(targetOf(*d.form, x, pc));
+            t.put(",PC)");
+            break;
+        case Arg::AtR0Gbr:
+            t.put("@(R0,GBR)");
+            break;
+        case Arg::Imm:
+            t.put('#');
+            t.dec(x.d);
+            break;
+        case Arg::SImm:
+            t.put('#');
+            t.dec(static_cast<std::int8_t>(x.d));
+            break;
+        case Arg::Target:
+            t.label(targetOf(*d.form, x, pc));
+            break;
+        case Arg::SR:
+            t.put("SR");
+            break;
+        case Arg::GBR:
+            t.put("GBR");
+            break;
+        case Arg::VBR:
+            t.put("VBR");
+            break;
+        case Arg::MACH:
+            t.put("MACH");
+            break;
+        case Arg::MACL:
+            t.put("MACL");
+            break;
+        case Arg::PR:
+            t.put("PR");
+            break;
+    }
+}
+
+// "first,second" or "first" (nothing for an instruction without operands).
+template <typename Out>
+void operands(Out& t, const sh2::Decoded& d, std::uint32_t pc) {
+    operand(t, d.form->args[0], d, pc);
+    if (d.form->args[1] != Arg::None) {
+        t.put(',');
+        operand(t, d.form->args[1], d, pc);
+    }
+}
+
 
 }  // namespace
 
@@ -197,6 +350,7 @@ struct Disassembly::State {
     std::vector<std::uint8_t> flags;
     std::vector<std::uint32_t> partStart;  // offset where each part begins
     std::vector<std::string> files;
+    std::string error;  // why the options cannot be used; empty when they can
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
     std::uint32_t address(std::uint32_t off) const { return options.base + off; }
@@ -234,14 +388,18 @@ struct Disassembly::State {
             flags[t] |= d.form->reach == Reach::PcWord ? F_LITW : F_LITL;
     }
 
-    // JSR @Rn or JMP @Rn after MOV.L @(disp,PC),Rn: the literal's address is code.
+    // JSR @Rn or JMP @Rn after MOV.L @(disp,PC),Rn, on a straight path that leaves Rn
+    // as the load left it: the literal's address is code.
     void callThroughLiteral(std::uint32_t off, unsigned reg, std::vector<std::uint32_t>& work) {
         for (unsigned back = 1; back <= 8 && off >= 2 * back; ++back) {
             const std::uint32_t p = off - 2u * back;
             if ((flags[p] & F_CODE) == 0) break;
             const std::optional<sh2::Decoded> d = sh2::decode(word(p));
-            if (!d || d->form->args[1] != Arg::Rn || d->fields.n != reg) continue;
-            if (d->form->reach != Reach::PcLong || d->form->mnemonic != "MOV.L") break;
+            if (!d || (control(*d->form) & C_DELAYED)) break;  // another path joins or leaves
+            if (!(sh2::writtenRegisters(*d->form, d->fields) & (1u << reg))) continue;
+            if (d->form->reach != Reach::PcLong || d->form->args[0] != Arg::AtDispPc ||
+                d->form->args[1] != Arg::Rn)
+                break;
             std::uint32_t lit, to;
             if (inImage(targetOf(*d->form, d->fields, address(p)), lit) && lit + 3 < size() &&
                 inImage(longAt(lit), to)) {
@@ -291,9 +449,12 @@ struct Disassembly::State {
             }
         }
         std::vector<std::uint32_t> work;
+        // Every entry is labelled, so that the reader (and an edit) can name it.
         auto entry = [&](std::uint32_t address) {
             std::uint32_t off;
-            if (inImage(address, off)) work.push_back(off);
+            if (!inImage(address, off)) return;
+            work.push_back(off);
+            flags[off] |= F_LABEL;
         };
         if (options.entries.empty()) {
             entry(options.base);
@@ -412,129 +573,22 @@ struct Disassembly::State {
         }
         // Targets outside the image are defined in each part that uses them: they are
         // counted among its references already.
-        const std::string& name = options.imageName;
+        const std::string top =
+            options.sourceName.empty() ? options.imageName + ".s" : options.sourceName;
+        // Parts are named after the top source: "game.bin.s" has "game.bin.part01.s".
+        const bool dotS = top.size() > 2 && top.compare(top.size() - 2, 2, ".s") == 0;
+        const std::string stem = dotS ? top.substr(0, top.size() - 2) : top;
         if (partStart.size() > 1) {
             for (std::size_t i = 0; i < partStart.size(); ++i) {
                 char number[24];
                 std::snprintf(number, sizeof number, "%02zu", i + 1);
-                files.push_back(name + ".part" + number + ".s");
+                files.push_back(stem + ".part" + number + ".s");
             }
         }
-        files.push_back(name + ".s");
+        files.push_back(top);
     }
 
     // ---- text --------------------------------------------------------------------
-
-    void operand(Text& t, Arg arg, const sh2::Decoded& d, std::uint32_t pc) const {
-        const sh2::Fields& x = d.fields;
-        const unsigned disp = static_cast<unsigned>(x.d) * d.form->scale;
-        switch (arg) {
-            case Arg::None:
-                break;
-            case Arg::Rn:
-                t.put('R');
-                t.dec(x.n);
-                break;
-            case Arg::Rm:
-                t.put('R');
-                t.dec(x.m);
-                break;
-            case Arg::R0:
-                t.put("R0");
-                break;
-            case Arg::AtRn:
-                t.put("@R");
-                t.dec(x.n);
-                break;
-            case Arg::AtRm:
-                t.put("@R");
-                t.dec(x.m);
-                break;
-            case Arg::AtMinusRn:
-                t.put("@-R");
-                t.dec(x.n);
-                break;
-            case Arg::AtRmPlus:
-                t.put("@R");
-                t.dec(x.m);
-                t.put('+');
-                break;
-            case Arg::AtRnPlus:
-                t.put("@R");
-                t.dec(x.n);
-                t.put('+');
-                break;
-            case Arg::AtR0Rn:
-                t.put("@(R0,R");
-                t.dec(x.n);
-                t.put(')');
-                break;
-            case Arg::AtR0Rm:
-                t.put("@(R0,R");
-                t.dec(x.m);
-                t.put(')');
-                break;
-            case Arg::AtDispRn:
-            case Arg::AtDispRm:
-                t.put("@(");
-                t.dec(disp);
-                t.put(",R");
-                t.dec(arg == Arg::AtDispRn ? x.n : x.m);
-                t.put(')');
-                break;
-            case Arg::AtDispGbr:
-                t.put("@(");
-                t.dec(disp);
-                t.put(",GBR)");
-                break;
-            case Arg::AtDispPc:
-                t.put("@(");
-                t.label(targetOf(*d.form, x, pc));
-                t.put(",PC)");
-                break;
-            case Arg::AtR0Gbr:
-                t.put("@(R0,GBR)");
-                break;
-            case Arg::Imm:
-                t.put('#');
-                t.dec(x.d);
-                break;
-            case Arg::SImm:
-                t.put('#');
-                t.dec(static_cast<std::int8_t>(x.d));
-                break;
-            case Arg::Target:
-                t.label(targetOf(*d.form, x, pc));
-                break;
-            case Arg::SR:
-                t.put("SR");
-                break;
-            case Arg::GBR:
-                t.put("GBR");
-                break;
-            case Arg::VBR:
-                t.put("VBR");
-                break;
-            case Arg::MACH:
-                t.put("MACH");
-                break;
-            case Arg::MACL:
-                t.put("MACL");
-                break;
-            case Arg::PR:
-                t.put("PR");
-                break;
-        }
-    }
-
-    // "first,second" or "first".
-    void operands(Text& t, const sh2::Decoded& d, std::uint32_t pc) const {
-        operand(t, d.form->args[0], d, pc);
-        if (d.form->args[1] != Arg::None) {
-            t.put(',');
-            operand(t, d.form->args[1], d, pc);
-        }
-    }
 
     void mnemonic(Text& t, std::string_view m) const {
         t.put(m);
@@ -622,43 +676,61 @@ struct Disassembly::State {
         const sh2::Decoded d = *sh2::decode(word(s.off));
         t.put(" (");
         t.put(d.form->mnemonic);
-        if ((address(s.off) & 1) == 0 && d.form->reach == Reach::None) {
+        if ((address(s.off) & 1) == 0 && d.form->reach == Reach::None &&
+            d.form->args[0] != Arg::None) {
             t.put(' ');
             operands(t, d, address(s.off));
         }
         t.put(')');
     }
 
-    void header(Text& t, const std::string& file) const {
+    void header(Text& t) const {
         t.put(kDisassemblyHeader);
         t.put(options.imageName);
-        t.put("\n; ");
+        t.put('\n');
+        t.fingerprintLine();
+        t.put("; ");
         t.dec(size());
         t.put(" bytes at $");
         t.hex(options.base, 8);
-        t.put(". Rebuild: ");
-        rebuildSequence(t);
-        t.put("\n; in the directory of ");
-        t.put(file);
-        t.put("; the result is ");
-        t.put(options.imageName);
-        t.put(".bin, the image byte for byte.\n");
+        if (files.size() == 1) {
+            t.put(". Rebuild in the directory of this file: korvane ");
+            t.put(shellWord(files[0]));
+            t.put("\n; the result is ");
+            t.put(resultName());
+            t.put(", the image byte for byte.\n");
+            return;
+        }
+        t.put(" in ");
+        t.dec(static_cast<std::int64_t>(files.size()));
+        t.put(" sources. Rebuild in the directory of these files, in this order\n");
+        t.put("; (INCBIN names are relative to the working directory):");
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            t.put(i ? ", then\n;   korvane " : "\n;   korvane ");
+            t.put(shellWord(files[i]));
+        }
+        t.put("\n; the result is ");
+        t.put(resultName());
+        t.put(", the image byte for byte. \"included file ");
+        t.put(binOf(files[0]));
+        t.put(" is empty\"\n; there means that a part was not assembled in that directory first.\n");
     }
 
-    void rebuildSequence(Text& t) const {
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (i) t.put(", then ");
-            t.put("korvane ");
-            t.put(files[i]);
-        }
+    // What the assembler makes of a source name: its base name (up to a '.' among the
+    // last four characters) and ".bin".
+    static std::string binOf(const std::string& source) {
+        const std::size_t dot = source.rfind('.');
+        const bool cut = dot != std::string::npos && source.size() - dot <= 4;
+        return (cut ? source.substr(0, dot) : source) + ".bin";
     }
+    std::string resultName() const { return binOf(files.back()); }
 
     bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
                    bool whole) const {
         const std::string& name = files[part];
         if (!out.open(name)) return false;
         Text t(out);
-        header(t, name);
+        header(t);
         t.put("            SETPC   $");
         t.hex(address(begin), 8);
         t.put('\n');
@@ -687,7 +759,7 @@ struct Disassembly::State {
             t.put(':');
             t.endLine();
         }
-        return t.flush() && out.close();
+        return t.finish() && out.close();
     }
 
     bool writeAll(SourceOutput& out) const {
@@ -700,25 +772,108 @@ struct Disassembly::State {
         const std::string& top = files.back();
         if (!out.open(top)) return false;
         Text t(out);
-        header(t, top);
+        header(t);
         for (std::size_t i = 0; i + 1 < files.size(); ++i) {
             t.put("            INCBIN  \"");
-            t.put(std::string_view(files[i]).substr(0, files[i].size() - 2));
-            t.put(".bin\"");
+            t.put(binOf(files[i]));
+            t.put("\"");
             t.endLine();
         }
-        return t.flush() && out.close();
+        return t.finish() && out.close();
     }
 };
+
+namespace {
+
+std::string hexAddress(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "$%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// Text made in a std::string, as the operand writer wants it.
+struct StringText {
+    std::string text;
+    void put(std::string_view s) { text += s; }
+    void put(char c) { text += c; }
+    void dec(std::int64_t v) { text += std::to_string(v); }
+    void label(std::uint32_t address) {
+        char buf[12];
+        std::snprintf(buf, sizeof buf, "L%08X", address);
+        text += buf;
+    }
+};
+
+}  // namespace
+
+std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyOptions& options) {
+    const std::uint64_t base = options.base;
+    const std::uint64_t end = base + image.size();
+    if (end > 0x100000000ull) return "the image does not fit below 2^32 at base " + hexAddress(base);
+    for (const std::uint32_t e : options.entries) {
+        if (e < base || e >= end) return "entry " + hexAddress(e) + " is outside the image";
+        if (e & 1) return "entry " + hexAddress(e) + " is odd: instructions start at even addresses";
+    }
+    for (const auto* ranges : {&options.code, &options.data}) {
+        for (const AddressRange& r : *ranges) {
+            if (r.end < r.begin || r.begin < base || r.end > end)
+                return "range " + hexAddress(r.begin) + "-" + hexAddress(r.end) +
+                       " is not inside the image";
+        }
+    }
+    if (options.imageName.empty()) return "the image has no name";
+    for (const std::string* name : {&options.imageName, &options.sourceName}) {
+        // A name stands in comments and in INCBIN "..." of the sources.
+        for (const char c : *name) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F || c == '/')
+                return "the name cannot be written in a source: " + *name;
+        }
+    }
+    return {};
+}
 
 Disassembly::Disassembly(std::span<const std::uint8_t> image, const DisassemblyOptions& options)
     : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.image = image;
     s.options = options;
+    s.error = checkOptions(image, options);
+    if (!s.error.empty()) return;
     s.flags.assign(image.size(), 0);
     s.analyse();
     s.plan();
+}
+
+const std::string& Disassembly::error() const {
+    return state_->error;
+}
+
+std::string instructionText(std::uint16_t word, std::uint32_t address) {
+    const std::optional<sh2::Decoded> d = sh2::decode(word);
+    if (!d) return {};
+    StringText t;
+    t.put(d->form->mnemonic);
+    if (d->form->args[0] != Arg::None) {
+        t.put(' ');
+        operands(t, *d, address);
+    }
+    return t.text;
+}
+
+std::string shellWord(std::string_view word) {
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("._-+/,=:@%", c) != nullptr;
+    });
+    if (plain) return std::string(word);
+    std::string out = "'";
+    for (const char c : word) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
 }
 
 Disassembly::~Disassembly() = default;
@@ -728,7 +883,7 @@ const std::vector<std::string>& Disassembly::files() const {
 }
 
 bool Disassembly::write(SourceOutput& out) const {
-    return state_->writeAll(out);
+    return state_->error.empty() && state_->writeAll(out);
 }
 
 bool parseAddress(std::string_view text, std::uint64_t& value) {
@@ -740,7 +895,7 @@ bool parseAddress(std::string_view text, std::uint64_t& value) {
         base = 16;
         text.remove_prefix(2);
     }
-    if (text.empty() || text.size() > 16) return false;
+    if (text.empty()) return false;
     value = 0;
     for (char c : text) {
         unsigned d;

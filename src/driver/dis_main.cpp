@@ -1,37 +1,96 @@
-// The korvane-dis command: korvane-dis IMAGE [--base ADDR] [--entry ADDR]...
-// [--code ADDR-ADDR]... [--data ADDR-ADDR]... writes IMAGE.s (and, for a large image,
-// IMAGE.partNN.s) beside the image. Errors go to standard error: status 1, or 2 for a
-// command line it does not understand. Nothing is written unless every check passed.
+// The korvane-dis command: korvane-dis IMAGE [options] writes IMAGE.s (and, for a large
+// image, IMAGE.partNN.s) beside the image, or the source named by -o. Errors go to
+// standard error: status 1, or 2 for a command line it does not understand.
+//
+// Files are handled as the assembler handles its outputs: nothing is written unless
+// every check passed; every source of a run is written under a temporary name and the
+// whole set renamed into place only when all of it is complete; a source is replaced
+// only while it is exactly as an earlier run wrote it (its fingerprint holds) and has a
+// write permission bit; a run ended by SIGTERM, SIGINT or SIGHUP, a file-size limit or
+// exhausted memory removes its temporary files; one killed outright leaves files whose
+// names say whose they were, and the next run removes them.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "korvane/disassemble.h"
+#include "korvane/version.h"
 
 namespace {
 
 constexpr std::uint64_t kLargestImage = 16u << 20;
+// Temporary files are FINAL + this + PID + "-XXXXXX".
+constexpr std::string_view kTempMark = ".korvane-dis-";
 
 constexpr const char* kUsage =
-    "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]... "
-    "[--data ADDR-ADDR]...\n"
-    "  ADDR is $6004000, 0x6004000 or decimal; a range's end is excluded.\n";
+    "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
+    "                   [--data ADDR-ADDR]... [-o SOURCE] [--flat]\n"
+    "       korvane-dis --help | --version\n";
+
+constexpr const char* kHelp =
+    "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n"
+    "\n"
+    "  --base ADDR         address of the image's first byte (default 0)\n"
+    "  --entry ADDR        where code starts (default: the base); may be repeated\n"
+    "  --code ADDR-ADDR    take this range as code (its end excluded); may be repeated\n"
+    "  --data ADDR-ADDR    take this range as data; may be repeated\n"
+    "  -o SOURCE           write the top source as SOURCE (parts are named after it)\n"
+    "  --flat              take an image that starts like an ELF file as flat bytes\n"
+    "  --                  everything after it is the image's name\n"
+    "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
+    "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
+
+// ---- what a signal or exhausted memory must clean up ----------------------------------
+// The temporary files of the run, kept where a signal handler can reach them.
+const char* const* gTemps = nullptr;
+volatile std::sig_atomic_t gTempCount = 0;
+
+void removeTemps() {
+    const std::sig_atomic_t n = gTempCount;
+    gTempCount = 0;
+    for (std::sig_atomic_t i = 0; i < n; ++i) ::unlink(gTemps[i]);
+}
+
+void say(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t k = ::write(STDERR_FILENO, text.data(), text.size());
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(k));
+    }
+}
+
+extern "C" void onSignal(int sig) {
+    removeTemps();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void outOfMemory() {
+    removeTemps();
+    say("korvane-dis: out of memory\n");
+    ::_exit(1);
+}
 
 int usage(const std::string& why) {
-    std::fprintf(stderr, "korvane-dis: %s\n%s", why.c_str(), kUsage);
+    say("korvane-dis: " + why + "\n" + kUsage);
     return 2;
 }
 
 int error(const std::string& why) {
-    std::fprintf(stderr, "korvane-dis: %s\n", why.c_str());
+    say("korvane-dis: " + why + "\n");
     return 1;
 }
 
@@ -46,9 +105,9 @@ bool parseRange(std::string_view text, korvane::AddressRange& range) {
     return true;
 }
 
-bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& why) {
+bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, struct stat& st,
+             std::string& why) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) ::close(fd);
         why = "cannot read " + path;
@@ -75,18 +134,70 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::str
     return true;
 }
 
-// A file that may be written: absent, or a source this command wrote before.
-bool mayReplace(const std::string& path) {
+// Whether a name may be written: "" when it is absent or an unchanged source of this
+// command's with a write permission bit, otherwise why not.
+std::string whyNotReplace(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-    if (!S_ISREG(st.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
-    char head[64];
-    const ssize_t n = ::read(fd, head, korvane::kDisassemblyHeader.size());
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? "" : path + " cannot be examined: " + std::strerror(errno);
+    }
+    const std::string way = "; move it away, or write the source elsewhere with -o NAME";
+    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file" + way;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return path + " cannot be read, so korvane-dis does not replace it" + way;
+    korvane::SourceCheck check;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const ssize_t k = ::read(fd, buf.data(), buf.size());
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        check.add(std::string_view(buf.data(), static_cast<std::size_t>(k)));
+    }
     ::close(fd);
-    return n == static_cast<ssize_t>(korvane::kDisassemblyHeader.size()) &&
-           std::string_view(head, static_cast<std::size_t>(n)) == korvane::kDisassemblyHeader;
+    if (!check.fromDisassembler()) return path + " exists and was not written by korvane-dis" + way;
+    if (!check.unchanged())
+        return path + " was changed since korvane-dis wrote it; it is not replaced" + way;
+    if ((st.st_mode & 0222) == 0)
+        return path + " is read-only; it is not replaced: make it writable to let korvane-dis "
+                      "replace it, or write the source elsewhere with -o NAME";
+    return "";
+}
+
+// Removes what runs killed outright left beside a final name: FINAL.korvane-dis-PID-XXXXXX,
+// a regular file that begins with the header, of a process that no longer exists.
+void removeLeftovers(const std::string& directory, const std::string& name) {
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr) return;
+    const std::string prefix = name + std::string(kTempMark);
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view entry = e->d_name;
+        if (entry.substr(0, prefix.size()) != prefix) continue;
+        const std::string_view rest = entry.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || rest.size() - dash != 7) continue;
+        long pid = 0;
+        for (char c : rest.substr(0, dash)) {
+            if (c < '0' || c > '9' || pid > 100000000) {
+                pid = -1;
+                break;
+            }
+            pid = pid * 10 + (c - '0');
+        }
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive
+        const std::string path = directory + std::string(entry);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        char head[64];
+        const ssize_t n = ::read(fd, head, korvane::kDisassemblyHeader.size());
+        ::close(fd);
+        if (n == static_cast<ssize_t>(korvane::kDisassemblyHeader.size()) &&
+            std::string_view(head, static_cast<std::size_t>(n)) == korvane::kDisassemblyHeader)
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
 }
 
 mode_t currentUmask() {
@@ -95,24 +206,34 @@ mode_t currentUmask() {
     return mask;
 }
 
-// Each source is written to a new file beside its final name and renamed over it when
-// complete, so a name never holds half a source.
+// The sources of a run, each written to a new file beside its final name; commit()
+// renames them all into place once every one is complete, and until then (or when the
+// run fails) they are removed.
 class Files : public korvane::SourceOutput {
   public:
-    explicit Files(std::string directory) : directory_(std::move(directory)) {}
+    Files(std::string directory, std::size_t count) : directory_(std::move(directory)) {
+        // Reserved once: the handlers read the names while they are being added.
+        temps_.reserve(count);
+        finals_.reserve(count);
+        pointers_ = std::make_unique<const char*[]>(count);
+        gTemps = pointers_.get();
+    }
     ~Files() override {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            ::unlink(temp_.c_str());
-        }
+        if (fd_ >= 0) ::close(fd_);
+        removeTemps();
     }
     bool open(const std::string& name) override {
-        final_ = directory_ + name;
+        current_ = directory_ + name;
+        if (temps_.size() == temps_.capacity()) return false;
         // A fresh name of its own: no file that is there already is touched.
-        std::string pattern = final_ + ".XXXXXX";
-        fd_ = ::mkstemp(pattern.data());
+        std::string pattern =
+            current_ + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd_ < 0) return false;
-        temp_ = pattern;
+        temps_.push_back(std::move(pattern));
+        finals_.push_back(current_);
+        pointers_[temps_.size() - 1] = temps_.back().c_str();
+        gTempCount = static_cast<std::sig_atomic_t>(temps_.size());
         ::fchmod(fd_, 0666 & ~currentUmask());
         return true;
     }
@@ -125,34 +246,102 @@ class Files : public korvane::SourceOutput {
         }
         return true;
     }
-    bool close() override {
-        const bool ok = ::close(fd_) == 0;
-        fd_ = -1;
-        if (!ok || ::rename(temp_.c_str(), final_.c_str()) != 0) {
-            ::unlink(temp_.c_str());
-            return false;
+    bool patch(std::uint64_t position, std::string_view text) override {
+        while (!text.empty()) {
+            const ssize_t k = ::pwrite(fd_, text.data(), text.size(), static_cast<off_t>(position));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) return false;
+            text.remove_prefix(static_cast<std::size_t>(k));
+            position += static_cast<std::uint64_t>(k);
         }
         return true;
     }
-    const std::string& current() const { return final_; }
+    bool close() override {
+        const bool ok = ::close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+    // Every source into place, with the signals that clean up held off meanwhile, so
+    // that the set is renamed whole. False (and the rest removed) when a rename fails.
+    bool commit() {
+        sigset_t block, old;
+        sigemptyset(&block);
+        for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
+        ::sigprocmask(SIG_BLOCK, &block, &old);
+        bool ok = true;
+        for (std::size_t i = 0; i < temps_.size() && ok; ++i) {
+            ok = ::rename(temps_[i].c_str(), finals_[i].c_str()) == 0;
+            if (!ok) current_ = finals_[i];
+        }
+        if (ok) gTempCount = 0;
+        ::sigprocmask(SIG_SETMASK, &old, nullptr);
+        return ok;
+    }
+    const std::string& current() const { return current_; }
 
   private:
     std::string directory_;
-    std::string final_;
-    std::string temp_;
+    std::string current_;
+    std::vector<std::string> temps_;
+    std::vector<std::string> finals_;
+    std::unique_ptr<const char*[]> pointers_;
     int fd_ = -1;
 };
 
-}  // namespace
+bool sameFile(const struct stat& a, const std::string& path) {
+    struct stat b {};
+    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
-int main(int argc, char** argv) {
+// What the assembler writes for a source: its base name (up to a '.' among the last four
+// characters) with ".bin" and ".log".
+std::string baseOf(const std::string& source) {
+    const std::size_t dot = source.rfind('.');
+    return dot != std::string::npos && source.size() - dot <= 4 ? source.substr(0, dot) : source;
+}
+
+int run(int argc, char** argv) {
     std::string imagePath;
+    std::string output;
     korvane::DisassemblyOptions options;
     std::uint64_t base = 0;
-    std::vector<std::uint64_t> entries;
+    bool flat = false;
+    bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        std::string_view arg = argv[i];
+        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!imagePath.empty()) return usage("one image at a time");
+            imagePath = arg;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (arg == "--help") {
+            say(std::string(kUsage) + "\n" + kHelp);
+            return 0;
+        }
+        if (arg == "--version") {
+            say("korvane-dis " + std::string(korvane::version()) + "\n");
+            return 0;
+        }
+        if (arg == "--flat") {
+            flat = true;
+            continue;
+        }
+        // --opt value or --opt=value.
+        std::string_view inlineValue;
+        bool hasInline = false;
+        if (const std::size_t eq = arg.find('='); eq != std::string_view::npos && arg[1] == '-') {
+            inlineValue = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasInline = true;
+        }
+        auto value = [&]() -> const char* {
+            if (hasInline) return inlineValue.data();
+            return i + 1 < argc ? argv[++i] : nullptr;
+        };
         if (arg == "--base" || arg == "--entry") {
             const char* v = value();
             std::uint64_t a;
@@ -161,7 +350,7 @@ int main(int argc, char** argv) {
             if (arg == "--base") {
                 base = a;
             } else {
-                entries.push_back(a);
+                options.entries.push_back(static_cast<std::uint32_t>(a));
             }
         } else if (arg == "--code" || arg == "--data") {
             const char* v = value();
@@ -169,51 +358,87 @@ int main(int argc, char** argv) {
             if (v == nullptr || !parseRange(v, range))
                 return usage(std::string(arg) + " needs a range ADDR-ADDR");
             (arg == "--code" ? options.code : options.data).push_back(range);
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usage("unknown option " + std::string(arg));
-        } else if (imagePath.empty()) {
-            imagePath = arg;
+        } else if (arg == "-o" || arg == "--output") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') return usage(std::string(arg) + " needs a file name");
+            output = v;
         } else {
-            return usage("one image at a time");
+            return usage("unknown option " + std::string(arg));
         }
     }
     if (imagePath.empty()) return usage("no image named");
 
     std::vector<std::uint8_t> image;
+    struct stat imageStat {};
     std::string why;
-    if (!readAll(imagePath, image, why)) return error(why);
-    const std::uint64_t end = base + image.size();
-    if (end > 0x100000000ull) return error("the image does not fit below 2^32 at that base");
+    if (!readAll(imagePath, image, imageStat, why)) return error(why);
+    if (!flat && image.size() >= 4 && image[0] == 0x7F && image[1] == 'E' && image[2] == 'L' &&
+        image[3] == 'F') {
+        return error(imagePath + " is an ELF file, not a flat image; extract its code with\n  " +
+                     "sh-elf-objcopy -O binary " + korvane::shellWord(imagePath) + " " +
+                     korvane::shellWord(imagePath + ".flat") +
+                     "\nand disassemble that (or give --flat to take the file as it is)");
+    }
     options.base = static_cast<std::uint32_t>(base);
-    for (std::uint64_t e : entries) {
-        if (e < base || e >= end) return error("entry outside the image");
-        options.entries.push_back(static_cast<std::uint32_t>(e));
+    if (base + image.size() > 0x100000000ull)
+        return error("the image does not fit below 2^32 at that base");
+
+    // The top source's directory and name: beside the image, or as -o says.
+    const std::string& named = output.empty() ? imagePath : output;
+    const std::size_t slash = named.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : named.substr(0, slash + 1);
+    const std::size_t imageSlash = imagePath.rfind('/');
+    options.imageName =
+        imageSlash == std::string::npos ? imagePath : imagePath.substr(imageSlash + 1);
+    if (!output.empty()) {
+        options.sourceName = slash == std::string::npos ? output : output.substr(slash + 1);
+        if (options.sourceName.empty()) return error("-o needs a file name, not a directory");
     }
-    for (const auto* ranges : {&options.code, &options.data}) {
-        for (const korvane::AddressRange& r : *ranges) {
-            if (r.begin < base || r.end > end) return error("range outside the image");
-        }
-    }
-    const std::size_t slash = imagePath.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : imagePath.substr(0, slash + 1);
-    options.imageName = slash == std::string::npos ? imagePath : imagePath.substr(slash + 1);
-    // The name stands in comments and in INCBIN "…" of the sources.
-    for (const char c : options.imageName) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F)
-            return error("the image's name cannot be written in a source: " + options.imageName);
-    }
+    const std::string refused = korvane::checkOptions(image, options);
+    if (!refused.empty()) return error(refused);
 
     const korvane::Disassembly dis(image, options);
+    if (!dis.error().empty()) return error(dis.error());
     for (const std::string& name : dis.files()) {
-        if (!mayReplace(directory + name))
-            return error(directory + name + " exists and was not written by korvane-dis");
+        const std::string path = directory + name;
+        const std::string b = baseOf(path);
+        // Assembling a source must never replace the image it came from.
+        if (sameFile(imageStat, path) || sameFile(imageStat, b + ".bin") || sameFile(imageStat, b + ".log"))
+            return error("assembling " + path + " would replace the image itself; choose another -o");
     }
-    Files files(directory);
-    if (!dis.write(files)) return error("cannot write " + files.current());
+    for (const std::string& name : dis.files()) {
+        removeLeftovers(directory, name);
+        const std::string not_ = whyNotReplace(directory + name);
+        if (!not_.empty()) return error(not_);
+    }
+
+    Files files(directory, dis.files().size());
+    if (!dis.write(files) || !files.commit()) return error("cannot write " + files.current());
     if (dis.files().size() > 1) {
-        std::printf("the image needs %zu parts; in %s, run in order:\n", dis.files().size() - 1,
-                    directory.empty() ? "this directory" : directory.c_str());
-        for (const std::string& name : dis.files()) std::printf("  korvane %s\n", name.c_str());
+        std::string text = "the image needs " + std::to_string(dis.files().size() - 1) +
+                           " parts; rebuild it in the directory of the sources (INCBIN names "
+                           "are relative to the working directory), in this order:\n";
+        if (!directory.empty()) text += "  cd " + korvane::shellWord(directory) + "\n";
+        for (const std::string& name : dis.files()) text += "  korvane " + korvane::shellWord(name) + "\n";
+        std::fwrite(text.data(), 1, text.size(), stdout);
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Past a file-size limit a write fails and is reported, instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction clean {};
+    clean.sa_handler = onSignal;
+    sigemptyset(&clean.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &clean, nullptr);
+    // When memory runs out, even the exception that would report it may find no room.
+    std::set_new_handler(outOfMemory);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        outOfMemory();
+    }
 }

@@ -43,6 +43,27 @@ struct Row {
     Reach reach = Reach::None;
 };
 
+// Forms whose last register operand is only read: comparisons, tests and the
+// multiplications that leave their result in MACL/MACH.
+constexpr bool onlyReads(std::string_view m) {
+    for (std::string_view r : {"CMP/EQ", "CMP/HS", "CMP/GE", "CMP/HI", "CMP/GT", "CMP/STR", "CMP/PL",
+                               "CMP/PZ", "TST", "DIV0S", "MUL.L", "MULS.W", "MULU.W", "DMULS.L",
+                               "DMULU.L"}) {
+        if (m == r) return true;
+    }
+    return false;
+}
+
+// Which general registers a row's instruction changes, from its operands.
+constexpr std::uint8_t writesOf(const Row& r) {
+    std::uint8_t w = 0;
+    const Arg last = r.a1 != None ? r.a1 : r.a0;
+    if ((last == Rn && !onlyReads(r.mnemonic)) || r.a1 == AtMinusRn || r.a1 == AtRnPlus) w |= WritesN;
+    if (last == R0 && !onlyReads(r.mnemonic)) w |= WritesR0;
+    if (r.a0 == AtRmPlus) w |= WritesM;
+    return w;
+}
+
 // One heading's rows, given their group.
 template <std::size_t N>
 constexpr std::array<Form, N> under(Group group, const Row (&rows)[N]) {
@@ -50,7 +71,7 @@ constexpr std::array<Form, N> under(Group group, const Row (&rows)[N]) {
     for (std::size_t i = 0; i < N; ++i) {
         const Row& r = rows[i];
         out[i] = Form{r.mnemonic, {r.a0, r.a1}, r.match, maskOf(r.layout),
-                      r.layout,   r.scale,      r.reach, group};
+                      r.layout,   r.scale,      r.reach, group,  writesOf(r)};
     }
     return out;
 }

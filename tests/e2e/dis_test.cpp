@@ -183,9 +183,12 @@ TEST(Dis, RandomImagesAtRandomBases) {
         if (static_cast<std::uint64_t>(base) + size > 0x100000000ull)
             base -= static_cast<std::uint32_t>(size);
         std::vector<std::string> args{"--base", "$" + hex(base)};
-        for (int e = 0; e < 3 && size > 0; ++e)
-            args.insert(args.end(),
-                        {"--entry", "$" + hex(base + static_cast<std::uint32_t>(random() % size))});
+        for (int e = 0; e < 3 && size > 1; ++e) {
+            // Entries are even: instructions start at even addresses.
+            std::uint32_t a = base + static_cast<std::uint32_t>(random() % size);
+            if (a & 1) a = a - base + 1 < size ? a + 1 : a - 1;
+            args.insert(args.end(), {"--entry", "$" + hex(a)});
+        }
         SCOPED_TRACE("image " + std::to_string(i) + ": " + std::to_string(size) + " bytes at $" +
                      hex(base));
         EXPECT_EQ(roundTrip(dir, "r.bin", image, args), image);

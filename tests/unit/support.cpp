@@ -148,6 +148,7 @@ Child::Child(const std::vector<std::string>& argv, const std::string& dir) {
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         ::dup2(out[1], 1);
+        ::dup2(out[1], 2);  // messages of either stream, in the order written
         ::close(out[0]);
         ::close(out[1]);
         int devnull = ::open("/dev/null", O_RDWR);

@@ -80,7 +80,7 @@ struct CommandResult {
 };
 
 // A command started in the background: argv (no shell), its working directory set to
-// dir, stdout captured, stdin /dev/null.
+// dir, stdout and stderr captured together, stdin /dev/null.
 class Child {
   public:
     Child(const std::vector<std::string>& argv, const std::string& dir);

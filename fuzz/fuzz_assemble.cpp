@@ -164,7 +164,7 @@ void checkRun(const Run& r) {
     for (const korvane::Label& label : labels) {
         char value[16];
         std::snprintf(value, sizeof value, "%X", label.value);
-        const std::string line = std::string(label.text()) + "   $" + value + "\r\n";
+        const std::string line = label.listed() + "   $" + value + "\r\n";
         if (rest.substr(p, line.size()) != line) broken("label line", r);
         if (!label.defined && label.value != 0x7FFFFFFF) broken("undefined label with a value", r);
         p += line.size();

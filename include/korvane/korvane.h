@@ -82,14 +82,18 @@ struct Diagnostic {
     std::string text;        // the whole console line without its CR LF
 };
 
-// A label as the label table lists it.
+// A label of the run.
 struct Label {
-    // 20 characters, blank-padded; a local label has its scope in the last two.
-    std::array<char, 20> name{};
+    std::string name;        // as written, upper case; a local label keeps its "@"
+    bool local = false;      // a name that begins with "@"
+    std::uint8_t scope = 0;  // a local label's stretch between global labels (0 to 255,
+                             // then the count starts again); 0 for a global label
     std::uint32_t value = 0;
     bool defined = false;  // false: used but never defined (listed as $7FFFFFFF)
 
-    std::string_view text() const { return {name.data(), name.size()}; }
+    // As the listing's label table shows it: the name padded to 20 characters, a local
+    // label's scope in the last two (character '0' + its low and its high four bits).
+    std::string listed() const;
 };
 
 struct Result {

@@ -22,6 +22,22 @@ namespace korvane::detail {
 
 namespace {
 
+// A label table entry as the library's callers see it: the name as text, the scope of a
+// local label (packed into the name's last two characters in the table) as a number.
+Label labelOf(const LabelName& packed, std::uint32_t value, bool defined) {
+    Label l;
+    l.local = packed[0] == '@';
+    const std::size_t length = l.local ? 18 : 20;
+    l.name.assign(packed.data(), length);
+    l.name.erase(l.name.find_last_not_of(' ') + 1);
+    if (l.local) {
+        l.scope = static_cast<std::uint8_t>((packed[18] - '0') | (packed[19] - '0') << 4);
+    }
+    l.value = value;
+    l.defined = defined;
+    return l;
+}
+
 class Run {
   public:
     Run(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
@@ -91,7 +107,7 @@ Result Run::run() {
         const LabelTable& table = labels_.table();
         result.labels.reserve(table.count());
         for (std::uint32_t i = 0; i < table.count(); ++i) {
-            result.labels.push_back(Label{table.name(i), table.value(i), table.defined(i)});
+            result.labels.push_back(labelOf(table.name(i), table.value(i), table.defined(i)));
         }
     } catch (const std::bad_alloc&) {
         result.labels.clear();  // out of memory: the run's own result says more
@@ -209,6 +225,16 @@ Result assembleWithPlaceholder(ByteSource& source, ByteSink& bin, ByteSink& log,
 }  // namespace korvane::detail
 
 namespace korvane {
+
+std::string Label::listed() const {
+    std::string out = name;
+    out.resize(20, ' ');
+    if (local) {
+        out[18] = static_cast<char>('0' + (scope & 15));
+        out[19] = static_cast<char>('0' + (scope >> 4));
+    }
+    return out;
+}
 
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
                 const Options& options) {

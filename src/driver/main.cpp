@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/names.h"
+#include "korvane/files.h"
 #include "korvane/korvane.h"
 
 namespace {
@@ -131,24 +132,6 @@ class FileSink : public korvane::ByteSink {
     std::vector<Patch> patches_;
 };
 
-class FileSource : public korvane::ByteSource {
-  public:
-    FileSource(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
-    ~FileSource() override { ::close(fd_); }
-    std::ptrdiff_t read(std::span<std::uint8_t> buf) override {
-        for (;;) {
-            ssize_t k = ::read(fd_, buf.data(), buf.size());
-            if (k < 0 && errno == EINTR) continue;
-            return k;
-        }
-    }
-    std::string name() const override { return name_; }
-
-  private:
-    int fd_;
-    std::string name_;
-};
-
 // The source with its first bytes already read, to tell an empty source at once.
 class PrefetchedSource : public korvane::ByteSource {
   public:
@@ -171,64 +154,10 @@ class PrefetchedSource : public korvane::ByteSource {
     std::size_t pos_ = 0;
 };
 
-class IncludedFile : public korvane::IncludeFile {
-  public:
-    IncludedFile(int fd, std::string name, std::uint64_t size)
-        : source_(fd, std::move(name)), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    std::ptrdiff_t read(std::span<std::uint8_t> buf) override { return source_.read(buf); }
-    std::string name() const override { return source_.name(); }
-
-  private:
-    FileSource source_;
-    std::uint64_t size_;
-};
-
-// A file's identity, whatever name it is reached by.
-struct FileId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool operator==(const FileId&) const = default;
-};
-
-FileId idOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino};
-}
-
-// INCBIN opens existing files read-only; it never creates one, and it refuses the
-// run's own outputs.
-class FileIncludes : public korvane::IncludeOpener {
-  public:
-    explicit FileIncludes(std::vector<FileId> outputs) : outputs_(std::move(outputs)) {}
-    korvane::Included open(std::string_view name) override {
-        if (name.find('\0') != std::string_view::npos) return nullptr;
-        const std::string path(name);
-        // Non-blocking, so that a FIFO cannot hold the run up; only regular files count.
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return nullptr;
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        if (std::find(outputs_.begin(), outputs_.end(), idOf(st)) != outputs_.end()) {
-            ::close(fd);
-            return korvane::Included::outputOfThisRun();
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_unique<IncludedFile>(fd, path, static_cast<std::uint64_t>(st.st_size));
-    }
-
-  private:
-    std::vector<FileId> outputs_;
-};
-
+// Whether a name reaches the file of this status.
 bool sameFile(const struct stat& a, const std::string& path) {
     struct stat b {};
-    return ::stat(path.c_str(), &b) == 0 && idOf(a) == idOf(b);
+    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // How an existing output name is treated: a regular file or a symbolic link is
@@ -289,7 +218,7 @@ int run(int argc, char** argv) {
     // A missing, unreadable or empty source is refused; it is never created or deleted.
     int sourceFd = ::open(sourceName.c_str(), O_RDONLY | O_CLOEXEC);
     if (sourceFd < 0) return fail(korvane::Message::EmptySource);
-    FileSource file(sourceFd, sourceName);
+    korvane::FileSource file(sourceFd, sourceName);
     struct stat sourceStat {};
     if (::fstat(sourceFd, &sourceStat) != 0 || S_ISDIR(sourceStat.st_mode)) {
         return fail(korvane::Message::EmptySource);
@@ -325,12 +254,8 @@ int run(int argc, char** argv) {
     if (logFd < 0) return fail(korvane::Message::CannotWrite, logName);
     FileSink log(logFd, logName);
 
-    std::vector<FileId> outputs;
-    for (int fd : {binFd, logFd}) {
-        struct stat st {};
-        if (::fstat(fd, &st) == 0) outputs.push_back(idOf(st));
-    }
-    FileIncludes includes(std::move(outputs));
+    korvane::FileIncludes includes;
+    for (int fd : {binFd, logFd}) includes.addOutput(fd);
     korvane::Result result = korvane::assemble(source, bin, log, includes);
     const bool binClosed = bin.close();
     const bool logClosed = log.close();

@@ -40,9 +40,14 @@ TEST(Api, LabelsWithTheirValues) {
     Assembled a = assembleText("SETPC $400\nSTART: NOP\n@LOOP: BRA @LOOP\nNEXT: DC.L START\n");
     ASSERT_TRUE(a.result.ok);
     ASSERT_EQ(a.result.labels.size(), 3u);
-    EXPECT_EQ(a.result.labels[0].text(), "START               ");
+    EXPECT_EQ(a.result.labels[0].name, "START");
+    EXPECT_FALSE(a.result.labels[0].local);
+    EXPECT_EQ(a.result.labels[0].listed(), "START               ");
     EXPECT_EQ(a.result.labels[0].value, 0x400u);
-    EXPECT_EQ(a.result.labels[1].text(), "@LOOP             00");
+    EXPECT_EQ(a.result.labels[1].name, "@LOOP");
+    EXPECT_TRUE(a.result.labels[1].local);
+    EXPECT_EQ(a.result.labels[1].scope, 0u);
+    EXPECT_EQ(a.result.labels[1].listed(), "@LOOP             00");
     EXPECT_EQ(a.result.labels[1].value, 0x402u);
     EXPECT_EQ(a.result.labels[2].value, 0x404u);
     for (const Label& l : a.result.labels) EXPECT_TRUE(l.defined);

@@ -1,7 +1,10 @@
 // Assembles a few lines in memory and decodes the words back with the instruction
-// table; prints what it found, one line each.
+// table, disassembles a word, looks for a file; prints what it found, one line each.
+#include <korvane/disassemble.h>
+#include <korvane/files.h>
 #include <korvane/korvane.h>
 #include <korvane/sh2.h>
+#include <korvane/version.h>
 
 #include <cstdio>
 
@@ -21,6 +24,11 @@ int main() {
         const auto decoded = korvane::sh2::decode(word);
         std::printf("%04X %s\n", word, decoded ? std::string(decoded->form->mnemonic).c_str() : "?");
     }
-    std::printf("%.*s = %X\n", 5, r.labels.at(0).name.data(), r.labels.at(0).value);
+    std::printf("%s = %X\n", r.labels.at(0).name.c_str(), r.labels.at(0).value);
+    std::printf("%s\n", korvane::instructionText(0xD102, 0x06004000).c_str());
+    korvane::FileIncludes files;  // finds no file of that name
+    const bool found = files.open("no such file").file != nullptr;
+    std::printf("korvane %s%s\n", std::string(korvane::version()).c_str(),
+                found || korvane::version() != KORVANE_VERSION ? " (wrong)" : "");
     return 0;
 }

@@ -42,6 +42,42 @@ TEST(Isa, EveryWordDecodesToItselfOrToNothing) {
     EXPECT_EQ(decoded, 53752);
 }
 
+// Which general registers an instruction changes (what a register must survive to
+// reach a call unchanged).
+TEST(Isa, WrittenRegisters) {
+    const std::pair<std::uint16_t, std::uint16_t> cases[] = {
+        {0xD102, 1u << 1},               // MOV.L @(disp,PC),R1
+        {0x4108, 1u << 1},               // SHLL2 R1
+        {0x4110, 1u << 1},               // DT R1
+        {0x0129, 1u << 1},               // MOVT R1
+        {0x6126, 1u << 1 | 1u << 2},     // MOV.L @R2+,R1: both
+        {0x2126, 1u << 1},               // MOV.L R2,@-R1: the address register
+        {0x2122, 0},                     // MOV.L R2,@R1
+        {0x3120, 0},                     // CMP/EQ R2,R1
+        {0x2128, 0},                     // TST R2,R1
+        {0x4115, 0},                     // CMP/PL R1
+        {0x0127, 0},                     // MUL.L R2,R1: MACL
+        {0x312C, 1u << 1},               // ADD R2,R1
+        {0xC707, 1u},                    // MOVA: R0
+        {0x8513, 1u},                    // MOV.W @(6,R1),R0
+        {0xC9FF, 1u},                    // AND #255,R0
+        {0xC8FF, 0},                     // TST #255,R0
+        {0x8801, 0},                     // CMP/EQ #1,R0
+        {0x410B, 0},                     // JSR @R1
+        {0x0123, 0},                     // BRAF R1
+        {0x4126, 1u << 1},               // LDS.L @R1+,PR
+        {0x4122, 1u << 1},               // STS.L PR,@-R1
+        {0x012A, 1u << 1},               // STS PR,R1
+        {0x012F, 1u << 1 | 1u << 2},     // MAC.L @R2+,@R1+
+        {0x411B, 0},                     // TAS.B @R1
+    };
+    for (const auto& [word, regs] : cases) {
+        const std::optional<sh2::Decoded> d = sh2::decode(word);
+        ASSERT_TRUE(d) << std::hex << word;
+        EXPECT_EQ(sh2::writtenRegisters(*d->form, d->fields), regs) << d->form->mnemonic;
+    }
+}
+
 TEST(Isa, DecodesWhatGnuDecodesAsSh2) {
     if (!haveTool("sh-elf-objdump")) GTEST_SKIP() << "GNU binutils for SH is not installed";
     TempDir dir;

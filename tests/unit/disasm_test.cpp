@@ -1,0 +1,132 @@
+// The disassembler as a library: options it cannot use are refused as an error value
+// with nothing written; the fingerprint in a source's header tells an unchanged source
+// from one changed anywhere; one instruction's text.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "korvane/disassemble.h"
+
+namespace korvane::test {
+namespace {
+
+// Sources kept in memory, by name.
+struct MemoryOutput : SourceOutput {
+    std::map<std::string, std::string> files;
+    std::string* current = nullptr;
+    int opened = 0;
+    bool open(const std::string& name) override {
+        ++opened;
+        current = &files[name];
+        current->clear();
+        return true;
+    }
+    bool write(std::string_view text) override {
+        current->append(text);
+        return true;
+    }
+    bool patch(std::uint64_t position, std::string_view text) override {
+        if (position + text.size() > current->size()) return false;
+        current->replace(static_cast<std::size_t>(position), text.size(), text);
+        return true;
+    }
+    bool close() override { return true; }
+};
+
+TEST(Disasm, OptionsThatCannotBeUsedAreAnErrorValue) {
+    const std::vector<std::uint8_t> image(64, 0x09);
+    struct Case {
+        DisassemblyOptions options;
+        const char* says;
+    };
+    auto with = [](auto change) {
+        DisassemblyOptions o;
+        o.imageName = "i.bin";
+        o.base = 0x1000;
+        change(o);
+        return o;
+    };
+    const Case cases[] = {
+        {with([](auto&) {}), ""},
+        {with([](auto& o) { o.entries = {0x1040}; }), "entry $1040 is outside the image"},
+        {with([](auto& o) { o.entries = {0xFFF}; }), "entry $FFF is outside the image"},
+        {with([](auto& o) { o.entries = {0x1003}; }), "entry $1003 is odd"},
+        {with([](auto& o) { o.code = {{0x1000, 0x1041}}; }), "range $1000-$1041 is not inside"},
+        {with([](auto& o) { o.data = {{0x1010, 0x1008}}; }), "range $1010-$1008 is not inside"},
+        {with([](auto& o) { o.base = 0xFFFFFFF0u; }), "does not fit below 2^32"},
+        {with([](auto& o) { o.imageName = ""; }), "has no name"},
+        {with([](auto& o) { o.imageName = "a\"b"; }), "cannot be written in a source"},
+        {with([](auto& o) { o.sourceName = "x\ny.s"; }), "cannot be written in a source"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const std::string why = checkOptions(image, c.options);
+        const Disassembly dis(image, c.options);
+        EXPECT_EQ(dis.error(), why);
+        MemoryOutput out;
+        if (*c.says == '\0') {
+            EXPECT_EQ(why, "");
+            EXPECT_TRUE(dis.write(out));
+            EXPECT_EQ(out.opened, 1);
+        } else {
+            EXPECT_NE(why.find(c.says), std::string::npos) << why;
+            EXPECT_FALSE(dis.write(out));
+            EXPECT_EQ(out.opened, 0);
+        }
+    }
+}
+
+TEST(Disasm, FingerprintTellsAnUnchangedSourceFromAChangedOne) {
+    std::mt19937 random(5);
+    std::vector<std::uint8_t> image(3000);
+    for (auto& b : image) b = static_cast<std::uint8_t>(random());
+    DisassemblyOptions options;
+    options.imageName = "f.bin";
+    options.code = {{0, 3000}};
+    const Disassembly dis(image, options);
+    MemoryOutput out;
+    ASSERT_TRUE(dis.write(out));
+    const std::string text = out.files.at("f.bin.s");
+    auto check = [](const std::string& t, std::size_t piece) {
+        SourceCheck c;
+        for (std::size_t i = 0; i < t.size(); i += piece) c.add(std::string_view(t).substr(i, piece));
+        return std::pair{c.fromDisassembler(), c.unchanged()};
+    };
+    for (const std::size_t piece : {1u, 7u, 4096u, 1u << 20}) {
+        EXPECT_EQ(check(text, piece), std::pair(true, true)) << piece;
+    }
+    // Any one byte changed, anywhere (the digits and the first line included), a byte
+    // more or less: changed. Beyond the header line it is still the disassembler's.
+    for (int k = 0; k < 300; ++k) {
+        std::string t = text;
+        const std::size_t at = k < 40 ? static_cast<std::size_t>(k) * 3 : random() % t.size();
+        t[at] = static_cast<char>(t[at] ^ (1 + random() % 255));
+        EXPECT_FALSE(check(t, 512).second) << "byte " << at;
+        if (at >= kDisassemblyHeader.size()) {
+            EXPECT_TRUE(check(t, 512).first) << at;
+        }
+    }
+    EXPECT_FALSE(check(text + " ", 512).second);
+    EXPECT_FALSE(check(text.substr(0, text.size() - 1), 512).second);
+    EXPECT_FALSE(check("", 512).first);
+    EXPECT_FALSE(check("; korvane-dis", 512).first);
+}
+
+TEST(Disasm, InstructionText) {
+    const std::pair<std::uint16_t, const char*> cases[] = {
+        {0xD102, "MOV.L @(L0600400C,PC),R1"}, {0xC707, "MOVA @(L06004020,PC),R0"},
+        {0xAFFE, "BRA L06004000"},            {0x8FFC, "BF/S L06003FFC"},
+        {0x0009, "NOP"},                      {0xE0FF, "MOV #-1,R0"},
+        {0x554F, "MOV.L @(60,R4),R5"},        {0xC1FF, "MOV.W R0,@(510,GBR)"},
+        {0xCFFF, "OR.B #255,@(R0,GBR)"},      {0x61F6, "MOV.L @R15+,R1"},
+        {0x2F16, "MOV.L R1,@-R15"},           {0x4F22, "STS.L PR,@-R15"},
+        {0x014E, "MOV.L @(R0,R4),R1"},        {0xFFFF, ""},
+    };
+    for (const auto& [word, text] : cases) EXPECT_EQ(instructionText(word, 0x06004000), text);
+}
+
+}  // namespace
+}  // namespace korvane::test

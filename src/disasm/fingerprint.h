@@ -12,44 +12,53 @@ namespace korvane::detail {
 inline constexpr std::string_view kFingerprintLead = "; fingerprint ";
 inline constexpr std::size_t kFingerprintDigits = 16;
 
+// Four independent lanes of 64 bits, each taking every fourth 8-byte word, so that the
+// multiplications of a block overlap; the result is the same on every host.
 class Fingerprint {
   public:
     void add(std::string_view bytes) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         std::size_t n = bytes.size();
         count_ += n;
-        while (n > 0 && have_ != 0) {
-            take(*p++);
+        while (n > 0 && have_ != 0) {  // complete a block begun before
+            pending_[have_++] = *p++;
             --n;
+            if (have_ == kBlock) {
+                block(pending_);
+                have_ = 0;
+            }
         }
-        for (; n >= 8; n -= 8, p += 8) {
-            std::uint64_t v = 0;
-            for (int i = 7; i >= 0; --i) v = v << 8 | p[i];  // the same on every host
-            mix(v);
-        }
-        while (n-- > 0) take(*p++);
+        for (; n >= kBlock; n -= kBlock, p += kBlock) block(p);
+        while (n-- > 0) pending_[have_++] = *p++;
     }
     std::uint64_t value() const {
         Fingerprint end = *this;
-        end.mix(end.pending_ ^ (end.count_ << 56) ^ end.count_);
-        return end.h_ ^ (end.h_ >> 29);
+        unsigned char last[kBlock] = {};
+        for (unsigned i = 0; i < end.have_; ++i) last[i] = end.pending_[i];
+        last[kBlock - 1] ^= static_cast<unsigned char>(end.have_);
+        end.block(last);
+        std::uint64_t h = end.count_;
+        for (const std::uint64_t lane : end.lanes_) h = mix(h ^ lane);
+        return h ^ (h >> 29);
     }
 
   private:
-    void take(unsigned char c) {
-        pending_ |= static_cast<std::uint64_t>(c) << (8 * have_);
-        if (++have_ == 8) {
-            mix(pending_);
-            pending_ = 0;
-            have_ = 0;
-        }
+    static constexpr unsigned kBlock = 32;
+    static std::uint64_t mix(std::uint64_t h) {
+        h *= 0xBF58476D1CE4E5B9ull;
+        return h ^ (h >> 31);
     }
-    void mix(std::uint64_t v) {
-        h_ = (h_ ^ v) * 0xBF58476D1CE4E5B9ull;
-        h_ ^= h_ >> 31;
+    static std::uint64_t word(const unsigned char* p) {
+        std::uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+        return v;
     }
-    std::uint64_t h_ = 0x9E3779B97F4A7C15ull;
-    std::uint64_t pending_ = 0;
+    void block(const unsigned char* p) {
+        for (int lane = 0; lane < 4; ++lane) lanes_[lane] = mix(lanes_[lane] ^ word(p + 8 * lane));
+    }
+    std::uint64_t lanes_[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                               0x27D4EB2F165667C5ull};
+    unsigned char pending_[kBlock] = {};
     std::uint64_t count_ = 0;
     unsigned have_ = 0;
 };

@@ -55,6 +55,10 @@ def main():
     asm = os.path.join(a.build, "korvane")
     dis = os.path.join(a.build, "korvane-dis")
     os.makedirs(a.work, exist_ok=True)
+    # Sources left by another build (whose fingerprints it may not accept) go first.
+    for f in sources(a.work):
+        if os.path.exists(os.path.join(a.work, f)):
+            os.unlink(os.path.join(a.work, f))
     run([sys.executable, os.path.join(HERE, "gen.py"), "2000000", "g.s", "g_gnu.s"], a.work)
     run([asm, "g.s"], a.work)
     with open(os.path.join(a.work, "g.bin"), "rb") as f:

@@ -8,6 +8,7 @@
 // immediate).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -106,65 +107,99 @@ struct Fields {
 // Every SH-2 instruction form, grouped and ordered as the manual lists them.
 std::span<const Form> forms();
 
+// Where a layout's fields sit in the word: each register field's shift (its mask is 0
+// when the layout has none) and the mask of the d field, which always ends at bit 0.
+struct Place {
+    std::uint8_t nShift, nMask, mShift, mMask;
+    std::uint16_t dMask;
+};
+constexpr Place placeOf(Layout layout) {
+    constexpr Place kPlaces[] = {
+        {0, 0, 0, 0, 0},        // Zero
+        {8, 0xF, 0, 0, 0},      // N
+        {0, 0, 8, 0xF, 0},      // M
+        {8, 0xF, 4, 0xF, 0},    // NM
+        {0, 0, 4, 0xF, 0xF},    // MD
+        {4, 0xF, 0, 0, 0xF},    // ND4
+        {8, 0xF, 4, 0xF, 0xF},  // NMD
+        {0, 0, 0, 0, 0xFF},     // D
+        {0, 0, 0, 0, 0xFFF},    // D12
+        {8, 0xF, 0, 0, 0xFF},   // ND8
+        {0, 0, 0, 0, 0xFF},     // I
+        {8, 0xF, 0, 0, 0xFF},   // NI
+    };
+    return kPlaces[static_cast<std::size_t>(layout)];
+}
+
+// The bits a layout leaves fixed.
+constexpr std::uint16_t fixedBits(Layout layout) {
+    const Place p = placeOf(layout);
+    return static_cast<std::uint16_t>(~(p.nMask << p.nShift | p.mMask << p.mShift | p.dMask));
+}
+
 // The word of a form with these fields; fields wider than the layout's are cut to it.
 constexpr std::uint16_t encode(const Form& form, const Fields& f) {
-    const unsigned n = f.n & 0xFu;
-    const unsigned m = f.m & 0xFu;
-    const unsigned d = f.d;
-    unsigned bits = 0;
-    switch (form.layout) {
-        case Layout::Zero:
-            break;
-        case Layout::N:
-            bits = n << 8;
-            break;
-        case Layout::M:
-            bits = m << 8;
-            break;
-        case Layout::NM:
-            bits = n << 8 | m << 4;
-            break;
-        case Layout::MD:
-            bits = m << 4 | (d & 0xFu);
-            break;
-        case Layout::ND4:
-            bits = n << 4 | (d & 0xFu);
-            break;
-        case Layout::NMD:
-            bits = n << 8 | m << 4 | (d & 0xFu);
-            break;
-        case Layout::D:
-        case Layout::I:
-            bits = d & 0xFFu;
-            break;
-        case Layout::D12:
-            bits = d & 0xFFFu;
-            break;
-        case Layout::ND8:
-        case Layout::NI:
-            bits = n << 8 | (d & 0xFFu);
-            break;
-    }
-    return static_cast<std::uint16_t>(form.match | bits);
+    const Place p = placeOf(form.layout);
+    return static_cast<std::uint16_t>(form.match | (f.n & p.nMask) << p.nShift |
+                                      (f.m & p.mMask) << p.mShift | (f.d & p.dMask));
 }
 
 // How many bits a layout gives its d field (0 where it has none).
 constexpr unsigned dBits(Layout layout) {
-    switch (layout) {
-        case Layout::MD:
-        case Layout::ND4:
-        case Layout::NMD:
-            return 4;
-        case Layout::D:
-        case Layout::I:
-        case Layout::ND8:
-        case Layout::NI:
-            return 8;
-        case Layout::D12:
-            return 12;
-        default:
-            return 0;
+    return static_cast<unsigned>(std::popcount(placeOf(layout).dMask));
+}
+
+// PC-relative reach, both ways. From an instruction at pc, a field reaches:
+//   Branch8, Branch12  pc + 4 + 2 * d, d signed (8 or 12 bits), the target even;
+//   PcWord             pc + 4 + 2 * d, d 0..255, the target even;
+//   PcLong             (pc + 4 with its low two bits cleared) + 4 * d, d 0..255, the
+//                      target a multiple of 4.
+struct Reaching {
+    std::uint32_t align;  // the target's alignment
+    unsigned shift;       // bytes per unit, as a shift
+    std::uint32_t back;   // how far the target may lie before the base (0: forward only)
+    std::uint32_t ahead;  // how far after it
+    std::uint16_t mask;   // the field
+};
+constexpr Reaching reachingOf(Reach reach) {
+    switch (reach) {
+        case Reach::Branch8:
+            return {2, 1, 256, 254, 0xFF};
+        case Reach::Branch12:
+            return {2, 1, 4096, 4094, 0xFFF};
+        case Reach::PcWord:
+            return {2, 1, 0, 510, 0xFF};
+        case Reach::PcLong:
+            return {4, 2, 0, 1020, 0xFF};
+        case Reach::None:
+            break;
     }
+    return {1, 0, 0, 0, 0};
+}
+// The address the displacement is counted from.
+constexpr std::uint32_t reachBase(Reach reach, std::uint32_t pc) {
+    return reach == Reach::PcLong ? (pc + 4) & ~3u : pc + 4;
+}
+// The address a form's field reaches from pc (pc itself for a form without reach).
+constexpr std::uint32_t targetOf(const Form& form, const Fields& f, std::uint32_t pc) {
+    if (form.reach == Reach::None) return pc;
+    const Reaching r = reachingOf(form.reach);
+    std::uint32_t units = f.d & r.mask;
+    if (r.back != 0) {  // signed
+        const std::uint32_t sign = (r.mask + 1u) >> 1;
+        units = (units ^ sign) - sign;
+    }
+    return reachBase(form.reach, pc) + (units << r.shift);
+}
+// The field that reaches target from pc, or nothing when it cannot: a misaligned target,
+// one before the base of a forward-only load, or one too far.
+constexpr std::optional<std::uint16_t> fieldFor(Reach reach, std::uint32_t pc, std::uint32_t target) {
+    const Reaching r = reachingOf(reach);
+    if (reach == Reach::None || (target & (r.align - 1)) != 0) return std::nullopt;
+    const std::uint32_t d = target - reachBase(reach, pc);
+    if (d > r.ahead && d < 0u - r.back) return std::nullopt;
+    if (r.back == 0 && d > r.ahead) return std::nullopt;
+    return static_cast<std::uint16_t>((d >> r.shift) & r.mask);
 }
 
 // The d field for a number written as a form's immediate or numeric displacement, or
@@ -201,27 +236,9 @@ constexpr std::uint16_t writtenRegisters(const Form& form, const Fields& f) {
 }
 // The form of a word (a table lookup), or nullptr for a word that is no SH-2 instruction.
 const Form* decodeForm(std::uint16_t word);
-// The fields of a word of a known form: each layout's fields as shifts and masks.
-inline Fields fieldsOf(const Form& form, std::uint16_t word) {
-    struct Place {
-        std::uint8_t nShift, nMask, mShift, mMask;
-        std::uint16_t dMask;
-    };
-    static constexpr Place kPlaces[] = {
-        {0, 0, 0, 0, 0},        // Zero
-        {8, 0xF, 0, 0, 0},      // N
-        {0, 0, 8, 0xF, 0},      // M
-        {8, 0xF, 4, 0xF, 0},    // NM
-        {0, 0, 4, 0xF, 0xF},    // MD
-        {4, 0xF, 0, 0, 0xF},    // ND4
-        {8, 0xF, 4, 0xF, 0xF},  // NMD
-        {0, 0, 0, 0, 0xFF},     // D
-        {0, 0, 0, 0, 0xFFF},    // D12
-        {8, 0xF, 0, 0, 0xFF},   // ND8
-        {0, 0, 0, 0, 0xFF},     // I
-        {8, 0xF, 0, 0, 0xFF},   // NI
-    };
-    const Place& p = kPlaces[static_cast<std::size_t>(form.layout)];
+// The fields of a word of a known form.
+constexpr Fields fieldsOf(const Form& form, std::uint16_t word) {
+    const Place p = placeOf(form.layout);
     return Fields{static_cast<std::uint8_t>((word >> p.nShift) & p.nMask),
                   static_cast<std::uint8_t>((word >> p.mShift) & p.mMask),
                   static_cast<std::uint16_t>(word & p.dMask)};

@@ -93,27 +93,7 @@ constexpr std::array<char, 512> kHexPairs = [] {
     return t;
 }();
 
-std::uint32_t signExtend(std::uint32_t v, unsigned bits) {
-    const std::uint32_t sign = 1u << (bits - 1);
-    return (v ^ sign) - sign;
-}
-
-// The address a PC-relative operand reaches from an instruction at pc.
-std::uint32_t targetOf(const Form& f, const sh2::Fields& x, std::uint32_t pc) {
-    switch (f.reach) {
-        case Reach::Branch8:
-            return pc + 4 + 2 * signExtend(x.d, 8);
-        case Reach::Branch12:
-            return pc + 4 + 2 * signExtend(x.d, 12);
-        case Reach::PcWord:
-            return pc + 4 + 2u * x.d;
-        case Reach::PcLong:
-            return ((pc + 4) & ~3u) + 4u * x.d;
-        case Reach::None:
-            break;
-    }
-    return pc;
-}
+using sh2::targetOf;
 
 constexpr char kHex[] = "0123456789ABCDEF";
 

@@ -8,29 +8,6 @@ namespace korvane::sh2 {
 
 namespace {
 
-constexpr std::uint16_t maskOf(Layout layout) {
-    switch (layout) {
-        case Layout::Zero:
-            return 0xFFFF;
-        case Layout::N:
-        case Layout::M:
-            return 0xF0FF;
-        case Layout::NM:
-            return 0xF00F;
-        case Layout::MD:
-        case Layout::ND4:
-        case Layout::D:
-        case Layout::I:
-            return 0xFF00;
-        case Layout::NMD:
-        case Layout::D12:
-        case Layout::ND8:
-        case Layout::NI:
-            return 0xF000;
-    }
-    return 0xFFFF;
-}
-
 using enum Arg;
 using enum Layout;
 
@@ -70,7 +47,7 @@ constexpr std::array<Form, N> under(Group group, const Row (&rows)[N]) {
     std::array<Form, N> out{};
     for (std::size_t i = 0; i < N; ++i) {
         const Row& r = rows[i];
-        out[i] = Form{r.mnemonic, {r.a0, r.a1}, r.match, maskOf(r.layout),
+        out[i] = Form{r.mnemonic, {r.a0, r.a1}, r.match, fixedBits(r.layout),
                       r.layout,   r.scale,      r.reach, group,  writesOf(r)};
     }
     return out;

@@ -17,10 +17,14 @@ void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& im
             image.overwrite(at, &byte, 1);
         };
         if (r.kind == REF_IMOV_PENDING) fail(Message::ImovWithoutIdata, r.line);
+        // A displacement field that reaches the target from the instruction.
+        auto field = [&](sh2::Reach reach, std::uint32_t target) {
+            const std::optional<std::uint16_t> d = sh2::fieldFor(reach, r.pc, target);
+            if (!d) invalid();
+            return *d;
+        };
         if (r.kind == REF_IMOV_PLACED) {
-            const std::uint32_t d = r.target - ((r.pc + 4) & ~3u);
-            if ((r.target & 3) != 0 || d > 1020) invalid();
-            patchByte(d / 4);
+            patchByte(field(sh2::Reach::PcLong, r.target));
             continue;
         }
         if (!labels.defined(r.target)) {
@@ -36,31 +40,19 @@ void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& im
                 image.overwrite(at, bytes, 4);
                 break;
             }
-            case REF_BRANCH8: {
-                const std::uint32_t d = v - r.pc - 4;
-                if ((v & 1) != 0 || (d > 254 && d < 0xFFFFFF00u)) invalid();
-                patchByte(d >> 1);
+            case REF_BRANCH8:
+                patchByte(field(sh2::Reach::Branch8, v));
                 break;
-            }
-            case REF_PCREL_WORD: {
-                const std::uint32_t d = v - r.pc - 4;
-                if ((v & 1) != 0 || d > 510) invalid();
-                patchByte(d >> 1);
+            case REF_PCREL_WORD:
+                patchByte(field(sh2::Reach::PcWord, v));
                 break;
-            }
-            case REF_PCREL_LONG: {
-                const std::uint32_t d = v - ((r.pc + 4) & ~3u);
-                if ((v & 3) != 0 || d > 1020) invalid();
-                patchByte(d >> 2);
+            case REF_PCREL_LONG:
+                patchByte(field(sh2::Reach::PcLong, v));
                 break;
-            }
             case REF_BRA12:
             case REF_BSR12: {
-                const std::uint32_t d = v - r.pc - 4;
-                if ((v & 1) != 0 || (d > 4094 && d < 0xFFFFF000u)) invalid();
-                const std::uint16_t word =
-                    sh2::encode(branch12Form(static_cast<RefKind>(r.kind)),
-                                sh2::Fields{.d = static_cast<std::uint16_t>(d >> 1)});
+                const std::uint16_t word = sh2::encode(branch12Form(static_cast<RefKind>(r.kind)),
+                                                       sh2::Fields{.d = field(sh2::Reach::Branch12, v)});
                 const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word >> 8),
                                                static_cast<std::uint8_t>(word)};
                 image.overwrite(at, bytes, 2);

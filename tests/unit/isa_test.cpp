@@ -78,6 +78,26 @@ TEST(Isa, WrittenRegisters) {
     }
 }
 
+// The two directions of PC-relative reach agree: every field reaches a target that gives
+// the field back, and no other address near the instruction gives a field at all.
+TEST(Isa, PcRelativeFieldsAndTargetsAgree) {
+    for (const sh2::Form& form : sh2::forms()) {
+        if (form.reach == sh2::Reach::None) continue;
+        for (const std::uint32_t pc : {0x0u, 0x2u, 0x1002u, 0x6004000u, 0xFFFFF000u}) {
+            std::set<std::uint32_t> reached;
+            for (unsigned d = 0; d <= sh2::placeOf(form.layout).dMask; ++d) {
+                const std::uint32_t t = sh2::targetOf(form, {.d = static_cast<std::uint16_t>(d)}, pc);
+                reached.insert(t);
+                ASSERT_EQ(sh2::fieldFor(form.reach, pc, t), d) << form.mnemonic << " " << pc;
+            }
+            for (std::uint32_t t = pc - 5000; t != pc + 5000; ++t) {
+                EXPECT_EQ(sh2::fieldFor(form.reach, pc, t).has_value(), reached.count(t) == 1)
+                    << form.mnemonic << " pc " << pc << " target " << t;
+            }
+        }
+    }
+}
+
 TEST(Isa, DecodesWhatGnuDecodesAsSh2) {
     if (!haveTool("sh-elf-objdump")) GTEST_SKIP() << "GNU binutils for SH is not installed";
     TempDir dir;

@@ -113,33 +113,33 @@ struct Place {
     std::uint8_t nShift, nMask, mShift, mMask;
     std::uint16_t dMask;
 };
-constexpr Place placeOf(Layout layout) {
-    constexpr Place kPlaces[] = {
-        {0, 0, 0, 0, 0},        // Zero
-        {8, 0xF, 0, 0, 0},      // N
-        {0, 0, 8, 0xF, 0},      // M
-        {8, 0xF, 4, 0xF, 0},    // NM
-        {0, 0, 4, 0xF, 0xF},    // MD
-        {4, 0xF, 0, 0, 0xF},    // ND4
-        {8, 0xF, 4, 0xF, 0xF},  // NMD
-        {0, 0, 0, 0, 0xFF},     // D
-        {0, 0, 0, 0, 0xFFF},    // D12
-        {8, 0xF, 0, 0, 0xFF},   // ND8
-        {0, 0, 0, 0, 0xFF},     // I
-        {8, 0xF, 0, 0, 0xFF},   // NI
-    };
+inline constexpr Place kPlaces[] = {
+    {0, 0, 0, 0, 0},        // Zero
+    {8, 0xF, 0, 0, 0},      // N
+    {0, 0, 8, 0xF, 0},      // M
+    {8, 0xF, 4, 0xF, 0},    // NM
+    {0, 0, 4, 0xF, 0xF},    // MD
+    {4, 0xF, 0, 0, 0xF},    // ND4
+    {8, 0xF, 4, 0xF, 0xF},  // NMD
+    {0, 0, 0, 0, 0xFF},     // D
+    {0, 0, 0, 0, 0xFFF},    // D12
+    {8, 0xF, 0, 0, 0xFF},   // ND8
+    {0, 0, 0, 0, 0xFF},     // I
+    {8, 0xF, 0, 0, 0xFF},   // NI
+};
+constexpr const Place& placeOf(Layout layout) {
     return kPlaces[static_cast<std::size_t>(layout)];
 }
 
 // The bits a layout leaves fixed.
 constexpr std::uint16_t fixedBits(Layout layout) {
-    const Place p = placeOf(layout);
+    const Place& p = placeOf(layout);
     return static_cast<std::uint16_t>(~(p.nMask << p.nShift | p.mMask << p.mShift | p.dMask));
 }
 
 // The word of a form with these fields; fields wider than the layout's are cut to it.
 constexpr std::uint16_t encode(const Form& form, const Fields& f) {
-    const Place p = placeOf(form.layout);
+    const Place& p = placeOf(form.layout);
     return static_cast<std::uint16_t>(form.match | (f.n & p.nMask) << p.nShift |
                                       (f.m & p.mMask) << p.mShift | (f.d & p.dMask));
 }
@@ -214,8 +214,8 @@ constexpr std::optional<std::uint16_t> numberField(const Form& form, std::uint32
         if (value <= 0xFFu || value >= 0xFFFFFF80u) return static_cast<std::uint16_t>(value & 0xFFu);
         return std::nullopt;
     }
-    if (value % form.scale != 0) return std::nullopt;
-    const std::uint32_t units = value / form.scale;
+    if ((value & (form.scale - 1u)) != 0) return std::nullopt;  // a scale of 1, 2 or 4
+    const std::uint32_t units = value >> std::countr_zero(form.scale);
     if (units >= (1u << bits)) return std::nullopt;
     return static_cast<std::uint16_t>(units);
 }
@@ -238,7 +238,7 @@ constexpr std::uint16_t writtenRegisters(const Form& form, const Fields& f) {
 const Form* decodeForm(std::uint16_t word);
 // The fields of a word of a known form.
 constexpr Fields fieldsOf(const Form& form, std::uint16_t word) {
-    const Place p = placeOf(form.layout);
+    const Place& p = placeOf(form.layout);
     return Fields{static_cast<std::uint8_t>((word >> p.nShift) & p.nMask),
                   static_cast<std::uint8_t>((word >> p.mShift) & p.mMask),
                   static_cast<std::uint16_t>(word & p.dMask)};

@@ -219,6 +219,17 @@ constexpr auto kForms =
          under(Group::Logic, kLogic), under(Group::Shift, kShift), under(Group::Branch, kBranch),
          under(Group::SystemControl, kSystemControl));
 
+// Every mnemonic's forms fit a FormSet.
+constexpr bool fewFormsOfEachMnemonic() {
+    for (const Form& f : kForms) {
+        std::size_t n = 0;
+        for (const Form& g : kForms) n += g.mnemonic == f.mnemonic ? 1 : 0;
+        if (n > kMostFormsOfOneMnemonic) return false;
+    }
+    return true;
+}
+static_assert(fewFormsOfEachMnemonic(), "a mnemonic has more forms than a FormSet holds");
+
 }  // namespace
 
 std::span<const Form> forms() {

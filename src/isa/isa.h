@@ -9,7 +9,11 @@
 
 namespace korvane::sh2 {
 
-// The forms that share one mnemonic (at most a dozen), searched by their operands.
+// The most forms one mnemonic has (MOV.L has 11); the form table is checked against it
+// when it is compiled.
+inline constexpr std::size_t kMostFormsOfOneMnemonic = 12;
+
+// The forms that share one mnemonic, searched by their operands.
 class FormSet {
   public:
     FormSet() = default;
@@ -27,7 +31,7 @@ class FormSet {
     const Form* only() const { return count_ == 1 ? forms_[0] : nullptr; }
 
   private:
-    static constexpr std::size_t kMost = 12;
+    static constexpr std::size_t kMost = kMostFormsOfOneMnemonic;
     static constexpr std::uint16_t keyOf(Arg first, Arg second) {
         return static_cast<std::uint16_t>(static_cast<unsigned>(first) << 8 |
                                           static_cast<unsigned>(second));

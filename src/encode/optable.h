@@ -11,7 +11,7 @@
 namespace korvane::detail {
 
 struct OpRow {
-    char text[13];  // mnemonic padded to 7, format code, template or sub-code (NUL-padded)
+    char text[9];  // mnemonic padded to 7, format code (NUL-terminated)
 
     // As listed: padded to 7 characters.
     std::string_view mnemonic() const { return {text, 7}; }

@@ -1,6 +1,6 @@
 // The SH-2 instruction table: every 16-bit word decodes to a form whose encoding gives
 // the word back, or to nothing; GNU's SH-2 disassembler decodes the same words to the
-// same mnemonics; OpTable's templates agree with the forms they stand for.
+// same mnemonics; OpTable's rows name exactly the forms' mnemonics.
 #include "isa/isa.h"
 
 #include <gtest/gtest.h>
@@ -141,8 +141,8 @@ TEST(Isa, DecodesWhatGnuDecodesAsSh2) {
     EXPECT_EQ(compared, 65536);
 }
 
-// A template nibble is the form's fixed nibble (a hexadecimal digit) or a field (a
-// letter); rows without a template still name forms; every form's mnemonic is a row.
+// Every instruction row names forms, every directive none; every form's mnemonic is a
+// row, and each row whose encoder takes one form has exactly one.
 TEST(Isa, OpTableAgreesWithTheForms) {
     std::set<std::string_view> rowNames;
     for (const detail::OpRow& row : OpTable) {
@@ -157,21 +157,7 @@ TEST(Isa, OpTableAgreesWithTheForms) {
         }
         rowNames.insert(row.name());
         if (std::string_view("012ADE").find(format) == std::string_view::npos) continue;
-        const sh2::Form* form = forms.only();
-        ASSERT_NE(form, nullptr);
-        for (int k = 0; k < 4; ++k) {
-            const char t = row.text[8 + k];
-            const unsigned shift = 12 - 4 * static_cast<unsigned>(k);
-            const unsigned maskNibble = (form->mask >> shift) & 0xF;
-            if (std::isxdigit(static_cast<unsigned char>(t)) &&
-                !std::islower(static_cast<unsigned char>(t))) {
-                const unsigned v = static_cast<unsigned>(t <= '9' ? t - '0' : t - 'A' + 10);
-                EXPECT_EQ(maskNibble, 0xFu) << k;
-                EXPECT_EQ((form->match >> shift) & 0xF, v) << k;
-            } else {
-                EXPECT_EQ(maskNibble, 0u) << k;
-            }
-        }
+        EXPECT_NE(forms.only(), nullptr);
     }
     std::set<std::string_view> formNames;
     for (const sh2::Form& f : sh2::forms()) formNames.insert(f.mnemonic);

@@ -357,70 +357,90 @@ def init_worker(reference, new, work):
 
 IMMEDIATE8 = {"MOV", "ADD", "CMP/EQ", "AND", "OR", "XOR", "TST"}
 SIZES = {"MOV.B": 1, "MOV.W": 2, "MOV.L": 4}
-STATEMENT = re.compile(r"^[ \t]*((?:[^ \t:;]+:[ \t]*)*)([^ \t;]+)(.*)$")
+STATEMENT = re.compile(r"^[ \t]*((?:[^ \t:;]+:[ \t]*)*)([^ \t;:]+)(.*)$")
 
 
-def number(text):
-    t = text.replace("#", "").strip()
-    sign = -1 if t.startswith("-") else 1
-    t = t.lstrip("-")
+def slot_value(slot):
+    """The number a slot of an operand spells, as the lexer reads it, or None."""
+    t = slot["text"]
+    if not t:
+        return None
     try:
-        if t.startswith("$"):
-            v = int(t[1:], 16)
-        elif t[:2].lower() == "0x":
-            v = int(t[2:], 16)
+        if slot["hex"]:
+            v = int(t, 16)
+        elif t[0].isdigit():
+            v = int(t[2:], 16) if len(t) >= 2 and t[1] == "X" else int(t, 10)
         else:
-            v = int(t, 10) if t.isdigit() else None
+            return None
     except ValueError:
         return None
-    return None if v is None else (sign * v) & 0xFFFFFFFF
+    return (-v if slot["minus"] else v) & 0xFFFFFFFF
 
 
-def split_operands(text):
-    items, depth, cur = [], 0, ""
-    for c in text:
-        if c in "([":
-            depth += 1
-        elif c in ")]":
-            depth -= 1
-        if c == "," and depth == 0:
-            items.append(cur.strip())
-            cur = ""
+def lex_operands(text):
+    """The operands of a statement as the lexer splits them: each a list of one or two
+    slots (text without decorations, hex and minus marks). None for a string operand."""
+    ops, slots, paren = [], [], False
+
+    def new_slot():
+        slots.append({"text": "", "hex": False, "minus": False})
+
+    new_slot()
+    for c in text.upper():
+        if c in "\n;":
+            break
+        if c == '"':
+            return None
+        if c in " \t\r)]#+":
+            continue
+        if c == "$":
+            slots[-1]["hex"] = True
+        elif c == "-":
+            slots[-1]["minus"] = True
+        elif c in "([":
+            paren = True
+        elif c == "@" and not paren:
+            continue
+        elif c == ",":
+            if not paren or len(slots) == 2:
+                ops.append(slots)
+                slots, paren = [], False
+                new_slot()
+            else:
+                new_slot()
         else:
-            cur += c
-    items.append(cur.strip())
-    return items
+            slots[-1]["text"] += c
+    ops.append(slots)
+    return ops
 
 
 def misfit(line):
     """(labels, mnemonic) when the statement writes a number that does not fit its field."""
     line = line.replace("\r", "")
-    if '"' in line:
-        return None
-    m = STATEMENT.match(line.split(";")[0])
+    m = STATEMENT.match(line)
     if not m:
         return None
     labels, mnemonic, rest = m.group(1), m.group(2).upper(), m.group(3)
-    ops = split_operands(rest.strip().upper()) if rest.strip() else []
-    fits8 = lambda v: v <= 0xFF or v >= 0xFFFFFF80
+    ops = lex_operands(rest)
     if not ops:
         return None
-    first = number(ops[0])
+    fits8 = lambda v: v <= 0xFF or v >= 0xFFFFFF80
+    first = ops[0]
     if mnemonic in ("TRAPA", "AND.B", "OR.B", "TST.B", "XOR.B") or mnemonic in IMMEDIATE8:
-        if first is not None and not fits8(first):
+        v = slot_value(first[-1])
+        if len(first) == 1 and v is not None and not fits8(v):
             return labels, mnemonic
     if mnemonic in SIZES:
         size = SIZES[mnemonic]
         for op in ops[:2]:
-            inner = op.lstrip("@")
-            if inner[:1] not in "([":
+            if len(op) != 2:
                 continue
-            parts = [x.strip() for x in inner[1:-1].split(",")]
-            nums = [number(x) for x in parts if number(x) is not None]
-            if len(parts) != 2 or len(nums) != 1:
+            values = [slot_value(x) for x in op]
+            numbers = [v for v in values if v is not None]
+            if not numbers:
                 continue
-            most = 255 if "GBR" in parts else 15
-            v = nums[0]
+            most = 255 if any(x["text"] == "GBR" for x in op) else 15
+            v = numbers[-1]
             if v % size or v // size > most:
                 return labels, mnemonic
     return None

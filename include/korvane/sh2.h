@@ -144,6 +144,12 @@ constexpr std::uint16_t encode(const Form& form, const Fields& f) {
                                       (f.m & p.mMask) << p.mShift | (f.d & p.dMask));
 }
 
+// Where a patch of the d field starts in the big-endian word: the low byte (1) for a
+// field of 8 bits or fewer, the whole word (0) for a wider one.
+constexpr unsigned dFieldByte(Layout layout) {
+    return placeOf(layout).dMask > 0xFF ? 0u : 1u;
+}
+
 // How many bits a layout gives its d field (0 where it has none).
 constexpr unsigned dBits(Layout layout) {
     return static_cast<unsigned>(std::popcount(placeOf(layout).dMask));

@@ -30,7 +30,7 @@ bool LiteralPool::encodeImov(Statement& s) {
     s.image.needRoom(2, s.operands.line());
     // Recorded at the instruction's own PC, which the displacement is measured from.
     pending_.push_back(s.refs.count());
-    recordReference(s, REF_IMOV_PENDING, s.image.binOffset() + 1, constant->value);
+    recordReference(s, REF_IMOV_PENDING, s.image.binOffset() + sh2::dFieldByte(loadFromPool().layout), constant->value);
     return emit(s, loadFromPool(), {.n = dest->reg, .d = s.image.placeholder()});
 }
 

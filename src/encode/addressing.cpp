@@ -110,7 +110,7 @@ bool encodeAddressing(Statement& s) {
         if (form->reach != sh2::Reach::None) {
             // A PC-relative load: its displacement is patched after the last line.
             s.image.needRoom(2, s.operands.line());
-            recordReference(s, referenceKind(*form), s.image.binOffset() + 1, a.labelIndex);
+            recordReference(s, referenceKind(*form), s.image.binOffset() + sh2::dFieldByte(form->layout), a.labelIndex);
             return emit(s, *form, {.n = b.reg, .d = s.image.placeholder()});
         }
         return emit(s, *form, {.n = b.reg, .m = a.reg, .d = numberField(s, *form, a.value)});

@@ -15,7 +15,7 @@ bool encodeBranch(Statement& s) {
     const RefKind kind = referenceKind(form);
     // An 8-bit displacement is patched in the word's second byte, a 12-bit one across
     // both.
-    const std::uint32_t at = s.image.binOffset() + (kind == REF_BRANCH8 ? 1 : 0);
+    const std::uint32_t at = s.image.binOffset() + sh2::dFieldByte(form.layout);
     recordReference(s, kind, at, target->labelIndex);
     const std::uint8_t p = s.image.placeholder();
     return emit(s, form, {.d = static_cast<std::uint16_t>((p & 0x0F) << 8 | p)});

@@ -164,7 +164,8 @@ std::string whyNotReplace(const std::string& path) {
 }
 
 // Removes what runs killed outright left beside a final name: FINAL.korvane-dis-PID-XXXXXX,
-// a regular file that begins with the header, of a process that no longer exists.
+// a regular file that is empty or begins with the header, of a process that no longer
+// exists.
 void removeLeftovers(const std::string& directory, const std::string& name) {
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
     if (dir == nullptr) return;
@@ -188,6 +189,10 @@ void removeLeftovers(const std::string& directory, const std::string& name) {
         const std::string path = directory + std::string(entry);
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (st.st_size == 0) {  // killed before its first block was written
+            ::unlink(path.c_str());
+            continue;
+        }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) continue;
         char head[64];

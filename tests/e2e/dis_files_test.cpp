@@ -173,10 +173,12 @@ TEST(DisFiles, FailedAndInterruptedRunsLeaveThePreviousSetWhole) {
     EXPECT_EQ(killed.status, 128 + SIGKILL);
     const std::vector<std::string> left = temporaries(dir);
     EXPECT_FALSE(left.empty());
-    dir.write("big.bin.s.korvane-dis-1-abcdef", "mine\n");
+    dir.write("big.bin.s.korvane-dis-4194305-abcdef", "mine\n");
+    dir.write("big.bin.s.korvane-dis-4194305-ghijkl", "");  // killed before it wrote anything
     ASSERT_EQ(dis(dir, args).status, 0);
     for (const std::string& f : left) EXPECT_FALSE(dir.exists(f)) << f;
-    EXPECT_EQ(dir.read("big.bin.s.korvane-dis-1-abcdef"), "mine\n");
+    EXPECT_FALSE(dir.exists("big.bin.s.korvane-dis-4194305-ghijkl"));
+    EXPECT_EQ(dir.read("big.bin.s.korvane-dis-4194305-abcdef"), "mine\n");
     EXPECT_NE(dir.read("big.bin.part01.s"), before.at("big.bin.part01.s"));
 }
 

@@ -205,6 +205,15 @@ void removeLeftovers(const std::string& directory, const std::string& name) {
     ::closedir(dir);
 }
 
+// Holds off the signals that remove the temporary files; the mask before.
+sigset_t holdCleanupSignals() {
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
+    ::sigprocmask(SIG_BLOCK, &block, &old);
+    return old;
+}
+
 mode_t currentUmask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -230,15 +239,23 @@ class Files : public korvane::SourceOutput {
     bool open(const std::string& name) override {
         current_ = directory_ + name;
         if (temps_.size() == temps_.capacity()) return false;
-        // A fresh name of its own: no file that is there already is touched.
+        // A fresh name of its own: no file that is there already is touched. The file is
+        // made and made known to the handlers with their signals held off, so that no
+        // signal can fall between the two.
         std::string pattern =
             current_ + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ < 0) return false;
         temps_.push_back(std::move(pattern));
         finals_.push_back(current_);
         pointers_[temps_.size() - 1] = temps_.back().c_str();
-        gTempCount = static_cast<std::sig_atomic_t>(temps_.size());
+        const sigset_t old = holdCleanupSignals();
+        fd_ = ::mkostemp(temps_.back().data(), O_CLOEXEC);
+        if (fd_ >= 0) gTempCount = static_cast<std::sig_atomic_t>(temps_.size());
+        ::sigprocmask(SIG_SETMASK, &old, nullptr);
+        if (fd_ < 0) {
+            temps_.pop_back();
+            finals_.pop_back();
+            return false;
+        }
         ::fchmod(fd_, 0666 & ~currentUmask());
         return true;
     }
@@ -269,10 +286,7 @@ class Files : public korvane::SourceOutput {
     // Every source into place, with the signals that clean up held off meanwhile, so
     // that the set is renamed whole. False (and the rest removed) when a rename fails.
     bool commit() {
-        sigset_t block, old;
-        sigemptyset(&block);
-        for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
-        ::sigprocmask(SIG_BLOCK, &block, &old);
+        const sigset_t old = holdCleanupSignals();
         bool ok = true;
         for (std::size_t i = 0; i < temps_.size() && ok; ++i) {
             ok = ::rename(temps_[i].c_str(), finals_[i].c_str()) == 0;

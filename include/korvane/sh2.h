@@ -203,8 +203,7 @@ constexpr std::optional<std::uint16_t> fieldFor(Reach reach, std::uint32_t pc, s
     const Reaching r = reachingOf(reach);
     if (reach == Reach::None || (target & (r.align - 1)) != 0) return std::nullopt;
     const std::uint32_t d = target - reachBase(reach, pc);
-    if (d > r.ahead && d < 0u - r.back) return std::nullopt;
-    if (r.back == 0 && d > r.ahead) return std::nullopt;
+    if (d > r.ahead && 0u - d > r.back) return std::nullopt;  // neither ahead nor back
     return static_cast<std::uint16_t>((d >> r.shift) & r.mask);
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "disasm/fingerprint.h"
+#include "driver/names.h"
 #include "isa/isa.h"
 
 namespace korvane {
@@ -696,13 +697,8 @@ struct Disassembly::State {
         t.put(" is empty\"\n; there means that a part was not assembled in that directory first.\n");
     }
 
-    // What the assembler makes of a source name: its base name (up to a '.' among the
-    // last four characters) and ".bin".
-    static std::string binOf(const std::string& source) {
-        const std::size_t dot = source.rfind('.');
-        const bool cut = dot != std::string::npos && source.size() - dot <= 4;
-        return (cut ? source.substr(0, dot) : source) + ".bin";
-    }
+    // The image the assembler makes of a source.
+    static std::string binOf(const std::string& source) { return baseName(source) + ".bin"; }
     std::string resultName() const { return binOf(files.back()); }
 
     bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/names.h"
 #include "korvane/disassemble.h"
 #include "korvane/version.h"
 
@@ -312,13 +313,6 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// What the assembler writes for a source: its base name (up to a '.' among the last four
-// characters) with ".bin" and ".log".
-std::string baseOf(const std::string& source) {
-    const std::size_t dot = source.rfind('.');
-    return dot != std::string::npos && source.size() - dot <= 4 ? source.substr(0, dot) : source;
-}
-
 int run(int argc, char** argv) {
     std::string imagePath;
     std::string output;
@@ -399,8 +393,6 @@ int run(int argc, char** argv) {
                      "\nand disassemble that (or give --flat to take the file as it is)");
     }
     options.base = static_cast<std::uint32_t>(base);
-    if (base + image.size() > 0x100000000ull)
-        return error("the image does not fit below 2^32 at that base");
 
     // The top source's directory and name: beside the image, or as -o says.
     const std::string& named = output.empty() ? imagePath : output;
@@ -413,14 +405,11 @@ int run(int argc, char** argv) {
         options.sourceName = slash == std::string::npos ? output : output.substr(slash + 1);
         if (options.sourceName.empty()) return error("-o needs a file name, not a directory");
     }
-    const std::string refused = korvane::checkOptions(image, options);
-    if (!refused.empty()) return error(refused);
-
     const korvane::Disassembly dis(image, options);
     if (!dis.error().empty()) return error(dis.error());
     for (const std::string& name : dis.files()) {
         const std::string path = directory + name;
-        const std::string b = baseOf(path);
+        const std::string b = korvane::baseName(path);
         // Assembling a source must never replace the image it came from.
         if (sameFile(imageStat, path) || sameFile(imageStat, b + ".bin") || sameFile(imageStat, b + ".log"))
             return error("assembling " + path + " would replace the image itself; choose another -o");

@@ -3,7 +3,6 @@
 // addressing mode each is written in, and takes the mnemonic's form with those
 // operands. A word is produced only when the operands, as written, are one of the
 // mnemonic's forms; anything else is the operand error, never a neighbouring form.
-#include "diag/failure.h"
 #include "encode/encoder.h"
 #include "resolve/kinds.h"
 
@@ -52,22 +51,6 @@ Arg pairMode(const Operand& o, bool source) {
     if (source && (u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC)
         return Arg::AtDispPc;
     return Arg::None;
-}
-
-// The field of a number written as a displacement or an immediate: a displacement that
-// does not fit (too far, negative or misaligned) is an invalid address reference, an
-// immediate that does not read as -128..255 is out of range.
-[[noreturn, gnu::noinline, gnu::cold]] void doesNotFit(const Statement& s, const sh2::Form& form) {
-    const bool immediate = form.args[0] == Arg::SImm || form.args[0] == Arg::Imm;
-    fail(immediate ? Message::NumberOutOfRange : Message::InvalidAddressReference,
-         s.operands.line());
-}
-
-inline std::uint16_t numberField(const Statement& s, const sh2::Form& form, std::uint32_t value) {
-    if (sh2::dBits(form.layout) == 0) return 0;  // @(R0,Rn): no number
-    const std::optional<std::uint16_t> d = sh2::numberField(form, value);
-    if (!d) [[unlikely]] doesNotFit(s, form);
-    return *d;
 }
 
 }  // namespace

@@ -17,6 +17,12 @@ const std::array<sh2::FormSet, kOpRows> RowForms = [] {
     return all;
 }();
 
+[[gnu::noinline, gnu::cold]] void numberDoesNotFit(const Statement& s, const sh2::Form& form) {
+    const bool immediate = form.args[0] == sh2::Arg::SImm || form.args[0] == sh2::Arg::Imm;
+    fail(immediate ? Message::NumberOutOfRange : Message::InvalidAddressReference,
+         s.operands.line());
+}
+
 void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target) {
     s.refs.add(Reference{kind, binOffset, s.image.pc(), s.operands.line(), target});
 }

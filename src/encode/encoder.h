@@ -60,6 +60,18 @@ inline bool emit(Statement& s, const sh2::Form& form, const sh2::Fields& fields)
     s.image.putWord(sh2::encode(form, fields));
     return true;
 }
+// The d field of a number written as a form's immediate or displacement (0 for a form
+// without one, such as @(R0,Rn)). A displacement that does not fit (too far, negative or
+// misaligned) is an invalid address reference, an immediate that does not read as
+// -128..255 is out of range.
+[[noreturn]] void numberDoesNotFit(const Statement& s, const sh2::Form& form);
+inline std::uint16_t numberField(const Statement& s, const sh2::Form& form, std::uint32_t value) {
+    if (sh2::dBits(form.layout) == 0) return 0;
+    const std::optional<std::uint16_t> d = sh2::numberField(form, value);
+    if (!d) [[unlikely]] numberDoesNotFit(s, form);
+    return *d;
+}
+
 // Appends a reference for the word about to be written at the image's end.
 void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target);
 

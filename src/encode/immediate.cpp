@@ -2,7 +2,6 @@
 // XOR.B #imm,@(R0,GBR) and TRAPA #imm. TRAPA reads only its immediate, which must read as -128..255. The byte
 // operations may leave out their second operand, which has one meaning only; when it
 // is written it must be @(R0,GBR), never another addressing mode.
-#include "diag/failure.h"
 #include "encode/encoder.h"
 
 namespace korvane::detail {
@@ -28,9 +27,7 @@ bool encodeImmediate(Statement& s) {
         const std::optional<Operand> where = s.operands.next();
         if (where && !isR0GbrPair(*where)) s.operands.reject();
     }
-    const std::optional<std::uint16_t> d = sh2::numberField(form, imm->value);
-    if (!d) fail(Message::NumberOutOfRange, s.operands.line());
-    return emit(s, form, {.d = *d});
+    return emit(s, form, {.d = numberField(s, form, imm->value)});
 }
 
 }  // namespace korvane::detail

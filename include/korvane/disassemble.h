@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korvane/analysis.h"
+
 namespace korvane {
 
 // Addresses [begin, end); end may be 2^32.
@@ -25,6 +27,13 @@ struct DisassemblyOptions {
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
     std::vector<AddressRange> data;      // forced data
+    // Exception vector tables: at each address, vectorCount 32-bit vectors (power-on PC
+    // and SP, manual reset PC and SP, then the exceptions); every PC that points into the
+    // image is an entry.
+    std::vector<std::uint32_t> vectors;
+    std::uint32_t vectorCount = 64;
+    bool guess = true;        // also take code that no path reaches, with evidence
+    bool thirtyTwoX = false;  // name the 32X system registers too
 };
 
 // Where the sources go: one file after the other, each opened, written and closed.
@@ -96,6 +105,9 @@ class Disassembly {
 
     // Writes every file; false when the output refused or the options were refused.
     bool write(SourceOutput& out) const;
+
+    // What the analysis found (empty when the options were refused).
+    const Model& model() const;
 
   private:
     struct State;

@@ -85,7 +85,27 @@ struct Form {
     Reach reach;
     Group group;
     std::uint8_t writes;  // which general registers it changes: a set of the Writes bits
+    std::uint8_t flow;    // what it does to the flow of control: a set of the Flow bits
 };
+
+// What an instruction does to the flow of control.
+enum Flow : std::uint8_t {
+    FlowDelayed = 0x01,      // the next instruction (its delay slot) runs before the branch
+    FlowEnds = 0x02,         // the path does not go on after it (and its slot)
+    FlowCall = 0x04,         // a call: the path goes on after it (and its slot)
+    FlowConditional = 0x08,  // taken or not, by T
+    FlowSlotIllegal = 0x10,  // may not stand in a delay slot
+    FlowRegister = 0x20,     // goes where the m register says: JMP/JSR @Rm to its value,
+                             // BRAF/BSRF Rm to the instruction's address + 4 + its value
+    FlowRelative = 0x40,     // with FlowRegister: BRAF/BSRF (relative), not JMP/JSR
+    FlowReturn = 0x80,       // RTS, RTE: goes where PR or the stack says
+};
+
+// In a delay slot, a PC-relative form counts from the branch target T, not from its own
+// address: its PC is T + 2, so it reads what the same form at T - 2 would read.
+constexpr std::uint32_t slotPcFor(std::uint32_t branchTarget) {
+    return branchTarget - 2;
+}
 
 // The registers a form changes (a destination, an address register that @Rm+, @Rn+ or
 // @-Rn steps, R0 as a fixed destination).

@@ -18,6 +18,7 @@ struct Row {
     Layout layout;
     std::uint8_t scale = 1;
     Reach reach = Reach::None;
+    std::uint8_t flow = 0;
 };
 
 // Forms whose last register operand is only read: comparisons, tests and the
@@ -48,7 +49,7 @@ constexpr std::array<Form, N> under(Group group, const Row (&rows)[N]) {
     for (std::size_t i = 0; i < N; ++i) {
         const Row& r = rows[i];
         out[i] = Form{r.mnemonic, {r.a0, r.a1}, r.match, fixedBits(r.layout),
-                      r.layout,   r.scale,      r.reach, group,  writesOf(r)};
+                      r.layout,   r.scale,      r.reach, group,  writesOf(r), r.flow};
     }
     return out;
 }
@@ -156,18 +157,23 @@ constexpr Row kShift[] = {
 };
 
 // Branch instructions.
+constexpr std::uint8_t kCond = FlowConditional | FlowSlotIllegal;
+constexpr std::uint8_t kCondDelayed = kCond | FlowDelayed;
+constexpr std::uint8_t kJump = FlowDelayed | FlowEnds | FlowSlotIllegal;
+constexpr std::uint8_t kCall = FlowDelayed | FlowCall | FlowSlotIllegal;
+constexpr std::uint8_t kByRegister = FlowRegister | FlowRelative;
 constexpr Row kBranch[] = {
-    {"BF", Target, None, 0x8B00, D, 2, Reach::Branch8},
-    {"BF/S", Target, None, 0x8F00, D, 2, Reach::Branch8},
-    {"BT", Target, None, 0x8900, D, 2, Reach::Branch8},
-    {"BT/S", Target, None, 0x8D00, D, 2, Reach::Branch8},
-    {"BRA", Target, None, 0xA000, D12, 2, Reach::Branch12},
-    {"BRAF", Rm, None, 0x0023, M},
-    {"BSR", Target, None, 0xB000, D12, 2, Reach::Branch12},
-    {"BSRF", Rm, None, 0x0003, M},
-    {"JMP", AtRm, None, 0x402B, M},
-    {"JSR", AtRm, None, 0x400B, M},
-    {"RTS", None, None, 0x000B, Zero},
+    {"BF", Target, None, 0x8B00, D, 2, Reach::Branch8, kCond},
+    {"BF/S", Target, None, 0x8F00, D, 2, Reach::Branch8, kCondDelayed},
+    {"BT", Target, None, 0x8900, D, 2, Reach::Branch8, kCond},
+    {"BT/S", Target, None, 0x8D00, D, 2, Reach::Branch8, kCondDelayed},
+    {"BRA", Target, None, 0xA000, D12, 2, Reach::Branch12, kJump},
+    {"BRAF", Rm, None, 0x0023, M, 1, Reach::None, kJump | kByRegister},
+    {"BSR", Target, None, 0xB000, D12, 2, Reach::Branch12, kCall},
+    {"BSRF", Rm, None, 0x0003, M, 1, Reach::None, kCall | kByRegister},
+    {"JMP", AtRm, None, 0x402B, M, 1, Reach::None, kJump | FlowRegister},
+    {"JSR", AtRm, None, 0x400B, M, 1, Reach::None, kCall | FlowRegister},
+    {"RTS", None, None, 0x000B, Zero, 1, Reach::None, kJump | FlowReturn},
 };
 
 // System control instructions.
@@ -187,7 +193,7 @@ constexpr Row kSystemControl[] = {
     {"LDS.L", AtRmPlus, MACL, 0x4016, M},
     {"LDS.L", AtRmPlus, PR, 0x4026, M},
     {"NOP", None, None, 0x0009, Zero},
-    {"RTE", None, None, 0x002B, Zero},
+    {"RTE", None, None, 0x002B, Zero, 1, Reach::None, kJump | FlowReturn},
     {"SETT", None, None, 0x0018, Zero},
     {"SLEEP", None, None, 0x001B, Zero},
     {"STC", SR, Rn, 0x0002, N},
@@ -202,7 +208,7 @@ constexpr Row kSystemControl[] = {
     {"STS.L", MACH, AtMinusRn, 0x4002, N},
     {"STS.L", MACL, AtMinusRn, 0x4012, N},
     {"STS.L", PR, AtMinusRn, 0x4022, N},
-    {"TRAPA", Imm, None, 0xC300, I},
+    {"TRAPA", Imm, None, 0xC300, I, 1, Reach::None, FlowSlotIllegal},
 };
 
 template <std::size_t... N>

@@ -1,0 +1,117 @@
+// What the disassembler found in an image: for every address what is there and why,
+// the labels with their evidence, the references between addresses, the jump and
+// pointer tables and the functions. The source text is made from this model only; tests
+// and other tools ask it directly.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace korvane {
+
+enum class ItemKind : std::uint8_t {
+    Instruction,
+    Literal,  // a word or long that a PC-relative load reads
+    Table,    // a jump table or a table of pointers
+    String,   // printable text
+    Padding,  // a long run of $FF
+    Data,     // anything else
+};
+
+// Why an address has a label (the first reason found), or why code was taken as code.
+enum class Evidence : std::uint8_t {
+    Entry,         // given as an entry (or the base)
+    Vector,        // an exception vector or a header names it
+    Branch,        // a branch goes there
+    Call,          // BSR/BSRF/JSR calls it
+    Jump,          // JMP/BRAF through a register whose value is known
+    SwitchCase,    // a jump table's entry
+    Literal,       // a PC-relative load reads it
+    Mova,          // MOVA names it
+    Table,         // a jump table or pointer table starts there
+    Pointer,       // a literal that is used as an address (or points into data) holds it
+    PointerTable,  // an entry of a table of pointers in data
+    Prologue,      // code no path reaches: its register saves match the restores
+    Leaf,          // code no path reaches: the gap decodes as whole routines with pools
+    Forced,        // inside a --code range
+};
+
+// A short text for a reason, as the source's comments write it.
+std::string_view evidenceText(Evidence why);
+
+enum class RefKind : std::uint8_t {
+    Branch,      // BRA, BT, BF, ... to a target
+    Call,        // BSR, or JSR/BSRF through a known register
+    Jump,        // JMP/BRAF through a known register
+    Load,        // MOV.W/MOV.L @(disp,PC): the literal it reads
+    SlotLoad,    // the same in a delay slot, counted from the branch target
+    Mova,        // MOVA: the address it names
+    Pointer,     // a literal or table entry written as a label
+    TableEntry,  // a jump table's entry: from the entry to its case
+};
+
+struct Reference {
+    std::uint32_t from;
+    std::uint32_t to;
+    RefKind kind;
+};
+
+struct Item {
+    ItemKind kind;
+    std::uint32_t address;
+    std::uint32_t size;  // bytes
+};
+
+struct Table {
+    std::uint32_t address;
+    std::uint32_t count;  // entries (0: the bound could not be found)
+    std::uint8_t width;   // bytes per entry
+    bool relative;        // entries are offsets from base; otherwise addresses
+    bool pointers;        // a table of pointers found in data (not behind a jump)
+    std::uint32_t base;   // what relative entries are added to
+    std::uint32_t jump;   // the BRAF/JMP that uses it (0 for pointer tables)
+    std::vector<std::uint32_t> targets;
+};
+
+struct Function {
+    std::uint32_t start;
+    std::uint32_t end;  // the byte after its last instruction
+    Evidence why;
+    std::vector<std::uint32_t> callers;  // addresses of the calls
+};
+
+class Model {
+  public:
+    struct Data;
+    explicit Model(const Data& data) : d_(&data) {}
+
+    // The item at (or around) an address of the image; nothing outside it.
+    std::optional<Item> itemAt(std::uint32_t address) const;
+    // What is at an address: a shortcut of itemAt.
+    std::optional<ItemKind> kindAt(std::uint32_t address) const;
+    // Whether an instruction starts at address and runs in a delay slot.
+    bool inDelaySlot(std::uint32_t address) const;
+    // The reason for the label at address, or nothing when it has none.
+    std::optional<Evidence> labelAt(std::uint32_t address) const;
+    // Every labelled address in order.
+    std::vector<std::uint32_t> labels() const;
+    const std::vector<Reference>& references() const;
+    std::vector<Reference> referencesFrom(std::uint32_t address) const;
+    std::vector<Reference> referencesTo(std::uint32_t address) const;
+    const std::vector<Table>& tables() const;
+    const Table* tableAt(std::uint32_t address) const;
+    std::vector<Function> functions() const;
+    // How many instructions were found.
+    std::size_t instructionCount() const;
+
+  private:
+    const Data* d_;
+};
+
+// The name of an SH7604 on-chip register (or, with thirtyTwoX, a 32X system register)
+// at this address, or "".
+std::string_view registerName(std::uint32_t address, bool thirtyTwoX);
+
+}  // namespace korvane

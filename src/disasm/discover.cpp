@@ -1,0 +1,319 @@
+// Code that no path reaches, taken as code only with evidence: a prologue whose saves
+// its epilogue restores, a gap that decodes as whole routines each followed by the pool
+// it reads, or a table of pointers in data that points there. Pointers: literals whose
+// register is used as an address, or whose value points into the image at data or at a
+// function, are written as labels.
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "disasm/model.h"
+
+namespace korvane::dis {
+
+namespace {
+
+using sh2::Form;
+using sh2::Reach;
+
+constexpr std::uint16_t kKnown = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
+constexpr std::size_t kMostInstructions = 8192;  // in one routine found by evidence
+// Below this, values in an image are too often plain constants to count as pointers by
+// their value alone.
+constexpr std::uint32_t kLowestPointer = 0x10000;
+
+// A routine decoded from its first word, without following its branches out of it.
+struct Routine {
+    bool ok = false;
+    std::uint32_t end = 0;      // after its last instruction (the slot of its last jump)
+    std::uint32_t poolEnd = 0;  // after the last literal it reads (end when none)
+    std::uint32_t lastEnder = 0;
+};
+
+class Discovery {
+  public:
+    explicit Discovery(Model::Data& d) : d_(d) {}
+
+    // The routine that starts at c, decoded linearly: every word an instruction, no
+    // slot-illegal one in a slot, branches to its own instruction starts or to known
+    // code, loads reading beyond its end words that no instruction occupies.
+    Routine decode(std::uint32_t c) const {
+        Routine r;
+        std::vector<std::uint32_t> branches;
+        std::uint32_t pending = 0;  // the furthest forward branch target within it
+        std::uint32_t lowestLiteral = ~0u;
+        std::uint32_t p = c;
+        for (std::size_t n = 0; n < kMostInstructions; ++n) {
+            if (p + 1 >= d_.size() || (d_.flags[p] & kKnown) || (d_.flags[p + 1] & kKnown)) return r;
+            if (p >= lowestLiteral) return r;  // ran into its own pool
+            const auto d = sh2::decode(d_.word(p));
+            if (!d) return r;
+            const Form& f = *d->form;
+            const std::uint32_t pc = d_.address(p);
+            if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
+                const std::uint32_t lit = sh2::targetOf(f, d->fields, pc);
+                std::uint32_t at;
+                if (!d_.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= d_.size())
+                    return r;
+                if (d->form != known().mova) {
+                    lowestLiteral = std::min(lowestLiteral, at);
+                    r.poolEnd = std::max(r.poolEnd, at + (f.reach == Reach::PcLong ? 4u : 2u));
+                }
+            } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
+                const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
+                std::uint32_t at;
+                if (!d_.inImage(t, at)) return r;
+                if (at > p) pending = std::max(pending, at);
+                branches.push_back(at);
+            }
+            if (!(f.flow & sh2::FlowDelayed)) {
+                p += 2;
+                continue;
+            }
+            const std::uint32_t slot = p + 2;
+            if (slot + 1 >= d_.size() || (d_.flags[slot] & kKnown) || slot >= lowestLiteral) return r;
+            const auto s = sh2::decode(d_.word(slot));
+            if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
+            p += 4;
+            if ((f.flow & sh2::FlowEnds) && pending < p) {
+                r.end = p;
+                r.lastEnder = p - 4;
+                break;
+            }
+        }
+        if (r.end == 0) return r;
+        // Branches land on instruction starts: walk again and compare.
+        std::vector<std::uint32_t> starts;
+        for (std::uint32_t q = c; q < r.end; q += 2) starts.push_back(q);
+        for (const std::uint32_t b : branches) {
+            const bool inside = b >= c && b < r.end && ((b - c) & 1) == 0;
+            if (!inside && !(d_.flags[b] & F_CODE)) return r;
+        }
+        if (lowestLiteral != ~0u && lowestLiteral < r.end) return r;
+        if (r.poolEnd < r.end) r.poolEnd = r.end;
+        for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
+            if (d_.flags[q] & (F_CODE | F_CONT)) return r;
+        }
+        r.ok = true;
+        return r;
+    }
+
+    // A prologue at c (register pushes, PR saved, a frame made) whose saves the
+    // instructions before the routine's last jump restore.
+    bool prologue(std::uint32_t c, const Routine& r) const {
+        const KnownForms& k = known();
+        std::uint16_t saved = 0;
+        bool pr = false;
+        std::int32_t frame = 0;
+        std::uint32_t p = c;
+        for (; p < r.end; p += 2) {
+            const auto d = sh2::decode(d_.word(p));
+            const Form* f = d->form;
+            if (f == k.push && d->fields.n == 15 && d->fields.m != 15) {
+                saved = static_cast<std::uint16_t>(saved | 1u << d->fields.m);
+            } else if (f == k.pushPr && d->fields.n == 15) {
+                pr = true;
+            } else if (f == k.addImm && d->fields.n == 15 && static_cast<std::int8_t>(d->fields.d) < 0) {
+                frame -= static_cast<std::int8_t>(d->fields.d);
+            } else {
+                break;
+            }
+        }
+        if (saved == 0 && !pr) return false;
+        // The restores: between the last save and the last jump (and in its slot).
+        std::uint16_t restored = 0;
+        bool prBack = false;
+        std::int32_t unframed = 0;
+        bool frameFromR14 = false;
+        for (std::uint32_t q = p; q < r.end; q += 2) {
+            const auto d = sh2::decode(d_.word(q));
+            const Form* f = d->form;
+            if (f == k.pop && d->fields.m == 15 && d->fields.n != 15) {
+                restored = static_cast<std::uint16_t>(restored | 1u << d->fields.n);
+            } else if (f == k.popPr && d->fields.m == 15) {
+                prBack = true;
+            } else if (f == k.addImm && d->fields.n == 15 && static_cast<std::int8_t>(d->fields.d) > 0) {
+                unframed += static_cast<std::int8_t>(d->fields.d);
+            } else if (f == k.movRR && d->fields.n == 15 && d->fields.m == 14) {
+                frameFromR14 = true;
+            }
+        }
+        return (restored & saved) == saved && prBack == pr &&
+               (frame == 0 || unframed >= frame || frameFromR14);
+    }
+
+    // The gap from c to the next known item decodes as routines one after another,
+    // each followed by the pool it reads and padding: their starts, or nothing.
+    std::vector<std::uint32_t> wholeRoutines(std::uint32_t c) const {
+        std::vector<std::uint32_t> starts;
+        std::uint32_t p = c;
+        while (p < d_.size() && !(d_.flags[p] & kKnown)) {
+            const Routine r = decode(p);
+            if (!r.ok) return {};
+            starts.push_back(p);
+            p = skipPadding(r.poolEnd);
+        }
+        return starts;
+    }
+
+    // Past NOP and zero words and $FF bytes.
+    std::uint32_t skipPadding(std::uint32_t p) const {
+        for (;;) {
+            if (p < d_.size() && d_.image[p] == 0xFF && !(d_.flags[p] & kKnown)) {
+                ++p;
+            } else if (p + 1 < d_.size() && ((d_.address(p) & 1) == 0) &&
+                       (d_.word(p) == 0x0009 || d_.word(p) == 0x0000) &&
+                       !((d_.flags[p] | d_.flags[p + 1]) & kKnown)) {
+                p += 2;
+            } else {
+                return p;
+            }
+        }
+    }
+
+    // Where paths ended, the words after them.
+    bool gaps(std::vector<std::uint32_t>& work) {
+        bool found = false;
+        for (std::uint32_t off = 0; off + 3 < d_.size(); off += 2) {
+            if (!(d_.flags[off] & F_CODE) || (d_.flags[off] & F_SLOT)) continue;
+            const auto d = sh2::decode(d_.word(off));
+            if (!d || !(d->form->flow & sh2::FlowEnds)) continue;
+            std::uint32_t c = off + 4;
+            while (c + 1 < d_.size() && (d_.flags[c] & (F_LITW | F_LITL | F_LITIN | F_TABLE)))
+                ++c;  // the pool after it
+            c = skipPadding(c);
+            if (c + 1 >= d_.size() || (d_.flags[c] & kKnown) || (d_.address(c) & 1) || tried(c)) continue;
+            const Routine r = decode(c);
+            if (r.ok && prologue(c, r)) {
+                start(c, Evidence::Prologue, work);
+                found = true;
+                continue;
+            }
+            const std::vector<std::uint32_t> routines = wholeRoutines(c);
+            for (const std::uint32_t s : routines) start(s, Evidence::Leaf, work);
+            found = found || !routines.empty();
+        }
+        return found;
+    }
+
+    // Runs of 4-aligned longs in data that all point into the image at 2-aligned
+    // addresses: tables of pointers, when long enough not to be chance.
+    bool pointerTables(std::vector<std::uint32_t>& work) {
+        bool found = false;
+        const double share = static_cast<double>(d_.size()) / 4294967296.0;
+        const std::uint32_t enough =
+            share >= 1 ? 2u : static_cast<std::uint32_t>(std::ceil(std::log(1e-9) / std::log(share)));
+        std::uint32_t off = (4 - (d_.base & 3)) & 3;
+        while (off + 3 < d_.size()) {
+            std::uint32_t n = 0;
+            bool allCode = true;
+            while (off + 4 * n + 3 < d_.size() && pointsAtCode(off + 4 * n, allCode)) ++n;
+            if (n >= std::max(enough, 2u) || (n >= 2 && allCode)) {
+                Table t{d_.address(off), n, 4, false, true, 0, 0, {}};
+                for (std::uint32_t e = 0; e < n; ++e) {
+                    const std::uint32_t at = off + 4 * e;
+                    const std::uint32_t v = d_.longAt(at);
+                    t.targets.push_back(v);
+                    for (std::uint32_t b = 0; b < 4; ++b) d_.flags[at + b] |= F_TABLE;
+                    d_.flags[at] |= F_PTR;
+                    d_.refs.push_back({d_.address(at), v, RefKind::Pointer});
+                    std::uint32_t to;
+                    d_.inImage(v, to);
+                    if (d_.flags[to] & F_CODE) {
+                        d_.label(to, Evidence::PointerTable);
+                    } else if (decode(to).ok) {
+                        start(to, Evidence::PointerTable, work);
+                    } else {
+                        d_.label(to, Evidence::PointerTable);
+                    }
+                }
+                d_.label(off, Evidence::Table);
+                d_.tableIndex.emplace(off, d_.tables.size());
+                d_.tables.push_back(std::move(t));
+                found = true;
+                off += 4 * n;
+            } else {
+                off += 4 * (n + 1);
+            }
+        }
+        return found;
+    }
+
+  private:
+    bool pointsAtCode(std::uint32_t at, bool& allCode) const {
+        for (std::uint32_t b = 0; b < 4; ++b) {
+            if (d_.flags[at + b] & (kKnown & ~F_DATA)) return false;
+        }
+        const std::uint32_t v = d_.longAt(at);
+        std::uint32_t to;
+        if ((v & 1) || !d_.inImage(v, to) || to + 1 >= d_.size()) return false;
+        if (d_.flags[to] & (F_CONT | F_LITIN)) return false;
+        if ((d_.flags[to] & F_TABLE) && !d_.tableStarting(to)) return false;
+        if (!(d_.flags[to] & F_CODE)) allCode = false;
+        return true;
+    }
+
+    bool tried(std::uint32_t c) {
+        return !d_.triedGaps.insert(c).second;
+    }
+
+    void start(std::uint32_t c, Evidence why, std::vector<std::uint32_t>& work) {
+        d_.label(c, why);
+        if (!(d_.flags[c] & F_FUNC)) {
+            d_.flags[c] |= F_FUNC;
+            d_.functionWhy.emplace(c, why);
+        }
+        work.push_back(c);
+    }
+
+    Model::Data& d_;
+};
+
+bool validTarget(const Model::Data& d, std::uint32_t to) {
+    if (d.flags[to] & (F_CONT | F_LITIN)) return false;
+    if ((d.flags[to] & F_TABLE) && !d.tableStarting(to)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
+    Discovery discovery(d);
+    const bool tables = discovery.pointerTables(work);
+    const bool gaps = discovery.gaps(work);
+    return tables || gaps;
+}
+
+void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
+    Discovery discovery(d);
+    for (const std::uint32_t off : d.literals) {
+        if ((d.flags[off] & (F_PTR | F_CODE | F_CONT)) || off + 3 >= d.size()) continue;
+        const std::uint32_t v = d.longAt(off);
+        const bool used = (d.flags[off] & F_USED) != 0;
+        std::uint32_t to;
+        if (!d.inImage(v, to)) {
+            if (const auto alias = d.aliasOffset(v); alias && (used || v >= kLowestPointer) &&
+                                                     validTarget(d, *alias))
+                d.label(*alias, Evidence::Pointer);
+            continue;
+        }
+        if (!validTarget(d, to)) continue;
+        if (!used && v < kLowestPointer) continue;
+        if (d.flags[to] & F_CODE) {
+            if (!used && !(d.flags[to] & F_FUNC)) continue;  // code, but no function starts there
+        } else if (!used && (v & 1) == 0 && !(d.flags[to] & kKnown) && d.guess) {
+            const Routine r = discovery.decode(to);
+            if (r.ok && discovery.prologue(to, r)) {
+                d.label(to, Evidence::Prologue);
+                d.flags[to] |= F_FUNC;
+                d.functionWhy.emplace(to, Evidence::Prologue);
+                work.push_back(to);
+            }
+        }
+        d.flags[off] |= F_PTR;
+        d.label(to, Evidence::Pointer);
+        d.refs.push_back({d.address(off), v, RefKind::Pointer});
+    }
+}
+
+}  // namespace korvane::dis

@@ -1,0 +1,357 @@
+// Code paths: from every entry, instruction after instruction until the path ends,
+// with the branches and calls it meets added to the work. Along a path the values that
+// PC-relative loads and MOVA put into registers are followed, so that a call or jump
+// through a register whose value is known goes on at its target, and a literal whose
+// register is used as an address is known to be a pointer.
+#include <algorithm>
+#include <iterator>
+
+#include "disasm/model.h"
+
+namespace korvane::dis {
+
+namespace {
+
+using sh2::Arg;
+using sh2::Form;
+using sh2::Reach;
+
+// What the path knows of the general registers.
+struct Registers {
+    std::uint16_t known = 0;           // bit k: Rk's value is known
+    std::uint32_t value[16] = {};      // ... and is this
+    std::int64_t origin[16];           // the 32-bit literal it was loaded from, or -1
+
+    Registers() { forgetAll(); }
+    void forget(unsigned r) {
+        known = static_cast<std::uint16_t>(known & ~(1u << r));
+        origin[r] = -1;
+    }
+    void forgetAll() {
+        known = 0;
+        std::fill(std::begin(origin), std::end(origin), -1);
+    }
+    // A call may change R0-R7 (the callee saves R8-R14, as compilers for SH agree).
+    void afterCall() {
+        for (unsigned r = 0; r < 8; ++r) forget(r);
+    }
+    bool has(unsigned r) const { return (known >> r) & 1u; }
+    void set(unsigned r, std::uint32_t v, std::int64_t from) {
+        known = static_cast<std::uint16_t>(known | 1u << r);
+        value[r] = v;
+        origin[r] = from;
+    }
+};
+
+// The registers an operand uses as an address.
+unsigned addressRegister(Arg arg, const sh2::Fields& f, bool& withR0) {
+    withR0 = arg == Arg::AtR0Rn || arg == Arg::AtR0Rm;
+    switch (arg) {
+        case Arg::AtRn:
+        case Arg::AtMinusRn:
+        case Arg::AtRnPlus:
+        case Arg::AtR0Rn:
+        case Arg::AtDispRn:
+            return f.n;
+        case Arg::AtRm:
+        case Arg::AtRmPlus:
+        case Arg::AtR0Rm:
+        case Arg::AtDispRm:
+            return f.m;
+        default:
+            return 16;
+    }
+}
+
+class Flow {
+  public:
+    Flow(Model::Data& d, std::vector<std::uint32_t>& jumps) : d_(d), jumps_(jumps) {}
+
+    void run(std::vector<std::uint32_t>& work) {
+        while (!work.empty()) {
+            const std::uint32_t off = work.back();
+            work.pop_back();
+            follow(off, work);
+        }
+    }
+
+  private:
+    // An instruction that can start at off: even address, two bytes, not forced data.
+    std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
+        if (off + 1 >= d_.size() || (d_.address(off) & 1) != 0) return std::nullopt;
+        if (((d_.flags[off] | d_.flags[off + 1]) & F_DATA) != 0) return std::nullopt;
+        return sh2::decode(d_.word(off));
+    }
+
+    void literal(std::uint32_t at, unsigned width) {
+        if (width == 4 && !(d_.flags[at] & F_LITL)) d_.literals.push_back(at);
+        d_.flags[at] |= width == 2 ? F_LITW : F_LITL;
+        for (unsigned i = 1; i < width && at + i < d_.size(); ++i) d_.flags[at + i] |= F_LITIN;
+    }
+
+    // What a PC-relative load or MOVA at from (counted from pc) names.
+    void pcRelative(std::uint32_t from, const sh2::Decoded& d, std::uint32_t pc, RefKind kind) {
+        std::uint32_t t;
+        const std::uint32_t target = sh2::targetOf(*d.form, d.fields, pc);
+        const bool mova = d.form == known().mova;
+        d_.refs.push_back({d_.address(from), target, mova ? RefKind::Mova : kind});
+        if (!d_.inImage(target, t)) return;
+        d_.label(t, mova ? Evidence::Mova : Evidence::Literal);
+        if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);
+    }
+
+    void mark(std::uint32_t off, const sh2::Decoded& d) {
+        d_.flags[off] |= F_CODE;
+        d_.flags[off + 1] |= F_CONT;
+        ++d_.instructions;
+        if (d.form->reach == Reach::PcWord || d.form->reach == Reach::PcLong)
+            pcRelative(off, d, d_.address(off), RefKind::Load);
+    }
+
+    // A code target: labelled, referenced, followed.
+    void target(std::uint32_t from, std::uint32_t to, RefKind kind, Evidence why,
+                std::vector<std::uint32_t>& work) {
+        d_.refs.push_back({d_.address(from), to, kind});
+        std::uint32_t t;
+        if (!d_.inImage(to, t) || (to & 1) != 0) return;
+        d_.label(t, why);
+        if (kind == RefKind::Call && !(d_.flags[t] & F_FUNC)) {
+            d_.flags[t] |= F_FUNC;
+            d_.functionWhy.emplace(t, Evidence::Call);
+        }
+        work.push_back(t);
+    }
+
+    // What an instruction does to the registers the path knows (a load from a literal
+    // counted from pc; the literal's offset when known, -1 otherwise).
+    void step(Registers& r, const sh2::Decoded& d, std::uint32_t pc) {
+        const Form& f = *d.form;
+        const sh2::Fields& x = d.fields;
+        for (const Arg a : f.args) {
+            bool withR0;
+            const unsigned reg = addressRegister(a, x, withR0);
+            if (reg < 16 && r.origin[reg] >= 0) d_.flags[static_cast<std::uint32_t>(r.origin[reg])] |= F_USED;
+            if (withR0 && r.origin[0] >= 0) d_.flags[static_cast<std::uint32_t>(r.origin[0])] |= F_USED;
+        }
+        if (f.args[1] == Arg::GBR && f.args[0] == Arg::Rm && r.origin[x.m] >= 0)
+            d_.flags[static_cast<std::uint32_t>(r.origin[x.m])] |= F_USED;
+        const std::uint16_t written = sh2::writtenRegisters(f, x);
+        if (written == 0) return;
+        std::uint32_t t;
+        if (f.reach == Reach::PcLong || f.reach == Reach::PcWord) {
+            const std::uint32_t at = sh2::targetOf(f, x, pc);
+            if (&f == known().mova) {
+                r.set(0, at, -1);
+            } else if (!d_.inImage(at, t) || t + (f.reach == Reach::PcLong ? 3u : 1u) >= d_.size()) {
+                r.forget(x.n);
+            } else if (f.reach == Reach::PcLong) {
+                r.set(x.n, d_.longAt(t), t);
+            } else {
+                r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(t))), -1);
+            }
+            return;
+        }
+        if (&f == known().movRR) {
+            if (r.has(x.m)) {
+                r.set(x.n, r.value[x.m], r.origin[x.m]);
+            } else {
+                const std::int64_t o = r.origin[x.m];
+                r.forget(x.n);
+                r.origin[x.n] = o;
+            }
+            return;
+        }
+        if (&f == known().addRR || &f == known().addImm) {  // an index added keeps the pointer
+            const std::int64_t o = r.origin[x.n] >= 0 || f.args[0] != Arg::Rm ? r.origin[x.n] : r.origin[x.m];
+            const bool known = r.has(x.n) && (f.args[0] != Arg::Rm || r.has(x.m));
+            const std::uint32_t add = f.args[0] == Arg::Rm
+                                          ? r.value[x.m]
+                                          : static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d));
+            const std::uint32_t v = r.value[x.n] + add;
+            r.forget(x.n);
+            if (known) r.set(x.n, v, o);
+            r.origin[x.n] = o;
+            return;
+        }
+        for (unsigned k = 0; k < 16; ++k) {
+            if (written & (1u << k)) r.forget(k);
+        }
+    }
+
+    void follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
+        Registers regs;
+        for (std::uint32_t off = start;; off += 2) {
+            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return;
+            // A path does not run into words that code reads as data.
+            if (d_.flags[off] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) return;
+            if (off != start && (d_.flags[off] & F_LABEL)) regs.forgetAll();  // paths join
+            const std::optional<sh2::Decoded> d = decodable(off);
+            if (!d) return;
+            mark(off, *d);
+            const Form& f = *d->form;
+            const std::uint32_t pc = d_.address(off);
+            if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {  // BT, BF
+                target(off, sh2::targetOf(f, d->fields, pc), RefKind::Branch, Evidence::Branch, work);
+                continue;
+            }
+            if (!(f.flow & sh2::FlowDelayed)) {
+                step(regs, *d, pc);
+                continue;
+            }
+            // Where the branch goes, when that is known.
+            std::optional<std::uint32_t> to;
+            if (f.reach != Reach::None) {
+                to = sh2::targetOf(f, d->fields, pc);
+            } else if ((f.flow & sh2::FlowRegister) && regs.has(d->fields.m)) {
+                const std::uint32_t v = regs.value[d->fields.m];
+                to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
+                // JSR/JMP through a literal: the literal is a pointer to code.
+                const std::int64_t from = regs.origin[d->fields.m];
+                std::uint32_t t;
+                if (!(f.flow & sh2::FlowRelative) && from >= 0 && d_.inImage(v, t) && !(v & 1) &&
+                    !(d_.flags[from] & F_PTR)) {
+                    d_.flags[static_cast<std::uint32_t>(from)] |= F_PTR;
+                    d_.refs.push_back({d_.address(static_cast<std::uint32_t>(from)), v, RefKind::Pointer});
+                }
+            }
+            // The delay slot runs before the branch.
+            const std::uint32_t slot = off + 2;
+            std::optional<sh2::Decoded> s;
+            if (slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)))
+                s = decodable(slot);
+            bool call = (f.flow & sh2::FlowCall) != 0;
+            if (s) {
+                d_.flags[slot] |= F_SLOT;
+                // BRAF with LDS Rm,PR in its slot: a call that returns after the slot.
+                call = call || ((f.flow & sh2::FlowRelative) && s->form == known().ldsPr);
+                if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
+            }
+            if (to) {
+                const RefKind kind = call ? RefKind::Call
+                                     : f.reach != Reach::None ? RefKind::Branch
+                                                              : RefKind::Jump;
+                const Evidence why = call ? Evidence::Call
+                                     : f.reach != Reach::None ? Evidence::Branch
+                                                              : Evidence::Jump;
+                target(off, *to, kind, why, work);
+            } else if ((f.flow & sh2::FlowRegister) && !call) {
+                jumps_.push_back(off);  // a jump table may say where it goes
+            }
+            if (!s) return;
+            if (call) {
+                regs.afterCall();
+            } else if (f.flow & sh2::FlowEnds) {
+                return;
+            }
+            off += 2;
+        }
+    }
+
+    // The instruction in a delay slot. A PC-relative load there reads from the branch
+    // target (and, when a BT/S or BF/S is not taken, from the slot itself).
+    void slotInstruction(std::uint32_t slot, const sh2::Decoded& s, const Form& branch,
+                         std::optional<std::uint32_t> to, Registers& regs) {
+        d_.flags[slot] |= F_CODE;
+        d_.flags[slot + 1] |= F_CONT;
+        ++d_.instructions;
+        const Reach reach = s.form->reach;
+        if (reach == Reach::Branch8 || reach == Reach::Branch12) {
+            // Illegal in a slot: not followed, but its target is named.
+            const std::uint32_t to2 = sh2::targetOf(*s.form, s.fields, d_.address(slot));
+            std::uint32_t t;
+            d_.refs.push_back({d_.address(slot), to2, RefKind::Branch});
+            if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch);
+        }
+        if (reach != Reach::PcWord && reach != Reach::PcLong) {
+            step(regs, s, d_.address(slot));
+            return;
+        }
+        d_.flags[slot] |= F_SLOTPC;
+        SlotRead read;
+        if (to) {
+            read.taken = sh2::targetOf(*s.form, s.fields, sh2::slotPcFor(*to));
+            pcRelative(slot, s, sh2::slotPcFor(*to), RefKind::SlotLoad);
+        }
+        if (branch.flow & sh2::FlowConditional) {
+            read.notTaken = sh2::targetOf(*s.form, s.fields, d_.address(slot));
+            pcRelative(slot, s, d_.address(slot), RefKind::SlotLoad);
+        }
+        d_.slotReads.emplace(slot, read);
+        // The register is known only when one literal is read.
+        if (to && !(branch.flow & sh2::FlowConditional)) {
+            step(regs, s, sh2::slotPcFor(*to));
+        } else {
+            const std::uint16_t w = sh2::writtenRegisters(*s.form, s.fields);
+            for (unsigned k = 0; k < 16; ++k) {
+                if (w & (1u << k)) regs.forget(k);
+            }
+        }
+    }
+
+    Model::Data& d_;
+    std::vector<std::uint32_t>& jumps_;
+};
+
+}  // namespace
+
+void analyse(Model::Data& d, const DisassemblyOptions& options) {
+    const std::uint64_t end = static_cast<std::uint64_t>(d.base) + d.size();
+    for (const AddressRange& r : options.data) {
+        for (std::uint64_t a = std::max<std::uint64_t>(r.begin, d.base); a < std::min(r.end, end); ++a)
+            d.flags[static_cast<std::uint32_t>(a - d.base)] |= F_DATA;
+    }
+    std::vector<std::uint32_t> work;
+    // Every entry is labelled, so that the reader (and an edit) can name it.
+    auto entry = [&](std::uint32_t address, Evidence why) {
+        std::uint32_t off;
+        if (!d.inImage(address, off) || (address & 1) != 0) return;
+        work.push_back(off);
+        d.label(off, why);
+        if (!(d.flags[off] & F_FUNC)) {
+            d.flags[off] |= F_FUNC;
+            d.functionWhy.emplace(off, why);
+        }
+    };
+    if (options.entries.empty() && options.vectors.empty()) entry(d.base, Evidence::Entry);
+    for (const std::uint32_t e : options.entries) entry(e, Evidence::Entry);
+    for (const std::uint32_t v : options.vectors) {
+        std::uint32_t off;
+        if (!d.inImage(v, off)) continue;
+        // Power-on and manual reset PC and SP, then the exception vectors.
+        for (std::uint32_t i = 0; i < options.vectorCount && off + 4 * i + 3 < d.size(); ++i) {
+            if (i == 1 || i == 3) continue;  // stack pointers
+            const std::uint32_t at = off + 4 * i;
+            const std::uint32_t target = d.longAt(at);
+            std::uint32_t t;
+            if (!d.inImage(target, t) || (target & 1) != 0) continue;
+            d.flags[at] |= F_PTR;
+            d.refs.push_back({d.address(at), target, RefKind::Pointer});
+            entry(target, Evidence::Vector);
+        }
+        d.label(off, Evidence::Vector);
+    }
+    // Forced code: a path from every word of the range.
+    for (const AddressRange& r : options.code) {
+        for (std::uint64_t a = std::max<std::uint64_t>(r.begin, d.base); a < std::min(r.end, end); ++a)
+            if ((a & 1) == 0) work.push_back(static_cast<std::uint32_t>(a - d.base));
+    }
+    std::vector<std::uint32_t> jumps;
+    Flow flow(d, jumps);
+    for (;;) {
+        flow.run(work);
+        if (findSwitchTables(d, work, jumps)) continue;
+        markPointers(d, work);
+        if (!work.empty()) continue;
+        if (d.guess && discoverCode(d, work)) continue;
+        break;
+    }
+    std::sort(d.refs.begin(), d.refs.end(), [](const Reference& a, const Reference& b) {
+        return a.from != b.from ? a.from < b.from : a.to < b.to;
+    });
+    std::sort(d.tables.begin(), d.tables.end(),
+              [](const Table& a, const Table& b) { return a.address < b.address; });
+    d.tableIndex.clear();
+    for (std::size_t i = 0; i < d.tables.size(); ++i) d.tableIndex.emplace(d.tables[i].address - d.base, i);
+}
+
+}  // namespace korvane::dis

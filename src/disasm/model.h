@@ -1,0 +1,147 @@
+// The disassembler's model of an image, as the analysis builds it: a set of marks for
+// every byte, the label reasons, the references, tables, functions and the loads in
+// delay slots. The analysis (flow, switch, discover) fills it, the printer and the
+// public Model read it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "isa/isa.h"
+#include "korvane/analysis.h"
+#include "korvane/disassemble.h"
+
+namespace korvane {
+
+namespace dis {
+
+enum : std::uint16_t {
+    F_CODE = 0x0001,    // an instruction starts here
+    F_LABEL = 0x0002,   // a label is defined here
+    F_LITW = 0x0004,    // a 16-bit literal read by MOV.W @(disp,PC) starts here
+    F_LITL = 0x0008,    // a 32-bit literal read by MOV.L @(disp,PC) starts here
+    F_PTR = 0x0010,     // this 32-bit literal or table entry is written as a label
+    F_DATA = 0x0020,    // forced data
+    F_CONT = 0x0040,    // the second byte of an instruction
+    F_SLOT = 0x0080,    // the instruction is in a delay slot
+    F_TABLE = 0x0100,   // a byte of a jump or pointer table
+    F_SLOTPC = 0x0200,  // a PC-relative load in a delay slot (written as its number)
+    F_USED = 0x0400,    // this 32-bit literal's register is used as an address
+    F_LITIN = 0x0800,   // a byte inside a literal (after its first)
+    F_FUNC = 0x1000,    // a function starts here
+};
+
+// Where a delay slot's PC-relative load reads: from the branch target when taken, from
+// the slot itself when a BT/S or BF/S is not taken.
+struct SlotRead {
+    std::optional<std::uint32_t> taken;
+    std::optional<std::uint32_t> notTaken;
+};
+
+// The forms the analysis looks for by name, found once.
+struct KnownForms {
+    const sh2::Form *mova, *movRR, *movImm, *addRR, *addImm, *extuB, *extuW, *shll, *shll2;
+    const sh2::Form *loadR0[3];  // MOV.B, MOV.W, MOV.L @(R0,Rm),Rn
+    const sh2::Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
+    const sh2::Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
+    const sh2::Form *ldsPr, *nop;
+};
+const KnownForms& known();
+
+}  // namespace dis
+
+struct Model::Data {
+    std::span<const std::uint8_t> image;
+    std::uint32_t base = 0;
+    bool thirtyTwoX = false;
+    bool guess = true;
+    std::vector<std::uint16_t> flags;
+    std::vector<std::uint8_t> why;  // 1 + Evidence where a label is, 0 elsewhere
+    std::vector<Reference> refs;
+    std::vector<Table> tables;                            // by address, once analysed
+    std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
+    std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
+    std::unordered_map<std::uint32_t, Evidence> functionWhy;    // start offset -> reason
+    std::vector<std::uint32_t> literals;  // every 32-bit literal, as first read
+    std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code
+    std::size_t instructions = 0;
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
+    std::uint32_t address(std::uint32_t off) const { return base + off; }
+    bool inImage(std::uint32_t address, std::uint32_t& off) const {
+        off = address - base;
+        return off < size();
+    }
+    std::uint16_t word(std::uint32_t off) const {
+        return static_cast<std::uint16_t>(image[off] << 8 | image[off + 1]);
+    }
+    std::uint32_t longAt(std::uint32_t off) const {
+        return static_cast<std::uint32_t>(image[off]) << 24 | image[off + 1] << 16 |
+               image[off + 2] << 8 | image[off + 3];
+    }
+    bool label(std::uint32_t off, Evidence reason) {
+        if (flags[off] & dis::F_LABEL) return false;
+        flags[off] |= dis::F_LABEL;
+        why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+        return true;
+    }
+    const Table* tableStarting(std::uint32_t off) const {
+        const auto it = tableIndex.find(off);
+        return it == tableIndex.end() ? nullptr : &tables[it->second];
+    }
+    // Where an aligned address that only bits 31-29 tell apart from value lies in the
+    // image (the same memory through another cache area of the SH7604).
+    std::optional<std::uint32_t> aliasOffset(std::uint32_t value) const {
+        constexpr std::uint32_t kArea = 0xE0000000u;
+        std::uint32_t off;
+        const std::uint32_t same = (value & ~kArea) | (base & kArea);
+        if (same == value || !inImage(same, off)) return std::nullopt;
+        return off;
+    }
+
+    // ---- the statements the source is made of ---------------------------------------
+
+    enum class Kind { Instruction, SlotLoad, Long, Word, Byte, String, Pad, TableEntry };
+    struct Statement {
+        Kind kind;
+        std::uint32_t off;
+        std::uint32_t size;
+        bool refers;             // it names a label ...
+        std::uint32_t target;    // ... at this address
+        sh2::Decoded decoded{};  // an instruction's form and fields
+    };
+    // Where a data statement must end: an instruction, a label, a table.
+    bool boundary(std::uint32_t off) const {
+        return (flags[off] & (dis::F_CODE | dis::F_LABEL | dis::F_TABLE)) != 0;
+    }
+    // The statement that starts at off.
+    Statement statementAt(std::uint32_t off) const;
+    // The table that holds the byte at off, and the entry's start.
+    const Table* tableHolding(std::uint32_t off, std::uint32_t& entry) const;
+};
+
+namespace dis {
+
+// Analyses the image into data: code paths from the entries, tables, pointers and
+// (unless switched off) code found by evidence.
+void analyse(Model::Data& data, const DisassemblyOptions& options);
+
+// The jump tables of the BRAF/JMP instructions found so far that have none yet; each
+// new case target goes to work. True when a table was found.
+bool findSwitchTables(Model::Data& data, std::vector<std::uint32_t>& work,
+                      std::vector<std::uint32_t>& jumps);
+
+// Code that no path reaches, found by evidence (prologues, whole leaf routines, tables
+// of code pointers); each start goes to work. True when something was found.
+bool discoverCode(Model::Data& data, std::vector<std::uint32_t>& work);
+
+// Literals and table entries that are pointers by evidence become labels.
+void markPointers(Model::Data& data, std::vector<std::uint32_t>& work);
+
+}  // namespace dis
+
+}  // namespace korvane

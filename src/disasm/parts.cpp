@@ -1,0 +1,49 @@
+// How a large image is split into sources that the assembler takes one at a time.
+#include <cstdio>
+
+#include "disasm/printer.h"
+
+namespace korvane::dis {
+
+namespace {
+
+// A source may hold 10,000 labels and 9,998 references; a part keeps its own labels
+// plus the references it makes below this.
+constexpr std::size_t kPartBudget = 9990;
+
+}  // namespace
+
+std::vector<std::uint32_t> planParts(const Model::Data& d) {
+    std::vector<std::uint32_t> starts{0};
+    std::size_t used = 0;
+    for (std::uint32_t off = 0; off < d.size();) {
+        const Model::Data::Statement s = d.statementAt(off);
+        // Targets outside the image are defined in each part that uses them: they are
+        // counted among its references already.
+        const std::size_t cost = ((d.flags[off] & F_LABEL) ? 1 : 0) + (s.refers ? 1 : 0);
+        if (used + cost > kPartBudget) {
+            starts.push_back(off);
+            used = 0;
+        }
+        used += cost;
+        off += s.size;
+    }
+    return starts;
+}
+
+std::vector<std::string> sourceNames(const std::string& top, std::size_t parts) {
+    std::vector<std::string> files;
+    const bool dotS = top.size() > 2 && top.compare(top.size() - 2, 2, ".s") == 0;
+    const std::string stem = dotS ? top.substr(0, top.size() - 2) : top;
+    if (parts > 1) {
+        for (std::size_t i = 0; i < parts; ++i) {
+            char number[24];
+            std::snprintf(number, sizeof number, "%02zu", i + 1);
+            files.push_back(stem + ".part" + number + ".s");
+        }
+    }
+    files.push_back(top);
+    return files;
+}
+
+}  // namespace korvane::dis

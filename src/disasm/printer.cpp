@@ -1,0 +1,328 @@
+// The source text of a model: statement by statement in this assembler's own forms,
+// each with its address and bytes in a comment; what the analysis knows beyond the
+// statement (what a delay slot's load reads, a table entry's target, a register's
+// name, why code no path reaches was taken as code) in the comment as well.
+#include "disasm/printer.h"
+
+#include "disasm/text.h"
+#include "driver/names.h"
+
+namespace korvane::dis {
+
+namespace {
+
+using Kind = Model::Data::Kind;
+using Statement = Model::Data::Statement;
+
+constexpr std::size_t kCommentColumn = 40;
+
+}  // namespace
+
+void Printer::mnemonic(Text& t, std::string_view m) const {
+    t.put(m);
+    t.put(std::string_view("        ", m.size() < 8 ? 8 - m.size() : 1));
+}
+
+// A label where the image has one, the address otherwise.
+void Printer::place(Text& t, std::uint32_t address) const {
+    std::uint32_t off;
+    if (d_.inImage(address, off) && (d_.flags[off] & F_LABEL)) {
+        t.label(address);
+    } else {
+        t.put('$');
+        t.hex(address, 8);
+    }
+}
+
+// "; AAAAAAAA BYTES" at column 40.
+void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const {
+    t.column(lineStart, kCommentColumn);
+    t.put("; ");
+    t.hex(d_.address(s.off), 8);
+    t.put(' ');
+    if (s.kind == Kind::Pad) {
+        t.put("FF x ");
+        t.dec(s.size);
+        return;
+    }
+    t.hexBytes(&d_.image[s.off], s.size);
+}
+
+// Before a labelled statement: why code that no path reaches is code, what a table is.
+void Printer::note(Text& t, const Statement& s) const {
+    if (const Table* table = d_.tableStarting(s.off)) {
+        t.put("; ");
+        if (table->pointers) {
+            t.put("a table of ");
+            t.dec(table->count);
+            t.put(" pointers");
+        } else if (table->count == 0) {
+            t.put("a jump table of unknown length, used by the jump at $");
+            t.hex(table->jump, 8);
+        } else {
+            t.put("a jump table: ");
+            t.dec(table->count);
+            t.put(table->relative ? " offsets of " : " addresses of ");
+            t.dec(table->width);
+            t.put(table->width == 1 ? " byte" : " bytes");
+            if (table->relative) {
+                t.put(" from ");
+                place(t, table->base);
+            }
+            t.put(", used by the jump at $");
+            t.hex(table->jump, 8);
+        }
+        t.endLine();
+        return;
+    }
+    const std::uint8_t why = d_.why[s.off];
+    if (why == 0) return;
+    const auto reason = static_cast<Evidence>(why - 1);
+    if ((d_.flags[s.off] & F_CODE) && (reason == Evidence::Prologue || reason == Evidence::Leaf ||
+                                        reason == Evidence::Vector || reason == Evidence::PointerTable)) {
+        t.put("; code: ");
+        t.put(evidenceText(reason));
+        t.endLine();
+    }
+}
+
+// What a 32-bit value is beyond its number: a register's name, another cache area's
+// view of a label.
+void Printer::valueNote(Text& t, std::uint32_t value) const {
+    const std::string_view name = registerName(value, d_.thirtyTwoX);
+    if (!name.empty()) {
+        t.put(" ; ");
+        t.put(name);
+        return;
+    }
+    std::uint32_t off;
+    if (d_.inImage(value, off)) return;
+    if (const auto alias = d_.aliasOffset(value); alias && (d_.flags[*alias] & F_LABEL)) {
+        t.put(" ; alias of ");
+        t.label(d_.address(*alias));
+    }
+}
+
+void Printer::statement(Text& t, const Statement& s) const {
+    if (d_.flags[s.off] & F_LABEL) note(t, s);
+    const std::size_t lineStart = t.mark();
+    if (d_.flags[s.off] & F_LABEL) {
+        t.label(d_.address(s.off));
+        t.put(':');
+    }
+    t.column(lineStart, 12);
+    const std::uint32_t pc = d_.address(s.off);
+    switch (s.kind) {
+        case Kind::Instruction: {
+            const sh2::Decoded& d = s.decoded;
+            mnemonic(t, d.form->mnemonic);
+            operands(t, d, pc);
+            comment(t, lineStart, s);
+            if ((d_.flags[s.off] & F_SLOT) && (d.form->flow & sh2::FlowSlotIllegal))
+                t.put(" (illegal in a delay slot)");
+            break;
+        }
+        case Kind::SlotLoad: {
+            // The assembler counts a displacement from the statement's own address, so
+            // the word is written as its number with what it reads.
+            mnemonic(t, "DC.W");
+            t.put('$');
+            t.hexTrim(d_.word(s.off));
+            comment(t, lineStart, s);
+            const sh2::Decoded& d = s.decoded;
+            t.put(" (in a delay slot: ");
+            t.put(d.form->mnemonic);
+            t.put(" @(disp,PC),");
+            operand(t, d.form->args[1], d, pc);
+            const auto it = d_.slotReads.find(s.off);
+            const SlotRead r = it != d_.slotReads.end() ? it->second : SlotRead{};
+            if (r.taken) {
+                t.put(" reads ");
+                place(t, *r.taken);
+                if (r.notTaken) t.put(" taken");
+            }
+            if (r.notTaken) {
+                t.put(r.taken ? ", " : " reads ");
+                place(t, *r.notTaken);
+                t.put(" not taken");
+            }
+            if (!r.taken && !r.notTaken) t.put(" reads from where the branch goes");
+            t.put("; depends on the branch)");
+            break;
+        }
+        case Kind::TableEntry: {
+            std::uint32_t entry = s.off;
+            const Table* table = d_.tableHolding(s.off, entry);
+            const std::uint32_t v = s.size == 1 ? d_.image[s.off] : s.size == 2 ? d_.word(s.off) : d_.longAt(s.off);
+            mnemonic(t, s.size == 1 ? "DC.B" : s.size == 2 ? "DC.W" : "DC.L");
+            if (s.refers) {
+                t.label(v);
+            } else {
+                t.put('$');
+                t.hexTrim(v);
+            }
+            comment(t, lineStart, s);
+            if (table && table->relative) {
+                const std::uint32_t i = (s.off - (table->address - d_.base)) / table->width;
+                t.put(" -> ");
+                place(t, table->targets[i]);
+                t.put(" (from ");
+                place(t, table->base);
+                t.put(')');
+            }
+            break;
+        }
+        case Kind::Long:
+            mnemonic(t, "DC.L");
+            for (std::uint32_t i = 0; i < s.size; i += 4) {
+                if (i) t.put(',');
+                if (s.refers) {
+                    t.label(s.target);
+                } else {
+                    t.put('$');
+                    t.hexTrim(d_.longAt(s.off + i));
+                }
+            }
+            comment(t, lineStart, s);
+            if (s.size == 4 && (d_.flags[s.off] & F_LITL)) valueNote(t, d_.longAt(s.off));
+            break;
+        case Kind::Word:
+            mnemonic(t, "DC.W");
+            t.put('$');
+            t.hexTrim(d_.word(s.off));
+            comment(t, lineStart, s);
+            if (sh2::decode(d_.word(s.off)) && (d_.flags[s.off] & (F_LITW | F_LITL)) == 0)
+                decodedMeaning(t, s);
+            break;
+        case Kind::Byte:
+            mnemonic(t, "DC.B");
+            t.put('$');
+            t.hexTrim(d_.image[s.off]);
+            comment(t, lineStart, s);
+            break;
+        case Kind::String:
+            mnemonic(t, "DC.B");
+            t.put('"');
+            t.put(std::string_view(reinterpret_cast<const char*>(&d_.image[s.off]), s.size));
+            t.put('"');
+            comment(t, lineStart, s);
+            break;
+        case Kind::Pad:
+            mnemonic(t, "PAD");
+            t.put('$');
+            t.hexTrim(pc + s.size);
+            comment(t, lineStart, s);
+            break;
+    }
+    t.endLine();
+}
+
+// After a data word that is an instruction: what it would be, for the reader.
+void Printer::decodedMeaning(Text& t, const Statement& s) const {
+    const sh2::Decoded d = *sh2::decode(d_.word(s.off));
+    t.put(" (");
+    t.put(d.form->mnemonic);
+    if ((d_.address(s.off) & 1) == 0 && d.form->reach == sh2::Reach::None && d.form->args[0] != Arg::None) {
+        t.put(' ');
+        operands(t, d, d_.address(s.off));
+    }
+    t.put(')');
+}
+
+void Printer::header(Text& t) const {
+    t.put(kDisassemblyHeader);
+    t.put(options_.imageName);
+    t.put('\n');
+    t.fingerprintLine();
+    t.put("; ");
+    t.dec(d_.size());
+    t.put(" bytes at $");
+    t.hex(d_.base, 8);
+    if (files_.size() == 1) {
+        t.put(". Rebuild in the directory of this file: korvane ");
+        t.put(shellWord(files_[0]));
+        t.put("\n; the result is ");
+        t.put(resultName());
+        t.put(", the image byte for byte.\n");
+        return;
+    }
+    t.put(" in ");
+    t.dec(static_cast<std::int64_t>(files_.size()));
+    t.put(" sources. Rebuild in the directory of these files, in this order\n");
+    t.put("; (INCBIN names are relative to the working directory):");
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        t.put(i ? ", then\n;   korvane " : "\n;   korvane ");
+        t.put(shellWord(files_[i]));
+    }
+    t.put("\n; the result is ");
+    t.put(resultName());
+    t.put(", the image byte for byte. \"included file ");
+    t.put(binOf(files_[0]));
+    t.put(" is empty\"\n; there means that a part was not assembled in that directory first.\n");
+}
+
+std::string Printer::binOf(const std::string& source) {
+    return baseName(source) + ".bin";
+}
+
+std::string Printer::resultName() const {
+    return binOf(files_.back());
+}
+
+bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
+                        bool whole) const {
+    const std::string& name = files_[part];
+    if (!out.open(name)) return false;
+    Text t(out);
+    header(t);
+    t.put("            SETPC   $");
+    t.hex(d_.address(begin), 8);
+    t.put('\n');
+    std::vector<std::uint32_t> elsewhere;  // labels this part uses and defines at its end
+    for (std::uint32_t off = begin; off < end;) {
+        const Statement s = d_.statementAt(off);
+        statement(t, s);
+        if (s.refers) {
+            std::uint32_t to;
+            if (!d_.inImage(s.target, to) || to < begin || to >= end) elsewhere.push_back(s.target);
+        }
+        off += s.size;
+    }
+    std::sort(elsewhere.begin(), elsewhere.end());
+    elsewhere.erase(std::unique(elsewhere.begin(), elsewhere.end()), elsewhere.end());
+    if (!elsewhere.empty()) {
+        t.put(whole ? "; Targets outside the image: labels only, nothing is written.\n"
+                    : "; Labels defined in other parts or outside the image.\n");
+    }
+    for (const std::uint32_t a : elsewhere) {
+        t.put("            SETPC   $");
+        t.hex(a, 8);
+        t.endLine();
+        t.label(a);
+        t.put(':');
+        t.endLine();
+    }
+    return t.finish() && out.close();
+}
+
+bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const {
+    const std::size_t parts = partStart.size();
+    if (parts == 1) return writePart(out, 0, 0, d_.size(), true);
+    for (std::size_t i = 0; i < parts; ++i) {
+        const std::uint32_t end = i + 1 < parts ? partStart[i + 1] : d_.size();
+        if (!writePart(out, i, partStart[i], end, false)) return false;
+    }
+    const std::string& top = files_.back();
+    if (!out.open(top)) return false;
+    Text t(out);
+    header(t);
+    for (std::size_t i = 0; i + 1 < files_.size(); ++i) {
+        t.put("            INCBIN  \"");
+        t.put(binOf(files_[i]));
+        t.put("\"");
+        t.endLine();
+    }
+    return t.finish() && out.close();
+}
+
+}  // namespace korvane::dis

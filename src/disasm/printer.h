@@ -1,0 +1,48 @@
+// The source text of a model, in parts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "disasm/model.h"
+
+namespace korvane::dis {
+
+class Text;
+
+class Printer {
+  public:
+    Printer(const Model::Data& data, const DisassemblyOptions& options, const std::vector<std::string>& files)
+        : d_(data), options_(options), files_(files) {}
+    // Every file: the parts (one per start offset), then the top source.
+    bool write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const;
+
+  private:
+    using Statement = Model::Data::Statement;
+    void mnemonic(Text& t, std::string_view m) const;
+    void place(Text& t, std::uint32_t address) const;
+    void comment(Text& t, std::size_t lineStart, const Statement& s) const;
+    void note(Text& t, const Statement& s) const;
+    void valueNote(Text& t, std::uint32_t value) const;
+    void statement(Text& t, const Statement& s) const;
+    void decodedMeaning(Text& t, const Statement& s) const;
+    void header(Text& t) const;
+    static std::string binOf(const std::string& source);
+    std::string resultName() const;
+    bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
+                   bool whole) const;
+
+    const Model::Data& d_;
+    const DisassemblyOptions& options_;
+    const std::vector<std::string>& files_;
+};
+
+// Where each part of the source begins: a source holds at most 10,000 labels and 9,998
+// references, so a large image is split into parts assembled on their own.
+std::vector<std::uint32_t> planParts(const Model::Data& data);
+
+// The names of the sources: the parts after the top source ("game.bin.s" has
+// "game.bin.part01.s"), then the top source.
+std::vector<std::string> sourceNames(const std::string& top, std::size_t parts);
+
+}  // namespace korvane::dis

@@ -1,0 +1,253 @@
+// Jump tables behind BRAF and JMP, recognised only when every part of the idiom
+// compilers emit is there: a bound check that branches away when the index is out of
+// range, the table's address (MOVA or a literal), an indexed load scaled to the entry
+// width, then the jump. The instructions are read backwards from the jump, across the
+// conditional branch that leads to its block where there is one.
+#include <algorithm>
+
+#include "disasm/model.h"
+
+namespace korvane::dis {
+
+namespace {
+
+using sh2::Form;
+
+// An instruction of the window: where it is and what it is.
+struct Step {
+    std::uint32_t off;
+    sh2::Decoded d;
+    bool crossed;  // the conditional branch whose target leads on towards the jump
+};
+
+constexpr std::size_t kWindow = 24;
+constexpr std::uint32_t kMostEntries = 4096;
+
+class SwitchFinder {
+  public:
+    explicit SwitchFinder(Model::Data& d) : d_(d) {
+        for (const Reference& r : d.refs) {
+            if (r.kind == RefKind::Branch) into_.push_back({r.to, r.from});
+        }
+        std::sort(into_.begin(), into_.end());
+    }
+
+    // A table for the jump at off, or false.
+    bool find(std::uint32_t jump, std::vector<std::uint32_t>& work) {
+        if (!window(jump)) return false;
+        const sh2::Decoded j = *sh2::decode(d_.word(jump));
+        const KnownForms& k = known();
+        const bool braf = (j.form->flow & sh2::FlowRelative) != 0;
+        unsigned rd = j.fields.m;
+        std::size_t i = steps_.size();
+        bool addR0 = false;  // ADD R0,Rd before JMP @Rd: entries count from the table
+        if (!braf && i > 0 && steps_[i - 1].d.form == k.addRR && steps_[i - 1].d.fields.m == 0 &&
+            steps_[i - 1].d.fields.n == rd) {
+            addR0 = true;
+            --i;
+        }
+        // The indexed load that leaves the entry in Rd, possibly through EXTU.
+        bool isUnsigned = false;
+        std::size_t load = 0;
+        unsigned width = 0;
+        for (;;) {
+            if (i == 0) return false;
+            const sh2::Decoded& s = steps_[--i].d;
+            if (!(sh2::writtenRegisters(*s.form, s.fields) & (1u << rd))) continue;
+            if ((s.form == k.extuB || s.form == k.extuW) && s.fields.n == rd) {
+                isUnsigned = true;
+                rd = s.fields.m;
+                continue;
+            }
+            for (unsigned w = 0; w < 3; ++w) {
+                if (s.form == k.loadR0[w] && s.fields.n == rd) width = 1u << w;
+            }
+            if (width == 0) return false;
+            load = i;
+            break;
+        }
+        const sh2::Fields& lf = steps_[load].d.fields;
+        const bool relative = braf || addR0;
+        // The table's address: MOVA into R0 (relative or absolute), or a literal.
+        std::uint32_t table = 0;
+        unsigned index = 16;
+        if (const auto r0 = valueOf(0, load, false)) {
+            table = *r0;
+            index = lf.m;
+        }
+        if (index == 16 && !relative) {
+            if (const auto rt = valueOf(lf.m, load, false)) {
+                table = *rt;
+                index = 0;
+            }
+        }
+        if (index == 16 || (relative && addR0 && index != lf.m)) return false;
+        if (!relative && width != 4) return false;
+        // The index scaled to the entry width, back to the comparison that bounds it.
+        unsigned scale = 1;
+        std::optional<std::uint32_t> count;
+        std::size_t at = load;
+        while (at > 0) {
+            const Step& s = steps_[--at];
+            const Form* f = s.d.form;
+            const sh2::Fields& x = s.d.fields;
+            if (f == k.cmpHi || f == k.cmpGt || f == k.cmpHs || f == k.cmpGe) {
+                if (x.n != index) continue;
+                if (!branchesAwayWhenT(at)) break;
+                const auto bound = valueOf(x.m, at, true);
+                if (!bound) break;
+                const bool inclusive = f == k.cmpHi || f == k.cmpGt;  // T when index > bound
+                const std::uint64_t n = static_cast<std::uint64_t>(*bound) + (inclusive ? 1 : 0);
+                if (n == 0 || n > kMostEntries) break;
+                count = static_cast<std::uint32_t>(n);
+                break;
+            }
+            if (!(sh2::writtenRegisters(*f, x) & (1u << index))) continue;
+            if (f == k.shll2 && x.n == index) {
+                scale *= 4;
+            } else if ((f == k.shll && x.n == index) || (f == k.addRR && x.n == index && x.m == index)) {
+                scale *= 2;
+            } else if ((f == k.movRR || f == k.extuB || f == k.extuW) && x.n == index) {
+                index = x.m;
+            } else {
+                break;
+            }
+        }
+        std::uint32_t off;
+        if (!d_.inImage(table, off) || d_.tableStarting(off)) return false;
+        Table t{table, 0, static_cast<std::uint8_t>(width), relative, false,
+                braf ? d_.address(jump) + 4 : table, d_.address(jump), {}};
+        if (!count || scale != width) {  // a table whose length is not known: named only
+            d_.label(off, Evidence::Table);
+            add(off, std::move(t));
+            return false;
+        }
+        if (static_cast<std::uint64_t>(off) + std::uint64_t{*count} * width > d_.size()) return false;
+        for (std::uint32_t e = 0; e < *count; ++e) {
+            const std::uint32_t at2 = off + e * width;
+            for (std::uint32_t b = 0; b < width; ++b) {
+                if (d_.flags[at2 + b] & (F_CODE | F_CONT | F_TABLE)) return false;
+            }
+            std::uint32_t v = width == 1 ? d_.image[at2] : width == 2 ? d_.word(at2) : d_.longAt(at2);
+            if (!isUnsigned && width == 1) v = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
+            if (!isUnsigned && width == 2) v = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+            const std::uint32_t target = relative ? t.base + v : v;
+            std::uint32_t to;
+            if ((target & 1) || !d_.inImage(target, to) || to + 1 >= d_.size() ||
+                !sh2::decode(d_.word(to)) || (d_.flags[to] & (F_CONT | F_LITIN)) ||
+                (to >= off && to < off + *count * width))
+                return false;
+            t.targets.push_back(target);
+        }
+        t.count = *count;
+        for (std::uint32_t b = 0; b < *count * width; ++b) d_.flags[off + b] |= F_TABLE;
+        d_.label(off, Evidence::Table);
+        for (std::uint32_t e = 0; e < *count; ++e) {
+            std::uint32_t to;
+            d_.inImage(t.targets[e], to);
+            d_.refs.push_back({table + e * width, t.targets[e], RefKind::TableEntry});
+            d_.label(to, Evidence::SwitchCase);
+            work.push_back(to);
+        }
+        add(off, std::move(t));
+        return true;
+    }
+
+  private:
+    void add(std::uint32_t off, Table t) {
+        d_.tableIndex.emplace(off, d_.tables.size());
+        d_.tables.push_back(std::move(t));
+    }
+
+    // The instructions that run before the jump, oldest first: back along its block
+    // and, where the block starts at the target of one conditional branch, on before it.
+    bool window(std::uint32_t jump) {
+        steps_.clear();
+        std::uint32_t p = jump;
+        bool crossed = false;
+        while (steps_.size() < kWindow) {
+            const bool start = (d_.flags[p] & F_LABEL) != 0;
+            if (start && p != jump) {
+                // One branch into this block, and no way to fall into it.
+                const auto range = std::equal_range(
+                    into_.begin(), into_.end(), std::pair<std::uint32_t, std::uint32_t>{d_.address(p), 0},
+                    [](const auto& a, const auto& b) { return a.first < b.first; });
+                if (range.second - range.first != 1 || crossed) break;
+                std::uint32_t from;
+                if (!d_.inImage(range.first->second, from)) break;
+                const sh2::Decoded b = *sh2::decode(d_.word(from));
+                if (!(b.form->flow & sh2::FlowConditional)) break;
+                if (p >= 2 && (d_.flags[p - 2] & F_CODE)) {
+                    const auto before = sh2::decode(d_.word(p - 2));
+                    if (before && !(before->form->flow & sh2::FlowEnds) && !(d_.flags[p - 2] & F_SLOT))
+                        break;  // the code before falls into the block as well
+                }
+                if (b.form->flow & sh2::FlowDelayed) {  // its slot runs on the way
+                    if (auto s = sh2::decode(d_.word(from + 2))) steps_.push_back({from + 2, *s, false});
+                }
+                steps_.push_back({from, b, true});
+                crossed = true;
+                p = from;
+            }
+            if (p < 2 || !(d_.flags[p - 2] & F_CODE)) break;
+            p -= 2;
+            const auto d = sh2::decode(d_.word(p));
+            if (!d || (d->form->flow & sh2::FlowDelayed) || (d_.flags[p] & F_SLOT)) break;
+            steps_.push_back({p, *d, false});
+        }
+        std::reverse(steps_.begin(), steps_.end());
+        return !steps_.empty();
+    }
+
+    // The comparison at steps_[at] sets T when the index is out of range; the branch
+    // that follows must leave the path to the jump when T is set.
+    bool branchesAwayWhenT(std::size_t at) const {
+        for (std::size_t i = at + 1; i < steps_.size(); ++i) {
+            const Form* f = steps_[i].d.form;
+            if (!(f->flow & sh2::FlowConditional)) continue;
+            const bool onT = f->mnemonic[1] == 'T';  // BT, BT/S
+            return steps_[i].crossed ? !onT : onT;
+        }
+        return false;
+    }
+
+    // The value a register has before steps_[before], from the window: MOVA, a
+    // PC-relative load, or (with imm) MOV #imm.
+    std::optional<std::uint32_t> valueOf(unsigned reg, std::size_t before, bool imm) const {
+        const KnownForms& k = known();
+        for (std::size_t i = before; i-- > 0;) {
+            const sh2::Decoded& s = steps_[i].d;
+            if (!(sh2::writtenRegisters(*s.form, s.fields) & (1u << reg))) continue;
+            if (s.form == k.mova) return sh2::targetOf(*s.form, s.fields, d_.address(steps_[i].off));
+            if (imm && s.form == k.movImm) return static_cast<std::uint32_t>(static_cast<std::int8_t>(s.fields.d));
+            if (s.form->reach == sh2::Reach::PcLong || s.form->reach == sh2::Reach::PcWord) {
+                std::uint32_t off;
+                if (!d_.inImage(sh2::targetOf(*s.form, s.fields, d_.address(steps_[i].off)), off) ||
+                    off + 3 >= d_.size())
+                    return std::nullopt;
+                return s.form->reach == sh2::Reach::PcLong
+                           ? d_.longAt(off)
+                           : static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(off)));
+            }
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    Model::Data& d_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // branch target, branch
+    std::vector<Step> steps_;
+};
+
+}  // namespace
+
+bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps) {
+    if (jumps.empty()) return false;
+    SwitchFinder finder(d);
+    bool found = false;
+    for (const std::uint32_t j : jumps) found = finder.find(j, work) || found;
+    jumps.clear();
+    return found;
+}
+
+}  // namespace korvane::dis

@@ -178,10 +178,13 @@ class Discovery {
             if (!(d_.flags[off] & F_CODE) || (d_.flags[off] & F_SLOT)) continue;
             const auto d = sh2::decode(d_.word(off));
             if (!d || !(d->form->flow & sh2::FlowEnds)) continue;
+            // Past the pool after it and padding, in any order.
             std::uint32_t c = off + 4;
-            while (c + 1 < d_.size() && (d_.flags[c] & (F_LITW | F_LITL | F_LITIN | F_TABLE)))
-                ++c;  // the pool after it
-            c = skipPadding(c);
+            for (std::uint32_t before = ~0u; before != c;) {
+                before = c;
+                while (c + 1 < d_.size() && (d_.flags[c] & (F_LITW | F_LITL | F_LITIN | F_TABLE))) ++c;
+                c = skipPadding(c);
+            }
             if (c + 1 >= d_.size() || (d_.flags[c] & kKnown) || (d_.address(c) & 1) || tried(c)) continue;
             const Routine r = decode(c);
             if (r.ok && prologue(c, r)) {

@@ -75,7 +75,139 @@ class Flow {
         }
     }
 
+    // Register values across joins: the state at every labelled instruction is what
+    // all the paths into it agree on. A call or jump whose register turns out known
+    // goes to work. True when one did.
+    bool registerPass(std::vector<std::uint32_t>& work) {
+        states_.clear();
+        settled_.assign(d_.size(), false);
+        std::vector<std::uint32_t> pending;
+        for (const auto& [off, why] : d_.functionWhy) seed(off, pending);
+        for (const Table& t : d_.tables) {
+            for (const std::uint32_t target : t.targets) {
+                std::uint32_t off;
+                if (d_.inImage(target, off) && (d_.flags[off] & F_CODE)) seed(off, pending);
+            }
+        }
+        const std::size_t before = work.size();
+        while (!pending.empty()) {
+            const std::uint32_t off = pending.back();
+            pending.pop_back();
+            walk(off, pending, work);
+        }
+        states_.clear();
+        return work.size() != before;
+    }
+
   private:
+    void seed(std::uint32_t off, std::vector<std::uint32_t>& pending) {
+        if (!(d_.flags[off] & F_CODE) || settled_[off]) return;
+        settled_[off] = true;
+        states_.erase(off);
+        pending.push_back(off);
+    }
+
+    // Joins a path's registers into the state at off; true when that state changed.
+    bool join(std::uint32_t off, const Registers& r, std::vector<std::uint32_t>& pending) {
+        if (off >= d_.size() || !(d_.flags[off] & F_CODE) || settled_[off]) return false;
+        auto it = states_.find(off);
+        Registers merged = r;
+        if (it != states_.end()) {
+            const Registers& old = it->second;
+            for (unsigned k = 0; k < 16; ++k) {
+                const bool same = old.has(k) && r.has(k) && old.value[k] == r.value[k];
+                const std::int64_t origin = old.origin[k] == r.origin[k] ? r.origin[k] : -1;
+                if (same) {
+                    merged.set(k, r.value[k], origin);
+                } else {
+                    merged.forget(k);
+                    merged.origin[k] = origin;
+                }
+            }
+            if (merged.known == old.known && std::equal(std::begin(merged.origin), std::end(merged.origin),
+                                                        std::begin(old.origin)))
+                return false;
+        }
+        if (merged.known == 0 && std::all_of(std::begin(merged.origin), std::end(merged.origin),
+                                             [](std::int64_t o) { return o < 0; })) {
+            states_.erase(off);
+            settled_[off] = true;  // nothing known: it cannot change again
+        } else {
+            states_[off] = merged;
+        }
+        pending.push_back(off);
+        return true;
+    }
+
+    void walk(std::uint32_t start, std::vector<std::uint32_t>& pending, std::vector<std::uint32_t>& work) {
+        Registers regs;
+        if (const auto it = states_.find(start); it != states_.end()) regs = it->second;
+        for (std::uint32_t off = start;; off += 2) {
+            if (off + 1 >= d_.size() || !(d_.flags[off] & F_CODE)) return;
+            if (off != start && (d_.flags[off] & F_LABEL)) {
+                join(off, regs, pending);
+                return;
+            }
+            const sh2::Decoded d = *sh2::decode(d_.word(off));
+            const Form& f = *d.form;
+            const std::uint32_t pc = d_.address(off);
+            std::uint32_t t;
+            if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {
+                if (d_.inImage(sh2::targetOf(f, d.fields, pc), t)) join(t, regs, pending);
+                continue;
+            }
+            if (!(f.flow & sh2::FlowDelayed)) {
+                step(regs, d, pc);
+                continue;
+            }
+            std::optional<std::uint32_t> to;
+            if (f.reach != Reach::None) to = sh2::targetOf(f, d.fields, pc);
+            if ((f.flow & sh2::FlowRegister) && regs.has(d.fields.m)) {
+                const std::uint32_t v = regs.value[d.fields.m];
+                to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
+                if (!(d_.flags[off] & F_KNOWN)) {
+                    d_.flags[off] |= F_KNOWN;
+                    const bool call = (f.flow & sh2::FlowCall) != 0;
+                    const std::int64_t from = regs.origin[d.fields.m];
+                    if (!(f.flow & sh2::FlowRelative) && from >= 0 && d_.inImage(v, t) && !(v & 1) &&
+                        !(d_.flags[from] & F_PTR)) {
+                        d_.flags[static_cast<std::uint32_t>(from)] |= F_PTR;
+                        d_.refs.push_back({d_.address(static_cast<std::uint32_t>(from)), v, RefKind::Pointer});
+                    }
+                    target(off, *to, call ? RefKind::Call : RefKind::Jump, call ? Evidence::Call : Evidence::Jump,
+                           work);
+                }
+            }
+            const std::uint32_t slot = off + 2;
+            if (slot + 1 >= d_.size() || !(d_.flags[slot] & F_CODE)) return;
+            const sh2::Decoded s = *sh2::decode(d_.word(slot));
+            if (d_.flags[slot] & F_SLOTPC) {
+                const std::uint16_t w = sh2::writtenRegisters(*s.form, s.fields);
+                if (to && !(f.flow & sh2::FlowConditional)) {
+                    step(regs, s, sh2::slotPcFor(*to));
+                } else {
+                    for (unsigned k = 0; k < 16; ++k) {
+                        if (w & (1u << k)) regs.forget(k);
+                    }
+                }
+            } else {
+                step(regs, s, d_.address(slot));
+            }
+            const bool call = (f.flow & sh2::FlowCall) ||
+                              ((f.flow & sh2::FlowRelative) && s.form == known().ldsPr);
+            if (to && !call && d_.inImage(*to, t)) join(t, regs, pending);
+            if (call) {
+                regs.afterCall();
+            } else if (f.flow & sh2::FlowEnds) {
+                return;
+            }
+            off += 2;
+        }
+    }
+
+    std::unordered_map<std::uint32_t, Registers> states_;
+    std::vector<bool> settled_;
+
     // An instruction that can start at off: even address, two bytes, not forced data.
     std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
         if (off + 1 >= d_.size() || (d_.address(off) & 1) != 0) return std::nullopt;
@@ -205,6 +337,7 @@ class Flow {
             } else if ((f.flow & sh2::FlowRegister) && regs.has(d->fields.m)) {
                 const std::uint32_t v = regs.value[d->fields.m];
                 to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
+                d_.flags[off] |= F_KNOWN;
                 // JSR/JMP through a literal: the literal is a pointer to code.
                 const std::int64_t from = regs.origin[d->fields.m];
                 std::uint32_t t;
@@ -339,6 +472,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     Flow flow(d, jumps);
     for (;;) {
         flow.run(work);
+        if (flow.registerPass(work)) continue;
         if (findSwitchTables(d, work, jumps)) continue;
         markPointers(d, work);
         if (!work.empty()) continue;

@@ -33,6 +33,7 @@ enum : std::uint16_t {
     F_USED = 0x0400,    // this 32-bit literal's register is used as an address
     F_LITIN = 0x0800,   // a byte inside a literal (after its first)
     F_FUNC = 0x1000,    // a function starts here
+    F_KNOWN = 0x2000,   // a jump or call through a register whose value is known
 };
 
 // Where a delay slot's PC-relative load reads: from the branch target when taken, from

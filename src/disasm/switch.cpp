@@ -20,7 +20,8 @@ struct Step {
     bool crossed;  // the conditional branch whose target leads on towards the jump
 };
 
-constexpr std::size_t kWindow = 24;
+constexpr std::size_t kWindow = 32;
+constexpr unsigned kCrossings = 3;  // conditional branches followed back to their blocks
 constexpr std::uint32_t kMostEntries = 4096;
 
 class SwitchFinder {
@@ -164,15 +165,14 @@ class SwitchFinder {
     bool window(std::uint32_t jump) {
         steps_.clear();
         std::uint32_t p = jump;
-        bool crossed = false;
+        unsigned crossings = 0;
         while (steps_.size() < kWindow) {
-            const bool start = (d_.flags[p] & F_LABEL) != 0;
-            if (start && p != jump) {
+            if (p != jump && (d_.flags[p] & F_LABEL)) {
                 // One branch into this block, and no way to fall into it.
                 const auto range = std::equal_range(
                     into_.begin(), into_.end(), std::pair<std::uint32_t, std::uint32_t>{d_.address(p), 0},
                     [](const auto& a, const auto& b) { return a.first < b.first; });
-                if (range.second - range.first != 1 || crossed) break;
+                if (range.second - range.first != 1 || crossings == kCrossings) break;
                 std::uint32_t from;
                 if (!d_.inImage(range.first->second, from)) break;
                 const sh2::Decoded b = *sh2::decode(d_.word(from));
@@ -186,13 +186,14 @@ class SwitchFinder {
                     if (auto s = sh2::decode(d_.word(from + 2))) steps_.push_back({from + 2, *s, false});
                 }
                 steps_.push_back({from, b, true});
-                crossed = true;
+                ++crossings;
                 p = from;
             }
             if (p < 2 || !(d_.flags[p - 2] & F_CODE)) break;
             p -= 2;
             const auto d = sh2::decode(d_.word(p));
-            if (!d || (d->form->flow & sh2::FlowDelayed) || (d_.flags[p] & F_SLOT)) break;
+            // Back past a BT/BF (the path did not take it), not past another jump.
+            if (!d || ((d->form->flow & sh2::FlowDelayed) && !(d->form->flow & sh2::FlowConditional))) break;
             steps_.push_back({p, *d, false});
         }
         std::reverse(steps_.begin(), steps_.end());
@@ -218,6 +219,10 @@ class SwitchFinder {
         for (std::size_t i = before; i-- > 0;) {
             const sh2::Decoded& s = steps_[i].d;
             if (!(sh2::writtenRegisters(*s.form, s.fields) & (1u << reg))) continue;
+            if (s.form == k.movRR) {  // a copy: the value of its source before it
+                reg = s.fields.m;
+                continue;
+            }
             if (s.form == k.mova) return sh2::targetOf(*s.form, s.fields, d_.address(steps_[i].off));
             if (imm && s.form == k.movImm) return static_cast<std::uint32_t>(static_cast<std::int8_t>(s.fields.d));
             if (s.form->reach == sh2::Reach::PcLong || s.form->reach == sh2::Reach::PcWord) {

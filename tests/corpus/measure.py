@@ -221,10 +221,13 @@ def measure(statements, where):
         return not (mn.startswith("DC.") or mn == "PAD") or "in a delay slot" in rest
     r = {"code": 0, "code shown": 0, "data bytes": 0, "data as code": 0, "table entries": 0,
          "table entries shown": 0, "pointers": 0, "pointers shown": 0}
-    for addr, (kind, size, width) in where.items():
+    missed = []
+    for addr, (kind, size, width) in sorted(where.items()):
         if kind == "code":
             r["code"] += 1
             r["code shown"] += instruction(addr)
+            if not instruction(addr):
+                missed.append(addr)
             continue
         r["data bytes"] += size
         for b in range(size):
@@ -239,7 +242,11 @@ def measure(statements, where):
             elif kind == "pointer":
                 r["pointers"] += 1
                 r["pointers shown"] += bool(s and s[0] == "DC.L" and s[1].startswith("L"))
-    return r
+                if not (s and s[0] == "DC.L" and s[1].startswith("L")):
+                    missed.append(("pointer", hex(addr + e)))
+            if kind == "table" and not (s and "-> L" in s[3]):
+                missed.append(("table entry", hex(addr + e)))
+    return r, missed
 
 
 def main():
@@ -248,6 +255,7 @@ def main():
     ap.add_argument("--asm", required=True)
     ap.add_argument("--work", default="/tmp/korvane-corpus")
     ap.add_argument("--check", action="store_true")
+    ap.add_argument("--verbose", nargs="*", default=[], help="images whose misses are listed")
     a = ap.parse_args()
     dis, asm = os.path.abspath(a.dis), os.path.abspath(a.asm)
     for tool in (CC, "sh-elf-as", "sh-elf-ld", "sh-elf-objcopy", "sh-elf-nm"):
@@ -281,7 +289,10 @@ def main():
             print("%-22s refused by sh-elf-as -isa=sh2: %s" % (name, where.splitlines()[0]))
             continue
         statements, same = shown(a.work, name, asm, dis)
-        r = measure(statements, where)
+        r, missed = measure(statements, where)
+        if a.verbose and name in a.verbose:
+            print("missed:", " ".join(x if isinstance(x, str) else str(x) for x in
+                                       [hex(m) if isinstance(m, int) else m for m in missed][:60]))
         t = totals.setdefault(kind, {k: 0 for k in r})
         for k, v in r.items():
             t[k] += v

@@ -84,8 +84,8 @@ Disassembly::Disassembly(std::span<const std::uint8_t> image, const DisassemblyO
     d.base = options.base;
     d.thirtyTwoX = options.thirtyTwoX;
     d.guess = options.guess;
-    d.flags.assign(image.size(), 0);
-    d.why.assign(image.size(), 0);
+    d.flags.assign(image.size());
+    d.why.assign(image.size());
     dis::analyse(d, options);
     s.partStart = dis::planParts(d);
     s.files = dis::sourceNames(

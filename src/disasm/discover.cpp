@@ -18,6 +18,7 @@ using sh2::Reach;
 
 constexpr std::uint16_t kKnown = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
 constexpr std::size_t kMostInstructions = 8192;  // in one routine found by evidence
+constexpr std::uint32_t kPadding = 32;            // the most fill before a routine
 // Below this, values in an image are too often plain constants to count as pointers by
 // their value alone.
 constexpr std::uint32_t kLowestPointer = 0x10000;
@@ -148,6 +149,7 @@ class Discovery {
         std::vector<std::uint32_t> starts;
         std::uint32_t p = c;
         while (p < d_.size() && !(d_.flags[p] & kKnown)) {
+            if (p != c && (d_.flags[p] & F_LABEL) && !sh2::decode(d_.word(p))) break;  // named data
             const Routine r = decode(p);
             if (!r.ok) return {};
             starts.push_back(p);
@@ -156,10 +158,12 @@ class Discovery {
         return starts;
     }
 
-    // Past NOP and zero words and $FF bytes.
+    // Past NOP and zero words and $FF bytes that fill to an alignment (fewer than
+    // kPadding bytes), up to anything known or named.
     std::uint32_t skipPadding(std::uint32_t p) const {
-        for (;;) {
-            if (p < d_.size() && d_.image[p] == 0xFF && !(d_.flags[p] & kKnown)) {
+        for (const std::uint32_t from = p;;) {
+            if (p >= d_.size() || p - from >= kPadding || (p != from && (d_.flags[p] & F_LABEL))) return p;
+            if (d_.image[p] == 0xFF && !(d_.flags[p] & kKnown)) {
                 ++p;
             } else if (p + 1 < d_.size() && ((d_.address(p) & 1) == 0) &&
                        (d_.word(p) == 0x0009 || d_.word(p) == 0x0000) &&

@@ -18,54 +18,88 @@ using sh2::Reach;
 
 // What the path knows of the general registers.
 struct Registers {
-    std::uint16_t known = 0;           // bit k: Rk's value is known
-    std::uint32_t value[16] = {};      // ... and is this
-    std::int64_t origin[16];           // the 32-bit literal it was loaded from, or -1
+    std::uint16_t known = 0;       // bit k: Rk's value is known ...
+    std::uint16_t traced = 0;      // bit k: Rk holds (an index added to) a 32-bit literal ...
+    std::uint32_t value[16] = {};  // ... whose value is this
+    std::uint32_t origin[16] = {};  // ... and which is at this offset
 
-    Registers() { forgetAll(); }
     void forget(unsigned r) {
         known = static_cast<std::uint16_t>(known & ~(1u << r));
-        origin[r] = -1;
+        traced = static_cast<std::uint16_t>(traced & ~(1u << r));
     }
-    void forgetAll() {
-        known = 0;
-        std::fill(std::begin(origin), std::end(origin), -1);
+    void forgetAll() { known = traced = 0; }
+    void forgetAll(std::uint16_t regs) {
+        known = static_cast<std::uint16_t>(known & ~regs);
+        traced = static_cast<std::uint16_t>(traced & ~regs);
     }
     // A call may change R0-R7 (the callee saves R8-R14, as compilers for SH agree).
-    void afterCall() {
-        for (unsigned r = 0; r < 8; ++r) forget(r);
-    }
+    void afterCall() { forgetAll(0x00FF); }
     bool has(unsigned r) const { return (known >> r) & 1u; }
-    void set(unsigned r, std::uint32_t v, std::int64_t from) {
+    bool hasOrigin(unsigned r) const { return (traced >> r) & 1u; }
+    void set(unsigned r, std::uint32_t v) {
         known = static_cast<std::uint16_t>(known | 1u << r);
+        traced = static_cast<std::uint16_t>(traced & ~(1u << r));
         value[r] = v;
+    }
+    void trace(unsigned r, std::uint32_t from) {
+        traced = static_cast<std::uint16_t>(traced | 1u << r);
         origin[r] = from;
+    }
+    bool operator==(const Registers& o) const {
+        if (known != o.known || traced != o.traced) return false;
+        for (unsigned k = 0; k < 16; ++k) {
+            if (((known >> k) & 1u) && value[k] != o.value[k]) return false;
+            if (((traced >> k) & 1u) && origin[k] != o.origin[k]) return false;
+        }
+        return true;
     }
 };
 
-// The registers an operand uses as an address.
-unsigned addressRegister(Arg arg, const sh2::Fields& f, bool& withR0) {
-    withR0 = arg == Arg::AtR0Rn || arg == Arg::AtR0Rm;
-    switch (arg) {
-        case Arg::AtRn:
-        case Arg::AtMinusRn:
-        case Arg::AtRnPlus:
-        case Arg::AtR0Rn:
-        case Arg::AtDispRn:
-            return f.n;
-        case Arg::AtRm:
-        case Arg::AtRmPlus:
-        case Arg::AtR0Rm:
-        case Arg::AtDispRm:
-            return f.m;
-        default:
-            return 16;
-    }
+// What a form does to the registers the analysis follows, worked out once per form.
+struct Effect {
+    enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate };
+    Kind kind = Other;
+    bool addressN = false, addressM = false, addressR0 = false;  // registers used as addresses
+};
+
+const std::vector<Effect>& effects() {
+    static const std::vector<Effect> table = [] {
+        const KnownForms& k = known();
+        std::vector<Effect> t;
+        for (const Form& f : sh2::forms()) {
+            Effect e;
+            for (const Arg a : f.args) {
+                e.addressN = e.addressN || a == Arg::AtRn || a == Arg::AtMinusRn || a == Arg::AtRnPlus ||
+                             a == Arg::AtR0Rn || a == Arg::AtDispRn;
+                e.addressM = e.addressM || a == Arg::AtRm || a == Arg::AtRmPlus || a == Arg::AtR0Rm ||
+                             a == Arg::AtDispRm;
+                e.addressR0 = e.addressR0 || a == Arg::AtR0Rn || a == Arg::AtR0Rm;
+            }
+            if (f.args[1] == Arg::GBR && f.args[0] == Arg::Rm) e.addressM = true;  // LDC Rm,GBR
+            if (&f == k.mova) {
+                e.kind = Effect::Mova;
+            } else if (f.reach == Reach::PcLong) {
+                e.kind = Effect::LoadLong;
+            } else if (f.reach == Reach::PcWord) {
+                e.kind = Effect::LoadWord;
+            } else if (&f == k.movRR) {
+                e.kind = Effect::Copy;
+            } else if (&f == k.addRR) {
+                e.kind = Effect::AddRegister;
+            } else if (&f == k.addImm) {
+                e.kind = Effect::AddImmediate;
+            }
+            t.push_back(e);
+        }
+        return t;
+    }();
+    return table;
 }
 
 class Flow {
   public:
-    Flow(Model::Data& d, std::vector<std::uint32_t>& jumps) : d_(d), jumps_(jumps) {}
+    Flow(Model::Data& d, std::vector<std::uint32_t>& jumps)
+        : d_(d), jumps_(jumps), effects_(effects().data()), forms_(sh2::forms().data()), k_(&known()) {}
 
     void run(std::vector<std::uint32_t>& work) {
         while (!work.empty()) {
@@ -100,6 +134,16 @@ class Flow {
     }
 
   private:
+    // A literal that a JSR or JMP goes through: a pointer to code.
+    void pointerTo(std::uint32_t literal, std::uint32_t value) {
+        std::uint32_t t;
+        if (!d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR) ||
+            d_.longAt(literal) != value)
+            return;
+        d_.flags[literal] |= F_PTR;
+        d_.refs.push_back({d_.address(literal), value, RefKind::Pointer});
+    }
+
     void seed(std::uint32_t off, std::vector<std::uint32_t>& pending) {
         if (!(d_.flags[off] & F_CODE) || settled_[off]) return;
         settled_[off] = true;
@@ -114,22 +158,16 @@ class Flow {
         Registers merged = r;
         if (it != states_.end()) {
             const Registers& old = it->second;
+            merged.known = static_cast<std::uint16_t>(old.known & r.known);
+            merged.traced = static_cast<std::uint16_t>(old.traced & r.traced);
             for (unsigned k = 0; k < 16; ++k) {
-                const bool same = old.has(k) && r.has(k) && old.value[k] == r.value[k];
-                const std::int64_t origin = old.origin[k] == r.origin[k] ? r.origin[k] : -1;
-                if (same) {
-                    merged.set(k, r.value[k], origin);
-                } else {
-                    merged.forget(k);
-                    merged.origin[k] = origin;
-                }
+                if (merged.has(k) && old.value[k] != r.value[k]) merged.forget(k);
+                if (merged.hasOrigin(k) && old.origin[k] != r.origin[k])
+                    merged.traced = static_cast<std::uint16_t>(merged.traced & ~(1u << k));
             }
-            if (merged.known == old.known && std::equal(std::begin(merged.origin), std::end(merged.origin),
-                                                        std::begin(old.origin)))
-                return false;
+            if (merged == old) return false;
         }
-        if (merged.known == 0 && std::all_of(std::begin(merged.origin), std::end(merged.origin),
-                                             [](std::int64_t o) { return o < 0; })) {
+        if (merged.known == 0 && merged.traced == 0) {
             states_.erase(off);
             settled_[off] = true;  // nothing known: it cannot change again
         } else {
@@ -168,12 +206,7 @@ class Flow {
                 if (!(d_.flags[off] & F_KNOWN)) {
                     d_.flags[off] |= F_KNOWN;
                     const bool call = (f.flow & sh2::FlowCall) != 0;
-                    const std::int64_t from = regs.origin[d.fields.m];
-                    if (!(f.flow & sh2::FlowRelative) && from >= 0 && d_.inImage(v, t) && !(v & 1) &&
-                        !(d_.flags[from] & F_PTR)) {
-                        d_.flags[static_cast<std::uint32_t>(from)] |= F_PTR;
-                        d_.refs.push_back({d_.address(static_cast<std::uint32_t>(from)), v, RefKind::Pointer});
-                    }
+                    if (!(f.flow & sh2::FlowRelative) && regs.hasOrigin(d.fields.m)) pointerTo(regs.origin[d.fields.m], v);
                     target(off, *to, call ? RefKind::Call : RefKind::Jump, call ? Evidence::Call : Evidence::Jump,
                            work);
                 }
@@ -194,7 +227,7 @@ class Flow {
                 step(regs, s, d_.address(slot));
             }
             const bool call = (f.flow & sh2::FlowCall) ||
-                              ((f.flow & sh2::FlowRelative) && s.form == known().ldsPr);
+                              ((f.flow & sh2::FlowRelative) && s.form == k_->ldsPr);
             if (to && !call && d_.inImage(*to, t)) join(t, regs, pending);
             if (call) {
                 regs.afterCall();
@@ -225,7 +258,7 @@ class Flow {
     void pcRelative(std::uint32_t from, const sh2::Decoded& d, std::uint32_t pc, RefKind kind) {
         std::uint32_t t;
         const std::uint32_t target = sh2::targetOf(*d.form, d.fields, pc);
-        const bool mova = d.form == known().mova;
+        const bool mova = d.form == k_->mova;
         d_.refs.push_back({d_.address(from), target, mova ? RefKind::Mova : kind});
         if (!d_.inImage(target, t)) return;
         d_.label(t, mova ? Evidence::Mova : Evidence::Literal);
@@ -259,55 +292,61 @@ class Flow {
     void step(Registers& r, const sh2::Decoded& d, std::uint32_t pc) {
         const Form& f = *d.form;
         const sh2::Fields& x = d.fields;
-        for (const Arg a : f.args) {
-            bool withR0;
-            const unsigned reg = addressRegister(a, x, withR0);
-            if (reg < 16 && r.origin[reg] >= 0) d_.flags[static_cast<std::uint32_t>(r.origin[reg])] |= F_USED;
-            if (withR0 && r.origin[0] >= 0) d_.flags[static_cast<std::uint32_t>(r.origin[0])] |= F_USED;
+        const Effect& e = effects_[static_cast<std::size_t>(&f - forms_)];
+        if (r.traced) {
+            if (e.addressN && r.hasOrigin(x.n)) d_.flags[r.origin[x.n]] |= F_USED;
+            if (e.addressM && r.hasOrigin(x.m)) d_.flags[r.origin[x.m]] |= F_USED;
+            if (e.addressR0 && r.hasOrigin(0)) d_.flags[r.origin[0]] |= F_USED;
         }
-        if (f.args[1] == Arg::GBR && f.args[0] == Arg::Rm && r.origin[x.m] >= 0)
-            d_.flags[static_cast<std::uint32_t>(r.origin[x.m])] |= F_USED;
-        const std::uint16_t written = sh2::writtenRegisters(f, x);
-        if (written == 0) return;
         std::uint32_t t;
-        if (f.reach == Reach::PcLong || f.reach == Reach::PcWord) {
-            const std::uint32_t at = sh2::targetOf(f, x, pc);
-            if (&f == known().mova) {
-                r.set(0, at, -1);
-            } else if (!d_.inImage(at, t) || t + (f.reach == Reach::PcLong ? 3u : 1u) >= d_.size()) {
-                r.forget(x.n);
-            } else if (f.reach == Reach::PcLong) {
-                r.set(x.n, d_.longAt(t), t);
-            } else {
-                r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(t))), -1);
+        switch (e.kind) {
+            case Effect::Mova:
+                r.set(0, sh2::targetOf(f, x, pc));
+                return;
+            case Effect::LoadLong:
+                if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 3 < d_.size()) {
+                    r.set(x.n, d_.longAt(t));
+                    r.trace(x.n, t);
+                } else {
+                    r.forget(x.n);
+                }
+                return;
+            case Effect::LoadWord:
+                if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 1 < d_.size()) {
+                    r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(t))));
+                } else {
+                    r.forget(x.n);
+                }
+                return;
+            case Effect::Copy: {
+                const bool traced = r.hasOrigin(x.m);
+                const std::uint32_t o = r.origin[x.m];
+                if (r.has(x.m)) {
+                    r.set(x.n, r.value[x.m]);
+                } else {
+                    r.forget(x.n);
+                }
+                if (traced) r.trace(x.n, o);
+                return;
             }
-            return;
-        }
-        if (&f == known().movRR) {
-            if (r.has(x.m)) {
-                r.set(x.n, r.value[x.m], r.origin[x.m]);
-            } else {
-                const std::int64_t o = r.origin[x.m];
+            case Effect::AddRegister:
+            case Effect::AddImmediate: {  // an index added keeps the pointer
+                const bool reg = e.kind == Effect::AddRegister;
+                const unsigned from = r.hasOrigin(x.n) || !reg ? x.n : x.m;
+                const bool traced = r.hasOrigin(from);
+                const std::uint32_t o = r.origin[from];
+                const bool sum = r.has(x.n) && (!reg || r.has(x.m));
+                const std::uint32_t v =
+                    r.value[x.n] + (reg ? r.value[x.m] : static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
                 r.forget(x.n);
-                r.origin[x.n] = o;
+                if (sum) r.set(x.n, v);
+                if (traced) r.trace(x.n, o);
+                return;
             }
-            return;
+            case Effect::Other:
+                break;
         }
-        if (&f == known().addRR || &f == known().addImm) {  // an index added keeps the pointer
-            const std::int64_t o = r.origin[x.n] >= 0 || f.args[0] != Arg::Rm ? r.origin[x.n] : r.origin[x.m];
-            const bool known = r.has(x.n) && (f.args[0] != Arg::Rm || r.has(x.m));
-            const std::uint32_t add = f.args[0] == Arg::Rm
-                                          ? r.value[x.m]
-                                          : static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d));
-            const std::uint32_t v = r.value[x.n] + add;
-            r.forget(x.n);
-            if (known) r.set(x.n, v, o);
-            r.origin[x.n] = o;
-            return;
-        }
-        for (unsigned k = 0; k < 16; ++k) {
-            if (written & (1u << k)) r.forget(k);
-        }
+        r.forgetAll(sh2::writtenRegisters(f, x));
     }
 
     void follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
@@ -339,13 +378,7 @@ class Flow {
                 to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
                 d_.flags[off] |= F_KNOWN;
                 // JSR/JMP through a literal: the literal is a pointer to code.
-                const std::int64_t from = regs.origin[d->fields.m];
-                std::uint32_t t;
-                if (!(f.flow & sh2::FlowRelative) && from >= 0 && d_.inImage(v, t) && !(v & 1) &&
-                    !(d_.flags[from] & F_PTR)) {
-                    d_.flags[static_cast<std::uint32_t>(from)] |= F_PTR;
-                    d_.refs.push_back({d_.address(static_cast<std::uint32_t>(from)), v, RefKind::Pointer});
-                }
+                if (!(f.flow & sh2::FlowRelative) && regs.hasOrigin(d->fields.m)) pointerTo(regs.origin[d->fields.m], v);
             }
             // The delay slot runs before the branch.
             const std::uint32_t slot = off + 2;
@@ -356,7 +389,7 @@ class Flow {
             if (s) {
                 d_.flags[slot] |= F_SLOT;
                 // BRAF with LDS Rm,PR in its slot: a call that returns after the slot.
-                call = call || ((f.flow & sh2::FlowRelative) && s->form == known().ldsPr);
+                call = call || ((f.flow & sh2::FlowRelative) && s->form == k_->ldsPr);
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
             if (to) {
@@ -423,6 +456,9 @@ class Flow {
 
     Model::Data& d_;
     std::vector<std::uint32_t>& jumps_;
+    const Effect* effects_;
+    const Form* forms_;
+    const KnownForms* k_;
 };
 
 }  // namespace

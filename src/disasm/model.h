@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -53,6 +56,27 @@ struct KnownForms {
 };
 const KnownForms& known();
 
+// A zeroed array from calloc: its pages are the system's own zero pages until written,
+// so a large image's marks cost nothing where nothing is marked.
+template <typename T>
+class ZeroArray {
+  public:
+    ZeroArray() = default;
+    void assign(std::size_t n) {
+        void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
+        if (p == nullptr) throw std::bad_alloc();
+        data_.reset(static_cast<T*>(p));
+    }
+    T& operator[](std::size_t i) { return data_.get()[i]; }
+    const T& operator[](std::size_t i) const { return data_.get()[i]; }
+
+  private:
+    struct Free {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T, Free> data_;
+};
+
 }  // namespace dis
 
 struct Model::Data {
@@ -60,8 +84,8 @@ struct Model::Data {
     std::uint32_t base = 0;
     bool thirtyTwoX = false;
     bool guess = true;
-    std::vector<std::uint16_t> flags;
-    std::vector<std::uint8_t> why;  // 1 + Evidence where a label is, 0 elsewhere
+    dis::ZeroArray<std::uint16_t> flags;
+    dis::ZeroArray<std::uint8_t> why;  // 1 + Evidence where a label is, 0 elsewhere
     std::vector<Reference> refs;
     std::vector<Table> tables;                            // by address, once analysed
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table

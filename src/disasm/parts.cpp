@@ -17,16 +17,26 @@ std::vector<std::uint32_t> planParts(const Model::Data& d) {
     std::vector<std::uint32_t> starts{0};
     std::size_t used = 0;
     for (std::uint32_t off = 0; off < d.size();) {
-        const Model::Data::Statement s = d.statementAt(off);
+        // An instruction refers to a label when it has a PC-relative field, unless it
+        // is a load in a delay slot (written as its number).
+        std::uint32_t size = 2;
+        bool refers;
+        if ((d.flags[off] & (F_CODE | F_SLOTPC)) == F_CODE) {
+            refers = sh2::decodeForm(d.word(off))->reach != sh2::Reach::None;
+        } else {
+            const Model::Data::Statement s = d.statementAt(off);
+            size = s.size;
+            refers = s.refers;
+        }
         // Targets outside the image are defined in each part that uses them: they are
         // counted among its references already.
-        const std::size_t cost = ((d.flags[off] & F_LABEL) ? 1 : 0) + (s.refers ? 1 : 0);
+        const std::size_t cost = ((d.flags[off] & F_LABEL) ? 1 : 0) + (refers ? 1 : 0);
         if (used + cost > kPartBudget) {
             starts.push_back(off);
             used = 0;
         }
         used += cost;
-        off += s.size;
+        off += size;
     }
     return starts;
 }

@@ -20,6 +20,14 @@ struct AddressRange {
     std::uint64_t end = 0;
 };
 
+// Bytes of the image that sit elsewhere than base + offset: [offset, offset + size) at
+// address (a 32X ROM's SH-2 code, copied to SDRAM).
+struct ImageSegment {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t address = 0;
+};
+
 struct DisassemblyOptions {
     std::string imageName;               // the image's file name, without directory
     std::string sourceName;              // the top source's name; imageName + ".s" when empty
@@ -27,14 +35,28 @@ struct DisassemblyOptions {
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
     std::vector<AddressRange> data;      // forced data
-    // Exception vector tables: at each address, vectorCount 32-bit vectors (power-on PC
-    // and SP, manual reset PC and SP, then the exceptions); every PC that points into the
-    // image is an entry.
+    // Exception vector tables: at each address, up to vectorCount 32-bit vectors
+    // (power-on PC and SP, manual reset PC and SP, then the exceptions and interrupts);
+    // every PC that points into the image is an entry, a 0 is skipped, anything else
+    // ends the table.
     std::vector<std::uint32_t> vectors;
-    std::uint32_t vectorCount = 64;
+    std::uint32_t vectorCount = 128;
     bool guess = true;        // also take code that no path reaches, with evidence
     bool thirtyTwoX = false;  // name the 32X system registers too
+    std::vector<ImageSegment> segments;  // by offset, not overlapping
+    std::vector<std::string> notes;      // lines for the sources' headers (what a format found)
 };
+
+// What an image is: flat bytes at a base, a Saturn program, a 32X ROM.
+enum class ImageFormat { Flat, Saturn, ThirtyTwoX };
+
+// Sets the options from the image's own headers: a Saturn program loads at $06004000 and
+// starts at its first byte (with an IP.BIN, at its first-read address); a 32X ROM is
+// data at $02000000 but for its SH-2 code, which runs in SDRAM at $06000000 + the
+// header's destination, from the master and slave entries, with the vector tables at
+// the two VBRs. "" when it could, otherwise why not (a header that does not hold).
+std::string applyFormat(ImageFormat format, std::span<const std::uint8_t> image,
+                        std::span<const std::uint8_t> ipBin, bool baseGiven, DisassemblyOptions& options);
 
 // Where the sources go: one file after the other, each opened, written and closed.
 class SourceOutput {

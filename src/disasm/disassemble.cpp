@@ -47,17 +47,61 @@ struct StringText {
 
 }  // namespace
 
+namespace {
+
+// Every byte of the image in one segment: the given ones, and base + offset between.
+std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& options) {
+    std::vector<ImageSegment> cover;
+    std::uint64_t at = 0;
+    auto plain = [&](std::uint64_t to) {
+        if (to > at)
+            cover.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(to - at),
+                             static_cast<std::uint32_t>(options.base + at)});
+    };
+    for (const ImageSegment& s : options.segments) {
+        plain(s.offset);
+        cover.push_back(s);
+        at = static_cast<std::uint64_t>(s.offset) + s.size;
+    }
+    plain(size);
+    if (cover.empty()) cover.push_back({0, 0, options.base});
+    return cover;
+}
+
+// The segment that holds [begin, end) whole, if one does.
+bool holds(const std::vector<ImageSegment>& cover, std::uint64_t begin, std::uint64_t end) {
+    for (const ImageSegment& s : cover) {
+        if (begin >= s.address && end <= std::uint64_t{s.address} + s.size && begin < end) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyOptions& options) {
     const std::uint64_t base = options.base;
     const std::uint64_t end = base + image.size();
     if (end > 0x100000000ull) return "the image does not fit below 2^32 at base " + hexAddress(base);
+    std::uint64_t after = 0;
+    for (const ImageSegment& s : options.segments) {
+        if (s.offset < after || std::uint64_t{s.offset} + s.size > image.size() || s.size == 0 ||
+            ((s.offset | s.address) & 1) || std::uint64_t{s.address} + s.size > 0x100000000ull)
+            return "segment at offset " + hexAddress(s.offset) +
+                   " is empty, odd, overlaps another or passes the image's end or 2^32";
+        after = std::uint64_t{s.offset} + s.size;
+    }
+    const std::vector<ImageSegment> cover = coverOf(image.size(), options);
     for (const std::uint32_t e : options.entries) {
-        if (e < base || e >= end) return "entry " + hexAddress(e) + " is outside the image";
+        if (!holds(cover, e, std::uint64_t{e} + 1)) return "entry " + hexAddress(e) + " is outside the image";
         if (e & 1) return "entry " + hexAddress(e) + " is odd: instructions start at even addresses";
+    }
+    for (const std::uint32_t v : options.vectors) {
+        if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + hexAddress(v) + " is outside the image";
     }
     for (const auto* ranges : {&options.code, &options.data}) {
         for (const AddressRange& r : *ranges) {
-            if (r.end < r.begin || r.begin < base || r.end > end)
+            if (r.end < r.begin || (r.end > r.begin && !holds(cover, r.begin, r.end)) ||
+                (r.end == r.begin && !holds(cover, r.begin, r.begin + 1) && r.begin != end))
                 return "range " + hexAddress(r.begin) + "-" + hexAddress(r.end) +
                        " is not inside the image";
         }
@@ -68,6 +112,11 @@ std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyO
         for (const char c : *name) {
             if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F || c == '/')
                 return "the name cannot be written in a source: " + *name;
+        }
+    }
+    for (const std::string& note : options.notes) {
+        for (const char c : note) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return "a note cannot be written in a source";
         }
     }
     return {};
@@ -86,6 +135,10 @@ Disassembly::Disassembly(std::span<const std::uint8_t> image, const DisassemblyO
     d.guess = options.guess;
     d.flags.assign(image.size());
     d.why.assign(image.size());
+    d.segments = coverOf(image.size(), options);
+    for (const ImageSegment& seg : d.segments) {
+        if (seg.size != 0) d.flags[seg.offset] |= dis::F_SEGMENT;
+    }
     dis::analyse(d, options);
     s.partStart = dis::planParts(d);
     s.files = dis::sourceNames(

@@ -210,8 +210,12 @@ class Discovery {
         const double share = static_cast<double>(d_.size()) / 4294967296.0;
         const std::uint32_t enough =
             share >= 1 ? 2u : static_cast<std::uint32_t>(std::ceil(std::log(1e-9) / std::log(share)));
-        std::uint32_t off = (4 - (d_.base & 3)) & 3;
+        std::uint32_t off = 0;
         while (off + 3 < d_.size()) {
+            if (d_.address(off) & 3) {
+                ++off;
+                continue;
+            }
             std::uint32_t n = 0;
             bool allCode = true;
             while (off + 4 * n + 3 < d_.size() && pointsAtCode(off + 4 * n, allCode)) ++n;
@@ -224,7 +228,7 @@ class Discovery {
                     for (std::uint32_t b = 0; b < 4; ++b) d_.flags[at + b] |= F_TABLE;
                     d_.flags[at] |= F_PTR;
                     d_.refs.push_back({d_.address(at), v, RefKind::Pointer});
-                    std::uint32_t to;
+                    std::uint32_t to = 0;
                     d_.inImage(v, to);
                     if (d_.flags[to] & F_CODE) {
                         d_.label(to, Evidence::PointerTable);
@@ -234,7 +238,7 @@ class Discovery {
                         d_.label(to, Evidence::PointerTable);
                     }
                 }
-                d_.label(off, Evidence::Table);
+                d_.relabel(off, Evidence::Table);
                 d_.tableIndex.emplace(off, d_.tables.size());
                 d_.tables.push_back(std::move(t));
                 found = true;

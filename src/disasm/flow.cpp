@@ -464,11 +464,16 @@ class Flow {
 }  // namespace
 
 void analyse(Model::Data& d, const DisassemblyOptions& options) {
-    const std::uint64_t end = static_cast<std::uint64_t>(d.base) + d.size();
-    for (const AddressRange& r : options.data) {
-        for (std::uint64_t a = std::max<std::uint64_t>(r.begin, d.base); a < std::min(r.end, end); ++a)
-            d.flags[static_cast<std::uint32_t>(a - d.base)] |= F_DATA;
-    }
+    // The offsets of a range of addresses, segment by segment.
+    auto offsets = [&d](const AddressRange& r, auto&& each) {
+        for (const ImageSegment& s : d.segments) {
+            const std::uint64_t from = std::max<std::uint64_t>(r.begin, s.address);
+            const std::uint64_t to = std::min<std::uint64_t>(r.end, std::uint64_t{s.address} + s.size);
+            for (std::uint64_t a = from; a < to; ++a) each(static_cast<std::uint32_t>(s.offset + (a - s.address)), a);
+        }
+    };
+    for (const AddressRange& r : options.data)
+        offsets(r, [&d](std::uint32_t off, std::uint64_t) { d.flags[off] |= F_DATA; });
     std::vector<std::uint32_t> work;
     // Every entry is labelled, so that the reader (and an edit) can name it.
     auto entry = [&](std::uint32_t address, Evidence why) {
@@ -481,18 +486,21 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             d.functionWhy.emplace(off, why);
         }
     };
-    if (options.entries.empty() && options.vectors.empty()) entry(d.base, Evidence::Entry);
+    if (options.entries.empty() && options.vectors.empty()) entry(d.address(0), Evidence::Entry);
     for (const std::uint32_t e : options.entries) entry(e, Evidence::Entry);
     for (const std::uint32_t v : options.vectors) {
         std::uint32_t off;
         if (!d.inImage(v, off)) continue;
-        // Power-on and manual reset PC and SP, then the exception vectors.
-        for (std::uint32_t i = 0; i < options.vectorCount && off + 4 * i + 3 < d.size(); ++i) {
-            if (i == 1 || i == 3) continue;  // stack pointers
+        // Power-on and manual reset PC and SP, then the exceptions and interrupts. A
+        // vector that is neither 0 nor a code address in the image ends the table.
+        for (std::uint32_t i = 0; i < options.vectorCount; ++i) {
             const std::uint32_t at = off + 4 * i;
-            const std::uint32_t target = d.longAt(at);
             std::uint32_t t;
-            if (!d.inImage(target, t) || (target & 1) != 0) continue;
+            if (!d.inImage(v + 4 * i, t) || t != at || at + 3 >= d.size()) break;
+            if (i == 1 || i == 3) continue;  // stack pointers
+            const std::uint32_t target = d.longAt(at);
+            if (target == 0) continue;
+            if (!d.inImage(target, t) || (target & 1) != 0 || (d.flags[at] & (F_CODE | F_CONT))) break;
             d.flags[at] |= F_PTR;
             d.refs.push_back({d.address(at), target, RefKind::Pointer});
             entry(target, Evidence::Vector);
@@ -501,8 +509,9 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     }
     // Forced code: a path from every word of the range.
     for (const AddressRange& r : options.code) {
-        for (std::uint64_t a = std::max<std::uint64_t>(r.begin, d.base); a < std::min(r.end, end); ++a)
-            if ((a & 1) == 0) work.push_back(static_cast<std::uint32_t>(a - d.base));
+        offsets(r, [&work](std::uint32_t off, std::uint64_t a) {
+            if ((a & 1) == 0) work.push_back(off);
+        });
     }
     std::vector<std::uint32_t> jumps;
     Flow flow(d, jumps);
@@ -521,7 +530,11 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });
     d.tableIndex.clear();
-    for (std::size_t i = 0; i < d.tables.size(); ++i) d.tableIndex.emplace(d.tables[i].address - d.base, i);
+    for (std::size_t i = 0; i < d.tables.size(); ++i) {
+        std::uint32_t off;
+        d.inImage(d.tables[i].address, off);
+        d.tableIndex.emplace(off, i);
+    }
 }
 
 }  // namespace korvane::dis

@@ -4,7 +4,9 @@
 // public Model read it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -37,6 +39,7 @@ enum : std::uint16_t {
     F_LITIN = 0x0800,   // a byte inside a literal (after its first)
     F_FUNC = 0x1000,    // a function starts here
     F_KNOWN = 0x2000,   // a jump or call through a register whose value is known
+    F_SEGMENT = 0x4000, // a segment of the image starts here (a new SETPC)
 };
 
 // Where a delay slot's PC-relative load reads: from the branch target when taken, from
@@ -95,11 +98,32 @@ struct Model::Data {
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code
     std::size_t instructions = 0;
 
+    // Where the image's bytes sit: one segment at base, or several (every byte in one).
+    std::vector<ImageSegment> segments;
+
     std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
-    std::uint32_t address(std::uint32_t off) const { return base + off; }
+    std::uint32_t address(std::uint32_t off) const {
+        if (segments.size() <= 1) return base + off;
+        const auto it = std::upper_bound(segments.begin(), segments.end(), off,
+                                         [](std::uint32_t o, const ImageSegment& s) { return o < s.offset; });
+        return std::prev(it)->address + (off - std::prev(it)->offset);
+    }
     bool inImage(std::uint32_t address, std::uint32_t& off) const {
-        off = address - base;
-        return off < size();
+        if (segments.size() <= 1) {
+            off = address - base;
+            return off < size();
+        }
+        off = 0;
+        for (const ImageSegment& s : segments) {
+            if (address - s.address < s.size) {
+                off = s.offset + (address - s.address);
+                return true;
+            }
+        }
+        return false;
+    }
+    bool segmentStart(std::uint32_t off) const {
+        return segments.size() > 1 && (flags[off] & dis::F_SEGMENT);
     }
     std::uint16_t word(std::uint32_t off) const {
         return static_cast<std::uint16_t>(image[off] << 8 | image[off + 1]);
@@ -114,6 +138,11 @@ struct Model::Data {
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
         return true;
     }
+    // A label whose reason says more than the one it had (a table that MOVA named).
+    void relabel(std::uint32_t off, Evidence reason) {
+        flags[off] |= dis::F_LABEL;
+        why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+    }
     const Table* tableStarting(std::uint32_t off) const {
         const auto it = tableIndex.find(off);
         return it == tableIndex.end() ? nullptr : &tables[it->second];
@@ -123,7 +152,7 @@ struct Model::Data {
     std::optional<std::uint32_t> aliasOffset(std::uint32_t value) const {
         constexpr std::uint32_t kArea = 0xE0000000u;
         std::uint32_t off;
-        const std::uint32_t same = (value & ~kArea) | (base & kArea);
+        const std::uint32_t same = (value & ~kArea) | (address(0) & kArea);
         if (same == value || !inImage(same, off)) return std::nullopt;
         return off;
     }
@@ -141,7 +170,7 @@ struct Model::Data {
     };
     // Where a data statement must end: an instruction, a label, a table.
     bool boundary(std::uint32_t off) const {
-        return (flags[off] & (dis::F_CODE | dis::F_LABEL | dis::F_TABLE)) != 0;
+        return (flags[off] & (dis::F_CODE | dis::F_LABEL | dis::F_TABLE | dis::F_SEGMENT)) != 0;
     }
     // The statement that starts at off.
     Statement statementAt(std::uint32_t off) const;

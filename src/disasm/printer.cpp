@@ -163,7 +163,9 @@ void Printer::statement(Text& t, const Statement& s) const {
             }
             comment(t, lineStart, s);
             if (table && table->relative) {
-                const std::uint32_t i = (s.off - (table->address - d_.base)) / table->width;
+                std::uint32_t first = 0;
+                d_.inImage(table->address, first);
+                const std::uint32_t i = (s.off - first) / table->width;
                 t.put(" -> ");
                 place(t, table->targets[i]);
                 t.put(" (from ");
@@ -230,6 +232,15 @@ void Printer::decodedMeaning(Text& t, const Statement& s) const {
 }
 
 void Printer::header(Text& t) const {
+    rebuild(t);
+    for (const std::string& note : options_.notes) {
+        t.put("; ");
+        t.put(note);
+        t.put('\n');
+    }
+}
+
+void Printer::rebuild(Text& t) const {
     t.put(kDisassemblyHeader);
     t.put(options_.imageName);
     t.put('\n');
@@ -237,7 +248,7 @@ void Printer::header(Text& t) const {
     t.put("; ");
     t.dec(d_.size());
     t.put(" bytes at $");
-    t.hex(d_.base, 8);
+    t.hex(d_.address(0), 8);
     if (files_.size() == 1) {
         t.put(". Rebuild in the directory of this file: korvane ");
         t.put(shellWord(files_[0]));
@@ -280,6 +291,11 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
     t.put('\n');
     std::vector<std::uint32_t> elsewhere;  // labels this part uses and defines at its end
     for (std::uint32_t off = begin; off < end;) {
+        if (off != begin && d_.segmentStart(off)) {
+            t.put("            SETPC   $");
+            t.hex(d_.address(off), 8);
+            t.endLine();
+        }
         const Statement s = d_.statementAt(off);
         statement(t, s);
         if (s.refers) {

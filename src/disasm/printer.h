@@ -27,6 +27,7 @@ class Printer {
     void statement(Text& t, const Statement& s) const;
     void decodedMeaning(Text& t, const Statement& s) const;
     void header(Text& t) const;
+    void rebuild(Text& t) const;
     static std::string binOf(const std::string& source);
     std::string resultName() const;
     bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,

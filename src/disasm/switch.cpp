@@ -119,7 +119,7 @@ class SwitchFinder {
         Table t{table, 0, static_cast<std::uint8_t>(width), relative, false,
                 braf ? d_.address(jump) + 4 : table, d_.address(jump), {}};
         if (!count || scale != width) {  // a table whose length is not known: named only
-            d_.label(off, Evidence::Table);
+            d_.relabel(off, Evidence::Table);
             add(off, std::move(t));
             return false;
         }
@@ -142,9 +142,11 @@ class SwitchFinder {
         }
         t.count = *count;
         for (std::uint32_t b = 0; b < *count * width; ++b) d_.flags[off + b] |= F_TABLE;
-        d_.label(off, Evidence::Table);
+        d_.relabel(off, Evidence::Table);
+        std::uint32_t base;
+        if (relative && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) d_.label(base, Evidence::Table);
         for (std::uint32_t e = 0; e < *count; ++e) {
-            std::uint32_t to;
+            std::uint32_t to = 0;
             d_.inImage(t.targets[e], to);
             d_.refs.push_back({table + e * width, t.targets[e], RefKind::TableEntry});
             d_.label(to, Evidence::SwitchCase);

@@ -37,7 +37,8 @@ constexpr std::string_view kTempMark = ".korvane-dis-";
 
 constexpr const char* kUsage =
     "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
-    "                   [--data ADDR-ADDR]... [-o SOURCE] [--flat]\n"
+    "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
+    "                   [--format flat|saturn|32x] [--ip IP.BIN] [-o SOURCE] [--flat]\n"
     "       korvane-dis --help | --version\n";
 
 constexpr const char* kHelp =
@@ -47,6 +48,10 @@ constexpr const char* kHelp =
     "  --entry ADDR        where code starts (default: the base); may be repeated\n"
     "  --code ADDR-ADDR    take this range as code (its end excluded); may be repeated\n"
     "  --data ADDR-ADDR    take this range as data; may be repeated\n"
+    "  --vectors ADDR      an SH-2 exception vector table: its PCs are entries\n"
+    "  --no-guess          code only where paths and the options lead, none by evidence\n"
+    "  --format FORMAT     flat (the default); saturn: a program loaded at $6004000\n"
+    "                      (or where --ip IP.BIN says); 32x: a 32X ROM, read from its header\n"
     "  -o SOURCE           write the top source as SOURCE (parts are named after it)\n"
     "  --flat              take an image that starts like an ELF file as flat bytes\n"
     "  --                  everything after it is the image's name\n"
@@ -318,6 +323,9 @@ int run(int argc, char** argv) {
     std::string output;
     korvane::DisassemblyOptions options;
     std::uint64_t base = 0;
+    bool baseGiven = false;
+    korvane::ImageFormat format = korvane::ImageFormat::Flat;
+    std::string ipPath;
     bool flat = false;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
@@ -343,6 +351,10 @@ int run(int argc, char** argv) {
             flat = true;
             continue;
         }
+        if (arg == "--no-guess") {
+            options.guess = false;
+            continue;
+        }
         // --opt value or --opt=value.
         std::string_view inlineValue;
         bool hasInline = false;
@@ -355,16 +367,33 @@ int run(int argc, char** argv) {
             if (hasInline) return inlineValue.data();
             return i + 1 < argc ? argv[++i] : nullptr;
         };
-        if (arg == "--base" || arg == "--entry") {
+        if (arg == "--base" || arg == "--entry" || arg == "--vectors") {
             const char* v = value();
             std::uint64_t a;
             if (v == nullptr || !korvane::parseAddress(v, a) || a > 0xFFFFFFFFull)
                 return usage(std::string(arg) + " needs an address");
             if (arg == "--base") {
                 base = a;
+                baseGiven = true;
             } else {
-                options.entries.push_back(static_cast<std::uint32_t>(a));
+                (arg == "--entry" ? options.entries : options.vectors).push_back(static_cast<std::uint32_t>(a));
             }
+        } else if (arg == "--format") {
+            const char* v = value();
+            const std::string_view f = v == nullptr ? "" : v;
+            if (f == "flat") {
+                format = korvane::ImageFormat::Flat;
+            } else if (f == "saturn") {
+                format = korvane::ImageFormat::Saturn;
+            } else if (f == "32x" || f == "32X") {
+                format = korvane::ImageFormat::ThirtyTwoX;
+            } else {
+                return usage("--format needs flat, saturn or 32x");
+            }
+        } else if (arg == "--ip") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') return usage("--ip needs a file name");
+            ipPath = v;
         } else if (arg == "--code" || arg == "--data") {
             const char* v = value();
             korvane::AddressRange range;
@@ -393,6 +422,14 @@ int run(int argc, char** argv) {
                      "\nand disassemble that (or give --flat to take the file as it is)");
     }
     options.base = static_cast<std::uint32_t>(base);
+    if (!ipPath.empty() && format != korvane::ImageFormat::Saturn) return usage("--ip goes with --format saturn");
+    std::vector<std::uint8_t> ip;
+    if (!ipPath.empty()) {
+        struct stat ipStat {};
+        if (!readAll(ipPath, ip, ipStat, why)) return error(why);
+    }
+    if (const std::string bad = korvane::applyFormat(format, image, ip, baseGiven, options); !bad.empty())
+        return error(imagePath + ": " + bad);
 
     // The top source's directory and name: beside the image, or as -o says.
     const std::string& named = output.empty() ? imagePath : output;

@@ -1,0 +1,515 @@
+// What the disassembler finds, asked of its model: images assembled from small sources
+// in the idioms of compiled and hand-written SH-2 code, each with the facts the
+// analysis must report (what is at an address, why it has a label, the tables, the
+// references) and the round trip of the source it writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korvane/disassemble.h"
+#include "unit/support.h"
+
+namespace korvane::test {
+namespace {
+
+struct MemoryOutput : SourceOutput {
+    std::map<std::string, std::string> files;
+    std::string* current = nullptr;
+    bool open(const std::string& name) override {
+        current = &files[name];
+        current->clear();
+        return true;
+    }
+    bool write(std::string_view text) override {
+        current->append(text);
+        return true;
+    }
+    bool patch(std::uint64_t position, std::string_view text) override {
+        current->replace(static_cast<std::size_t>(position), text.size(), text);
+        return true;
+    }
+    bool close() override { return true; }
+};
+
+std::vector<std::uint8_t> bytesOf(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+// What is at an address: a kind, and optionally the label's reason.
+struct At {
+    std::uint32_t address;
+    std::optional<ItemKind> kind;  // nothing: outside the image
+    std::optional<Evidence> why = std::nullopt;
+};
+
+struct Case {
+    const char* name;
+    std::string source;  // assembled at $06000000 (SETPC first)
+    bool guess = true;
+    std::vector<At> facts;
+    // References expected from an address, of a kind, to an address.
+    std::vector<Reference> refs = {};
+    std::vector<Reference> noRefs = {};  // references that must not be there
+    int tables = -1;                     // how many tables, when checked
+};
+
+constexpr std::uint32_t kBase = 0x06000000;
+using enum ItemKind;
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> c = {
+        {"a literal read in BRA's slot counts from the target",
+         // BRA to $06000010; the slot's MOV.L @(4,PC) reads ((target + 2) & ~3) + 4.
+         "        SETPC   $6000000\n"
+         "        BRA     TGT\n"
+         "        DC.W    $D101\n"      // MOV.L @(1*4,PC),R1
+         "        DC.L    $11111111\n"  // $06000004: where the slot's own PC would read
+         "        DC.L    $22222222\n"
+         "        DC.W    $0009\n"
+         "        DC.W    $0009\n"
+         "TGT:    RTS\n"  // $06000010
+         "        NOP\n"
+         "        DC.L    $33333333\n"  // $06000014 = ((0x10 + 2) & ~3) + 4
+         "        DC.L    $44444444\n",
+         true,
+         {{kBase + 2, Instruction}, {kBase + 0x14, Literal, Evidence::Literal}, {kBase + 0x10, Instruction}},
+         {{kBase + 2, kBase + 0x14, RefKind::SlotLoad}},
+         {{kBase + 2, kBase + 8, RefKind::SlotLoad}, {kBase + 2, kBase + 8, RefKind::Load}}},
+        {"BT/S reads from the target when taken and from the slot when not",
+         "        SETPC   $6000000\n"
+         "        BT/S    TGT\n"
+         "        DC.W    $9101\n"  // MOV.W @(1*2,PC),R1
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.W    $1111\n"  // $06000008 = slot + 4 + 2: not taken
+         "        DC.W    $0009\n"
+         "TGT:    RTS\n"  // $0600000C
+         "        NOP\n"
+         "        DC.W    $2222\n",  // $06000010 = target + 2 + 2: taken
+         true,
+         {{kBase + 8, Literal, Evidence::Literal}, {kBase + 0x10, Literal, Evidence::Literal}},
+         {{kBase + 2, kBase + 8, RefKind::SlotLoad}, {kBase + 2, kBase + 0x10, RefKind::SlotLoad}}},
+        {"a function's address kept in R8 over a loop and calls",
+         "        SETPC   $6000000\n"
+         "        STS.L   PR,@-R15\n"
+         "        MOV.L   @(LF,PC),R8\n"
+         "        MOV     #4,R9\n"
+         "LOOP:   JSR     @R8\n"
+         "        NOP\n"
+         "        JSR     @R8\n"
+         "        NOP\n"
+         "        DT      R9\n"
+         "        BF      LOOP\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LF:     DC.L    FUNC\n"
+         "FUNC:   RTS\n"
+         "        ADD     #1,R0\n",
+         false,
+         {{kBase + 0x1C, Instruction, Evidence::Call}},
+         {{kBase + 0x18, kBase + 0x1C, RefKind::Pointer}, {kBase + 6, kBase + 0x1C, RefKind::Call}}},
+        {"R1 does not survive a call; a write to R8 ends the track",
+         "        SETPC   $6000000\n"
+         "        MOV.L   @(LF,PC),R1\n"
+         "        MOV.L   @(LF,PC),R8\n"
+         "        JSR     @R9\n"
+         "        NOP\n"
+         "        SHLL    R8\n"
+         "        JSR     @R8\n"
+         "        NOP\n"
+         "        JMP     @R1\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LF:     DC.L    FUNC\n"
+         "FUNC:   DC.L    $12345678\n",
+         false,
+         // (The literal still points at data in the image: a pointer, but not to code.)
+         {{kBase + 0x14, Literal}, {kBase + 0x18, Data, Evidence::Pointer}},
+         {},
+         {{kBase + 0xA, kBase + 0x18, RefKind::Call}, {kBase + 0xE, kBase + 0x18, RefKind::Jump}}},
+        {"MOV.W offset and BRAF; the static call idiom with MOVA and LDS R0,PR",
+         "        SETPC   $6000000\n"
+         "        MOV.W   @(LOFF,PC),R1\n"  // $06000000
+         "        BRAF    R1\n"               // $06000002: to $06000006 + $1A = $06000020
+         "        NOP\n"
+         "LOFF:   DC.W    $1A\n"            // $06000006
+         "        ORG     $6000020\n"
+         "        MOV.L   @(LCALL,PC),R1\n"  // $06000020
+         "        MOVA    @(BACK,PC),R0\n"   // $06000022
+         "        BRAF    R1\n"              // $06000024: to $06000028 + $18 = $06000040
+         "        LDS     R0,PR\n"
+         "BACK:   RTS\n"  // $06000028: where the call returns
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LCALL:  DC.L    $18\n"  // $0600002C
+         "        ORG     $6000040\n"
+         "        RTS\n"
+         "        NOP\n",
+         false,
+         {{kBase + 0x20, Instruction, Evidence::Jump},
+          {kBase + 0x28, Instruction, Evidence::Mova},
+          {kBase + 0x40, Instruction, Evidence::Call}},
+         {{kBase + 2, kBase + 0x20, RefKind::Jump}, {kBase + 0x24, kBase + 0x40, RefKind::Call}}},
+        {"a byte switch table: bound, MOVA, indexed load, BRAF",
+         "        SETPC   $6000000\n"
+         "        MOV     #3,R1\n"
+         "        CMP/HI  R1,R4\n"
+         "        BT      DEFLT\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        MOV.B   @(R0,R4),R4\n"
+         "        BRAF    R4\n"  // $0600000A: entries count from $0600000E
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "TAB:    DC.B    $6,$A,$E,$12\n"  // $06000010: cases at $14, $18, $1C, $20
+         "        RTS\n"
+         "        MOV     #0,R0\n"
+         "        RTS\n"
+         "        MOV     #1,R0\n"
+         "        RTS\n"
+         "        MOV     #2,R0\n"
+         "        RTS\n"
+         "        MOV     #3,R0\n"
+         "DEFLT:  RTS\n"
+         "        MOV     #-1,R0\n",
+         false,
+         {{kBase + 0x10, Table, Evidence::Table},
+          {kBase + 0x13, Table},
+          {kBase + 0x14, Instruction, Evidence::SwitchCase},
+          {kBase + 0x20, Instruction, Evidence::SwitchCase}},
+         {{kBase + 0x11, kBase + 0x18, RefKind::TableEntry}},
+         {},
+         1},
+        {"no bound, no guess: a table of unknown length, named only",
+         "        SETPC   $6000000\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        SHLL2   R4\n"
+         "        MOV.L   @(R0,R4),R4\n"
+         "        BRAF    R4\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "TAB:    DC.L    $4,$8\n",
+         false,
+         {{kBase + 0x0C, Data, Evidence::Table}},
+         {},
+         {},
+         1},
+        {"a literal used as an address is a pointer; a small constant is not",
+         "        SETPC   $6000000\n"
+         "        MOV.L   @(LP,PC),R1\n"
+         "        MOV.L   @R1,R2\n"
+         "        MOV.L   @(LC,PC),R3\n"
+         "        RTS\n"
+         "        ADD     R3,R2\n"
+         "        ALIGN.L\n"
+         "LP:     DC.L    DATA\n"    // $0600000C
+         "LC:     DC.L    $6000004\n"  // $06000010: the address of code, used as a number
+         "        DC.L    $1234\n"
+         "DATA:   DC.L    5\n",  // $06000018
+         false,
+         {{kBase + 0x18, Data, Evidence::Pointer}, {kBase + 0x10, Literal, Evidence::Literal}},
+         {{kBase + 0x0C, kBase + 0x18, RefKind::Pointer}},
+         {{kBase + 0x10, kBase + 4, RefKind::Pointer}}},
+        {"a function no path reaches: prologue matched by its restores",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "FN:     MOV.L   R14,@-R15\n"
+         "        STS.L   PR,@-R15\n"
+         "        ADD     #-8,R15\n"
+         "        MOV     R15,R14\n"
+         "        MOV.L   @(LX,PC),R1\n"
+         "        MOV.L   @R1,R0\n"
+         "        ADD     #8,R15\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        MOV.L   @R15+,R14\n"
+         "LX:     DC.L    $6000000\n",
+         true,
+         {{kBase + 4, Instruction, Evidence::Prologue}, {kBase + 0x18, Literal}}},
+        {"the same without guessing stays data",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        MOV.L   R14,@-R15\n"
+         "        STS.L   PR,@-R15\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        MOV.L   @R15+,R14\n",
+         false,
+         {{kBase + 4, Data}}},
+        {"leaf routines one after another, each with its pool",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "LEAF1:  MOV.L   @(L1,PC),R1\n"
+         "        RTS\n"
+         "        MOV.L   @R1,R0\n"
+         "        ALIGN.L\n"
+         "L1:     DC.L    $6001000\n"
+         "LEAF2:  MOV.W   @(L2,PC),R0\n"
+         "        RTS\n"
+         "        NOP\n"
+         "L2:     DC.W    $1234\n",
+         true,
+         {{kBase + 4, Instruction, Evidence::Leaf},
+          {kBase + 0x10, Instruction, Evidence::Leaf},
+          {kBase + 0x0C, Literal}}},
+        {"data after a return is not taken as code without evidence",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.B    \"Hello, world\"\n"
+         "        DC.L    $12345678,$9ABCDEF0\n",
+         true,
+         {{kBase + 4, String}, {kBase + 0x10, Data}}},
+        {"a table of code pointers in data makes its entries code",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "TAB:    DC.L    F1,F2,F3\n"
+         "F1:     RTS\n"
+         "        MOV     #1,R0\n"
+         "F2:     RTS\n"
+         "        MOV     #2,R0\n"
+         "F3:     RTS\n"
+         "        MOV     #3,R0\n",
+         true,
+         {{kBase + 4, Table, Evidence::Table},
+          {kBase + 0x10, Instruction},
+          {kBase + 0x18, Instruction}},
+         {{kBase + 8, kBase + 0x14, RefKind::Pointer}}},
+    };
+    return c;
+}
+
+TEST(Analysis, ModelFactsOfIdioms) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        const Assembled a = assembleText(c.source);
+        ASSERT_TRUE(a.result.ok) << a.message();
+        const std::vector<std::uint8_t> image = bytesOf(a.bin);
+        DisassemblyOptions o;
+        o.imageName = "t.bin";
+        o.base = kBase;
+        o.guess = c.guess;
+        const Disassembly d(image, o);
+        ASSERT_EQ(d.error(), "");
+        const Model& m = d.model();
+        for (const At& f : c.facts) {
+            SCOPED_TRACE(f.address);
+            EXPECT_EQ(m.kindAt(f.address), f.kind);
+            if (f.why) {
+                EXPECT_EQ(m.labelAt(f.address), f.why);
+            }
+        }
+        for (const Reference& r : c.refs) {
+            const auto from = m.referencesFrom(r.from);
+            EXPECT_TRUE(std::any_of(from.begin(), from.end(), [&](const Reference& x) {
+                return x.to == r.to && x.kind == r.kind;
+            })) << "no reference from " << std::hex << r.from << " to " << r.to;
+        }
+        for (const Reference& r : c.noRefs) {
+            const auto from = m.referencesFrom(r.from);
+            EXPECT_FALSE(std::any_of(from.begin(), from.end(), [&](const Reference& x) {
+                return x.to == r.to && x.kind == r.kind;
+            })) << "a reference from " << std::hex << r.from << " to " << r.to;
+        }
+        if (c.tables >= 0) {
+            EXPECT_EQ(static_cast<int>(m.tables().size()), c.tables);
+        }
+        // Whatever was found, the source rebuilds the image.
+        MemoryOutput out;
+        ASSERT_TRUE(d.write(out));
+        const Assembled back = assembleText(out.files.at("t.bin.s"));
+        ASSERT_TRUE(back.result.ok) << back.message() << "\n" << out.files.at("t.bin.s");
+        EXPECT_EQ(back.bin, a.bin) << out.files.at("t.bin.s");
+    }
+}
+
+TEST(Analysis, SwitchTableFacts) {
+    const Assembled a = assembleText(cases()[5].source);
+    const std::vector<std::uint8_t> image = bytesOf(a.bin);
+    DisassemblyOptions o;
+    o.imageName = "t.bin";
+    o.base = kBase;
+    const Disassembly d(image, o);
+    const korvane::Table* t = d.model().tableAt(kBase + 0x10);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->count, 4u);
+    EXPECT_EQ(t->width, 1u);
+    EXPECT_TRUE(t->relative);
+    EXPECT_EQ(t->base, kBase + 0x0E);
+    EXPECT_EQ(t->jump, kBase + 0x0A);
+    EXPECT_EQ(t->targets, (std::vector<std::uint32_t>{kBase + 0x14, kBase + 0x18, kBase + 0x1C, kBase + 0x20}));
+    // Each entry's comment names its target and base.
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    EXPECT_NE(out.files.at("t.bin.s").find("DC.B    $A                  ; 06000011 0A -> L06000018 (from L0600000E)"),
+              std::string::npos)
+        << out.files.at("t.bin.s");
+}
+
+TEST(Analysis, FunctionsAndCallers) {
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        STS.L   PR,@-R15\n"
+        "        BSR     F1\n"
+        "        NOP\n"
+        "        BSR     F1\n"
+        "        NOP\n"
+        "        LDS.L   @R15+,PR\n"
+        "        RTS\n"
+        "        NOP\n"
+        "F1:     RTS\n"
+        "        NOP\n");
+    const std::vector<std::uint8_t> image = bytesOf(a.bin);
+    DisassemblyOptions o;
+    o.imageName = "t.bin";
+    o.base = kBase;
+    const Disassembly d(image, o);
+    const std::vector<Function> f = d.model().functions();
+    ASSERT_EQ(f.size(), 2u);
+    EXPECT_EQ(f[0].start, kBase);
+    EXPECT_EQ(f[0].why, Evidence::Entry);
+    EXPECT_EQ(f[0].end, kBase + 0x10);
+    EXPECT_EQ(f[1].start, kBase + 0x10);
+    EXPECT_EQ(f[1].why, Evidence::Call);
+    EXPECT_EQ(f[1].callers, (std::vector<std::uint32_t>{kBase + 2, kBase + 6}));
+}
+
+// Register names: the SH7604's own block, and the 32X's only when asked for.
+TEST(Analysis, RegisterNames) {
+    const std::vector<std::pair<std::uint32_t, std::string_view>> plain = {
+        {0xFFFFFF00, "DVSR"}, {0xFFFFFE92, "CCR"},   {0xFFFFFFE0, "BCR1"}, {0xFFFFFF8C, "CHCR0"},
+        {0xFFFFFEE2, "IPRA"}, {0xFFFFFE10, "TIER"},  {0xFFFFFF01, ""},     {0x20004020, ""}};
+    for (const auto& [a, name] : plain) EXPECT_EQ(registerName(a, false), name) << std::hex << a;
+    EXPECT_EQ(registerName(0x20004020, true), "32X COMM0");
+    EXPECT_EQ(registerName(0x00004000, true), "32X interrupt mask");
+    EXPECT_EQ(registerName(0x06004000, true), "");
+}
+
+// A 32X ROM made the way homebrew builds lay it out: 68000 vectors and the Mega Drive
+// header, the 32X header at $3C0, 68000 code, then the SH-2 code that the header says
+// runs in SDRAM (here from ROM offset $800 at $06000000, VBR $06000000, entries at
+// $06000200 and $06000210).
+TEST(Analysis, ThirtyTwoXRom) {
+    std::string sh2 =
+        "        SETPC   $6000000\n"
+        "VBR:    DC.L    MASTER,$6040000,MASTER,$6040000\n"
+        "        DC.L    FAULT,FAULT\n"
+        "        ORG     $6000200\n"
+        "MASTER: MOV.L   @(LSYS,PC),R1\n"
+        "        MOV.W   @R1,R0\n"
+        "        BRA     MASTER\n"
+        "        NOP\n"
+        "        ORG     $6000210\n"
+        "SLAVE:  BRA     SLAVE\n"
+        "        NOP\n"
+        "FAULT:  RTE\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "LSYS:   DC.L    $20004020\n";
+    const Assembled code = assembleText(sh2);
+    ASSERT_TRUE(code.result.ok) << code.message();
+    std::string rom(0x800, '\0');
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) rom[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    put32(0, 0x01000000);
+    put32(4, 0x3F0);
+    rom.replace(0x100, 8, "SEGA 32X");
+    rom.replace(0x3C0, 16, "KORVANE TEST    ");
+    put32(0x3D0, 1);
+    put32(0x3D4, 0x800);
+    put32(0x3D8, 0);
+    put32(0x3DC, static_cast<std::uint32_t>(code.bin.size()));
+    put32(0x3E0, 0x06000200);
+    put32(0x3E4, 0x06000210);
+    put32(0x3E8, 0x06000000);
+    put32(0x3EC, 0x06000000);
+    rom += code.bin;
+    const std::vector<std::uint8_t> image = bytesOf(rom);
+    DisassemblyOptions o;
+    o.imageName = "rom.32x";
+    ASSERT_EQ(applyFormat(ImageFormat::ThirtyTwoX, image, {}, false, o), "");
+    EXPECT_EQ(o.base, 0x02000000u);
+    EXPECT_TRUE(o.thirtyTwoX);
+    const Disassembly d(image, o);
+    ASSERT_EQ(d.error(), "");
+    const Model& m = d.model();
+    EXPECT_EQ(m.kindAt(0x06000200), Instruction);
+    EXPECT_EQ(m.labelAt(0x06000200), Evidence::Entry);
+    EXPECT_EQ(m.kindAt(0x06000210), Instruction);
+    EXPECT_EQ(m.kindAt(0x06000214), Instruction);  // the vectors name the fault handler
+    EXPECT_EQ(m.kindAt(0x020003F0), Data);          // 68000 code is data to the SH-2
+    EXPECT_EQ(m.kindAt(0x02000800), std::nullopt);  // the SH-2 code sits at its SDRAM address
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    const std::string& s = out.files.at("rom.32x.s");
+    EXPECT_NE(s.find("; 32X COMM0"), std::string::npos) << s;
+    EXPECT_NE(s.find("SETPC   $06000000"), std::string::npos);
+    const Assembled back = assembleText(s);
+    ASSERT_TRUE(back.result.ok) << back.message();
+    EXPECT_EQ(back.bin, rom);
+
+    // A header that does not hold is refused.
+    std::vector<std::uint8_t> bad = image;
+    bad[0x3DC] = 0x7F;
+    DisassemblyOptions o2;
+    EXPECT_NE(applyFormat(ImageFormat::ThirtyTwoX, bad, {}, false, o2), "");
+}
+
+TEST(Analysis, SaturnProgramAndIpBin) {
+    const std::vector<std::uint8_t> program(64, 0x09);
+    DisassemblyOptions o;
+    ASSERT_EQ(applyFormat(ImageFormat::Saturn, program, {}, false, o), "");
+    EXPECT_EQ(o.base, 0x06004000u);
+    EXPECT_EQ(o.entries, (std::vector<std::uint32_t>{0x06004000}));
+    std::vector<std::uint8_t> ip(256, ' ');
+    const std::string id = "SEGA SEGASATURN ";
+    std::copy(id.begin(), id.end(), ip.begin());
+    const std::uint8_t first[8] = {0x06, 0x01, 0x00, 0x00, 0, 0, 0, 64};
+    std::copy(first, first + 8, ip.begin() + 0xF0);
+    DisassemblyOptions withIp;
+    ASSERT_EQ(applyFormat(ImageFormat::Saturn, program, ip, false, withIp), "");
+    EXPECT_EQ(withIp.base, 0x06010000u);
+    DisassemblyOptions wrongSize;
+    ip[0xF7] = 65;
+    EXPECT_NE(applyFormat(ImageFormat::Saturn, program, ip, false, wrongSize), "");
+    DisassemblyOptions ipAsImage;
+    EXPECT_NE(applyFormat(ImageFormat::Saturn, ip, {}, false, ipAsImage), "");
+}
+
+TEST(Analysis, VectorTableEntries) {
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        DC.L    RESET,$6040000,RESET,$6040000\n"
+        "        DC.L    BAD,0,BAD\n"
+        "        DC.L    $FFFFFFFF\n"  // not a code address: the table ends
+        "RESET:  BRA     RESET\n"
+        "        NOP\n"
+        "BAD:    RTE\n"
+        "        NOP\n");
+    ASSERT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image = bytesOf(a.bin);
+    DisassemblyOptions o;
+    o.imageName = "v.bin";
+    o.base = kBase;
+    o.vectors = {kBase};
+    o.guess = false;
+    const Disassembly d(image, o);
+    ASSERT_EQ(d.error(), "");
+    EXPECT_EQ(d.model().kindAt(kBase + 0x20), Instruction);
+    EXPECT_EQ(d.model().labelAt(kBase + 0x20), Evidence::Vector);
+    EXPECT_EQ(d.model().kindAt(kBase + 0x24), Instruction);
+    EXPECT_EQ(d.model().kindAt(kBase + 4), Data);  // a stack pointer stays a number
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -433,6 +433,12 @@ TEST(Dis, CommandLine) {
         {{"img.bin", "--base", "$100", "--data", "$0-$4"}, 1},
         {{"img.bin", "--base", "$FFFFFFFE"}, 1},
         {{"we\"ird.bin"}, 1},
+        {{"img.bin", "--format", "amiga"}, 2},
+        {{"img.bin", "--ip", "img.bin"}, 2},
+        {{"img.bin", "--vectors"}, 2},
+        {{"img.bin", "--format", "32x"}, 1},                     // too short for its header
+        {{"img.bin", "--format", "saturn", "--ip", "img.bin"}, 1},  // not an IP.BIN
+        {{"img.bin", "--vectors", "$100"}, 1},
     };
     dir.write("we\"ird.bin", "\x00\x09");
     for (const auto& [args, status] : cases) {
@@ -447,6 +453,9 @@ TEST(Dis, CommandLine) {
     dir.write("img.bin.s.tmp", "mine");
     ASSERT_EQ(runCommand({kDis, "img.bin", "--base", "0x6000000"}, dir.path(), 60).status, 0);
     EXPECT_NE(dir.read("img.bin.s").find("RTS"), std::string::npos);
+    ASSERT_EQ(runCommand({kDis, "img.bin", "--format", "saturn", "--no-guess"}, dir.path(), 60).status, 0);
+    EXPECT_NE(dir.read("img.bin.s").find("; Saturn program: loaded at $06004000"), std::string::npos);
+    EXPECT_NE(dir.read("img.bin.s").find("SETPC   $06004000"), std::string::npos);
     ASSERT_EQ(runCommand({kDis, "img.bin"}, dir.path(), 60).status, 0);
     dir.write("img.bin.s", "my own notes\n");
     const CommandResult refused = runCommand({kDis, "img.bin"}, dir.path(), 60);

@@ -105,6 +105,10 @@ std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyO
 // is no SH-2 instruction.
 std::string instructionText(std::uint16_t word, std::uint32_t address);
 
+// The name of part index (0-based) of a disassembly whose top source is top:
+// "game.bin.s" has "game.bin.part01.s", "game.bin.part02.s", ...
+std::string partName(const std::string& top, std::size_t index);
+
 // A name as one word of a POSIX shell command (quoted where it needs to be).
 std::string shellWord(std::string_view word);
 

@@ -178,8 +178,11 @@ class Discovery {
     // Where paths ended, the words after them.
     bool gaps(std::vector<std::uint32_t>& work) {
         bool found = false;
-        for (std::uint32_t off = 0; off + 3 < d_.size(); off += 2) {
-            if (!(d_.flags[off] & F_CODE) || (d_.flags[off] & F_SLOT)) continue;
+        for (std::uint32_t off = 0; off + 4 < d_.size(); off += 2) {
+            // Where code goes on after the instruction and its slot there is no gap.
+            if ((d_.flags[off] & (F_CODE | F_SLOT)) != F_CODE || (d_.flags[off + 2] & F_CODE) == 0 ||
+                (d_.flags[off + 4] & F_CODE) != 0)
+                continue;
             const auto d = sh2::decode(d_.word(off));
             if (!d || !(d->form->flow & sh2::FlowEnds)) continue;
             // Past the pool after it and padding, in any order.
@@ -214,6 +217,10 @@ class Discovery {
         while (off + 3 < d_.size()) {
             if (d_.address(off) & 3) {
                 ++off;
+                continue;
+            }
+            if (d_.flags[off] & (F_CODE | F_CONT | F_LITL | F_LITW | F_TABLE)) {  // known already
+                off += 4;
                 continue;
             }
             std::uint32_t n = 0;

@@ -109,18 +109,32 @@ class Flow {
         }
     }
 
-    // Register values across joins: the state at every labelled instruction is what
-    // all the paths into it agree on. A call or jump whose register turns out known
-    // goes to work. True when one did.
+    // Register values across joins, for the calls and jumps through registers that the
+    // paths left unknown: the state at every labelled instruction is what all the paths
+    // into it agree on, walked from the start of the function (or case) that holds the
+    // call. States are kept from one pass to the next. A call or jump whose register
+    // turns out known goes to work; true when one did.
     bool registerPass(std::vector<std::uint32_t>& work) {
-        states_.clear();
-        settled_.assign(d_.size(), false);
+        if (settled_.empty()) settled_.assign(d_.size(), false);
         std::vector<std::uint32_t> pending;
-        for (const auto& [off, why] : d_.functionWhy) seed(off, pending);
-        for (const Table& t : d_.tables) {
-            for (const std::uint32_t target : t.targets) {
-                std::uint32_t off;
-                if (d_.inImage(target, off) && (d_.flags[off] & F_CODE)) seed(off, pending);
+        std::vector<std::uint32_t> sites;
+        sites.swap(unresolved_);
+        std::sort(sites.begin(), sites.end());
+        // One sweep: for each site, the last start of a function or case before it, on
+        // code without a gap.
+        constexpr std::uint32_t kNone = ~0u;
+        std::uint32_t start = kNone;
+        std::size_t next = 0;
+        for (std::uint32_t p = 0; p < d_.size() && next < sites.size(); ++p) {
+            const std::uint16_t f = d_.flags[p];
+            if (!(f & (F_CODE | F_CONT))) {
+                start = kNone;
+            } else if ((f & F_FUNC) ||
+                       ((f & F_CODE) && (f & F_LABEL) && d_.why[p] != 1 + static_cast<unsigned>(Evidence::Branch))) {
+                start = p;
+            }
+            for (; next < sites.size() && sites[next] == p; ++next) {
+                if (start != kNone && !(f & F_KNOWN)) seed(start, pending);
             }
         }
         const std::size_t before = work.size();
@@ -129,7 +143,6 @@ class Flow {
             pending.pop_back();
             walk(off, pending, work);
         }
-        states_.clear();
         return work.size() != before;
     }
 
@@ -208,7 +221,7 @@ class Flow {
                     const bool call = (f.flow & sh2::FlowCall) != 0;
                     if (!(f.flow & sh2::FlowRelative) && regs.hasOrigin(d.fields.m)) pointerTo(regs.origin[d.fields.m], v);
                     target(off, *to, call ? RefKind::Call : RefKind::Jump, call ? Evidence::Call : Evidence::Jump,
-                           work);
+                           work, true);
                 }
             }
             const std::uint32_t slot = off + 2;
@@ -240,6 +253,7 @@ class Flow {
 
     std::unordered_map<std::uint32_t, Registers> states_;
     std::vector<bool> settled_;
+    std::vector<std::uint32_t> unresolved_;  // calls and jumps through unknown registers
 
     // An instruction that can start at off: even address, two bytes, not forced data.
     std::optional<sh2::Decoded> decodable(std::uint32_t off) const {
@@ -259,7 +273,8 @@ class Flow {
         std::uint32_t t;
         const std::uint32_t target = sh2::targetOf(*d.form, d.fields, pc);
         const bool mova = d.form == k_->mova;
-        d_.refs.push_back({d_.address(from), target, mova ? RefKind::Mova : kind});
+        // The instruction itself says what it reads; only a slot's load is recorded.
+        if (kind == RefKind::SlotLoad) d_.refs.push_back({d_.address(from), target, kind});
         if (!d_.inImage(target, t)) return;
         d_.label(t, mova ? Evidence::Mova : Evidence::Literal);
         if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);
@@ -275,8 +290,8 @@ class Flow {
 
     // A code target: labelled, referenced, followed.
     void target(std::uint32_t from, std::uint32_t to, RefKind kind, Evidence why,
-                std::vector<std::uint32_t>& work) {
-        d_.refs.push_back({d_.address(from), to, kind});
+                std::vector<std::uint32_t>& work, bool record) {
+        if (record) d_.refs.push_back({d_.address(from), to, kind});
         std::uint32_t t;
         if (!d_.inImage(to, t) || (to & 1) != 0) return;
         d_.label(t, why);
@@ -362,7 +377,7 @@ class Flow {
             const Form& f = *d->form;
             const std::uint32_t pc = d_.address(off);
             if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {  // BT, BF
-                target(off, sh2::targetOf(f, d->fields, pc), RefKind::Branch, Evidence::Branch, work);
+                target(off, sh2::targetOf(f, d->fields, pc), RefKind::Branch, Evidence::Branch, work, false);
                 continue;
             }
             if (!(f.flow & sh2::FlowDelayed)) {
@@ -399,9 +414,10 @@ class Flow {
                 const Evidence why = call ? Evidence::Call
                                      : f.reach != Reach::None ? Evidence::Branch
                                                               : Evidence::Jump;
-                target(off, *to, kind, why, work);
-            } else if ((f.flow & sh2::FlowRegister) && !call) {
-                jumps_.push_back(off);  // a jump table may say where it goes
+                target(off, *to, kind, why, work, f.reach == Reach::None);
+            } else if (f.flow & sh2::FlowRegister) {
+                if (d->fields.m >= 8) unresolved_.push_back(off);
+                if (!call) jumps_.push_back(off);  // a jump table may say where it goes
             }
             if (!s) return;
             if (call) {
@@ -425,7 +441,6 @@ class Flow {
             // Illegal in a slot: not followed, but its target is named.
             const std::uint32_t to2 = sh2::targetOf(*s.form, s.fields, d_.address(slot));
             std::uint32_t t;
-            d_.refs.push_back({d_.address(slot), to2, RefKind::Branch});
             if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch);
         }
         if (reach != Reach::PcWord && reach != Reach::PcLong) {
@@ -524,9 +539,6 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (d.guess && discoverCode(d, work)) continue;
         break;
     }
-    std::sort(d.refs.begin(), d.refs.end(), [](const Reference& a, const Reference& b) {
-        return a.from != b.from ? a.from < b.from : a.to < b.to;
-    });
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });
     d.tableIndex.clear();

@@ -220,21 +220,45 @@ std::vector<std::uint32_t> Model::labels() const {
     return out;
 }
 
+const std::vector<Reference>& Model::Data::references() const {
+    if (allRefsMade) return allRefs;
+    allRefs = refs;
+    for (std::uint32_t off = 0; off + 1 < size(); off += 2) {
+        if ((flags[off] & (F_CODE | F_SLOTPC)) != F_CODE) continue;
+        const sh2::Decoded d = *sh2::decode(word(off));
+        const sh2::Form& f = *d.form;
+        if (f.reach == sh2::Reach::None) continue;
+        RefKind kind = RefKind::Load;
+        if (f.reach == sh2::Reach::Branch8 || f.reach == sh2::Reach::Branch12) {
+            kind = (f.flow & sh2::FlowCall) ? RefKind::Call : RefKind::Branch;
+        } else if (&f == known().mova) {
+            kind = RefKind::Mova;
+        }
+        allRefs.push_back({address(off), sh2::targetOf(f, d.fields, address(off)), kind});
+    }
+    std::sort(allRefs.begin(), allRefs.end(), [](const Reference& a, const Reference& b) {
+        return a.from != b.from ? a.from < b.from : a.to < b.to;
+    });
+    allRefsMade = true;
+    return allRefs;
+}
+
 const std::vector<Reference>& Model::references() const {
-    return d_->refs;
+    return d_->references();
 }
 
 std::vector<Reference> Model::referencesFrom(std::uint32_t address) const {
     std::vector<Reference> out;
-    auto it = std::lower_bound(d_->refs.begin(), d_->refs.end(), address,
+    const std::vector<Reference>& refs = d_->references();
+    auto it = std::lower_bound(refs.begin(), refs.end(), address,
                                [](const Reference& r, std::uint32_t a) { return r.from < a; });
-    for (; it != d_->refs.end() && it->from == address; ++it) out.push_back(*it);
+    for (; it != refs.end() && it->from == address; ++it) out.push_back(*it);
     return out;
 }
 
 std::vector<Reference> Model::referencesTo(std::uint32_t address) const {
     std::vector<Reference> out;
-    for (const Reference& r : d_->refs) {
+    for (const Reference& r : d_->references()) {
         if (r.to == address) out.push_back(r);
     }
     return out;
@@ -263,7 +287,7 @@ std::vector<Function> Model::functions() const {
         }
         out.push_back({d_->address(starts[i]), d_->address(end), d_->functionWhy.at(starts[i]), {}});
     }
-    for (const Reference& r : d_->refs) {
+    for (const Reference& r : d_->references()) {
         if (r.kind != RefKind::Call) continue;
         const auto it = std::lower_bound(out.begin(), out.end(), r.to,
                                          [](const Function& f, std::uint32_t a) { return f.start < a; });

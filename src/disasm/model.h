@@ -89,7 +89,12 @@ struct Model::Data {
     bool guess = true;
     dis::ZeroArray<std::uint16_t> flags;
     dis::ZeroArray<std::uint8_t> why;  // 1 + Evidence where a label is, 0 elsewhere
+    // References the instructions do not say themselves (through registers, pointers,
+    // table entries, loads in delay slots); references() adds the instructions' own.
     std::vector<Reference> refs;
+    mutable std::vector<Reference> allRefs;  // made on the first question
+    mutable bool allRefsMade = false;
+    const std::vector<Reference>& references() const;
     std::vector<Table> tables;                            // by address, once analysed
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads

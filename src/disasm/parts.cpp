@@ -43,17 +43,23 @@ std::vector<std::uint32_t> planParts(const Model::Data& d) {
 
 std::vector<std::string> sourceNames(const std::string& top, std::size_t parts) {
     std::vector<std::string> files;
-    const bool dotS = top.size() > 2 && top.compare(top.size() - 2, 2, ".s") == 0;
-    const std::string stem = dotS ? top.substr(0, top.size() - 2) : top;
     if (parts > 1) {
-        for (std::size_t i = 0; i < parts; ++i) {
-            char number[24];
-            std::snprintf(number, sizeof number, "%02zu", i + 1);
-            files.push_back(stem + ".part" + number + ".s");
-        }
+        for (std::size_t i = 0; i < parts; ++i) files.push_back(partName(top, i));
     }
     files.push_back(top);
     return files;
 }
 
 }  // namespace korvane::dis
+
+namespace korvane {
+
+std::string partName(const std::string& top, std::size_t index) {
+    const bool dotS = top.size() > 2 && top.compare(top.size() - 2, 2, ".s") == 0;
+    const std::string stem = dotS ? top.substr(0, top.size() - 2) : top;
+    char number[24];
+    std::snprintf(number, sizeof number, "%02zu", index + 1);
+    return stem + ".part" + number + ".s";
+}
+
+}  // namespace korvane

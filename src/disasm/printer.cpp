@@ -4,6 +4,8 @@
 // name, why code no path reaches was taken as code) in the comment as well.
 #include "disasm/printer.h"
 
+#include <cstring>
+
 #include "disasm/text.h"
 #include "driver/names.h"
 
@@ -18,9 +20,42 @@ constexpr std::size_t kCommentColumn = 40;
 
 }  // namespace
 
+namespace {
+
+// Every form's mnemonic padded with blanks to 8 characters (none is longer than 7).
+struct Padded {
+    char text[8];
+};
+const std::vector<Padded>& paddedMnemonics() {
+    static const std::vector<Padded> table = [] {
+        std::vector<Padded> v;
+        for (const sh2::Form& f : sh2::forms()) {
+            Padded p;
+            std::memset(p.text, ' ', sizeof p.text);
+            std::memcpy(p.text, f.mnemonic.data(), std::min<std::size_t>(f.mnemonic.size(), 7));
+            v.push_back(p);
+        }
+        return v;
+    }();
+    return table;
+}
+
+}  // namespace
+
 void Printer::mnemonic(Text& t, std::string_view m) const {
+    if (m.size() < 8) {
+        char padded[8];
+        std::memset(padded, ' ', sizeof padded);
+        std::memcpy(padded, m.data(), m.size());
+        t.put8(padded);
+        return;
+    }
     t.put(m);
-    t.put(std::string_view("        ", m.size() < 8 ? 8 - m.size() : 1));
+    t.put(' ');
+}
+
+void Printer::mnemonic(Text& t, const sh2::Form& f) const {
+    t.put8(paddedMnemonics()[static_cast<std::size_t>(&f - sh2::forms().data())].text);
 }
 
 // A label where the image has one, the address otherwise.
@@ -37,9 +72,12 @@ void Printer::place(Text& t, std::uint32_t address) const {
 // "; AAAAAAAA BYTES" at column 40.
 void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const {
     t.column(lineStart, kCommentColumn);
-    t.put("; ");
-    t.hex(d_.address(s.off), 8);
-    t.put(' ');
+    char* out = t.reserve(11);
+    out[0] = ';';
+    out[1] = ' ';
+    Text::hex8(out + 2, d_.address(s.off));
+    out[10] = ' ';
+    t.advance(11);
     if (s.kind == Kind::Pad) {
         t.put("FF x ");
         t.dec(s.size);
@@ -115,7 +153,7 @@ void Printer::statement(Text& t, const Statement& s) const {
     switch (s.kind) {
         case Kind::Instruction: {
             const sh2::Decoded& d = s.decoded;
-            mnemonic(t, d.form->mnemonic);
+            mnemonic(t, *d.form);
             operands(t, d, pc);
             comment(t, lineStart, s);
             if ((d_.flags[s.off] & F_SLOT) && (d.form->flow & sh2::FlowSlotIllegal))

@@ -20,6 +20,7 @@ class Printer {
   private:
     using Statement = Model::Data::Statement;
     void mnemonic(Text& t, std::string_view m) const;
+    void mnemonic(Text& t, const sh2::Form& f) const;
     void place(Text& t, std::uint32_t address) const;
     void comment(Text& t, std::size_t lineStart, const Statement& s) const;
     void note(Text& t, const Statement& s) const;

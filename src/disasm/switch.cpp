@@ -27,8 +27,15 @@ constexpr std::uint32_t kMostEntries = 4096;
 class SwitchFinder {
   public:
     explicit SwitchFinder(Model::Data& d) : d_(d) {
-        for (const Reference& r : d.refs) {
-            if (r.kind == RefKind::Branch) into_.push_back({r.to, r.from});
+        // Every branch of the code found, by target (in the order of the code, so the
+        // sort has little to do).
+        for (std::uint32_t off = 0; off + 1 < d.size(); off += 2) {
+            if ((d.flags[off] & (F_CODE | F_SLOT)) != F_CODE) continue;
+            const sh2::Form* f = sh2::decodeForm(d.word(off));
+            if ((f->reach != sh2::Reach::Branch8 && f->reach != sh2::Reach::Branch12) || (f->flow & sh2::FlowCall))
+                continue;
+            const std::uint32_t pc = d.address(off);
+            into_.push_back({sh2::targetOf(*f, sh2::fieldsOf(*f, d.word(off)), pc), pc});
         }
         std::sort(into_.begin(), into_.end());
     }

@@ -53,18 +53,45 @@ class Text {
         if (len_ == kCapacity) flush();
         buf_[len_++] = c;
     }
+    // Room for n more bytes (n at most kSlack), written through the pointer and then
+    // counted with advance(). Writers may fill more than they count: the slack is theirs.
+    char* reserve(std::size_t n) {
+        if (len_ + n > kCapacity) flush();
+        return buf_.get() + len_;
+    }
+    void advance(std::size_t n) { len_ += n; }
+    // Exactly 8 bytes (a padded mnemonic).
+    void put8(const char* s) {
+        std::memcpy(reserve(8), s, 8);
+        len_ += 8;
+    }
     // Ends a line; a full block goes to the output.
     void endLine() {
         put('\n');
         if (len_ >= kBlock) flush();
     }
+    // Eight digits at out, two at a time.
+    static void hex8(char* out, std::uint32_t v) {
+        for (int i = 3; i >= 0; --i, v >>= 8) std::memcpy(out + 2 * i, &kHexPairs[2u * (v & 0xFF)], 2);
+    }
     void hex(std::uint32_t v, int digits) {
-        char out[8];
-        for (int i = digits - 1; i >= 0; --i, v >>= 4) out[i] = kHex[v & 15];
-        put(std::string_view(out, static_cast<std::size_t>(digits)));
+        char* out = reserve(8);
+        if (digits == 8) {
+            hex8(out, v);
+        } else {
+            for (int i = digits - 1; i >= 0; --i, v >>= 4) out[i] = kHex[v & 15];
+        }
+        len_ += static_cast<std::size_t>(digits);
     }
     void hexBytes(const std::uint8_t* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) put(std::string_view(&kHexPairs[2u * p[i]], 2));
+        while (n > 0) {
+            const std::size_t k = n < kSlack / 2 ? n : kSlack / 2;
+            char* out = reserve(2 * k);
+            for (std::size_t i = 0; i < k; ++i) std::memcpy(out + 2 * i, &kHexPairs[2u * p[i]], 2);
+            len_ += 2 * k;
+            p += k;
+            n -= k;
+        }
     }
     void hexTrim(std::uint32_t v) {  // without leading zeros
         int digits = 1;
@@ -72,6 +99,18 @@ class Text {
         hex(v, digits);
     }
     void dec(std::int64_t v) {
+        if (v >= 0 && v < 100) {  // registers and most displacements
+            char* out = reserve(2);
+            if (v < 10) {
+                out[0] = static_cast<char>('0' + v);
+                len_ += 1;
+            } else {
+                out[0] = static_cast<char>('0' + v / 10);
+                out[1] = static_cast<char>('0' + v % 10);
+                len_ += 2;
+            }
+            return;
+        }
         char out[24];
         char* p = out + sizeof out;
         const bool negative = v < 0;
@@ -85,8 +124,10 @@ class Text {
         put(std::string_view(p, static_cast<std::size_t>(out + sizeof out - p)));
     }
     void label(std::uint32_t address) {
-        put('L');
-        hex(address, 8);
+        char* out = reserve(9);
+        out[0] = 'L';
+        hex8(out + 1, address);
+        len_ += 9;
     }
     // The fingerprint's line: its digits are filled in by finish().
     void fingerprintLine() {
@@ -107,9 +148,14 @@ class Text {
     // Where the current line began, and blanks up to a column of it.
     std::size_t mark() const { return len_; }
     void column(std::size_t lineStart, std::size_t at) {
-        static constexpr char kBlanks[] = "                                        ";
+        static constexpr char kBlanks[kColumnMost] = {
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
         const std::size_t len = len_ >= lineStart ? len_ - lineStart : at;
-        put(std::string_view(kBlanks, len < at && at - len < sizeof kBlanks ? at - len : 1));
+        char* out = reserve(kColumnMost);
+        std::memcpy(out, kBlanks, kColumnMost);
+        len_ += len < at && at - len <= kColumnMost ? at - len : 1;
     }
 
   private:
@@ -131,6 +177,8 @@ class Text {
     }
     static constexpr std::size_t kBlock = 1 << 16;
     static constexpr std::size_t kCapacity = 1 << 17;
+    static constexpr std::size_t kSlack = 1 << 12;      // the most reserve() hands out
+    static constexpr std::size_t kColumnMost = 48;     // the widest step to a column
     static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     SourceOutput& out_;
     std::unique_ptr<char[]> buf_;

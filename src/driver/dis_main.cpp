@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -442,7 +444,22 @@ int run(int argc, char** argv) {
         options.sourceName = slash == std::string::npos ? output : output.substr(slash + 1);
         if (options.sourceName.empty()) return error("-o needs a file name, not a directory");
     }
+    // Whether the sources a run before wrote may be replaced takes reading them whole: it
+    // is worked out beside the analysis, for the names this run will probably use.
+    const std::string top = options.sourceName.empty() ? options.imageName + ".s" : options.sourceName;
+    auto verdicts = std::async(std::launch::async, [directory, top] {
+        std::map<std::string, std::string> v;
+        v[top] = whyNotReplace(directory + top);
+        for (std::size_t i = 0; i < 1000; ++i) {
+            const std::string part = korvane::partName(top, i);
+            struct stat st {};
+            if (::lstat((directory + part).c_str(), &st) != 0) break;
+            v[part] = whyNotReplace(directory + part);
+        }
+        return v;
+    });
     const korvane::Disassembly dis(image, options);
+    const std::map<std::string, std::string> known = verdicts.get();
     if (!dis.error().empty()) return error(dis.error());
     for (const std::string& name : dis.files()) {
         const std::string path = directory + name;
@@ -453,7 +470,8 @@ int run(int argc, char** argv) {
     }
     for (const std::string& name : dis.files()) {
         removeLeftovers(directory, name);
-        const std::string not_ = whyNotReplace(directory + name);
+        const auto it = known.find(name);
+        const std::string not_ = it != known.end() ? it->second : whyNotReplace(directory + name);
         if (!not_.empty()) return error(not_);
     }
 

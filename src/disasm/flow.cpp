@@ -130,7 +130,7 @@ class Flow {
             if (!(f & (F_CODE | F_CONT))) {
                 start = kNone;
             } else if ((f & F_FUNC) ||
-                       ((f & F_CODE) && (f & F_LABEL) && d_.why[p] != 1 + static_cast<unsigned>(Evidence::Branch))) {
+                       ((f & F_CODE) && (f & F_LABEL) && d_.reasonAt(p) != Evidence::Branch)) {
                 start = p;
             }
             for (; next < sites.size() && sites[next] == p; ++next) {

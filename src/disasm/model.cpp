@@ -209,7 +209,7 @@ bool Model::inDelaySlot(std::uint32_t address) const {
 std::optional<Evidence> Model::labelAt(std::uint32_t address) const {
     std::uint32_t off;
     if (!d_->inImage(address, off) || !(d_->flags[off] & F_LABEL)) return std::nullopt;
-    return static_cast<Evidence>(d_->why[off] - 1);
+    return d_->reasonAt(off);
 }
 
 std::vector<std::uint32_t> Model::labels() const {

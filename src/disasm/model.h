@@ -88,7 +88,7 @@ struct Model::Data {
     bool thirtyTwoX = false;
     bool guess = true;
     dis::ZeroArray<std::uint16_t> flags;
-    dis::ZeroArray<std::uint8_t> why;  // 1 + Evidence where a label is, 0 elsewhere
+    dis::ZeroArray<std::uint8_t> why;  // 1 + Evidence where a label is, 0 for a branch's (or none)
     // References the instructions do not say themselves (through registers, pointers,
     // table entries, loads in delay slots); references() adds the instructions' own.
     std::vector<Reference> refs;
@@ -137,11 +137,16 @@ struct Model::Data {
         return static_cast<std::uint32_t>(image[off]) << 24 | image[off + 1] << 16 |
                image[off + 2] << 8 | image[off + 3];
     }
+    // Labels of branch targets, most of them, leave why alone (its pages untouched).
     bool label(std::uint32_t off, Evidence reason) {
         if (flags[off] & dis::F_LABEL) return false;
         flags[off] |= dis::F_LABEL;
-        why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+        if (reason != Evidence::Branch) why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
         return true;
+    }
+    // The reason of the label at off (which has one).
+    Evidence reasonAt(std::uint32_t off) const {
+        return why[off] == 0 ? Evidence::Branch : static_cast<Evidence>(why[off] - 1);
     }
     // A label whose reason says more than the one it had (a table that MOVA named).
     void relabel(std::uint32_t off, Evidence reason) {

@@ -113,9 +113,7 @@ void Printer::note(Text& t, const Statement& s) const {
         t.endLine();
         return;
     }
-    const std::uint8_t why = d_.why[s.off];
-    if (why == 0) return;
-    const auto reason = static_cast<Evidence>(why - 1);
+    const Evidence reason = d_.reasonAt(s.off);
     if ((d_.flags[s.off] & F_CODE) && (reason == Evidence::Prologue || reason == Evidence::Leaf ||
                                         reason == Evidence::Vector || reason == Evidence::PointerTable)) {
         t.put("; code: ");

@@ -185,6 +185,59 @@ const std::vector<Case>& cases() {
          {{kBase + 0x11, kBase + 0x18, RefKind::TableEntry}},
          {},
          1},
+        {"an absolute table: a literal's address, MOV.L @(R0,Rt), JMP",
+         "        SETPC   $6000000\n"
+         "        MOV     #1,R1\n"
+         "        CMP/HI  R1,R4\n"
+         "        BT      OUT\n"
+         "        MOV.L   @(LTAB,PC),R2\n"
+         "        MOV     R4,R0\n"
+         "        SHLL2   R0\n"
+         "        MOV.L   @(R0,R2),R3\n"
+         "        JMP     @R3\n"
+         "        NOP\n"
+         "OUT:    RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LTAB:   DC.L    TAB\n"
+         "TAB:    DC.L    C0,C1\n"
+         "C0:     RTS\n"
+         "        MOV     #0,R0\n"
+         "C1:     RTS\n"
+         "        MOV     #1,R0\n",
+         false,
+         {{kBase + 0x1C, Table, Evidence::Table},
+          {kBase + 0x24, Instruction, Evidence::SwitchCase},
+          {kBase + 0x28, Instruction, Evidence::SwitchCase}},
+         {{kBase + 0x20, kBase + 0x28, RefKind::TableEntry}},
+         {},
+         1},
+        {"word entries counted from the table: ADD R0,Rn and JMP",
+         "        SETPC   $6000000\n"
+         "        MOV     #1,R1\n"
+         "        CMP/HI  R1,R4\n"
+         "        BT      OUT\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        ADD     R4,R4\n"
+         "        MOV.W   @(R0,R4),R3\n"
+         "        ADD     R0,R3\n"
+         "        JMP     @R3\n"
+         "        NOP\n"
+         "OUT:    RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "TAB:    DC.W    $4,$8\n"  // $06000018: cases at $0600001C, $06000020
+         "        RTS\n"
+         "        MOV     #0,R0\n"
+         "        RTS\n"
+         "        MOV     #1,R0\n",
+         false,
+         {{kBase + 0x18, Table, Evidence::Table},
+          {kBase + 0x1C, Instruction, Evidence::SwitchCase},
+          {kBase + 0x20, Instruction, Evidence::SwitchCase}},
+         {},
+         {},
+         1},
         {"no bound, no guess: a table of unknown length, named only",
          "        SETPC   $6000000\n"
          "        MOVA    @(TAB,PC),R0\n"
@@ -333,7 +386,7 @@ TEST(Analysis, ModelFactsOfIdioms) {
 }
 
 TEST(Analysis, SwitchTableFacts) {
-    const Assembled a = assembleText(cases()[5].source);
+    const Assembled a = assembleText(cases()[5].source);  // the byte switch table
     const std::vector<std::uint8_t> image = bytesOf(a.bin);
     DisassemblyOptions o;
     o.imageName = "t.bin";

@@ -277,6 +277,7 @@ class Flow {
         if (kind == RefKind::SlotLoad) d_.refs.push_back({d_.address(from), target, kind});
         if (!d_.inImage(target, t)) return;
         d_.label(t, mova ? Evidence::Mova : Evidence::Literal);
+        if (mova) d_.flags[t] |= F_ALIGN4;
         if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);
     }
 

@@ -40,6 +40,7 @@ enum : std::uint16_t {
     F_FUNC = 0x1000,    // a function starts here
     F_KNOWN = 0x2000,   // a jump or call through a register whose value is known
     F_SEGMENT = 0x4000, // a segment of the image starts here (a new SETPC)
+    F_ALIGN4 = 0x8000,  // code needs this address 4-aligned (MOVA's target, a table of longs)
 };
 
 // Where a delay slot's PC-relative load reads: from the branch target when taken, from

@@ -86,6 +86,35 @@ void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const 
     t.hexBytes(&d_.image[s.off], s.size);
 }
 
+// Data that code reads with MOV.L (or names with MOVA) must stay 4-aligned, with MOV.W
+// 2-aligned, when an edit moves the code before it: ALIGN.L/ALIGN.W before the first
+// such item of a run. At the original addresses they add nothing.
+void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
+    const std::uint16_t f = d_.flags[s.off];
+    const std::uint32_t a = d_.address(s.off);
+    const bool wants4 = (f & (F_LITL | F_ALIGN4)) != 0 && (a & 3) == 0;
+    const bool wants2 = !wants4 && (f & F_LITW) != 0 && (a & 1) == 0;
+    if (wants4 && !aligned.four) {
+        t.put("            ALIGN.L");
+        t.endLine();
+        aligned.four = aligned.two = true;
+    } else if (wants2 && !aligned.two) {
+        t.put("            ALIGN.W");
+        t.endLine();
+        aligned.two = true;
+    }
+    // What the statement leaves: its size keeps the alignment or breaks it; PAD ends at
+    // its own address whatever came before.
+    if (s.kind == Model::Data::Kind::Pad) {
+        const std::uint32_t end = a + s.size;
+        aligned.four = (end & 3) == 0;
+        aligned.two = (end & 1) == 0;
+        return;
+    }
+    aligned.four = aligned.four && s.size % 4 == 0;
+    aligned.two = aligned.two && s.size % 2 == 0;
+}
+
 // Before a labelled statement: why code that no path reaches is code, what a table is.
 void Printer::note(Text& t, const Statement& s) const {
     if (const Table* table = d_.tableStarting(s.off)) {
@@ -326,13 +355,16 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
     t.hex(d_.address(begin), 8);
     t.put('\n');
     std::vector<std::uint32_t> elsewhere;  // labels this part uses and defines at its end
+    Alignment aligned;
     for (std::uint32_t off = begin; off < end;) {
         if (off != begin && d_.segmentStart(off)) {
             t.put("            SETPC   $");
             t.hex(d_.address(off), 8);
             t.endLine();
+            aligned = {};
         }
         const Statement s = d_.statementAt(off);
+        align(t, s, aligned);
         statement(t, s);
         if (s.refers) {
             std::uint32_t to;

@@ -19,6 +19,13 @@ class Printer {
 
   private:
     using Statement = Model::Data::Statement;
+    // Whether the text so far is known to end at a 4- (or 2-) aligned address whatever
+    // an edit before it moved.
+    struct Alignment {
+        bool four = false;
+        bool two = false;
+    };
+    void align(Text& t, const Statement& s, Alignment& aligned) const;
     void mnemonic(Text& t, std::string_view m) const;
     void mnemonic(Text& t, const sh2::Form& f) const;
     void place(Text& t, std::uint32_t address) const;

@@ -149,6 +149,7 @@ class SwitchFinder {
         }
         t.count = *count;
         for (std::uint32_t b = 0; b < *count * width; ++b) d_.flags[off + b] |= F_TABLE;
+        if (width == 4) d_.flags[off] |= F_ALIGN4;
         d_.relabel(off, Evidence::Table);
         std::uint32_t base;
         if (relative && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) d_.label(base, Evidence::Table);

@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "korvane/disassemble.h"
+#include "korvane/sh2.h"
 #include "unit/support.h"
 
 namespace korvane::test {
@@ -562,6 +566,99 @@ TEST(Analysis, VectorTableEntries) {
     EXPECT_EQ(d.model().labelAt(kBase + 0x20), Evidence::Vector);
     EXPECT_EQ(d.model().kindAt(kBase + 0x24), Instruction);
     EXPECT_EQ(d.model().kindAt(kBase + 4), Data);  // a stack pointer stays a number
+}
+
+}  // namespace
+}  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::uint32_t bigEndian(const std::string& b, std::uint32_t at, unsigned width) {
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < width; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+
+// An edit that moves code by 2 bytes (one NOP) before literal pools: the ALIGN.L the
+// disassembler writes before each pool keeps it 4-aligned, so the source still
+// assembles and every PC-relative load reads the value it read before.
+TEST(Analysis, PoolsStayAlignedWhenCodeMovesByTwo) {
+    MemoryIncludes includes;
+    includes.files["prhex.inc"] = readFile(std::string(KORVANE_TEST_DATA) + "/programs/prhex.inc");
+    const std::string data = KORVANE_TEST_DATA;
+    int edits = 0;
+    int aligns = 0;
+    for (const std::string& path : {data + "/../../examples/demo.s", data + "/programs/fib.s",
+                                   data + "/programs/sort.s", data + "/programs/reverse.s"}) {
+        SCOPED_TRACE(path);
+        // The test programs end with PRHEX, appended from prhex.inc.
+        const std::string text = readFile(path);
+        const bool appended = path.find("/programs/") != std::string::npos && text.find("PRHEX") != std::string::npos;
+        const Assembled a = assembleText(text + (appended ? includes.files["prhex.inc"] : ""));
+        ASSERT_TRUE(a.result.ok) << a.message();
+        const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+        DisassemblyOptions o;
+        o.imageName = "p.bin";
+        o.base = 0x400000;
+        const Disassembly d(image, o);
+        MemoryOutput out;
+        ASSERT_TRUE(d.write(out));
+        const std::string source = out.files.at("p.bin.s");
+        const Assembled same = assembleText(source);
+        ASSERT_EQ(same.bin, a.bin);
+        // The PC-relative loads, and where each reads.
+        std::vector<std::uint32_t> loads, places;
+        for (std::uint32_t off = 0; off + 1 < image.size(); off += 2) {
+            const auto item = d.model().itemAt(o.base + off);
+            if (!item || item->kind != ItemKind::Instruction || item->address != o.base + off ||
+                d.model().inDelaySlot(o.base + off))
+                continue;
+            places.push_back(off);
+            const auto w = sh2::decode(static_cast<std::uint16_t>(bigEndian(a.bin, off, 2)));
+            if (w && (w->form->reach == sh2::Reach::PcLong || w->form->reach == sh2::Reach::PcWord) &&
+                w->form->args[1] != sh2::Arg::R0)
+                loads.push_back(off);
+        }
+        aligns += source.find("ALIGN.L") != std::string::npos;
+        // One NOP before each of several instructions that are not in a delay slot.
+        for (std::size_t k = 0; k < places.size(); k += 3) {
+            const std::uint32_t at = places[k];
+            char mark[16];
+            std::snprintf(mark, sizeof mark, "; %08X ", o.base + at);
+            const std::size_t pos = source.find(mark);
+            ASSERT_NE(pos, std::string::npos);
+            std::string edited = source;
+            edited.insert(source.rfind('\n', pos) + 1, "            NOP\n");
+            const Assembled e = assembleText(edited);
+            ASSERT_TRUE(e.result.ok) << e.message();
+            for (const std::uint32_t load : loads) {
+                const std::uint32_t now = load >= at ? load + 2 : load;
+                const auto before = *sh2::decode(static_cast<std::uint16_t>(bigEndian(a.bin, load, 2)));
+                const auto after = *sh2::decode(static_cast<std::uint16_t>(bigEndian(e.bin, now, 2)));
+                const unsigned width = before.form->reach == sh2::Reach::PcLong ? 4 : 2;
+                const std::uint32_t was = sh2::targetOf(*before.form, before.fields, o.base + load) - o.base;
+                const std::uint32_t is = sh2::targetOf(*after.form, after.fields, o.base + now) - o.base;
+                EXPECT_EQ(is % width, 0u);
+                // A pointer (written as its label) moves with what it names: not compared.
+                const auto refs = d.model().referencesFrom(o.base + was);
+                if (std::any_of(refs.begin(), refs.end(), [](const Reference& r) { return r.kind == RefKind::Pointer; }))
+                    continue;
+                EXPECT_EQ(bigEndian(e.bin, is, width), bigEndian(a.bin, was, width))
+                    << "load at " << std::hex << load << " after a NOP at " << at;
+            }
+            ++edits;
+        }
+    }
+    EXPECT_GT(edits, 8);
+    EXPECT_GE(aligns, 2);
 }
 
 }  // namespace

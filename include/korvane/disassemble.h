@@ -140,6 +140,25 @@ class Disassembly {
     std::unique_ptr<State> state_;
 };
 
+class IncludeOpener;
+
+// What a check of an edited disassembly found (checkSource).
+struct CheckReport {
+    std::vector<std::string> messages;  // "NAME:LINE: text", in the order of the lines
+    bool holds = true;                  // everything holds (after the rewrites, with write)
+    bool rewritten = false;             // with write: numbers were rewritten ...
+    std::string text;                   // ... and this is the source with them
+};
+
+// Assembles an edited source in memory and works out again, from the labels' new
+// addresses, what the disassembler wrote as numbers in its fixed comment forms: relative
+// table entries (; -> TARGET (from BASE)) and loads in BRA/BSR delay slots (reads
+// LITERAL). With write, numbers that no longer hold are rewritten (only their text
+// changes). Also reported: a $number that equals the original address of a label
+// (Lxxxxxxxx) that has moved, unless its line says "; const"; and the assembler's own
+// message when the source does not assemble.
+CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write);
+
 // An address as the command line writes it: $6004000, 0x6004000 or decimal. False for
 // anything else or a value past 32 bits.
 bool parseAddress(std::string_view text, std::uint64_t& value);

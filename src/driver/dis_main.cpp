@@ -29,6 +29,7 @@
 
 #include "driver/names.h"
 #include "korvane/disassemble.h"
+#include "korvane/files.h"
 #include "korvane/version.h"
 
 namespace {
@@ -41,6 +42,7 @@ constexpr const char* kUsage =
     "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
     "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
     "                   [--format flat|saturn|32x] [--ip IP.BIN] [-o SOURCE] [--flat]\n"
+    "       korvane-dis --check SOURCE [--write]\n"
     "       korvane-dis --help | --version\n";
 
 constexpr const char* kHelp =
@@ -57,6 +59,9 @@ constexpr const char* kHelp =
     "  -o SOURCE           write the top source as SOURCE (parts are named after it)\n"
     "  --flat              take an image that starts like an ELF file as flat bytes\n"
     "  --                  everything after it is the image's name\n"
+    "  --check SOURCE      assemble an edited disassembly in memory and report what no\n"
+    "                      longer holds (table entries, loads in delay slots, stale pointers)\n"
+    "  --write             with --check: rewrite those numbers in SOURCE\n"
     "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
     "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
 
@@ -320,6 +325,41 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// --check SOURCE [--write]: the report on standard error, the rewritten numbers put in
+// place (the file replaced through a temporary beside it, with its permissions).
+int check(const std::string& path, bool writeBack) {
+    std::vector<std::uint8_t> bytes;
+    struct stat st {};
+    std::string why;
+    struct stat link {};
+    if (writeBack && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return error(path + " is a symbolic link; --write replaces files, not links: give the file itself");
+    if (!readAll(path, bytes, st, why)) return error(why);
+    korvane::FileIncludes includes;
+    const korvane::CheckReport report = korvane::checkSource(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path, includes, writeBack);
+    for (const std::string& m : report.messages) say(m + "\n");
+    if (writeBack && report.rewritten) {
+        std::string temp = path + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0) return error("cannot write " + path);
+        bool ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        std::string_view rest = report.text;
+        while (ok && !rest.empty()) {
+            const ssize_t k = ::write(fd, rest.data(), rest.size());
+            if (k < 0 && errno == EINTR) continue;
+            ok = k > 0;
+            if (ok) rest.remove_prefix(static_cast<std::size_t>(k));
+        }
+        ok = ::close(fd) == 0 && ok;
+        if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            return error("cannot write " + path);
+        }
+    }
+    return report.holds ? 0 : 1;
+}
+
 int run(int argc, char** argv) {
     std::string imagePath;
     std::string output;
@@ -328,6 +368,8 @@ int run(int argc, char** argv) {
     bool baseGiven = false;
     korvane::ImageFormat format = korvane::ImageFormat::Flat;
     std::string ipPath;
+    std::string checkPath;
+    bool writeBack = false;
     bool flat = false;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
@@ -355,6 +397,10 @@ int run(int argc, char** argv) {
         }
         if (arg == "--no-guess") {
             options.guess = false;
+            continue;
+        }
+        if (arg == "--write") {
+            writeBack = true;
             continue;
         }
         // --opt value or --opt=value.
@@ -392,6 +438,10 @@ int run(int argc, char** argv) {
             } else {
                 return usage("--format needs flat, saturn or 32x");
             }
+        } else if (arg == "--check") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') return usage("--check needs a source");
+            checkPath = v;
         } else if (arg == "--ip") {
             const char* v = value();
             if (v == nullptr || *v == '\0') return usage("--ip needs a file name");
@@ -410,6 +460,11 @@ int run(int argc, char** argv) {
             return usage("unknown option " + std::string(arg));
         }
     }
+    if (!checkPath.empty()) {
+        if (!imagePath.empty()) return usage("--check takes a source, not an image");
+        return check(checkPath, writeBack);
+    }
+    if (writeBack) return usage("--write goes with --check");
     if (imagePath.empty()) return usage("no image named");
 
     std::vector<std::uint8_t> image;

@@ -509,3 +509,103 @@ TEST(Dis, LargeImageSplitsIntoParts) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// An edit that moves the cases of a jump table and the target of a BRA whose slot loads
+// a literal, with a pointer kept as a number: --check reports each, --check --write
+// rewrites the table entries and the slot's word (nothing else in the file changes),
+// and the rebuilt program's table and load are right again.
+TEST(Dis, CheckAfterAnEdit) {
+    TempDir dir;
+    const std::string program =
+        "        SETPC   $6000000\n"
+        "        MOV     #3,R1\n"
+        "        CMP/HI  R1,R4\n"
+        "        BT      DEFLT\n"
+        "        MOVA    @(TAB,PC),R0\n"
+        "        MOV.B   @(R0,R4),R4\n"
+        "        BRAF    R4\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "TAB:    DC.B    $6,$A,$E,$12\n"
+        "C0:     RTS\n"
+        "        MOV     #0,R0\n"
+        "C1:     RTS\n"
+        "        MOV     #1,R0\n"
+        "C2:     RTS\n"
+        "        MOV     #2,R0\n"
+        "C3:     BRA     TGT\n"
+        "        DC.W    $D101\n"  // MOV.L @(4,PC),R1 from TGT + 2
+        "DEFLT:  RTS\n"
+        "        MOV     #-1,R0\n"
+        "TGT:    RTS\n"  // $06000028
+        "        NOP\n"
+        "        DC.L    $11111111\n"
+        "        DC.L    $22222222\n"  // $06000030 = ((0x28 + 2) & ~3) + 4
+        "        DC.L    $600001C\n";  // where C2 is: a pointer only by chance
+    const Assembled a = assembleText(program);
+    ASSERT_TRUE(a.result.ok) << a.message();
+    dir.write("t.bin", a.bin);
+    ASSERT_EQ(runCommand({kDis, "t.bin", "--base", "$6000000", "--no-guess"}, dir.path(), 60).status, 0);
+    std::string source = dir.read("t.bin.s");
+    // One NOP at the start of the first case moves the others and the BRA's target.
+    const std::size_t c0 = source.find("L06000014:");
+    ASSERT_NE(c0, std::string::npos) << source;
+    source.insert(c0, "            NOP\n");
+    // Two more before the pool the slot reads: the literal moves away from the target.
+    const std::size_t pool = source.find("L0600002C:");
+    ASSERT_NE(pool, std::string::npos);
+    source.insert(source.rfind("            ALIGN.L", pool), "            NOP\n            NOP\n");
+    dir.write("t.bin.s", source);
+
+    const CommandResult report = runCommand({kDis, "--check", "t.bin.s"}, dir.path(), 60);
+    EXPECT_EQ(report.status, 1) << report.out;
+    EXPECT_NE(report.out.find("t.bin.s:"), std::string::npos) << report.out;
+    EXPECT_NE(report.out.find("table entry $A should be $C (L06000018 - L0600000E)"), std::string::npos)
+        << report.out;
+    EXPECT_NE(report.out.find("the load in the delay slot $D101 should be"), std::string::npos) << report.out;
+    EXPECT_NE(report.out.find("$0600001C is where L0600001C was; it is now at $0600001E"), std::string::npos)
+        << report.out;
+    EXPECT_EQ(dir.read("t.bin.s"), source);  // a check alone writes nothing
+
+    const CommandResult fixed = runCommand({kDis, "--check", "t.bin.s", "--write"}, dir.path(), 60);
+    EXPECT_NE(fixed.out.find("rewrote table entry $A as $C"), std::string::npos) << fixed.out;
+    const std::string after = dir.read("t.bin.s");
+    EXPECT_NE(after, source);
+    // Only numbers changed: the same lines, the same comments.
+    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), std::count(source.begin(), source.end(), '\n'));
+    // The stale pointer is still reported (status 1) until it is marked as a constant.
+    EXPECT_EQ(fixed.status, 1) << fixed.out;
+    std::string marked = after;
+    const std::size_t p = marked.find(",$600001C");
+    ASSERT_NE(p, std::string::npos) << marked;
+    marked.insert(marked.find('\n', p), " ; const");
+    dir.write("t.bin.s", marked);
+    const CommandResult clean = runCommand({kDis, "--check", "t.bin.s"}, dir.path(), 60);
+    EXPECT_EQ(clean.status, 0) << clean.out;
+
+    // The rebuilt program: each table entry lands on its case's RTS, the slot's load
+    // reads $11111111 again.
+    ASSERT_EQ(runCommand({kAsm, "t.bin.s"}, dir.path(), 60).status, 0);
+    const std::string bin = dir.read("t.bin.bin");
+    auto word = [&](std::uint32_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bin[at]) << 8 | static_cast<unsigned char>(bin[at + 1]));
+    };
+    for (std::uint32_t e = 0; e < 4; ++e) {
+        const std::uint32_t target = 0xE + static_cast<std::uint32_t>(static_cast<unsigned char>(bin[0x10 + e]));
+        EXPECT_TRUE(word(target) == 0x000B || (word(target) & 0xF000) == 0xA000) << "entry " << e << " lands at " << target;
+    }
+    // Find the BRA and its slot, then the literal the slot reads from the BRA's target.
+    std::uint32_t bra = 0;
+    while (bra + 1 < bin.size() && (word(bra) & 0xF000) != 0xA000) bra += 2;
+    ASSERT_LT(bra + 3, bin.size());
+    const std::uint32_t tgt = bra + 4 + 2 * ((word(bra) & 0xFFF) ^ 0x800) - 0x1000;
+    const std::uint32_t slot = word(bra + 2);
+    const std::uint32_t literal = ((tgt + 2) & ~3u) + 4 * (slot & 0xFF);
+    EXPECT_EQ(word(literal) << 16 | word(literal + 2), 0x11111111u);
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -1,0 +1,268 @@
+// A check of an edited disassembly: the source is assembled in memory, so every label's
+// new address is known, and what the disassembler wrote as a number but knew as an
+// expression (a relative table entry, a load in a delay slot) is worked out again from
+// them; a number that equals where a label stood before it moved is reported as a
+// possible stale pointer.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <unordered_map>
+
+#include "isa/isa.h"
+#include "korvane/disassemble.h"
+#include "korvane/korvane.h"
+
+namespace korvane {
+
+namespace {
+
+struct Lines : StatementObserver {
+    std::unordered_map<std::uint32_t, std::uint32_t> pc;  // line -> PC of its statement
+    void statement(const StatementRecord& r) override { pc.emplace(r.line, r.pc); }
+};
+
+struct SourceLine {
+    std::size_t begin;      // offset of the line in the text
+    std::string_view text;  // without its line end
+};
+
+std::vector<SourceLine> splitLines(std::string_view text) {
+    std::vector<SourceLine> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        out.push_back({at, line});
+        at = end + 1;
+    }
+    return out;
+}
+
+// Where the comment begins (a ';' outside a string), or the line's length.
+std::size_t commentAt(std::string_view line) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        if (line[i] == ';' && !quoted) return i;
+    }
+    return line.size();
+}
+
+std::string hexText(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "$%X", v);
+    return buf;
+}
+
+std::string hex8(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "$%08X", v);
+    return buf;
+}
+
+// The word after a marker in the comment ("-> " + label).
+std::string_view wordAfter(std::string_view s, std::string_view marker) {
+    const std::size_t at = s.find(marker);
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = s.substr(at + marker.size());
+    std::size_t n = 0;
+    while (n < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[n])) || rest[n] == '@' || rest[n] == '_'))
+        ++n;
+    return rest.substr(0, n);
+}
+
+bool hexNumber(std::string_view s, std::uint32_t& v) {
+    if (s.empty() || s.size() > 8) return false;
+    v = 0;
+    for (const char c : s) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0) return false;
+        v = v << 4 | static_cast<std::uint32_t>(d);
+    }
+    return true;
+}
+
+// The statement's mnemonic and the first $number of its operands (where it starts in
+// the line and how long it is).
+struct Operand {
+    std::string_view mnemonic;
+    std::size_t numberAt = 0, numberLength = 0;
+    std::uint32_t number = 0;
+    bool hasNumber = false;
+};
+
+Operand parse(std::string_view line, std::size_t comment) {
+    Operand o;
+    std::size_t i = 0;
+    if (i < line.size() && line[i] != ' ' && line[i] != '\t') {  // a label
+        while (i < comment && line[i] != ':' && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i < comment && line[i] == ':') ++i;
+    }
+    while (i < comment && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const std::size_t m = i;
+    while (i < comment && line[i] != ' ' && line[i] != '\t') ++i;
+    o.mnemonic = line.substr(m, i - m);
+    while (i < comment && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i < comment && line[i] == '$') {
+        std::size_t j = i + 1;
+        while (j < comment && std::isxdigit(static_cast<unsigned char>(line[j]))) ++j;
+        o.hasNumber = hexNumber(line.substr(i + 1, j - i - 1), o.number);
+        o.numberAt = i;
+        o.numberLength = j - i;
+    }
+    return o;
+}
+
+}  // namespace
+
+CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write) {
+    CheckReport report;
+    MemorySource source(text);
+    MemorySink bin("image"), log("listing");
+    Lines lines;
+    Options options;
+    options.observer = &lines;
+    const Result r = assemble(source, bin, log, includes, options);
+    auto say = [&](std::uint32_t line, const std::string& what) {
+        report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
+    };
+    if (!r.ok) {
+        say(r.diagnostic.line, r.diagnostic.text);
+        report.holds = false;
+        return report;
+    }
+    std::unordered_map<std::string, std::uint32_t> labels;
+    for (const Label& l : r.labels) {
+        if (l.defined && !l.local) labels.emplace(l.name, l.value);
+    }
+    auto valueOf = [&](std::string_view label) -> std::optional<std::uint32_t> {
+        const auto it = labels.find(std::string(label));
+        if (it == labels.end()) return std::nullopt;
+        return it->second;
+    };
+    // Where a label named by its original address stood.
+    auto originalOf = [](std::string_view label) -> std::optional<std::uint32_t> {
+        std::uint32_t v;
+        if (label.size() == 9 && label[0] == 'L' && hexNumber(label.substr(1), v)) return v;
+        return std::nullopt;
+    };
+
+    std::string out(text);
+    std::ptrdiff_t shift = 0;  // how much the rewrites so far moved the text
+    auto rewrite = [&](const SourceLine& l, const Operand& o, const std::string& number) {
+        const std::size_t at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(l.begin + o.numberAt) + shift);
+        out.replace(at, o.numberLength, number);
+        shift += static_cast<std::ptrdiff_t>(number.size()) - static_cast<std::ptrdiff_t>(o.numberLength);
+        report.rewritten = true;
+    };
+
+    const std::vector<SourceLine> all = splitLines(text);
+    std::string_view previousMnemonic, previousOperands;
+    for (std::size_t n = 0; n < all.size(); ++n) {
+        const SourceLine& l = all[n];
+        const auto lineNumber = static_cast<std::uint32_t>(n + 1);
+        const std::size_t c = commentAt(l.text);
+        const std::string_view comment = l.text.substr(c);
+        const Operand o = parse(l.text, c);
+        if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
+        const bool isConst = comment.find("; const") != std::string_view::npos;
+        // A relative table entry: its target minus its base.
+        if (const std::string_view target = wordAfter(comment, "-> "); !target.empty() && o.hasNumber) {
+            const std::string_view base = wordAfter(comment, "(from ");
+            const auto t = valueOf(target), b = valueOf(base);
+            const unsigned width = o.mnemonic == "DC.B" ? 1 : o.mnemonic == "DC.W" ? 2 : 4;
+            if (t && b) {
+                const std::uint32_t diff = *t - *b;
+                const std::uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+                const auto signedDiff = static_cast<std::int64_t>(static_cast<std::int32_t>(diff));
+                const std::int64_t limit = std::int64_t{1} << (8 * width - 1);
+                if (width < 4 && (signedDiff < -limit || signedDiff >= 2 * limit)) {
+                    say(lineNumber, "table entry " + hexText(o.number) + " cannot hold " + std::string(target) +
+                                        " - " + std::string(base) + " (" + std::to_string(signedDiff) + ")");
+                    report.holds = false;
+                } else if ((diff & mask) != o.number) {
+                    const std::string now = hexText(diff & mask);
+                    say(lineNumber, std::string(write ? "rewrote" : "") + (write ? " table entry " : "table entry ") +
+                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (" +
+                                        std::string(target) + " - " + std::string(base) + ")");
+                    if (write) {
+                        rewrite(l, o, now);
+                    } else {
+                        report.holds = false;
+                    }
+                }
+            }
+        }
+        // A load in a delay slot, counted from the branch's target.
+        if (const std::string_view read = wordAfter(comment, " reads "); o.mnemonic == "DC.W" && o.hasNumber &&
+                                                                       !read.empty() &&
+                                                                       comment.find("in a delay slot") != std::string_view::npos) {
+            const auto d = sh2::decode(static_cast<std::uint16_t>(o.number));
+            const auto literal = valueOf(read);
+            const auto slot = lines.pc.find(lineNumber);
+            const bool conditional = comment.find(" not taken") != std::string_view::npos;
+            std::string_view branchTarget = previousOperands;
+            while (!branchTarget.empty() && branchTarget.back() == ' ') branchTarget.remove_suffix(1);
+            const auto t = valueOf(branchTarget);
+            if (d && literal && slot != lines.pc.end() && t && !conditional &&
+                (previousMnemonic == "BRA" || previousMnemonic == "BSR")) {
+                const auto field = sh2::fieldFor(d->form->reach, sh2::slotPcFor(*t), *literal);
+                if (!field) {
+                    say(lineNumber, "the load in the delay slot can no longer reach " + std::string(read) +
+                                        " from the branch's target " + std::string(branchTarget));
+                    report.holds = false;
+                } else if (*field != d->fields.d) {
+                    sh2::Fields f = d->fields;
+                    f.d = *field;
+                    const std::string now = hexText(sh2::encode(*d->form, f));
+                    say(lineNumber, std::string(write ? "rewrote the load in the delay slot " : "the load in the delay slot ") +
+                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (reads " +
+                                        std::string(read) + " from " + std::string(branchTarget) + " + 2)");
+                    if (write) {
+                        rewrite(l, o, now);
+                    } else {
+                        report.holds = false;
+                    }
+                }
+            }
+        }
+        // A number where a label stood before it moved.
+        if (!isConst && comment.find("-> ") == std::string_view::npos) {
+            const std::string_view ops = l.text.substr(0, c);
+            for (std::size_t i = ops.find('$'); i != std::string_view::npos; i = ops.find('$', i + 1)) {
+                std::size_t j = i + 1;
+                while (j < ops.size() && std::isxdigit(static_cast<unsigned char>(ops[j]))) ++j;
+                std::uint32_t v;
+                if (j - i < 2 || !hexNumber(ops.substr(i + 1, j - i - 1), v)) continue;
+                char labelName[16];
+                std::snprintf(labelName, sizeof labelName, "L%08X", v);
+                const auto now = valueOf(labelName);
+                if (now && *now != v && originalOf(labelName) == v) {
+                    say(lineNumber, hex8(v) + " is where " + labelName + " was; it is now at " + hex8(*now) +
+                                        " (write the label, or mark the line ; const)");
+                    report.holds = false;
+                }
+            }
+        }
+        previousMnemonic = o.mnemonic;
+        // The operands of this line, for the slot that may follow.
+        const std::size_t mAt = l.text.find(o.mnemonic);
+        std::string_view rest = l.text.substr(mAt + o.mnemonic.size(), c - (mAt + o.mnemonic.size()));
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+        previousOperands = rest;
+    }
+    if (write && report.rewritten) {
+        // What was rewritten must now hold.
+        const CheckReport again = checkSource(out, name, includes, false);
+        report.holds = report.holds && again.holds;
+        for (const std::string& m : again.messages) report.messages.push_back(m);
+        report.text = std::move(out);
+    }
+    return report;
+}
+
+}  // namespace korvane

@@ -175,19 +175,20 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             const std::string_view base = wordAfter(comment, "(from ");
             const auto t = valueOf(target), b = valueOf(base);
             const unsigned width = o.mnemonic == "DC.B" ? 1 : o.mnemonic == "DC.W" ? 2 : 4;
+            const std::string what = comment.find(" for BRAF)") != std::string_view::npos ? "BRAF offset " : "table entry ";
             if (t && b) {
                 const std::uint32_t diff = *t - *b;
                 const std::uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
                 const auto signedDiff = static_cast<std::int64_t>(static_cast<std::int32_t>(diff));
                 const std::int64_t limit = std::int64_t{1} << (8 * width - 1);
                 if (width < 4 && (signedDiff < -limit || signedDiff >= 2 * limit)) {
-                    say(lineNumber, "table entry " + hexText(o.number) + " cannot hold " + std::string(target) +
+                    say(lineNumber, what + hexText(o.number) + " cannot hold " + std::string(target) +
                                         " - " + std::string(base) + " (" + std::to_string(signedDiff) + ")");
                     report.holds = false;
                 } else if ((diff & mask) != o.number) {
                     const std::string now = hexText(diff & mask);
-                    say(lineNumber, std::string(write ? "rewrote" : "") + (write ? " table entry " : "table entry ") +
-                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (" +
+                    say(lineNumber, std::string(write ? "rewrote " : "") + what + hexText(o.number) +
+                                        (write ? " as " : " should be ") + now + " (" +
                                         std::string(target) + " - " + std::string(base) + ")");
                     if (write) {
                         rewrite(l, o, now);

@@ -19,7 +19,7 @@ using sh2::Reach;
 // What the path knows of the general registers.
 struct Registers {
     std::uint16_t known = 0;       // bit k: Rk's value is known ...
-    std::uint16_t traced = 0;      // bit k: Rk holds (an index added to) a 32-bit literal ...
+    std::uint16_t traced = 0;      // bit k: Rk holds (an index added to) a literal ...
     std::uint32_t value[16] = {};  // ... whose value is this
     std::uint32_t origin[16] = {};  // ... and which is at this offset
 
@@ -147,12 +147,23 @@ class Flow {
     }
 
   private:
-    // A literal that a JSR or JMP goes through: a pointer to code.
-    void pointerTo(std::uint32_t literal, std::uint32_t value) {
+    // A literal that a jump or call goes through unchanged: for JSR/JMP a pointer to
+    // code (a label), for BRAF/BSRF an offset from the branch's address + 4 (a number,
+    // with what it reaches in its comment).
+    void throughLiteral(const Form& f, std::uint32_t literal, std::uint32_t value, std::uint32_t pc) {
+        const bool isLong = (d_.flags[literal] & F_LITL) != 0;
+        if (!isLong && !(d_.flags[literal] & F_LITW)) return;
+        const std::uint32_t held = isLong ? d_.longAt(literal)
+                                          : static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(literal)));
+        if (held != value) return;  // an index was added to it
         std::uint32_t t;
-        if (!d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR) ||
-            d_.longAt(literal) != value)
+        if (f.flow & sh2::FlowRelative) {
+            const std::uint32_t base = pc + 4;
+            d_.offsets.emplace(literal, dis::Offset{base, base + value});
+            if (d_.inImage(base, t) && !(d_.flags[t] & (F_CONT | F_LITIN))) d_.label(t, Evidence::Table);
             return;
+        }
+        if (!isLong || !d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR)) return;
         d_.flags[literal] |= F_PTR;
         d_.refs.push_back({d_.address(literal), value, RefKind::Pointer});
     }
@@ -219,7 +230,7 @@ class Flow {
                 if (!(d_.flags[off] & F_KNOWN)) {
                     d_.flags[off] |= F_KNOWN;
                     const bool call = (f.flow & sh2::FlowCall) != 0;
-                    if (!(f.flow & sh2::FlowRelative) && regs.hasOrigin(d.fields.m)) pointerTo(regs.origin[d.fields.m], v);
+                    if (regs.hasOrigin(d.fields.m)) throughLiteral(f, regs.origin[d.fields.m], v, pc);
                     target(off, *to, call ? RefKind::Call : RefKind::Jump, call ? Evidence::Call : Evidence::Jump,
                            work, true);
                 }
@@ -330,6 +341,7 @@ class Flow {
             case Effect::LoadWord:
                 if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 1 < d_.size()) {
                     r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(t))));
+                    r.trace(x.n, t);
                 } else {
                     r.forget(x.n);
                 }
@@ -394,7 +406,7 @@ class Flow {
                 to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
                 d_.flags[off] |= F_KNOWN;
                 // JSR/JMP through a literal: the literal is a pointer to code.
-                if (!(f.flow & sh2::FlowRelative) && regs.hasOrigin(d->fields.m)) pointerTo(regs.origin[d->fields.m], v);
+                if (regs.hasOrigin(d->fields.m)) throughLiteral(f, regs.origin[d->fields.m], v, pc);
             }
             // The delay slot runs before the branch.
             const std::uint32_t slot = off + 2;

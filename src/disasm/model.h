@@ -43,6 +43,12 @@ enum : std::uint16_t {
     F_ALIGN4 = 0x8000,  // code needs this address 4-aligned (MOVA's target, a table of longs)
 };
 
+// A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.
+struct Offset {
+    std::uint32_t base;
+    std::uint32_t target;
+};
+
 // Where a delay slot's PC-relative load reads: from the branch target when taken, from
 // the slot itself when a BT/S or BF/S is not taken.
 struct SlotRead {
@@ -99,6 +105,7 @@ struct Model::Data {
     std::vector<Table> tables;                            // by address, once analysed
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
+    std::unordered_map<std::uint32_t, dis::Offset> offsets;      // literal offset -> BRAF/BSRF
     std::unordered_map<std::uint32_t, Evidence> functionWhy;    // start offset -> reason
     std::vector<std::uint32_t> literals;  // every 32-bit literal, as first read
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code

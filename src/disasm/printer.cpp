@@ -151,6 +151,19 @@ void Printer::note(Text& t, const Statement& s) const {
     }
 }
 
+// A literal that BRAF/BSRF adds to its address + 4: where it goes, in the fixed form
+// a check works out again (-> TARGET (from BASE for BRAF), BSRF alike).
+bool Printer::offsetNote(Text& t, const Statement& s) const {
+    const auto it = d_.offsets.find(s.off);
+    if (it == d_.offsets.end()) return false;
+    t.put(" -> ");
+    place(t, it->second.target);
+    t.put(" (from ");
+    place(t, it->second.base);
+    t.put(" for BRAF)");
+    return true;
+}
+
 // What a 32-bit value is beyond its number: a register's name, another cache area's
 // view of a label.
 void Printer::valueNote(Text& t, std::uint32_t value) const {
@@ -251,15 +264,20 @@ void Printer::statement(Text& t, const Statement& s) const {
                 }
             }
             comment(t, lineStart, s);
-            if (s.size == 4 && (d_.flags[s.off] & F_LITL)) valueNote(t, d_.longAt(s.off));
+            if (s.size == 4 && (d_.flags[s.off] & F_LITL)) {
+                if (!offsetNote(t, s)) valueNote(t, d_.longAt(s.off));
+            }
             break;
         case Kind::Word:
             mnemonic(t, "DC.W");
             t.put('$');
             t.hexTrim(d_.word(s.off));
             comment(t, lineStart, s);
-            if (sh2::decode(d_.word(s.off)) && (d_.flags[s.off] & (F_LITW | F_LITL)) == 0)
+            if (sh2::decode(d_.word(s.off)) && (d_.flags[s.off] & (F_LITW | F_LITL)) == 0) {
                 decodedMeaning(t, s);
+            } else {
+                offsetNote(t, s);
+            }
             break;
         case Kind::Byte:
             mnemonic(t, "DC.B");

@@ -663,3 +663,48 @@ TEST(Analysis, PoolsStayAlignedWhenCodeMovesByTwo) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// A BRAF's offset in a literal is written with what it reaches; a check of an edit
+// that moves the target works it out again and rewrites it.
+TEST(Analysis, BrafOffsetsFollowAnEdit) {
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        MOV.W   @(LOFF,PC),R1\n"
+        "        BRAF    R1\n"  // to $06000006 + $1A = $06000020
+        "        NOP\n"
+        "LOFF:   DC.W    $1A\n"
+        "        ORG     $6000020\n"
+        "        RTS\n"
+        "        MOV     #7,R0\n");
+    ASSERT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+    DisassemblyOptions o;
+    o.imageName = "b.bin";
+    o.base = 0x06000000;
+    o.guess = false;
+    const Disassembly d(image, o);
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    std::string source = out.files.at("b.bin.s");
+    ASSERT_NE(source.find("-> L06000020 (from L06000006 for BRAF)"), std::string::npos) << source;
+    // Two NOPs just before the target.
+    source.insert(source.find("L06000020:"), "            NOP\n            NOP\n");
+    MemoryIncludes none;
+    const CheckReport report = checkSource(source, "b.s", none, true);
+    ASSERT_TRUE(report.rewritten);
+    EXPECT_TRUE(report.holds);
+    ASSERT_FALSE(report.messages.empty());
+    EXPECT_EQ(report.messages[0], "b.s:10: rewrote BRAF offset $1A as $1E (L06000020 - L06000006)");
+    const Assembled back = assembleText(report.text);
+    ASSERT_TRUE(back.result.ok) << back.message();
+    const std::uint32_t offset = static_cast<std::uint32_t>(static_cast<unsigned char>(back.bin[6]) << 8 |
+                                                            static_cast<unsigned char>(back.bin[7]));
+    const std::uint32_t target = 6 + offset;
+    EXPECT_EQ(back.bin.substr(target, 2), std::string("\x00\x0B", 2));  // the RTS
+}
+
+}  // namespace
+}  // namespace korvane::test

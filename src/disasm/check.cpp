@@ -18,6 +18,9 @@ namespace korvane {
 
 namespace {
 
+// The most statements out of reach that one check explains.
+constexpr std::size_t kMostRefusals = 1000;
+
 struct Lines : StatementObserver {
     std::unordered_map<std::uint32_t, std::uint32_t> pc;  // line -> PC of its statement
     void statement(const StatementRecord& r) override { pc.emplace(r.line, r.pc); }
@@ -119,21 +122,97 @@ Operand parse(std::string_view line, std::size_t comment) {
 
 }  // namespace
 
+namespace {
+
+// Why a PC-relative statement can no longer reach its label: the reach of its form
+// from pc, and where the label is now.
+std::string whyUnreachable(std::string_view mnemonic, std::string_view operands, std::uint32_t pc,
+                           const std::unordered_map<std::string, std::uint32_t>& labels) {
+    sh2::Reach reach = sh2::Reach::None;
+    std::string_view label = operands;
+    if (mnemonic == "BT" || mnemonic == "BF" || mnemonic == "BT/S" || mnemonic == "BF/S") {
+        reach = sh2::Reach::Branch8;
+    } else if (mnemonic == "BRA" || mnemonic == "BSR") {
+        reach = sh2::Reach::Branch12;
+    } else if (const std::size_t at = operands.find("@("), end = operands.find(",PC)");
+               at != std::string_view::npos && end != std::string_view::npos && end > at) {
+        label = operands.substr(at + 2, end - at - 2);
+        reach = mnemonic == "MOV.W" ? sh2::Reach::PcWord : sh2::Reach::PcLong;
+    }
+    while (!label.empty() && (label.back() == ' ' || label.back() == ',')) label.remove_suffix(1);
+    if (const std::size_t comma = label.find(','); comma != std::string_view::npos) label = label.substr(0, comma);
+    const auto it = labels.find(std::string(label));
+    if (reach == sh2::Reach::None || it == labels.end()) return {};
+    const std::uint32_t target = it->second;
+    const sh2::Reaching r = sh2::reachingOf(reach);
+    const std::string what = std::string(mnemonic) + " can no longer reach " + std::string(label) + ": ";
+    if (target & (r.align - 1)) return what + "it is at " + hex8(target) + ", not a multiple of " + std::to_string(r.align);
+    const auto d = static_cast<std::int64_t>(target) - static_cast<std::int64_t>(sh2::reachBase(reach, pc));
+    if (d > static_cast<std::int64_t>(r.ahead))
+        return what + std::to_string(d - r.ahead) + " bytes beyond its reach of " + std::to_string(r.ahead) + " forward";
+    if (-d > static_cast<std::int64_t>(r.back)) {
+        if (r.back == 0) return what + "it is " + std::to_string(-d) + " bytes before the load, which reaches forward only";
+        return what + std::to_string(-d - r.back) + " bytes beyond its reach of " + std::to_string(r.back) + " back";
+    }
+    return {};
+}
+
+}  // namespace
+
 CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write) {
     CheckReport report;
-    MemorySource source(text);
-    MemorySink bin("image"), log("listing");
-    Lines lines;
-    Options options;
-    options.observer = &lines;
-    const Result r = assemble(source, bin, log, includes, options);
     auto say = [&](std::uint32_t line, const std::string& what) {
         report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
     };
-    if (!r.ok) {
-        say(r.diagnostic.line, r.diagnostic.text);
+    // Every statement the assembler refuses as out of reach is set aside (a word in its
+    // place keeps the addresses), so that the rest can be assembled and each refusal
+    // explained from the addresses of the whole.
+    std::string relaxed(text);
+    std::vector<std::pair<std::uint32_t, std::string>> refused;  // line, its statement text
+    Lines lines;
+    Result r;
+    for (std::size_t round = 0;; ++round) {
+        MemorySource source(relaxed);
+        MemorySink bin("image"), log("listing");
+        lines.pc.clear();
+        Options options;
+        options.observer = &lines;
+        r = assemble(source, bin, log, includes, options);
+        if (r.ok) break;
+        const std::vector<SourceLine> all = splitLines(relaxed);
+        const std::uint32_t n = r.diagnostic.line;
+        if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > all.size() ||
+            round == kMostRefusals) {
+            say(n, r.diagnostic.text);
+            report.holds = false;
+            return report;
+        }
+        const SourceLine& l = all[n - 1];
+        const std::size_t c = commentAt(l.text);
+        const Operand o = parse(l.text, c);
+        const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
+        refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
+        relaxed.replace(l.begin + m, c - m, "DC.W    $9 ");
+    }
+    if (!refused.empty()) {
+        std::unordered_map<std::string, std::uint32_t> known;
+        for (const Label& l : r.labels) {
+            if (l.defined && !l.local) known.emplace(l.name, l.value);
+        }
+        for (const auto& [line, statement] : refused) {
+            std::string_view st = statement;
+            const std::size_t blank = st.find_first_of(" \t");
+            const std::string_view mnemonic = st.substr(0, blank);
+            std::string_view operands = blank == std::string_view::npos ? "" : st.substr(blank);
+            while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
+            while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
+            const auto pc = lines.pc.find(line);
+            const std::string why =
+                pc == lines.pc.end() ? std::string() : whyUnreachable(mnemonic, operands, pc->second, known);
+            say(line, why.empty() ? "invalid address reference: " + statement : why);
+        }
         report.holds = false;
-        return report;
+        write = false;  // nothing is rewritten in a source that does not assemble
     }
     std::unordered_map<std::string, std::uint32_t> labels;
     for (const Label& l : r.labels) {

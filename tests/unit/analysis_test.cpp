@@ -708,3 +708,43 @@ TEST(Analysis, BrafOffsetsFollowAnEdit) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// What the assembler would refuse after an edit, each with its reason and line.
+TEST(Analysis, CheckExplainsEveryReferenceOutOfReach) {
+    const std::string program =
+        "        SETPC   $6000000\n"
+        "        BT      FAR\n"              // line 2
+        "        MOV.L   @(LIT,PC),R1\n"     // line 3
+        "        BRA     FAR\n"              // line 4
+        "        NOP\n"
+        + repeat("        NOP\n", 600) +      // lines 6-605: the edit
+        "FAR:    RTS\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "LIT:    DC.L    $12345678\n"
+        "        MOVA    @(ODD,PC),R0\n"
+        "        RTS\n"
+        "        NOP\n"
+        "ODD:    DC.B    1\n";
+    MemoryIncludes none;
+    const CheckReport report = checkSource(program, "p.s", none, true);
+    EXPECT_FALSE(report.holds);
+    EXPECT_FALSE(report.rewritten);
+    const std::vector<std::string> expected = {
+        "p.s:2: BT can no longer reach FAR: 950 bytes beyond its reach of 254 forward",
+        "p.s:3: MOV.L can no longer reach LIT: 188 bytes beyond its reach of 1020 forward"};
+    ASSERT_GE(report.messages.size(), 2u);
+    EXPECT_EQ(report.messages[0], expected[0]);
+    EXPECT_EQ(report.messages[1], expected[1]);
+    // The other statement that no longer holds is named too (MOVA of an odd address is
+    // refused by the assembler whatever the edit).
+    bool odd = false;
+    for (const std::string& m : report.messages) odd = odd || m.find("MOVA can no longer reach ODD") != std::string::npos;
+    EXPECT_TRUE(odd);
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -20,25 +20,6 @@
 namespace korvane::test {
 namespace {
 
-struct MemoryOutput : SourceOutput {
-    std::map<std::string, std::string> files;
-    std::string* current = nullptr;
-    bool open(const std::string& name) override {
-        current = &files[name];
-        current->clear();
-        return true;
-    }
-    bool write(std::string_view text) override {
-        current->append(text);
-        return true;
-    }
-    bool patch(std::uint64_t position, std::string_view text) override {
-        current->replace(static_cast<std::size_t>(position), text.size(), text);
-        return true;
-    }
-    bool close() override { return true; }
-};
-
 std::vector<std::uint8_t> bytesOf(const std::string& s) {
     return {s.begin(), s.end()};
 }

@@ -9,32 +9,10 @@
 #include <vector>
 
 #include "korvane/disassemble.h"
+#include "unit/support.h"
 
 namespace korvane::test {
 namespace {
-
-// Sources kept in memory, by name.
-struct MemoryOutput : SourceOutput {
-    std::map<std::string, std::string> files;
-    std::string* current = nullptr;
-    int opened = 0;
-    bool open(const std::string& name) override {
-        ++opened;
-        current = &files[name];
-        current->clear();
-        return true;
-    }
-    bool write(std::string_view text) override {
-        current->append(text);
-        return true;
-    }
-    bool patch(std::uint64_t position, std::string_view text) override {
-        if (position + text.size() > current->size()) return false;
-        current->replace(static_cast<std::size_t>(position), text.size(), text);
-        return true;
-    }
-    bool close() override { return true; }
-};
 
 TEST(Disasm, OptionsThatCannotBeUsedAreAnErrorValue) {
     const std::vector<std::uint8_t> image(64, 0x09);

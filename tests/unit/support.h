@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "korvane/disassemble.h"
 #include "korvane/korvane.h"
 
 namespace korvane::test {
@@ -25,6 +26,29 @@ struct Assembled {
     std::string log;
     // The console line of a failed run (the diagnostic text), "" on success.
     std::string message() const { return result.ok ? std::string() : result.diagnostic.text; }
+};
+
+// Sources kept in memory, by name.
+struct MemoryOutput : SourceOutput {
+    std::map<std::string, std::string> files;
+    std::string* current = nullptr;
+    int opened = 0;
+    bool open(const std::string& name) override {
+        ++opened;
+        current = &files[name];
+        current->clear();
+        return true;
+    }
+    bool write(std::string_view text) override {
+        current->append(text);
+        return true;
+    }
+    bool patch(std::uint64_t position, std::string_view text) override {
+        if (position + text.size() > current->size()) return false;
+        current->replace(static_cast<std::size_t>(position), text.size(), text);
+        return true;
+    }
+    bool close() override { return true; }
 };
 
 Assembled assembleText(std::string_view source);

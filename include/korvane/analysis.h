@@ -36,6 +36,7 @@ enum class Evidence : std::uint8_t {
     Prologue,      // code no path reaches: its register saves match the restores
     Leaf,          // code no path reaches: the gap decodes as whole routines with pools
     Forced,        // inside a --code range
+    Named,         // the user named it (an info file, a symbol table)
 };
 
 // A short text for a reason, as the source's comments write it.

@@ -45,7 +45,49 @@ struct DisassemblyOptions {
     bool thirtyTwoX = false;  // name the 32X system registers too
     std::vector<ImageSegment> segments;  // by offset, not overlapping
     std::vector<std::string> notes;      // lines for the sources' headers (what a format found)
+
+    // What a user knows (an info file, a symbol table).
+    struct Name {
+        std::uint32_t address;
+        std::string name;     // a label as the assembler takes it
+        std::string comment;  // written before the label ("" for none)
+    };
+    std::vector<Name> names;
+    struct Note {
+        std::uint32_t address;
+        std::string text;
+    };
+    std::vector<Note> comments;            // a comment line before the statement there
+    std::vector<std::uint32_t> constants;  // literals that are numbers, never pointers
+    struct UserTable {
+        std::uint32_t address;
+        std::uint32_t count;
+        std::uint8_t width;  // 1, 2 or 4
+        bool relative;       // entries are offsets from base; otherwise addresses
+        std::uint32_t base;
+    };
+    std::vector<UserTable> tables;
 };
+
+class Disassembly;
+
+// Reads an info file (one statement a line, # comments): label ADDR NAME [COMMENT],
+// entry ADDR, code A-B, data A-B [bytes|words|longs|strings|pointers],
+// table ADDR COUNT WIDTH [relative BASE], comment ADDR TEXT, const ADDR. Adds what it
+// says to options; returns the errors as "FILE:LINE: text" (none: it could).
+std::vector<std::string> readInfo(std::string_view text, const std::string& file, DisassemblyOptions& options);
+
+// Reads names from other tools: nm output ("06004000 T _main"), "NAME = ADDR" and
+// "ADDR NAME" lines. A name that cannot be a label as written is mapped to one (upper
+// case, other characters as '_', a leading digit or a register's name prefixed with
+// '_', longer than 20 characters cut to 15 and a '_' and four hexadecimal digits of its
+// hash) and its full name kept as the label's comment. Two names that come to one
+// label, or two labels at one address, are errors, as "FILE:LINE: text".
+std::vector<std::string> readSymbols(std::string_view text, const std::string& file, DisassemblyOptions& options);
+
+// The info file of what a disassembly found (entries, names, tables, functions), in
+// the format readInfo takes; what the analysis finds again by itself is a comment.
+std::string infoOf(const Disassembly& disassembly, const DisassemblyOptions& options);
 
 // What an image is: flat bytes at a base, a Saturn program, a 32X ROM.
 enum class ImageFormat { Flat, Saturn, ThirtyTwoX };

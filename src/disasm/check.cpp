@@ -240,6 +240,22 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     };
 
     const std::vector<SourceLine> all = splitLines(text);
+    // Where each label stood in the image: the address in the comment of the line that
+    // defines it (named or not), or for L and eight digits, those digits.
+    std::unordered_map<std::uint32_t, std::string> stoodAt;
+    for (const auto& [label, value] : labels) {
+        if (const auto o = originalOf(label)) stoodAt.emplace(*o, label);
+    }
+    for (const SourceLine& l : all) {
+        if (l.text.empty() || l.text[0] == ' ' || l.text[0] == '\t' || l.text[0] == ';') continue;
+        const std::size_t colon = l.text.find(':');
+        const std::size_t c = commentAt(l.text);
+        std::uint32_t was;
+        if (colon == std::string_view::npos || colon > c || c + 10 > l.text.size() ||
+            !hexNumber(l.text.substr(c + 2, 8), was))
+            continue;
+        stoodAt[was] = std::string(l.text.substr(0, colon));
+    }
     std::string_view previousMnemonic, previousOperands;
     for (std::size_t n = 0; n < all.size(); ++n) {
         const SourceLine& l = all[n];
@@ -318,11 +334,11 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 while (j < ops.size() && std::isxdigit(static_cast<unsigned char>(ops[j]))) ++j;
                 std::uint32_t v;
                 if (j - i < 2 || !hexNumber(ops.substr(i + 1, j - i - 1), v)) continue;
-                char labelName[16];
-                std::snprintf(labelName, sizeof labelName, "L%08X", v);
-                const auto now = valueOf(labelName);
-                if (now && *now != v && originalOf(labelName) == v) {
-                    say(lineNumber, hex8(v) + " is where " + labelName + " was; it is now at " + hex8(*now) +
+                const auto stood = stoodAt.find(v);
+                if (stood == stoodAt.end()) continue;
+                const auto now = valueOf(stood->second);
+                if (now && *now != v) {
+                    say(lineNumber, hex8(v) + " is where " + stood->second + " was; it is now at " + hex8(*now) +
                                         " (write the label, or mark the line ; const)");
                     report.holds = false;
                 }

@@ -135,6 +135,12 @@ Disassembly::Disassembly(std::span<const std::uint8_t> image, const DisassemblyO
     d.guess = options.guess;
     d.flags.assign(image.size());
     d.why.assign(image.size());
+    d.more.assign(image.size());
+    for (const DisassemblyOptions::Name& n : options.names) {
+        d.names[n.address] = n.name;
+        if (!n.comment.empty()) d.comments[n.address] += n.name + ": " + n.comment + "\n";
+    }
+    for (const DisassemblyOptions::Note& n : options.comments) d.comments[n.address] += n.text + "\n";
     d.segments = coverOf(image.size(), options);
     for (const ImageSegment& seg : d.segments) {
         if (seg.size != 0) d.flags[seg.offset] |= dis::F_SEGMENT;

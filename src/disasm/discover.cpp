@@ -305,7 +305,7 @@ bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
 void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
     Discovery discovery(d);
     for (const std::uint32_t off : d.literals) {
-        if ((d.flags[off] & (F_PTR | F_CODE | F_CONT)) || off + 3 >= d.size()) continue;
+        if ((d.flags[off] & (F_PTR | F_CODE | F_CONT)) || (d.more[off] & G_CONST) || off + 3 >= d.size()) continue;
         const std::uint32_t v = d.longAt(off);
         const bool used = (d.flags[off] & F_USED) != 0;
         std::uint32_t to;

@@ -155,7 +155,7 @@ class Flow {
         if (!isLong && !(d_.flags[literal] & F_LITW)) return;
         const std::uint32_t held = isLong ? d_.longAt(literal)
                                           : static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(literal)));
-        if (held != value) return;  // an index was added to it
+        if (held != value || (d_.more[literal] & G_CONST)) return;  // an index was added to it, or a number
         std::uint32_t t;
         if (f.flow & sh2::FlowRelative) {
             const std::uint32_t base = pc + 4;
@@ -541,6 +541,38 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             if ((a & 1) == 0) work.push_back(off);
         });
     }
+    for (const std::uint32_t c : options.constants) {
+        std::uint32_t off;
+        if (d.inImage(c, off)) d.more[off] |= G_CONST;
+    }
+    // Tables the user declared: their entries are code.
+    for (const DisassemblyOptions::UserTable& u : options.tables) {
+        std::uint32_t off;
+        if (!d.inImage(u.address, off) || d.tableStarting(off)) continue;
+        Table t{u.address, 0, u.width, u.relative, false, u.base, 0, {}};
+        for (std::uint32_t e = 0; e < u.count && off + (e + 1) * u.width <= d.size(); ++e) {
+            const std::uint32_t at = off + e * u.width;
+            std::uint32_t v = u.width == 1 ? d.image[at] : u.width == 2 ? d.word(at) : d.longAt(at);
+            if (u.relative && u.width == 1) v = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
+            if (u.relative && u.width == 2) v = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+            const std::uint32_t target = u.relative ? u.base + v : v;
+            t.targets.push_back(target);
+            for (std::uint32_t b = 0; b < u.width; ++b) d.flags[at + b] |= F_TABLE;
+            d.refs.push_back({u.address + e * u.width, target, RefKind::TableEntry});
+            std::uint32_t to;
+            if (d.inImage(target, to) && !(target & 1)) {
+                d.label(to, Evidence::SwitchCase);
+                work.push_back(to);
+            }
+            ++t.count;
+        }
+        if (u.width == 4) d.flags[off] |= F_ALIGN4;
+        d.relabel(off, Evidence::Table);
+        std::uint32_t base;
+        if (u.relative && d.inImage(u.base, base)) d.label(base, Evidence::Table);
+        d.tableIndex.emplace(off, d.tables.size());
+        d.tables.push_back(std::move(t));
+    }
     std::vector<std::uint32_t> jumps;
     Flow flow(d, jumps);
     for (;;) {
@@ -551,6 +583,11 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (!work.empty()) continue;
         if (d.guess && discoverCode(d, work)) continue;
         break;
+    }
+    // The user's names label their addresses (a name is no evidence of code).
+    for (const DisassemblyOptions::Name& n : options.names) {
+        std::uint32_t off;
+        if (d.inImage(n.address, off) && !(d.flags[off] & (F_CONT | F_LITIN))) d.label(off, Evidence::Named);
     }
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });

@@ -159,6 +159,8 @@ std::string_view evidenceText(Evidence why) {
             return "no path reaches it; the gap decodes as whole routines, each with the pool it reads";
         case Evidence::Forced:
             return "forced code";
+        case Evidence::Named:
+            return "named by the user";
     }
     return "";
 }

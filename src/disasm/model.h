@@ -42,6 +42,10 @@ enum : std::uint16_t {
     F_SEGMENT = 0x4000, // a segment of the image starts here (a new SETPC)
     F_ALIGN4 = 0x8000,  // code needs this address 4-aligned (MOVA's target, a table of longs)
 };
+// Marks kept beside the others (fewer, and rarely set).
+enum : std::uint8_t {
+    G_CONST = 0x01,  // the user says this literal is a number, not a pointer
+};
 
 // A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.
 struct Offset {
@@ -96,6 +100,7 @@ struct Model::Data {
     bool guess = true;
     dis::ZeroArray<std::uint16_t> flags;
     dis::ZeroArray<std::uint8_t> why;  // 1 + Evidence where a label is, 0 for a branch's (or none)
+    dis::ZeroArray<std::uint8_t> more;  // the G_ marks
     // References the instructions do not say themselves (through registers, pointers,
     // table entries, loads in delay slots); references() adds the instructions' own.
     std::vector<Reference> refs;
@@ -106,6 +111,8 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
     std::unordered_map<std::uint32_t, dis::Offset> offsets;      // literal offset -> BRAF/BSRF
+    std::unordered_map<std::uint32_t, std::string> names;        // address -> the user's label
+    std::unordered_map<std::uint32_t, std::string> comments;     // address -> lines before it
     std::unordered_map<std::uint32_t, Evidence> functionWhy;    // start offset -> reason
     std::vector<std::uint32_t> literals;  // every 32-bit literal, as first read
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code

@@ -123,6 +123,11 @@ void Printer::note(Text& t, const Statement& s) const {
             t.put("a table of ");
             t.dec(table->count);
             t.put(" pointers");
+        } else if (table->jump == 0) {
+            t.put("a table of ");
+            t.dec(table->count);
+            t.put(table->relative ? " offsets" : " addresses");
+            t.put(" (from the info file)");
         } else if (table->count == 0) {
             t.put("a jump table of unknown length, used by the jump at $");
             t.hex(table->jump, 8);
@@ -182,6 +187,18 @@ void Printer::valueNote(Text& t, std::uint32_t value) const {
 }
 
 void Printer::statement(Text& t, const Statement& s) const {
+    if (!d_.comments.empty()) {  // the user's, one "; " line each
+        if (const auto it = d_.comments.find(d_.address(s.off)); it != d_.comments.end()) {
+            std::string_view rest = it->second;
+            while (!rest.empty()) {
+                const std::size_t nl = rest.find('\n');
+                t.put("; ");
+                t.put(rest.substr(0, nl));
+                t.endLine();
+                rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+            }
+        }
+    }
     if (d_.flags[s.off] & F_LABEL) note(t, s);
     const std::size_t lineStart = t.mark();
     if (d_.flags[s.off] & F_LABEL) {
@@ -267,6 +284,7 @@ void Printer::statement(Text& t, const Statement& s) const {
             if (s.size == 4 && (d_.flags[s.off] & F_LITL)) {
                 if (!offsetNote(t, s)) valueNote(t, d_.longAt(s.off));
             }
+            if (d_.more[s.off] & G_CONST) t.put(" ; const");
             break;
         case Kind::Word:
             mnemonic(t, "DC.W");
@@ -367,7 +385,7 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
                         bool whole) const {
     const std::string& name = files_[part];
     if (!out.open(name)) return false;
-    Text t(out);
+    Text t(out, &d_.names);
     header(t);
     t.put("            SETPC   $");
     t.hex(d_.address(begin), 8);

@@ -7,7 +7,9 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "disasm/fingerprint.h"
 #include "korvane/disassemble.h"
@@ -34,7 +36,8 @@ inline constexpr char kHex[] = "0123456789ABCDEF";
 // fingerprint of everything written but its own digits.
 class Text {
   public:
-    explicit Text(SourceOutput& out) : out_(out), buf_(new char[kCapacity]) {}
+    explicit Text(SourceOutput& out, const std::unordered_map<std::uint32_t, std::string>* names = nullptr)
+        : out_(out), buf_(new char[kCapacity]), names_(names != nullptr && !names->empty() ? names : nullptr) {}
     bool flush() {
         if (len_ != 0) hand(std::string_view(buf_.get(), len_));
         len_ = 0;
@@ -123,7 +126,14 @@ class Text {
         if (negative) *--p = '-';
         put(std::string_view(p, static_cast<std::size_t>(out + sizeof out - p)));
     }
+    // The label of an address: the user's name for it, or L and its eight digits.
     void label(std::uint32_t address) {
+        if (names_ != nullptr) {
+            if (const auto it = names_->find(address); it != names_->end()) {
+                put(it->second);
+                return;
+            }
+        }
         char* out = reserve(9);
         out[0] = 'L';
         hex8(out + 1, address);
@@ -187,6 +197,7 @@ class Text {
     std::uint64_t digitsAt_ = kNone;
     detail::Fingerprint fingerprint_;
     bool ok_ = true;
+    const std::unordered_map<std::uint32_t, std::string>* names_;
 };
 
 template <typename Out>

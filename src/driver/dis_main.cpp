@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <map>
@@ -41,7 +42,8 @@ constexpr std::string_view kTempMark = ".korvane-dis-";
 constexpr const char* kUsage =
     "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
     "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
-    "                   [--format flat|saturn|32x] [--ip IP.BIN] [-o SOURCE] [--flat]\n"
+    "                   [--format flat|saturn|32x] [--ip IP.BIN] [--info FILE] [--symbols FILE]\n"
+    "                   [--info-out FILE] [-o SOURCE] [--flat]\n"
     "       korvane-dis --check SOURCE [--write]\n"
     "       korvane-dis --help | --version\n";
 
@@ -59,6 +61,9 @@ constexpr const char* kHelp =
     "  -o SOURCE           write the top source as SOURCE (parts are named after it)\n"
     "  --flat              take an image that starts like an ELF file as flat bytes\n"
     "  --                  everything after it is the image's name\n"
+    "  --info FILE         names, entries, ranges, tables, comments and constants (README)\n"
+    "  --symbols FILE      names from nm output, NAME = ADDR or ADDR NAME lines\n"
+    "  --info-out FILE     write what was found as an info file to start from\n"
     "  --check SOURCE      assemble an edited disassembly in memory and report what no\n"
     "                      longer holds (table entries, loads in delay slots, stale pointers)\n"
     "  --write             with --check: rewrite those numbers in SOURCE\n"
@@ -325,6 +330,45 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// A file is replaced through a temporary beside it (with its permissions, or 0644).
+bool replaceWith(const std::string& path, std::string_view text) {
+    struct stat st {};
+    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    std::string temp = path + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, mode) == 0;
+    while (ok && !text.empty()) {
+        const ssize_t k = ::write(fd, text.data(), text.size());
+        if (k < 0 && errno == EINTR) continue;
+        ok = k > 0;
+        if (ok) text.remove_prefix(static_cast<std::size_t>(k));
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// --info-out replaces only an info file it wrote before, never the --info it reads.
+std::string whyNotReplaceInfo(const std::string& path, const std::string& infoIn) {
+    struct stat st {}, in {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : "cannot examine " + path;
+    if (!infoIn.empty() && ::stat(infoIn.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
+        return path + " is the --info file itself; write what was found elsewhere";
+    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file; --info-out does not replace it";
+    std::vector<std::uint8_t> bytes;
+    struct stat again {};
+    std::string why;
+    if (!readAll(path, bytes, again, why)) return why;
+    constexpr std::string_view kMark = "# korvane-dis: what it found in ";
+    if (bytes.size() < kMark.size() || !std::equal(kMark.begin(), kMark.end(), bytes.begin()))
+        return path + " exists and was not written by --info-out; move it away or name another file";
+    return "";
+}
+
 // --check SOURCE [--write]: the report on standard error, the rewritten numbers put in
 // place (the file replaced through a temporary beside it, with its permissions).
 int check(const std::string& path, bool writeBack) {
@@ -339,24 +383,7 @@ int check(const std::string& path, bool writeBack) {
     const korvane::CheckReport report = korvane::checkSource(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path, includes, writeBack);
     for (const std::string& m : report.messages) say(m + "\n");
-    if (writeBack && report.rewritten) {
-        std::string temp = path + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
-        const int fd = ::mkstemp(temp.data());
-        if (fd < 0) return error("cannot write " + path);
-        bool ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-        std::string_view rest = report.text;
-        while (ok && !rest.empty()) {
-            const ssize_t k = ::write(fd, rest.data(), rest.size());
-            if (k < 0 && errno == EINTR) continue;
-            ok = k > 0;
-            if (ok) rest.remove_prefix(static_cast<std::size_t>(k));
-        }
-        ok = ::close(fd) == 0 && ok;
-        if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-            ::unlink(temp.c_str());
-            return error("cannot write " + path);
-        }
-    }
+    if (writeBack && report.rewritten && !replaceWith(path, report.text)) return error("cannot write " + path);
     return report.holds ? 0 : 1;
 }
 
@@ -369,6 +396,7 @@ int run(int argc, char** argv) {
     korvane::ImageFormat format = korvane::ImageFormat::Flat;
     std::string ipPath;
     std::string checkPath;
+    std::string infoPath, symbolsPath, infoOutPath;
     bool writeBack = false;
     bool flat = false;
     bool optionsEnd = false;
@@ -438,6 +466,10 @@ int run(int argc, char** argv) {
             } else {
                 return usage("--format needs flat, saturn or 32x");
             }
+        } else if (arg == "--info" || arg == "--symbols" || arg == "--info-out") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') return usage(std::string(arg) + " needs a file name");
+            (arg == "--info" ? infoPath : arg == "--symbols" ? symbolsPath : infoOutPath) = v;
         } else if (arg == "--check") {
             const char* v = value();
             if (v == nullptr || *v == '\0') return usage("--check needs a source");
@@ -487,6 +519,21 @@ int run(int argc, char** argv) {
     }
     if (const std::string bad = korvane::applyFormat(format, image, ip, baseGiven, options); !bad.empty())
         return error(imagePath + ": " + bad);
+    // What the user knows: errors in those files are reported as FILE:LINE, nothing written.
+    for (const auto& [path, isInfo] : {std::pair<const std::string&, bool>{infoPath, true}, {symbolsPath, false}}) {
+        if (path.empty()) continue;
+        std::vector<std::uint8_t> text;
+        struct stat textStat {};
+        if (!readAll(path, text, textStat, why)) return error(why);
+        const std::string_view t(reinterpret_cast<const char*>(text.data()), text.size());
+        const std::vector<std::string> bad =
+            isInfo ? korvane::readInfo(t, path, options) : korvane::readSymbols(t, path, options);
+        if (!bad.empty()) {
+            for (const std::string& b : bad) say(b + "\n");
+            return 1;
+        }
+        options.notes.push_back(std::string(isInfo ? "info file: " : "symbols: ") + path);
+    }
 
     // The top source's directory and name: beside the image, or as -o says.
     const std::string& named = output.empty() ? imagePath : output;
@@ -530,8 +577,14 @@ int run(int argc, char** argv) {
         if (!not_.empty()) return error(not_);
     }
 
+    if (!infoOutPath.empty()) {
+        const std::string refused = whyNotReplaceInfo(infoOutPath, infoPath);
+        if (!refused.empty()) return error(refused);
+    }
     Files files(directory, dis.files().size());
     if (!dis.write(files) || !files.commit()) return error("cannot write " + files.current());
+    if (!infoOutPath.empty() && !replaceWith(infoOutPath, korvane::infoOf(dis, options)))
+        return error("cannot write " + infoOutPath);
     if (dis.files().size() > 1) {
         std::string text = "the image needs " + std::to_string(dis.files().size() - 1) +
                            " parts; rebuild it in the directory of the sources (INCBIN names "

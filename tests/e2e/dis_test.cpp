@@ -453,6 +453,23 @@ TEST(Dis, CommandLine) {
     dir.write("img.bin.s.tmp", "mine");
     ASSERT_EQ(runCommand({kDis, "img.bin", "--base", "0x6000000"}, dir.path(), 60).status, 0);
     EXPECT_NE(dir.read("img.bin.s").find("RTS"), std::string::npos);
+    // An info file with an error: FILE:LINE, nothing written.
+    dir.write("bad.info", "label $2 START\nentry 3x\n");
+    const std::string previous = dir.read("img.bin.s");
+    const CommandResult info = runCommand({kDis, "img.bin", "--info", "bad.info"}, dir.path(), 60);
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.out, "bad.info:2: entry needs an address\n");
+    EXPECT_EQ(dir.read("img.bin.s"), previous);
+    // A good one names the label, the header names the file, --info-out writes what was
+    // found and then refuses to replace a file it did not write.
+    dir.write("good.info", "label $2 START\n");
+    ASSERT_EQ(runCommand({kDis, "img.bin", "--info", "good.info", "--info-out", "found.info"}, dir.path(), 60).status, 0);
+    EXPECT_NE(dir.read("img.bin.s").find("START:"), std::string::npos);
+    EXPECT_NE(dir.read("img.bin.s").find("; info file: good.info"), std::string::npos);
+    EXPECT_NE(dir.read("found.info").find("label $00000002 START"), std::string::npos);
+    const CommandResult same = runCommand({kDis, "img.bin", "--info", "found.info", "--info-out", "good.info"}, dir.path(), 60);
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.out.find("good.info exists and was not written by --info-out"), std::string::npos) << same.out;
     ASSERT_EQ(runCommand({kDis, "img.bin", "--format", "saturn", "--no-guess"}, dir.path(), 60).status, 0);
     EXPECT_NE(dir.read("img.bin.s").find("; Saturn program: loaded at $06004000"), std::string::npos);
     EXPECT_NE(dir.read("img.bin.s").find("SETPC   $06004000"), std::string::npos);

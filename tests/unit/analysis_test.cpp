@@ -729,3 +729,132 @@ TEST(Analysis, CheckExplainsEveryReferenceOutOfReach) {
 
 }  // namespace
 }  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+TEST(Analysis, InfoFileStatementsAndErrors) {
+    DisassemblyOptions o;
+    const std::vector<std::string> errors = readInfo(
+        "# names for the example\n"
+        "label $6000010 MAIN the program\n"
+        "entry $6000040\n"
+        "code $6000050-$6000060\n"
+        "data $6000070-$6000080 longs\n"
+        "table $6000090 4 1 relative $600008E\n"
+        "comment $6000010 starts here\n"
+        "const $60000A0\n"
+        "label $6000020 R3\n"
+        "label $6000020\n"
+        "frobnicate 1\n"
+        "table $6000000 2 3\n"
+        "data $10-$8\n"
+        "label $6000030 MAIN\n",
+        "i.info", o);
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          "i.info:9: the name R3 cannot be a label: 2 to 20 of A-Z, 0-9 and _, not a register, not starting with a digit",
+                          "i.info:10: label needs an address and a name",
+                          "i.info:11: unknown statement frobnicate (label, entry, code, data, table, comment, const)",
+                          "i.info:12: table needs ADDR COUNT WIDTH (1, 2 or 4) [relative BASE]",
+                          "i.info:13: data needs a range A-B",
+                          "i.info:14: the name MAIN is already the label of another address"}));
+    ASSERT_EQ(o.names.size(), 1u);
+    EXPECT_EQ(o.names[0].name, "MAIN");
+    EXPECT_EQ(o.names[0].comment, "the program");
+    EXPECT_EQ(o.entries, (std::vector<std::uint32_t>{0x6000040}));
+    ASSERT_EQ(o.tables.size(), 1u);
+    EXPECT_TRUE(o.tables[0].relative);
+    EXPECT_EQ(o.tables[0].base, 0x600008Eu);
+    EXPECT_EQ(o.constants, (std::vector<std::uint32_t>{0x60000A0}));
+}
+
+TEST(Analysis, SymbolsFromOtherTools) {
+    DisassemblyOptions o;
+    const std::vector<std::string> errors = readSymbols(
+        "06000010 T _main\n"
+        "MY_LOOP = $6000014\n"
+        "$6000018 helper\n"
+        "0600001c t a_rather_long_function_name_indeed\n"
+        "06000020 T _Main\n"  // becomes _MAIN as well
+        "not a symbol line at all\n",
+        "s.sym", o);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "s.sym:5: _Main and _main (line 1) both become the label _MAIN");
+    EXPECT_EQ(errors[1].substr(0, 21), "s.sym:6: not a symbol");
+    ASSERT_EQ(o.names.size(), 4u);
+    EXPECT_EQ(o.names[0].name, "_MAIN");
+    EXPECT_EQ(o.names[0].comment, "is _main");
+    EXPECT_EQ(o.names[1].name, "MY_LOOP");
+    EXPECT_EQ(o.names[1].comment, "");
+    EXPECT_EQ(o.names[2].name, "HELPER");
+    EXPECT_EQ(o.names[3].name.size(), 20u);
+    EXPECT_EQ(o.names[3].name.substr(0, 16), "A_RATHER_LONG_F_");
+}
+
+// Names stand for the labels everywhere; a constant stays a number; a declared table's
+// entries become code; and what a run found, written as an info file and given back,
+// makes the same source.
+TEST(Analysis, NamesConstantsTablesAndInfoOut) {
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        BSR     SUB\n"
+        "        NOP\n"
+        "        MOV.L   @(LP,PC),R1\n"
+        "        MOV.L   @(LC,PC),R2\n"
+        "        MOVA    @(TAB,PC),R0\n"
+        "        RTS\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "LP:     DC.L    SUB\n"
+        "LC:     DC.L    DATA\n"
+        "TAB:    DC.B    $4,$8,0,0\n"  // offsets from TAB: $0600001C (SUB), $06000020
+        "SUB:    RTS\n"
+        "        NOP\n"
+        "        RTS\n"
+        "        MOV     #1,R0\n"
+        "        RTS\n"
+        "        MOV     #2,R0\n"
+        "DATA:   DC.L    $12345678\n");
+    ASSERT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+    DisassemblyOptions o;
+    o.imageName = "n.bin";
+    o.base = 0x06000000;
+    o.guess = false;
+    ASSERT_TRUE(readInfo("label $600001C WORKER the subroutine\n"
+                         "table $6000018 2 1 relative $6000018\n"
+                         "const $6000014\n"
+                         "comment $6000000 the entry\n",
+                         "n.info", o)
+                    .empty());
+    const Disassembly d(image, o);
+    ASSERT_EQ(d.error(), "");
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    const std::string& s = out.files.at("n.bin.s");
+    EXPECT_NE(s.find("BSR     WORKER"), std::string::npos) << s;
+    EXPECT_NE(s.find("; WORKER: the subroutine\nWORKER:"), std::string::npos) << s;
+    EXPECT_NE(s.find("; the entry\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("DC.L    $6000028            ; 06000014 06000028 ; const"), std::string::npos) << s;
+    EXPECT_NE(s.find("-> WORKER (from L06000018)"), std::string::npos) << s;
+    EXPECT_NE(s.find("-> L06000020 (from L06000018)"), std::string::npos) << s;
+    EXPECT_EQ(d.model().kindAt(0x06000020), ItemKind::Instruction);
+    EXPECT_EQ(d.model().labelAt(0x06000028), std::nullopt);  // only a constant names it
+    const Assembled back = assembleText(s);
+    ASSERT_TRUE(back.result.ok) << back.message();
+    EXPECT_EQ(back.bin, a.bin);
+
+    DisassemblyOptions again;
+    again.imageName = "n.bin";
+    again.base = 0x06000000;
+    again.guess = false;
+    const std::string info = infoOf(d, o);
+    ASSERT_TRUE(readInfo(info, "out.info", again).empty()) << info;
+    const Disassembly d2(image, again);
+    MemoryOutput out2;
+    ASSERT_TRUE(d2.write(out2));
+    EXPECT_EQ(out2.files.at("n.bin.s"), s) << info;
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -1,0 +1,283 @@
+// What a user tells the disassembler: an info file of names, entries, ranges, tables,
+// comments and constants; names from other tools' symbol tables; and the info file of
+// what a run found, to start from.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "korvane/disassemble.h"
+
+namespace korvane {
+
+namespace {
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+// The rest of the line after the first n words.
+std::string_view after(std::string_view line, std::size_t n) {
+    std::size_t i = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    }
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    std::string_view rest = line.substr(i);
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r')) rest.remove_suffix(1);
+    return rest;
+}
+
+bool address(std::string_view text, std::uint32_t& a) {
+    std::uint64_t v;
+    if (!parseAddress(text, v) || v > 0xFFFFFFFFull) return false;
+    a = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool range(std::string_view text, std::uint32_t& from, std::uint64_t& to) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos || !address(text.substr(0, dash), from)) return false;
+    std::uint64_t v;
+    if (!parseAddress(text.substr(dash + 1), v)) return false;
+    to = v;
+    return to >= from;
+}
+
+constexpr std::size_t kLabelMost = 20;
+
+bool registerName(std::string_view s) {
+    static const std::set<std::string_view> kNames = {"SR", "GBR", "VBR", "MACH", "MACL", "PR", "PC"};
+    if (kNames.count(s)) return true;
+    if (s.size() >= 2 && s.size() <= 3 && s[0] == 'R' &&
+        std::all_of(s.begin() + 1, s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const int n = std::stoi(std::string(s.substr(1)));
+        return n <= 15 && !(s.size() == 3 && s[1] == '0');
+    }
+    return false;
+}
+
+// Whether the assembler takes name as a label as it stands.
+bool goodLabel(std::string_view name) {
+    if (name.size() < 2 || name.size() > kLabelMost || registerName(name)) return false;
+    if (!(std::isupper(static_cast<unsigned char>(name[0])) || name[0] == '_')) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '_';
+    });
+}
+
+// A name mapped to a label: upper case, other characters as '_', a leading digit or a
+// register's name after a '_', a long one cut to 15 characters, '_' and four digits of
+// a hash of the whole (FNV-1a, folded to 16 bits).
+std::string labelFor(std::string_view name) {
+    std::string s;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        s += std::isalnum(u) ? static_cast<char>(std::toupper(u)) : '_';
+    }
+    if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0])) || registerName(s)) s = "_" + s;
+    if (s.size() < 2) s += '_';
+    if (s.size() > kLabelMost) {
+        std::uint32_t h = 2166136261u;
+        for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "_%04X", (h ^ (h >> 16)) & 0xFFFF);
+        s = s.substr(0, kLabelMost - 5) + tail;
+    }
+    return s;
+}
+
+// The disassembler's own labels are L and 8 digits: a user's name must not look like
+// one of another address.
+bool ownLabelOfAnother(std::string_view name, std::uint32_t at) {
+    if (name.size() != 9 || name[0] != 'L') return false;
+    std::uint32_t v = 0;
+    for (const char c : name.substr(1)) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        v = v << 4 | static_cast<std::uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'A' + 10);
+    }
+    return v != at;
+}
+
+// Adds a name, or says why it cannot be added.
+std::string addName(DisassemblyOptions& o, std::uint32_t at, std::string name, std::string comment) {
+    if (ownLabelOfAnother(name, at)) return "the name " + name + " is the disassembler's label of another address";
+    for (const DisassemblyOptions::Name& n : o.names) {
+        if (n.name == name && n.address != at) return "the name " + name + " is already the label of another address";
+        if (n.address == at && n.name != name) return "the address already has the name " + n.name;
+        if (n.address == at) return {};
+    }
+    o.names.push_back({at, std::move(name), std::move(comment)});
+    return {};
+}
+
+std::string hex(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "$%08X", v);
+    return buf;
+}
+
+}  // namespace
+
+std::vector<std::string> readInfo(std::string_view text, const std::string& file, DisassemblyOptions& o) {
+    std::vector<std::string> errors;
+    std::size_t at = 0;
+    for (std::uint32_t n = 1; at <= text.size(); ++n) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+        const std::vector<std::string_view> w = words(line);
+        if (w.empty()) {
+            if (end == text.size()) break;
+            continue;
+        }
+        auto bad = [&](const std::string& why) { errors.push_back(file + ":" + std::to_string(n) + ": " + why); };
+        const std::string_view what = w[0];
+        std::uint32_t a = 0;
+        if (what == "label") {
+            if (w.size() < 3 || !address(w[1], a)) {
+                bad("label needs an address and a name");
+            } else if (!goodLabel(w[2])) {
+                bad("the name " + std::string(w[2]) + " cannot be a label: 2 to 20 of A-Z, 0-9 and _, not a register, "
+                                                       "not starting with a digit");
+            } else if (const std::string why = addName(o, a, std::string(w[2]), std::string(after(line, 3))); !why.empty()) {
+                bad(why);
+            }
+        } else if (what == "entry") {
+            if (w.size() != 2 || !address(w[1], a)) {
+                bad("entry needs an address");
+            } else {
+                o.entries.push_back(a);
+            }
+        } else if (what == "code" || what == "data") {
+            std::uint64_t to;
+            static const std::set<std::string_view> kWidths = {"bytes", "words", "longs", "strings", "pointers"};
+            if (w.size() < 2 || !range(w[1], a, to)) {
+                bad(std::string(what) + " needs a range A-B");
+            } else if (what == "data" && w.size() > 2 && !kWidths.count(w[2])) {
+                bad("data widths are bytes, words, longs, strings and pointers");
+            } else if (w.size() > (what == "data" ? 3u : 2u)) {
+                bad("too much after " + std::string(what));
+            } else {
+                (what == "code" ? o.code : o.data).push_back({a, to});
+            }
+        } else if (what == "table") {
+            std::uint32_t count = 0, width = 0, base = 0;
+            const bool relative = w.size() == 6 && w[4] == "relative";
+            if ((w.size() != 4 && !relative) || !address(w[1], a) || !address(w[2], count) || !address(w[3], width) ||
+                (width != 1 && width != 2 && width != 4) || count == 0 || (relative && !address(w[5], base))) {
+                bad("table needs ADDR COUNT WIDTH (1, 2 or 4) [relative BASE]");
+            } else if (!relative && width != 4) {
+                bad("a table of addresses has entries of 4 bytes");
+            } else {
+                o.tables.push_back({a, count, static_cast<std::uint8_t>(width), relative, base});
+            }
+        } else if (what == "comment") {
+            if (w.size() < 3 || !address(w[1], a)) {
+                bad("comment needs an address and a text");
+            } else {
+                o.comments.push_back({a, std::string(after(line, 2))});
+            }
+        } else if (what == "const") {
+            if (w.size() != 2 || !address(w[1], a)) {
+                bad("const needs an address");
+            } else {
+                o.constants.push_back(a);
+            }
+        } else {
+            bad("unknown statement " + std::string(what) +
+                " (label, entry, code, data, table, comment, const)");
+        }
+        if (end == text.size()) break;
+    }
+    return errors;
+}
+
+std::vector<std::string> readSymbols(std::string_view text, const std::string& file, DisassemblyOptions& o) {
+    std::vector<std::string> errors;
+    std::map<std::string, std::pair<std::string, std::uint32_t>> mapped;  // label -> name, line
+    std::size_t at = 0;
+    for (std::uint32_t n = 1; at < text.size(); ++n) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        const std::vector<std::string_view> w = words(line);
+        if (w.empty()) continue;
+        auto bad = [&](const std::string& why) { errors.push_back(file + ":" + std::to_string(n) + ": " + why); };
+        std::uint32_t a = 0;
+        std::string_view name;
+        auto hexWord = [](std::string_view s, std::uint32_t& v) {
+            if (s.empty() || s.size() > 8 || !std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+                return false;
+            v = static_cast<std::uint32_t>(std::stoul(std::string(s), nullptr, 16));
+            return true;
+        };
+        if (w.size() == 3 && w[1] == "=" && address(w[2], a)) {  // NAME = ADDR
+            name = w[0];
+        } else if (w.size() == 3 && w[1].size() == 1 && hexWord(w[0], a)) {  // nm: ADDR T NAME
+            name = w[2];
+        } else if (w.size() == 2 && (address(w[0], a) || hexWord(w[0], a))) {  // ADDR NAME
+            name = w[1];
+        } else {
+            bad("not a symbol: NAME = ADDR, ADDR NAME or nm's ADDR TYPE NAME");
+            continue;
+        }
+        const std::string label = goodLabel(name) ? std::string(name) : labelFor(name);
+        const auto [it, fresh] = mapped.emplace(label, std::make_pair(std::string(name), n));
+        if (!fresh && it->second.first != name) {
+            bad(std::string(name) + " and " + it->second.first + " (line " + std::to_string(it->second.second) +
+                ") both become the label " + label);
+            continue;
+        }
+        const std::string comment = label == name ? std::string() : "is " + std::string(name);
+        if (const std::string why = addName(o, a, label, comment); !why.empty()) bad(why);
+    }
+    return errors;
+}
+
+std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
+    std::string out = "# korvane-dis: what it found in " + o.imageName +
+                      " (an info file: give it with --info; lines starting with # are comments)\n";
+    for (const std::uint32_t e : o.entries) out += "entry " + hex(e) + "\n";
+    for (const AddressRange& r : o.code) out += "code " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end)) + "\n";
+    for (const AddressRange& r : o.data) out += "data " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end)) + "\n";
+    for (const DisassemblyOptions::Name& n : o.names)
+        out += "label " + hex(n.address) + " " + n.name + (n.comment.empty() ? "" : " " + n.comment) + "\n";
+    for (const DisassemblyOptions::Note& n : o.comments) out += "comment " + hex(n.address) + " " + n.text + "\n";
+    for (const std::uint32_t c : o.constants) out += "const " + hex(c) + "\n";
+    for (const DisassemblyOptions::UserTable& t : o.tables) {
+        out += "table " + hex(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
+               (t.relative ? " relative " + hex(t.base) : "") + "\n";
+    }
+    const Model& m = d.model();
+    out += "# Found by the analysis itself (it finds them again; uncomment to keep one):\n";
+    for (const Function& f : m.functions()) {
+        if (f.why == Evidence::Entry) continue;
+        out += "# entry " + hex(f.start) + "  (" + std::string(evidenceText(f.why)) + ")\n";
+    }
+    for (const Table& t : m.tables()) {
+        if (t.jump == 0 && !t.pointers) continue;  // the user's own, above
+        if (t.count == 0) {
+            out += "# table " + hex(t.address) + " ? " + std::to_string(t.width) + "  (a jump table of unknown length)\n";
+            continue;
+        }
+        out += "# table " + hex(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
+               (t.relative ? " relative " + hex(t.base) : "") + (t.pointers ? "  (pointers)" : "  (jump table)") + "\n";
+    }
+    return out;
+}
+
+}  // namespace korvane

@@ -160,7 +160,10 @@ class Flow {
         if (f.flow & sh2::FlowRelative) {
             const std::uint32_t base = pc + 4;
             d_.offsets.emplace(literal, dis::Offset{base, base + value});
-            if (d_.inImage(base, t) && !(d_.flags[t] & (F_CONT | F_LITIN))) d_.label(t, Evidence::Table);
+            if (d_.inImage(base, t) && !(d_.flags[t] & (F_CONT | F_LITIN))) {
+                d_.label(t, Evidence::Table);
+                d_.more[t] |= G_BASE;
+            }
             return;
         }
         if (!isLong || !d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR)) return;
@@ -569,7 +572,10 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (u.width == 4) d.flags[off] |= F_ALIGN4;
         d.relabel(off, Evidence::Table);
         std::uint32_t base;
-        if (u.relative && d.inImage(u.base, base)) d.label(base, Evidence::Table);
+        if (u.relative && d.inImage(u.base, base)) {
+            d.label(base, Evidence::Table);
+            d.more[base] |= G_BASE;
+        }
         d.tableIndex.emplace(off, d.tables.size());
         d.tables.push_back(std::move(t));
     }

@@ -45,6 +45,7 @@ enum : std::uint16_t {
 // Marks kept beside the others (fewer, and rarely set).
 enum : std::uint8_t {
     G_CONST = 0x01,  // the user says this literal is a number, not a pointer
+    G_BASE = 0x02,   // what a relative table entry or a BRAF offset counts from
 };
 
 // A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.
@@ -168,6 +169,14 @@ struct Model::Data {
         flags[off] |= dis::F_LABEL;
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
     }
+    // Whether code needs the item at off aligned (so ALIGN may stand before it).
+    bool wantsAlignment(std::uint32_t off) const {
+        const std::uint32_t a = address(off);
+        return ((flags[off] & (dis::F_LITL | dis::F_ALIGN4)) && (a & 3) == 0) || ((flags[off] & dis::F_LITW) && (a & 1) == 0);
+    }
+    // A base that is also an item to align must keep its own place (the end of the
+    // code before the ALIGN): it has its own label, B and eight digits.
+    bool baseOfItsOwn(std::uint32_t off) const { return (more[off] & dis::G_BASE) && wantsAlignment(off); }
     const Table* tableStarting(std::uint32_t off) const {
         const auto it = tableIndex.find(off);
         return it == tableIndex.end() ? nullptr : &tables[it->second];

@@ -59,6 +59,18 @@ void Printer::mnemonic(Text& t, const sh2::Form& f) const {
 }
 
 // A label where the image has one, the address otherwise.
+// What a relative entry counts from: its own B label where the base is also an
+// aligned item, the label of the address otherwise.
+void Printer::placeBase(Text& t, std::uint32_t address) const {
+    std::uint32_t off;
+    if (d_.inImage(address, off) && d_.baseOfItsOwn(off)) {
+        t.put('B');
+        t.hex(address, 8);
+        return;
+    }
+    place(t, address);
+}
+
 void Printer::place(Text& t, std::uint32_t address) const {
     std::uint32_t off;
     if (d_.inImage(address, off) && (d_.flags[off] & F_LABEL)) {
@@ -92,6 +104,12 @@ void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const 
 void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
     const std::uint16_t f = d_.flags[s.off];
     const std::uint32_t a = d_.address(s.off);
+    if (d_.baseOfItsOwn(s.off)) {  // before any fill the ALIGN adds
+        t.put('B');
+        t.hex(a, 8);
+        t.put(':');
+        t.endLine();
+    }
     const bool wants4 = (f & (F_LITL | F_ALIGN4)) != 0 && (a & 3) == 0;
     const bool wants2 = !wants4 && (f & F_LITW) != 0 && (a & 1) == 0;
     if (wants4 && !aligned.four) {
@@ -139,7 +157,7 @@ void Printer::note(Text& t, const Statement& s) const {
             t.put(table->width == 1 ? " byte" : " bytes");
             if (table->relative) {
                 t.put(" from ");
-                place(t, table->base);
+                placeBase(t, table->base);
             }
             t.put(", used by the jump at $");
             t.hex(table->jump, 8);
@@ -164,7 +182,7 @@ bool Printer::offsetNote(Text& t, const Statement& s) const {
     t.put(" -> ");
     place(t, it->second.target);
     t.put(" (from ");
-    place(t, it->second.base);
+    placeBase(t, it->second.base);
     t.put(" for BRAF)");
     return true;
 }
@@ -264,7 +282,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 t.put(" -> ");
                 place(t, table->targets[i]);
                 t.put(" (from ");
-                place(t, table->base);
+                placeBase(t, table->base);
                 t.put(')');
             }
             break;

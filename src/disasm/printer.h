@@ -29,6 +29,7 @@ class Printer {
     void mnemonic(Text& t, std::string_view m) const;
     void mnemonic(Text& t, const sh2::Form& f) const;
     void place(Text& t, std::uint32_t address) const;
+    void placeBase(Text& t, std::uint32_t address) const;
     void comment(Text& t, std::size_t lineStart, const Statement& s) const;
     void note(Text& t, const Statement& s) const;
     void valueNote(Text& t, std::uint32_t value) const;

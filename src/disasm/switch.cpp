@@ -152,7 +152,10 @@ class SwitchFinder {
         if (width == 4) d_.flags[off] |= F_ALIGN4;
         d_.relabel(off, Evidence::Table);
         std::uint32_t base;
-        if (relative && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) d_.label(base, Evidence::Table);
+        if (relative && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) {
+            d_.label(base, Evidence::Table);
+            d_.more[base] |= G_BASE;
+        }
         for (std::uint32_t e = 0; e < *count; ++e) {
             std::uint32_t to = 0;
             d_.inImage(t.targets[e], to);

@@ -670,7 +670,7 @@ TEST(Analysis, BrafOffsetsFollowAnEdit) {
     MemoryOutput out;
     ASSERT_TRUE(d.write(out));
     std::string source = out.files.at("b.bin.s");
-    ASSERT_NE(source.find("-> L06000020 (from L06000006 for BRAF)"), std::string::npos) << source;
+    ASSERT_NE(source.find("-> L06000020 (from B06000006 for BRAF)"), std::string::npos) << source;
     // Two NOPs just before the target.
     source.insert(source.find("L06000020:"), "            NOP\n            NOP\n");
     MemoryIncludes none;
@@ -678,7 +678,7 @@ TEST(Analysis, BrafOffsetsFollowAnEdit) {
     ASSERT_TRUE(report.rewritten);
     EXPECT_TRUE(report.holds);
     ASSERT_FALSE(report.messages.empty());
-    EXPECT_EQ(report.messages[0], "b.s:10: rewrote BRAF offset $1A as $1E (L06000020 - L06000006)");
+    EXPECT_EQ(report.messages[0], "b.s:11: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)");
     const Assembled back = assembleText(report.text);
     ASSERT_TRUE(back.result.ok) << back.message();
     const std::uint32_t offset = static_cast<std::uint32_t>(static_cast<unsigned char>(back.bin[6]) << 8 |
@@ -836,8 +836,8 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
     EXPECT_NE(s.find("; WORKER: the subroutine\nWORKER:"), std::string::npos) << s;
     EXPECT_NE(s.find("; the entry\n"), std::string::npos) << s;
     EXPECT_NE(s.find("DC.L    $6000028            ; 06000014 06000028 ; const"), std::string::npos) << s;
-    EXPECT_NE(s.find("-> WORKER (from L06000018)"), std::string::npos) << s;
-    EXPECT_NE(s.find("-> L06000020 (from L06000018)"), std::string::npos) << s;
+    EXPECT_NE(s.find("-> WORKER (from B06000018)"), std::string::npos) << s;
+    EXPECT_NE(s.find("-> L06000020 (from B06000018)"), std::string::npos) << s;
     EXPECT_EQ(d.model().kindAt(0x06000020), ItemKind::Instruction);
     EXPECT_EQ(d.model().labelAt(0x06000028), std::nullopt);  // only a constant names it
     const Assembled back = assembleText(s);

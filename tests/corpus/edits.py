@@ -104,6 +104,7 @@ def main():
     ap.add_argument("--check", action="store_true")
     a = ap.parse_args()
     dis, asm = os.path.abspath(a.dis), os.path.abspath(a.asm)
+    a.work = os.path.abspath(a.work)  # the tools run in it
     for tool in (CC, "sh-elf-as", "sh-elf-ld", "sh-elf-objcopy", "qemu-sh4eb"):
         if not shutil.which(tool):
             print("skipped: %s is not installed (packages gcc-sh4-linux-gnu, binutils-sh-elf, qemu-user)" % tool)

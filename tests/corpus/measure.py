@@ -258,6 +258,7 @@ def main():
     ap.add_argument("--verbose", nargs="*", default=[], help="images whose misses are listed")
     a = ap.parse_args()
     dis, asm = os.path.abspath(a.dis), os.path.abspath(a.asm)
+    a.work = os.path.abspath(a.work)  # the tools run in it
     for tool in (CC, "sh-elf-as", "sh-elf-ld", "sh-elf-objcopy", "sh-elf-nm"):
         if not shutil.which(tool):
             print("skipped: %s is not installed (packages gcc-sh4-linux-gnu, binutils-sh-elf)" % tool)

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <unordered_map>
 

@@ -47,7 +47,6 @@ const KnownForms& known() {
         f.pop = form("MOV.L", Arg::AtRmPlus, Arg::Rn);
         f.popPr = form("LDS.L", Arg::AtRmPlus, Arg::PR);
         f.ldsPr = form("LDS", Arg::Rm, Arg::PR);
-        f.nop = form("NOP", Arg::None, Arg::None);
         return f;
     }();
     return k;

@@ -67,7 +67,7 @@ struct KnownForms {
     const sh2::Form *loadR0[3];  // MOV.B, MOV.W, MOV.L @(R0,Rm),Rn
     const sh2::Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
     const sh2::Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
-    const sh2::Form *ldsPr, *nop;
+    const sh2::Form* ldsPr;
 };
 const KnownForms& known();
 

@@ -20,6 +20,14 @@ struct AddressRange {
     std::uint64_t end = 0;
 };
 
+// How data that the user declared is written: as the disassembler sees fit (Any), or
+// bytes, words, longs, strings (text and single bytes) or pointers (longs, each that
+// points into the image as its label).
+enum class DataWidth : std::uint8_t { Any, Bytes, Words, Longs, Strings, Pointers };
+struct DataRange : AddressRange {
+    DataWidth width = DataWidth::Any;
+};
+
 // Bytes of the image that sit elsewhere than base + offset: [offset, offset + size) at
 // address (a 32X ROM's SH-2 code, copied to SDRAM).
 struct ImageSegment {
@@ -34,7 +42,7 @@ struct DisassemblyOptions {
     std::uint32_t base = 0;              // the address of the image's first byte
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
-    std::vector<AddressRange> data;      // forced data
+    std::vector<DataRange> data;         // forced data
     // Exception vector tables: at each address, up to vectorCount 32-bit vectors
     // (power-on PC and SP, manual reset PC and SP, then the exceptions and interrupts);
     // every PC that points into the image is an entry, a 0 is skipped, anything else

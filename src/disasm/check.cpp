@@ -225,7 +225,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     // Where a label named by its original address stood.
     auto originalOf = [](std::string_view label) -> std::optional<std::uint32_t> {
         std::uint32_t v;
-        if (label.size() == 9 && label[0] == 'L' && hexNumber(label.substr(1), v)) return v;
+        if (label.size() == 9 && (label[0] == 'L' || label[0] == 'B') && hexNumber(label.substr(1), v)) return v;
         return std::nullopt;
     };
 
@@ -255,6 +255,36 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             continue;
         stoodAt[was] = std::string(l.text.substr(0, colon));
     }
+    std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
+    for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
+    // The statements by where they stood: a BRAF/BSRF offset counts from the end of the
+    // branch's delay slot wherever its base label went (code inserted after the slot
+    // moves the label, not the base).
+    std::unordered_map<std::uint32_t, std::size_t> statementAt;
+    for (std::size_t n = 0; n < all.size(); ++n) {
+        const std::string_view line = all[n].text;
+        const std::size_t c = commentAt(line);
+        std::uint32_t was;
+        if (c + 11 <= line.size() && line[c + 10] == ' ' && hexNumber(line.substr(c + 2, 8), was))
+            statementAt.emplace(was, n);
+    }
+    // The base's value, and how to name it: the label, or where the branch's slot now
+    // ends when code went in between.
+    auto baseOf = [&](std::string_view label, std::string& named) -> std::optional<std::uint32_t> {
+        named = label;
+        const auto value = valueOf(label);
+        const auto was = wasAt.find(label);
+        if (was == wasAt.end()) return value;
+        const auto at = statementAt.find(was->second - 4);
+        if (at == statementAt.end()) return value;
+        const SourceLine& l = all[at->second];
+        const std::string_view m = parse(l.text, commentAt(l.text)).mnemonic;
+        const auto pc = lines.pc.find(static_cast<std::uint32_t>(at->second + 1));
+        if ((m != "BRAF" && m != "BSRF") || pc == lines.pc.end()) return value;
+        const std::uint32_t end = pc->second + 4;
+        if (end != value) named = hex8(end) + ", the end of the " + std::string(m) + "'s delay slot";
+        return end;
+    };
     std::string_view previousMnemonic, previousOperands;
     for (std::size_t n = 0; n < all.size(); ++n) {
         const SourceLine& l = all[n];
@@ -267,9 +297,12 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         // A relative table entry: its target minus its base.
         if (const std::string_view target = wordAfter(comment, "-> "); !target.empty() && o.hasNumber) {
             const std::string_view base = wordAfter(comment, "(from ");
-            const auto t = valueOf(target), b = valueOf(base);
+            std::string baseNamed;
+            const auto t = valueOf(target), b = baseOf(base, baseNamed);
             const unsigned width = o.mnemonic == "DC.B" ? 1 : o.mnemonic == "DC.W" ? 2 : 4;
-            const std::string what = comment.find(" for BRAF)") != std::string_view::npos ? "BRAF offset " : "table entry ";
+            const std::string what = comment.find(" for BRAF)") != std::string_view::npos   ? "BRAF offset "
+                                     : comment.find(" for BSRF)") != std::string_view::npos ? "BSRF offset "
+                                                                                            : "table entry ";
             if (t && b) {
                 const std::uint32_t diff = *t - *b;
                 const std::uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
@@ -277,13 +310,13 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 const std::int64_t limit = std::int64_t{1} << (8 * width - 1);
                 if (width < 4 && (signedDiff < -limit || signedDiff >= 2 * limit)) {
                     say(lineNumber, what + hexText(o.number) + " cannot hold " + std::string(target) +
-                                        " - " + std::string(base) + " (" + std::to_string(signedDiff) + ")");
+                                        " - " + baseNamed + " (" + std::to_string(signedDiff) + ")");
                     report.holds = false;
                 } else if ((diff & mask) != o.number) {
                     const std::string now = hexText(diff & mask);
                     say(lineNumber, std::string(write ? "rewrote " : "") + what + hexText(o.number) +
                                         (write ? " as " : " should be ") + now + " (" +
-                                        std::string(target) + " - " + std::string(base) + ")");
+                                        std::string(target) + " - " + baseNamed + ")");
                     if (write) {
                         rewrite(l, o, now);
                     } else {
@@ -292,31 +325,51 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 }
             }
         }
-        // A load in a delay slot, counted from the branch's target.
+        // A load in a delay slot: after BRA/BSR counted from the branch's target, after
+        // BT/S or BF/S from the target when taken and from its own place when not; one
+        // word must serve both.
         if (const std::string_view read = wordAfter(comment, " reads "); o.mnemonic == "DC.W" && o.hasNumber &&
                                                                        !read.empty() &&
                                                                        comment.find("in a delay slot") != std::string_view::npos) {
             const auto d = sh2::decode(static_cast<std::uint16_t>(o.number));
-            const auto literal = valueOf(read);
             const auto slot = lines.pc.find(lineNumber);
-            const bool conditional = comment.find(" not taken") != std::string_view::npos;
+            const bool conditional = previousMnemonic == "BT/S" || previousMnemonic == "BF/S";
+            const bool both = comment.find(" taken, ") != std::string_view::npos;
+            const std::string_view taken = !conditional || both ? read : std::string_view();
+            const std::string_view notTaken =
+                both ? wordAfter(comment, " taken, ")
+                     : conditional && comment.find(" not taken") != std::string_view::npos ? read : std::string_view();
             std::string_view branchTarget = previousOperands;
             while (!branchTarget.empty() && branchTarget.back() == ' ') branchTarget.remove_suffix(1);
             const auto t = valueOf(branchTarget);
-            if (d && literal && slot != lines.pc.end() && t && !conditional &&
-                (previousMnemonic == "BRA" || previousMnemonic == "BSR")) {
-                const auto field = sh2::fieldFor(d->form->reach, sh2::slotPcFor(*t), *literal);
-                if (!field) {
-                    say(lineNumber, "the load in the delay slot can no longer reach " + std::string(read) +
-                                        " from the branch's target " + std::string(branchTarget));
+            const auto takenAt = valueOf(taken), notTakenAt = valueOf(notTaken);
+            const bool known = d && slot != lines.pc.end() && (taken.empty() || (t && takenAt)) &&
+                               (notTaken.empty() || notTakenAt) && (!taken.empty() || !notTaken.empty());
+            if (known && (conditional || previousMnemonic == "BRA" || previousMnemonic == "BSR")) {
+                const auto reach = d->form->reach;
+                const auto fromTarget = taken.empty() ? std::nullopt : sh2::fieldFor(reach, sh2::slotPcFor(*t), *takenAt);
+                const auto fromSlot = notTaken.empty() ? std::nullopt : sh2::fieldFor(reach, slot->second, *notTakenAt);
+                const auto field = taken.empty() ? fromSlot : fromTarget;
+                if ((!taken.empty() && !fromTarget) || (!notTaken.empty() && !fromSlot)) {
+                    say(lineNumber, "the load in the delay slot can no longer reach " +
+                                        std::string(!taken.empty() && !fromTarget ? taken : notTaken) +
+                                        (!taken.empty() && !fromTarget ? " from the branch's target " + std::string(branchTarget)
+                                                                       : std::string(" from its own place")));
+                    report.holds = false;
+                } else if (!taken.empty() && !notTaken.empty() && *fromTarget != *fromSlot) {
+                    say(lineNumber, "the load in the delay slot can no longer read both " + std::string(taken) +
+                                        " (taken, displacement " + std::to_string(*fromTarget) + ") and " +
+                                        std::string(notTaken) + " (not taken, displacement " +
+                                        std::to_string(*fromSlot) + ")");
                     report.holds = false;
                 } else if (*field != d->fields.d) {
                     sh2::Fields f = d->fields;
                     f.d = *field;
                     const std::string now = hexText(sh2::encode(*d->form, f));
+                    const std::string reads = taken.empty() ? std::string(notTaken) + " from its own place"
+                                                            : std::string(taken) + " from " + std::string(branchTarget) + " + 2";
                     say(lineNumber, std::string(write ? "rewrote the load in the delay slot " : "the load in the delay slot ") +
-                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (reads " +
-                                        std::string(read) + " from " + std::string(branchTarget) + " + 2)");
+                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (reads " + reads + ")");
                     if (write) {
                         rewrite(l, o, now);
                     } else {
@@ -325,8 +378,8 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 }
             }
         }
-        // A number where a label stood before it moved.
-        if (!isConst && comment.find("-> ") == std::string_view::npos) {
+        // A number where a label stood before it moved (SETPC says where the code is).
+        if (!isConst && comment.find("-> ") == std::string_view::npos && o.mnemonic != "SETPC") {
             const std::string_view ops = l.text.substr(0, c);
             for (std::size_t i = ops.find('$'); i != std::string_view::npos; i = ops.find('$', i + 1)) {
                 std::size_t j = i + 1;

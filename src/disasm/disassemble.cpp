@@ -98,13 +98,12 @@ std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyO
     for (const std::uint32_t v : options.vectors) {
         if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + hexAddress(v) + " is outside the image";
     }
-    for (const auto* ranges : {&options.code, &options.data}) {
-        for (const AddressRange& r : *ranges) {
-            if (r.end < r.begin || (r.end > r.begin && !holds(cover, r.begin, r.end)) ||
-                (r.end == r.begin && !holds(cover, r.begin, r.begin + 1) && r.begin != end))
-                return "range " + hexAddress(r.begin) + "-" + hexAddress(r.end) +
-                       " is not inside the image";
-        }
+    std::vector<AddressRange> ranges(options.code);
+    ranges.insert(ranges.end(), options.data.begin(), options.data.end());
+    for (const AddressRange& r : ranges) {
+        if (r.end < r.begin || (r.end > r.begin && !holds(cover, r.begin, r.end)) ||
+            (r.end == r.begin && !holds(cover, r.begin, r.begin + 1) && r.begin != end))
+            return "range " + hexAddress(r.begin) + "-" + hexAddress(r.end) + " is not inside the image";
     }
     if (options.imageName.empty()) return "the image has no name";
     for (const std::string* name : {&options.imageName, &options.sourceName}) {

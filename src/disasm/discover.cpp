@@ -287,11 +287,6 @@ class Discovery {
     Model::Data& d_;
 };
 
-bool validTarget(const Model::Data& d, std::uint32_t to) {
-    if (d.flags[to] & (F_CONT | F_LITIN)) return false;
-    if ((d.flags[to] & F_TABLE) && !d.tableStarting(to)) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -311,11 +306,11 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         std::uint32_t to;
         if (!d.inImage(v, to)) {
             if (const auto alias = d.aliasOffset(v); alias && (used || v >= kLowestPointer) &&
-                                                     validTarget(d, *alias))
+                                                     d.labelFits(*alias))
                 d.label(*alias, Evidence::Pointer);
             continue;
         }
-        if (!validTarget(d, to)) continue;
+        if (!d.labelFits(to)) continue;
         if (!used && v < kLowestPointer) continue;
         if (d.flags[to] & F_CODE) {
             if (!used && !(d.flags[to] & F_FUNC)) continue;  // code, but no function starts there

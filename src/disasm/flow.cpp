@@ -503,8 +503,14 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             for (std::uint64_t a = from; a < to; ++a) each(static_cast<std::uint32_t>(s.offset + (a - s.address)), a);
         }
     };
-    for (const AddressRange& r : options.data)
-        offsets(r, [&d](std::uint32_t off, std::uint64_t) { d.flags[off] |= F_DATA; });
+    for (const DataRange& r : options.data) {
+        static constexpr std::uint8_t kShapes[] = {0, G_BYTES, G_WORDS, G_LONGS, G_TEXT, G_LONGS};
+        const std::uint8_t shape = kShapes[static_cast<std::size_t>(r.width)];
+        offsets(r, [&d, shape](std::uint32_t off, std::uint64_t) {
+            d.flags[off] |= F_DATA;
+            d.more[off] = static_cast<std::uint8_t>((d.more[off] & ~G_SHAPE) | shape);
+        });
+    }
     std::vector<std::uint32_t> work;
     // Every entry is labelled, so that the reader (and an edit) can name it.
     auto entry = [&](std::uint32_t address, Evidence why) {
@@ -572,7 +578,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (u.width == 4) d.flags[off] |= F_ALIGN4;
         d.relabel(off, Evidence::Table);
         std::uint32_t base;
-        if (u.relative && d.inImage(u.base, base)) {
+        if (u.relative && u.base != u.address && d.inImage(u.base, base)) {
             d.label(base, Evidence::Table);
             d.more[base] |= G_BASE;
         }
@@ -589,6 +595,20 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (!work.empty()) continue;
         if (d.guess && discoverCode(d, work)) continue;
         break;
+    }
+    // Data the user says are pointers: every aligned long that points where a label can
+    // stand (once the code is known, so never into an instruction).
+    for (const DataRange& r : options.data) {
+        if (r.width != DataWidth::Pointers) continue;
+        offsets(r, [&d, &r](std::uint32_t off, std::uint64_t a) {
+            std::uint32_t to;
+            if ((a & 3) || a + 4 > r.end || off + 4 > d.size() || (d.flags[off] & F_PTR) ||
+                !d.inImage(d.longAt(off), to) || !d.labelFits(to))
+                return;
+            d.flags[off] |= F_PTR;
+            d.label(to, Evidence::Pointer);
+            d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
+        });
     }
     // The user's names label their addresses (a name is no evidence of code).
     for (const DisassemblyOptions::Name& n : options.names) {

@@ -2,6 +2,7 @@
 // comments and constants; names from other tools' symbol tables; and the info file of
 // what a run found, to start from.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,10 @@
 namespace korvane {
 
 namespace {
+
+// The widths of data, in DataWidth's order after Any.
+constexpr std::array<std::string_view, 5> kWidthNames = {"bytes", "words", "longs", "strings", "pointers"};
+static_assert(kWidthNames.size() == static_cast<std::size_t>(DataWidth::Pointers));
 
 std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
@@ -163,15 +168,18 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
             }
         } else if (what == "code" || what == "data") {
             std::uint64_t to;
-            static const std::set<std::string_view> kWidths = {"bytes", "words", "longs", "strings", "pointers"};
+            const auto width = std::find(kWidthNames.begin(), kWidthNames.end(), w.size() > 2 ? w[2] : "");
             if (w.size() < 2 || !range(w[1], a, to)) {
                 bad(std::string(what) + " needs a range A-B");
-            } else if (what == "data" && w.size() > 2 && !kWidths.count(w[2])) {
+            } else if (what == "data" && w.size() > 2 && width == kWidthNames.end()) {
                 bad("data widths are bytes, words, longs, strings and pointers");
             } else if (w.size() > (what == "data" ? 3u : 2u)) {
                 bad("too much after " + std::string(what));
+            } else if (what == "code") {
+                o.code.push_back({a, to});
             } else {
-                (what == "code" ? o.code : o.data).push_back({a, to});
+                const auto shape = w.size() > 2 ? static_cast<DataWidth>(width - kWidthNames.begin() + 1) : DataWidth::Any;
+                o.data.push_back({{a, to}, shape});
             }
         } else if (what == "table") {
             std::uint32_t count = 0, width = 0, base = 0;
@@ -253,7 +261,11 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
                       " (an info file: give it with --info; lines starting with # are comments)\n";
     for (const std::uint32_t e : o.entries) out += "entry " + hex(e) + "\n";
     for (const AddressRange& r : o.code) out += "code " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end)) + "\n";
-    for (const AddressRange& r : o.data) out += "data " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end)) + "\n";
+    for (const DataRange& r : o.data) {
+        out += "data " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end));
+        if (r.width != DataWidth::Any) out += " " + std::string(kWidthNames[static_cast<std::size_t>(r.width) - 1]);
+        out += "\n";
+    }
     for (const DisassemblyOptions::Name& n : o.names)
         out += "label " + hex(n.address) + " " + n.name + (n.comment.empty() ? "" : " " + n.comment) + "\n";
     for (const DisassemblyOptions::Note& n : o.comments) out += "comment " + hex(n.address) + " " + n.text + "\n";

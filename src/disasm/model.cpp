@@ -99,6 +99,21 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }
     if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};
+    const std::uint32_t a = address(off);
+    if (const std::uint8_t shape = more[off] & G_SHAPE) {  // as the user wants it written
+        const std::uint32_t reach = room(shape == G_TEXT ? kStringMost : 4 * kValuesPerLine);
+        std::uint32_t n = 1;
+        while (n < reach && (more[off + n] & G_SHAPE) == shape && !literal(off + n)) ++n;
+        if (shape == G_TEXT) {
+            std::uint32_t k = 0;
+            while (k < n && image[off + k] >= 0x20 && image[off + k] < 0x7F && image[off + k] != '"') ++k;
+            return k ? Statement{Kind::String, off, k, false, 0} : Statement{Kind::Byte, off, 1, false, 0};
+        }
+        if (shape == G_LONGS && (a & 3) == 0 && n >= 4) return {Kind::Long, off, n & ~3u, false, 0};
+        if (shape != G_BYTES && (a & 1) == 0 && n >= 2)
+            return {Kind::Word, off, std::min<std::uint32_t>(n & ~1u, 2 * kValuesPerLine), false, 0};
+        return {Kind::Byte, off, shape == G_BYTES ? std::min<std::uint32_t>(n, kValuesPerLine) : 1u, false, 0};
+    }
     // A long run of 0xFF, where PAD can reach its end without passing 2^32.
     std::uint32_t n = 0;
     while (off + n < size() && image[off + n] == 0xFF && (n == 0 || !boundary(off + n)) &&
@@ -117,7 +132,6 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         ++n;
     if (n >= kStringRun) return {Kind::String, off, n, false, 0};
     // Numbers in the widest unit the address allows.
-    const std::uint32_t a = address(off);
     const std::uint32_t numbers = room(4 * kValuesPerLine);
     if ((a & 3) == 0 && numbers >= 4) {
         std::uint32_t len = 4;

@@ -46,6 +46,12 @@ enum : std::uint16_t {
 enum : std::uint8_t {
     G_CONST = 0x01,  // the user says this literal is a number, not a pointer
     G_BASE = 0x02,   // what a relative table entry or a BRAF offset counts from
+    // How the user wants forced data written (none of them: as it looks).
+    G_BYTES = 0x04,
+    G_WORDS = 0x08,
+    G_LONGS = 0x10,
+    G_TEXT = 0x20,
+    G_SHAPE = G_BYTES | G_WORDS | G_LONGS | G_TEXT,
 };
 
 // A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.
@@ -168,6 +174,10 @@ struct Model::Data {
     void relabel(std::uint32_t off, Evidence reason) {
         flags[off] |= dis::F_LABEL;
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+    }
+    // Whether a label can stand at off: not inside an instruction, a literal or a table's entry.
+    bool labelFits(std::uint32_t off) const {
+        return !(flags[off] & (dis::F_CONT | dis::F_LITIN)) && (!(flags[off] & dis::F_TABLE) || tableStarting(off));
     }
     // Whether code needs the item at off aligned (so ALIGN may stand before it).
     bool wantsAlignment(std::uint32_t off) const {

@@ -175,7 +175,7 @@ void Printer::note(Text& t, const Statement& s) const {
 }
 
 // A literal that BRAF/BSRF adds to its address + 4: where it goes, in the fixed form
-// a check works out again (-> TARGET (from BASE for BRAF), BSRF alike).
+// a check works out again (-> TARGET (from BASE for BRAF), or for BSRF).
 bool Printer::offsetNote(Text& t, const Statement& s) const {
     const auto it = d_.offsets.find(s.off);
     if (it == d_.offsets.end()) return false;
@@ -183,7 +183,9 @@ bool Printer::offsetNote(Text& t, const Statement& s) const {
     place(t, it->second.target);
     t.put(" (from ");
     placeBase(t, it->second.base);
-    t.put(" for BRAF)");
+    std::uint32_t branch;
+    const auto d = d_.inImage(it->second.base - 4, branch) ? sh2::decode(d_.word(branch)) : std::nullopt;
+    t.put(d && (d->form->flow & sh2::FlowCall) ? " for BSRF)" : " for BRAF)");
     return true;
 }
 
@@ -306,9 +308,13 @@ void Printer::statement(Text& t, const Statement& s) const {
             break;
         case Kind::Word:
             mnemonic(t, "DC.W");
-            t.put('$');
-            t.hexTrim(d_.word(s.off));
+            for (std::uint32_t i = 0; i < s.size; i += 2) {
+                if (i) t.put(',');
+                t.put('$');
+                t.hexTrim(d_.word(s.off + i));
+            }
             comment(t, lineStart, s);
+            if (s.size > 2) break;  // words the user declared
             if (sh2::decode(d_.word(s.off)) && (d_.flags[s.off] & (F_LITW | F_LITL)) == 0) {
                 decodedMeaning(t, s);
             } else {
@@ -317,8 +323,11 @@ void Printer::statement(Text& t, const Statement& s) const {
             break;
         case Kind::Byte:
             mnemonic(t, "DC.B");
-            t.put('$');
-            t.hexTrim(d_.image[s.off]);
+            for (std::uint32_t i = 0; i < s.size; ++i) {
+                if (i) t.put(',');
+                t.put('$');
+                t.hexTrim(d_.image[s.off + i]);
+            }
             comment(t, lineStart, s);
             break;
         case Kind::String:

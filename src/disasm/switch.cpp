@@ -152,7 +152,9 @@ class SwitchFinder {
         if (width == 4) d_.flags[off] |= F_ALIGN4;
         d_.relabel(off, Evidence::Table);
         std::uint32_t base;
-        if (relative && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) {
+        // A base after a BRAF's slot stays where the code ends when an edit moves the
+        // table; a base that is the table itself (MOVA) is the table's own label.
+        if (relative && t.base != table && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) {
             d_.label(base, Evidence::Table);
             d_.more[base] |= G_BASE;
         }

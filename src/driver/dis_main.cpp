@@ -483,7 +483,11 @@ int run(int argc, char** argv) {
             korvane::AddressRange range;
             if (v == nullptr || !parseRange(v, range))
                 return usage(std::string(arg) + " needs a range ADDR-ADDR");
-            (arg == "--code" ? options.code : options.data).push_back(range);
+            if (arg == "--code") {
+                options.code.push_back(range);
+            } else {
+                options.data.push_back({range});
+            }
         } else if (arg == "-o" || arg == "--output") {
             const char* v = value();
             if (v == nullptr || *v == '\0') return usage(std::string(arg) + " needs a file name");

@@ -650,41 +650,71 @@ namespace {
 
 // A BRAF's offset in a literal is written with what it reaches; a check of an edit
 // that moves the target works it out again and rewrites it.
+// A BRAF/BSRF offset kept in a literal counts from the end of the branch's delay slot,
+// wherever code is inserted: before the target, or between the slot and the label that
+// stood at the base.
 TEST(Analysis, BrafOffsetsFollowAnEdit) {
-    const Assembled a = assembleText(
-        "        SETPC   $6000000\n"
-        "        MOV.W   @(LOFF,PC),R1\n"
-        "        BRAF    R1\n"  // to $06000006 + $1A = $06000020
-        "        NOP\n"
-        "LOFF:   DC.W    $1A\n"
-        "        ORG     $6000020\n"
-        "        RTS\n"
-        "        MOV     #7,R0\n");
-    ASSERT_TRUE(a.result.ok) << a.message();
-    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
-    DisassemblyOptions o;
-    o.imageName = "b.bin";
-    o.base = 0x06000000;
-    o.guess = false;
-    const Disassembly d(image, o);
-    MemoryOutput out;
-    ASSERT_TRUE(d.write(out));
-    std::string source = out.files.at("b.bin.s");
-    ASSERT_NE(source.find("-> L06000020 (from B06000006 for BRAF)"), std::string::npos) << source;
-    // Two NOPs just before the target.
-    source.insert(source.find("L06000020:"), "            NOP\n            NOP\n");
-    MemoryIncludes none;
-    const CheckReport report = checkSource(source, "b.s", none, true);
-    ASSERT_TRUE(report.rewritten);
-    EXPECT_TRUE(report.holds);
-    ASSERT_FALSE(report.messages.empty());
-    EXPECT_EQ(report.messages[0], "b.s:11: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)");
-    const Assembled back = assembleText(report.text);
-    ASSERT_TRUE(back.result.ok) << back.message();
-    const std::uint32_t offset = static_cast<std::uint32_t>(static_cast<unsigned char>(back.bin[6]) << 8 |
-                                                            static_cast<unsigned char>(back.bin[7]));
-    const std::uint32_t target = 6 + offset;
-    EXPECT_EQ(back.bin.substr(target, 2), std::string("\x00\x0B", 2));  // the RTS
+    struct Edit {
+        const char* program;
+        const char* note;       // what the disassembler writes beside the literal
+        const char* before;     // two NOPs go before this
+        const char* message;    // what --check --write says
+        std::uint32_t literal;  // where the offset is after the edit, and its width
+        unsigned width;
+        std::uint32_t base;     // the end of the slot after the edit
+    };
+    const Edit cases[] = {
+        {"        SETPC   $6000000\n"
+         "        MOV.W   @(LOFF,PC),R1\n"
+         "        BRAF    R1\n"  // to $06000006 + $1A = $06000020
+         "        NOP\n"
+         "LOFF:   DC.W    $1A\n"
+         "        ORG     $6000020\n"
+         "        RTS\n"
+         "        MOV     #7,R0\n",
+         "-> L06000020 (from B06000006 for BRAF)", "L06000020:",
+         "b.s:11: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)", 6, 2, 6},
+        {"        SETPC   $6000000\n"
+         "        MOV.L   @(LOFF,PC),R1\n"
+         "        BSRF    R1\n"  // to $06000006 + $1A = $06000020
+         "        NOP\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LOFF:   DC.L    $1A\n"
+         "        ORG     $6000020\n"
+         "        RTS\n"
+         "        MOV     #7,R0\n",
+         "-> L06000020 (from L06000006 for BSRF)", "L06000006:",
+         "b.s:15: rewrote BSRF offset $1A as $1E (L06000020 - $06000006, the end of the BSRF's delay slot)", 0x10,
+         4, 6},
+    };
+    for (const Edit& c : cases) {
+        const Assembled a = assembleText(c.program);
+        ASSERT_TRUE(a.result.ok) << a.message();
+        const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+        DisassemblyOptions o;
+        o.imageName = "b.bin";
+        o.base = 0x06000000;
+        o.guess = false;
+        const Disassembly d(image, o);
+        MemoryOutput out;
+        ASSERT_TRUE(d.write(out));
+        std::string source = out.files.at("b.bin.s");
+        ASSERT_NE(source.find(c.note), std::string::npos) << source;
+        source.insert(source.find(c.before), "            NOP\n            NOP\n");
+        MemoryIncludes none;
+        const CheckReport report = checkSource(source, "b.s", none, true);
+        ASSERT_TRUE(report.rewritten) << source;
+        EXPECT_TRUE(report.holds);
+        ASSERT_FALSE(report.messages.empty());
+        EXPECT_EQ(report.messages[0], c.message);
+        const Assembled back = assembleText(report.text);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        std::uint32_t offset = 0;
+        for (unsigned i = 0; i < c.width; ++i) offset = offset << 8 | static_cast<unsigned char>(back.bin[c.literal + i]);
+        EXPECT_EQ(back.bin.substr(c.base + offset, 2), std::string("\x00\x0B", 2)) << report.text;  // the RTS
+    }
 }
 
 }  // namespace
@@ -814,7 +844,10 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
         "        MOV     #1,R0\n"
         "        RTS\n"
         "        MOV     #2,R0\n"
-        "DATA:   DC.L    $12345678\n");
+        "DATA:   DC.L    $12345678\n"
+        "STR:    DC.B    \"AB\",0,\"C\",0,0\n"  // $0600002C
+        "WRD:    DC.W    1,2,3\n"              // $06000032
+        "PTRS:   DC.L    SUB,5,STR\n");        // $06000038
     ASSERT_TRUE(a.result.ok) << a.message();
     const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
     DisassemblyOptions o;
@@ -824,7 +857,10 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
     ASSERT_TRUE(readInfo("label $600001C WORKER the subroutine\n"
                          "table $6000018 2 1 relative $6000018\n"
                          "const $6000014\n"
-                         "comment $6000000 the entry\n",
+                         "comment $6000000 the entry\n"
+                         "data $600002C-$6000032 strings\n"
+                         "data $6000032-$6000038 words\n"
+                         "data $6000038-$6000044 pointers\n",
                          "n.info", o)
                     .empty());
     const Disassembly d(image, o);
@@ -836,8 +872,14 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
     EXPECT_NE(s.find("; WORKER: the subroutine\nWORKER:"), std::string::npos) << s;
     EXPECT_NE(s.find("; the entry\n"), std::string::npos) << s;
     EXPECT_NE(s.find("DC.L    $6000028            ; 06000014 06000028 ; const"), std::string::npos) << s;
-    EXPECT_NE(s.find("-> WORKER (from B06000018)"), std::string::npos) << s;
-    EXPECT_NE(s.find("-> L06000020 (from B06000018)"), std::string::npos) << s;
+    // The table counts from itself (MOVA's R0): its own label, after the ALIGN.
+    EXPECT_NE(s.find("-> WORKER (from L06000018)"), std::string::npos) << s;
+    EXPECT_NE(s.find("-> L06000020 (from L06000018)"), std::string::npos) << s;
+    EXPECT_EQ(s.find("B06000018"), std::string::npos) << s;
+    // Data as the user declared it.
+    for (const char* line : {"L0600002C:  DC.B    \"AB\"", "DC.B    \"C\"", "DC.W    $1,$2,$3", "DC.L    WORKER",
+                             "DC.L    $5", "DC.L    L0600002C"})
+        EXPECT_NE(s.find(line), std::string::npos) << line << "\n" << s;
     EXPECT_EQ(d.model().kindAt(0x06000020), ItemKind::Instruction);
     EXPECT_EQ(d.model().labelAt(0x06000028), std::nullopt);  // only a constant names it
     const Assembled back = assembleText(s);
@@ -854,6 +896,73 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
     MemoryOutput out2;
     ASSERT_TRUE(d2.write(out2));
     EXPECT_EQ(out2.files.at("n.bin.s"), s) << info;
+}
+
+}  // namespace
+}  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// A load in the slot of BT/S reads one literal when the branch is taken (from its
+// target) and another when not (from its own place): one word must serve both.
+TEST(Analysis, CheckOfALoadInAConditionalSlot) {
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        CMP/EQ  R4,R5\n"
+        "        BT/S    TGT\n"
+        "        DC.W    $D101\n"  // MOV.L @(4,PC),R1: $0600000C not taken, $06000014 taken
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "        DC.L    $11111111\n"
+        "TGT:    RTS\n"
+        "        NOP\n"
+        "        DC.L    $22222222\n"
+        "        DC.L    $33333333\n");
+    ASSERT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+    DisassemblyOptions o;
+    o.imageName = "c.bin";
+    o.base = 0x06000000;
+    o.guess = false;
+    const Disassembly d(image, o);
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    const std::string source = out.files.at("c.bin.s");
+    ASSERT_NE(source.find("reads L06000014 taken, L0600000C not taken"), std::string::npos) << source;
+    struct Edit {
+        std::vector<const char*> before;  // two NOPs before the statement that stood here
+        const char* message;              // "" when it holds as it is
+        unsigned word;                    // the slot's word after --write
+    };
+    const Edit edits[] = {
+        {{"; 06000010"}, "", 0xD101},  // both literals move with what they are counted from
+        {{"; 06000006"}, "c.s:8: the load in the delay slot can no longer read both L06000014 (taken, "
+                         "displacement 1) and L0600000C (not taken, displacement 2)", 0xD101},
+        {{"; 06000006", "; 06000014"},
+         "c.s:8: rewrote the load in the delay slot $D101 as $D102 (reads L06000014 from L06000010 + 2)", 0xD102},
+    };
+    for (const Edit& e : edits) {
+        std::string edited = source;
+        for (const char* at : e.before) {
+            const std::size_t line = edited.rfind('\n', edited.find(at)) + 1;
+            edited.insert(line, "            NOP\n            NOP\n");
+        }
+        MemoryIncludes none;
+        const CheckReport report = checkSource(edited, "c.s", none, true);
+        if (*e.message == '\0') {
+            EXPECT_TRUE(report.holds);
+            EXPECT_TRUE(report.messages.empty()) << report.messages[0];
+            continue;
+        }
+        ASSERT_FALSE(report.messages.empty()) << edited;
+        EXPECT_EQ(report.messages[0], e.message) << edited;
+        EXPECT_EQ(report.holds, report.rewritten);
+        const Assembled back = assembleText(report.rewritten ? report.text : edited);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        EXPECT_EQ(static_cast<unsigned char>(back.bin[4]) << 8 | static_cast<unsigned char>(back.bin[5]), e.word);
+    }
 }
 
 }  // namespace

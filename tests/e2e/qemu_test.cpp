@@ -82,6 +82,32 @@ TEST_F(Emulated, BundledExampleSumsItsTable) {
     EXPECT_EQ(r.status, 0);
 }
 
+// The README's worked example: the bundled program disassembled with its info file,
+// one instruction inserted, checked, rebuilt and run.
+TEST_F(Emulated, WorkedExampleOfAnEdit) {
+    const std::string examples = std::string(KORVANE_TEST_DATA) + "/../../examples/";
+    CommandResult r = run(examples + "demo.s", "demo");
+    ASSERT_EQ(r.status, 0) << r.out;
+    dir_.write("demo.info", readFile(examples + "demo.info"));
+    const CommandResult dis = runCommand({KORVANE_DIS_EXE, "demo.bin", "--base", "0x400000", "--info", "demo.info"},
+                                         dir_.path());
+    ASSERT_EQ(dis.status, 0) << dis.out;
+    std::string source = dir_.read("demo.bin.s");
+    for (const char* named : {"START:", "BSR     PUTS", "BSR     PRHEX", "TABLE:      DC.L    $1,$2,$3,$10",
+                              "MOVA    @(SUMTXT,PC),R0", "; const"})
+        EXPECT_NE(source.find(named), std::string::npos) << named << "\n" << source;
+    const std::string xorLine = "            XOR     R1,R9";
+    const std::size_t at = source.find('\n', source.find(xorLine)) + 1;
+    source.insert(at, "            NOT     R9,R9               ; inverted: my edit\n");
+    dir_.write("demo.bin.s", source);
+    const CommandResult check = runCommand({KORVANE_DIS_EXE, "--check", "demo.bin.s", "--write"}, dir_.path());
+    EXPECT_EQ(check.status, 0) << check.out;
+    const CommandResult edited = run(dir_.path() + "/demo.bin.s", "edited");
+    std::uint32_t sum = 0;
+    for (std::uint32_t v : {1u, 2u, 3u, 0x10u, 0x100u, 0x1000u, 0xFFFFFFFFu, 0x12345678u}) sum += v;
+    EXPECT_EQ(edited.out, "sum      " + hex8(sum) + "checksum " + hex8(~(sum ^ 0x5A5A5A5Au)));
+}
+
 TEST_F(Emulated, SortsATable) {
     CommandResult r = run(data_ + "sort.s", "sort", prhex());
     std::vector<std::int32_t> table{5, -3, 100, 0x7FFFFFFF, 0, 42, -100000, 7, 7, INT32_MIN};

@@ -119,7 +119,7 @@ bool Run::statement(const OpRow& row) {
     const std::uint32_t line = scanner_.line();
     const std::uint32_t pc = image_.pc();
     const std::uint64_t offset = image_.written();
-    listing_.statement(line, offset, pc, row.text);
+    listing_.statement(line, offset, pc, row.listed);
     if (observer_ != nullptr) {
         captured_.clear();
         image_.captureInto(&captured_);
@@ -128,59 +128,54 @@ bool Run::statement(const OpRow& row) {
     Statement& s = statement_;
     bool wrote = true;  // by the encoders of statements with operands
     try {
-        switch (row.format()) {
-            case '0':
+        switch (row.format) {
+            case Format::NoOperands:
                 encodeNoOperands(row, image_, line);
                 break;
-            case '1':
+            case Format::OneRegister:
                 wrote = encodeRegisterOne(s);
                 break;
-            case '2':
+            case Format::TwoRegisters:
                 wrote = encodeRegisterTwo(s);
                 break;
-            case '3':
+            case Format::Store:
                 wrote = encodeStore(s);
                 break;
-            case '4':
+            case Format::Location:
                 wrote = encodeLocation(s);
                 break;
-            case '5':  // END: nothing after it is read
+            case Format::End:  // nothing after it is read
                 if (observer_ != nullptr) tell(row, line, pc, offset);
                 return false;
-            case '6':
-            case '7':
-            case '8':
+            case Format::Data:
                 wrote = encodeData(s);
                 break;
-            case '9':
+            case Format::Incbin:
                 wrote = encodeIncbin(s, includes_);
                 break;
-            case 'A':
+            case Format::Immediate:
                 wrote = encodeImmediate(s);
                 break;
-            case 'B':
+            case Format::Addressing:
                 wrote = encodeAddressing(s);
                 break;
-            case 'C':
+            case Format::Load:
                 wrote = encodeLoad(s);
                 break;
-            case 'D':
-            case 'E':
+            case Format::Branch:
                 wrote = encodeBranch(s);
                 break;
-            case 'F':  // OPT
+            case Format::Option:
                 break;
-            case 'G':  // ALIGN.W, ALIGN.L
+            case Format::Align:
                 align(image_, opOf(row) == Op::ALIGN_L ? 4 : 2, line);
                 break;
-            case 'H':
+            case Format::Imov:
                 wrote = pool_.encodeImov(s);
                 break;
-            case 'I':  // IDATA
+            case Format::Idata:
                 align(image_, 4, line);
                 pool_.place(image_, refs_, line);
-                break;
-            default:
                 break;
         }
     } catch (const EmptySecondSlot&) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "encode/optable.h"
+#include "vocab/vocabulary.h"
 #include "isa/isa.h"
 #include "output/image.h"
 #include "resolve/tables.h"

@@ -14,7 +14,8 @@ class Listing {
   public:
     explicit Listing(ByteSink& sink);
 
-    // "source line #N binary offset W PC $H MNEMONC"
+    // "source line #N binary offset W PC $H MNEMONC" (the mnemonic as the scanner reads
+    // it: 7 characters, padded)
     void statement(std::uint32_t line, std::uint64_t offset, std::uint32_t pc,
                    const char* mnemonic7) {
         // At most 82 bytes, and the numbers may write up to 16 bytes each.

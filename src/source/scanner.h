@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "encode/optable.h"
+#include "vocab/vocabulary.h"
 #include "korvane/korvane.h"
 #include "source/reader.h"
 

@@ -1,0 +1,43 @@
+#include "vocab/vocabulary.h"
+
+namespace korvane::detail {
+
+const std::array<std::array<char, 4>, kRegNames> RegNames = {{
+    {'M', 'A', 'C', 'H'},
+    {'M', 'A', 'C', 'L'},
+    {'G', 'B', 'R', ' '},
+    {'P', 'C', ' ', ' '},
+    {'P', 'R', ' ', ' '},
+    {'S', 'R', ' ', ' '},
+    {'V', 'B', 'R', ' '},
+}};
+
+namespace {
+
+// The first 7 characters of a listed mnemonic packed into one integer, as
+// findMnemonic() packs them (a longer mnemonic cannot be read, so it is not entered).
+constexpr std::uint64_t pack(std::string_view listed) {
+    std::uint64_t k = 0;
+    for (std::size_t i = 0; i < 7; ++i) k = (k << 8) | static_cast<unsigned char>(listed[i]);
+    return k;
+}
+
+MnemonicIndex build() {
+    MnemonicIndex index;
+    for (auto& r : index.rows) r = -1;
+    for (std::size_t i = 0; i < kOpRows; ++i) {
+        if (OpTable[i].text.size() > 7) continue;
+        const std::uint64_t key = pack(OpTable[i].mnemonic());
+        unsigned s = MnemonicIndex::slotOf(key);
+        while (index.rows[s] >= 0) s = (s + 1) % MnemonicIndex::kSlots;
+        index.keys[s] = key;
+        index.rows[s] = static_cast<std::int16_t>(i);
+    }
+    return index;
+}
+
+}  // namespace
+
+const MnemonicIndex Mnemonics = build();
+
+}  // namespace korvane::detail

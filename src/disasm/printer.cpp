@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "disasm/text.h"
-#include "driver/names.h"
+#include "files/names.h"
 
 namespace korvane::dis {
 

@@ -43,7 +43,7 @@ class Run {
     Run(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
         const Options& options, std::uint8_t placeholder)
         : scanner_(source),
-          lexer_(scanner_, labels_),
+          lexer_(scanner_, uses_),
           operands_(lexer_, scanner_),
           image_(bin, placeholder),
           listing_(log),
@@ -57,8 +57,16 @@ class Run {
     bool statement(const OpRow& row);
     void tell(const OpRow& row, std::uint32_t line, std::uint32_t pc, std::uint64_t offset);
 
+    // Label operands go into the run's label table as the lexer reads them.
+    struct Uses final : LabelUses {
+        explicit Uses(Labels& l) : labels(l) {}
+        std::uint32_t refer(const LabelName& name, std::uint32_t line) override { return labels.refer(name, line); }
+        Labels& labels;
+    };
+
     LineScanner scanner_;
     Labels labels_;
+    Uses uses_{labels_};
     OperandLexer lexer_;
     Operands operands_;
     Image image_;
@@ -87,7 +95,14 @@ Result Run::run() {
         resolveReferences(refs_, labels_.table(), image_);
         // The image is made whole before the listing's label table says the run succeeded.
         image_.finish();
-        writeLabelTable(labels_.table(), listing_);
+        const LabelTable& table = labels_.table();
+        if (table.count() != 0) {
+            listing_.labelBlock(table.count());
+            for (std::uint32_t i = 0; i < table.count(); ++i) {
+                const LabelName& name = table.name(i);
+                listing_.label({name.data(), name.size()}, table.value(i));
+            }
+        }
         listing_.flush();
     } catch (const Failure& failure) {
         result.ok = false;

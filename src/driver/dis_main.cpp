@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/names.h"
+#include "files/names.h"
 #include "korvane/disassemble.h"
 #include "korvane/files.h"
 #include "korvane/version.h"

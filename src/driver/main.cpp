@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/names.h"
+#include "files/names.h"
 #include "korvane/files.h"
 #include "korvane/korvane.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "output/buffer.h"
 #include "output/text.h"
@@ -40,9 +41,23 @@ class Listing {
     }
     std::uint32_t statements() const { return statements_; }
 
-    // For the label table: room for n bytes, then how many were used.
-    std::uint8_t* reserve(std::size_t n) { return buffer_.reserve(n); }
-    void commit(std::size_t n) { buffer_.commit(n); }
+    // The label block after a successful run: "labels (N):", then one "NAME   $VALUE"
+    // line per label (name as listed, at most 20 characters).
+    void labelBlock(std::uint32_t count) {
+        std::uint8_t* const start = buffer_.reserve(32);
+        std::uint8_t* p = putText(start, "labels (");
+        p = putDecimal(p, count);
+        p = putText(p, "):\r\n");
+        buffer_.commit(static_cast<std::size_t>(p - start));
+    }
+    void label(std::string_view name, std::uint32_t value) {
+        std::uint8_t* const start = buffer_.reserve(40);
+        std::uint8_t* p = putText(start, name);
+        p = putText(p, "   $");
+        p = putHex(p, value);
+        p = putText(p, "\r\n");
+        buffer_.commit(static_cast<std::size_t>(p - start));
+    }
 
     void flush() { buffer_.flush(); }
     bool tryFlush() { return buffer_.tryFlush(); }

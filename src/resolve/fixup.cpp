@@ -64,24 +64,4 @@ void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& im
     }
 }
 
-void writeLabelTable(const LabelTable& labels, Listing& listing) {
-    const std::uint32_t count = labels.count();
-    if (count == 0) return;
-    std::uint8_t* p = listing.reserve(32);
-    std::uint8_t* start = p;
-    p = putText(p, "labels (");
-    p = putDecimal(p, count);
-    p = putText(p, "):\r\n");
-    listing.commit(static_cast<std::size_t>(p - start));
-    for (std::uint32_t i = 0; i < count; ++i) {
-        p = start = listing.reserve(40);
-        const LabelName& name = labels.name(i);
-        p = putText(p, {name.data(), name.size()});
-        p = putText(p, "   $");
-        p = putHex(p, labels.value(i));
-        p = putText(p, "\r\n");
-        listing.commit(static_cast<std::size_t>(p - start));
-    }
-}
-
 }  // namespace korvane::detail

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vocab/vocabulary.h"
+
 namespace korvane::detail {
 
 inline constexpr std::uint32_t LABEL_UNDEFINED = 0x7FFFFFFF;
@@ -15,7 +17,6 @@ inline constexpr std::size_t kRefCapacity = 10000;
 // A statement that leaves more references than this stops the run.
 inline constexpr std::size_t kRefLimitPerStatement = 9998;
 
-using LabelName = std::array<char, 20>;
 
 class LabelTable {
   public:
@@ -84,8 +85,8 @@ class RefTable {
     std::vector<Reference> refs_;
 };
 
-// The labels of a run: LabelTable with the scopes of local labels. Definitions come
-// from the line scanner, uses from the operand lexer.
+// The labels of a run: LabelTable with the scopes of local labels. The run enters
+// definitions from the line scanner and uses from the operand lexer.
 class Labels {
   public:
     // Defines the label written as word (its name, 2 to 20 characters, upper case, a

@@ -8,8 +8,8 @@
 #include <optional>
 #include <span>
 
-#include "resolve/tables.h"
 #include "source/scanner.h"
+#include "vocab/vocabulary.h"
 
 namespace korvane::detail {
 
@@ -44,13 +44,24 @@ struct Operand {
 // so the statement's own operand error (which the lexer does not know) is reported.
 struct EmptySecondSlot {};
 
+// Where the lexer hands each label operand the moment it is read (the run enters it in
+// its label table, so that its errors come in the order of the line), and the index
+// that comes back.
+class LabelUses {
+  public:
+    virtual std::uint32_t refer(const LabelName& name, std::uint32_t line) = 0;
+
+  protected:
+    ~LabelUses() = default;
+};
+
 class OperandLexer {
   public:
-    OperandLexer(LineScanner& line, Labels& labels) : line_(line), labels_(labels) {}
+    OperandLexer(LineScanner& line, LabelUses& labels) : line_(line), labels_(labels) {}
 
     // The next operand of the statement, or nothing when its operands have run out (the
     // line ended, a comment began, or an operand is empty). Stops the run on a lexical
-    // error; a label operand is entered in the label table as it is read. Throws
+    // error; a label operand is handed to LabelUses as it is read. Throws
     // EmptySecondSlot for "(x,)".
     std::optional<Operand> next();
 
@@ -63,7 +74,7 @@ class OperandLexer {
     void classify(Operand& o, int slot);
 
     LineScanner& line_;
-    Labels& labels_;
+    LabelUses& labels_;
     std::uint8_t slotText_[2][20];
     std::uint8_t slotLen_[2] = {0, 0};
     std::uint8_t stringBytes_[256];

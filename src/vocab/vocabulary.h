@@ -207,6 +207,10 @@ inline constexpr const OpRow& rowOf(Op op) {
     return OpTable[static_cast<std::size_t>(op)];
 }
 
+// A label as a statement names it: up to 20 characters, padded with blanks (a local
+// one begins with "@").
+using LabelName = std::array<char, 20>;
+
 inline constexpr std::size_t kRegNames = 7;
 extern const std::array<std::array<char, 4>, kRegNames> RegNames;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/names.h"
+#include "files/names.h"
 #include "unit/support.h"
 
 namespace korvane::test {

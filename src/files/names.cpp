@@ -1,4 +1,4 @@
-#include "driver/names.h"
+#include "files/names.h"
 
 namespace korvane {
 

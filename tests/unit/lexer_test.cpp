@@ -64,106 +64,89 @@ class LexerProbe {
 
 namespace {
 
-struct ShapeCase {
-    const char* text;
-    std::uint32_t shape;
-    std::uint32_t value;  // checked when the shape has SHAPE_NUMBER
-    int reg;              // checked when >= 0 (reg, or sysReg for SHAPE_SYSREG)
-};
-
-TEST(Lexer, ShapesAndValuesOfSingleOperands) {
-    const ShapeCase cases[] = {
-        {"$ff", SHAPE_NUMBER | SHAPE_HEX, 255, -1},
-        {"$FF", SHAPE_NUMBER | SHAPE_HEX, 255, -1},
-        {"255", SHAPE_NUMBER, 255, -1},
-        {"-1", SHAPE_NUMBER, 0xFFFFFFFF, -1},
-        {"#-1", SHAPE_NUMBER, 0xFFFFFFFF, -1},
-        {"4294967296", SHAPE_NUMBER, 0, -1},
-        {"4294967297", SHAPE_NUMBER, 1, -1},
-        {"$123456789", SHAPE_NUMBER | SHAPE_HEX, 0x23456789, -1},
-        {"0x10", SHAPE_NUMBER | SHAPE_HEX, 16, -1},
-        {"9X10", SHAPE_NUMBER | SHAPE_HEX, 16, -1},
-        {"0X", SHAPE_NUMBER | SHAPE_HEX, 0, -1},
-        {"5-", SHAPE_NUMBER, 0xFFFFFFFB, -1},
-        {"-$10", SHAPE_NUMBER | SHAPE_HEX, 0xFFFFFFF0, -1},
-        {"1 2 3", SHAPE_NUMBER, 123, -1},
-        {"R0", SHAPE_REG | SHAPE_R0, 0, 0},
-        {"R15", SHAPE_REG, 0, 15},
-        {"r7", SHAPE_REG, 0, 7},
-        {"R 1", SHAPE_REG, 0, 1},
-        {"R1@", SHAPE_REG | SHAPE_INDIRECT, 0, 1},
-        {"@-R15", SHAPE_REG | SHAPE_INDIRECT | SHAPE_MINUS, 0, 15},
-        {"@R15+", SHAPE_REG | SHAPE_INDIRECT | SHAPE_PLUS, 0, 15},
-        {"(R3)", SHAPE_REG | SHAPE_INDIRECT | SHAPE_PAREN, 0, 3},
-        {"[R3]", SHAPE_REG | SHAPE_INDIRECT | SHAPE_PAREN, 0, 3},
-        {"gbr", SHAPE_SYSREG, 0, 2},
-        {"MACH", SHAPE_SYSREG, 0, 0},
-        {"MACL", SHAPE_SYSREG, 0, 1},
-        {"PC", SHAPE_SYSREG, 0, 3},
-        {"PR", SHAPE_SYSREG, 0, 4},
-        {"SR", SHAPE_SYSREG, 0, 5},
-        {"VBR", SHAPE_SYSREG, 0, 6},
-        {"R16", SHAPE_LABEL, 0, -1},
-        {"RA", SHAPE_LABEL, 0, -1},
-        {"R05", SHAPE_LABEL, 0, -1},
-        {"MACHX", SHAPE_LABEL, 0, -1},
-        {"GBRX1", SHAPE_LABEL, 0, -1},
-        {"@LOOP", SHAPE_LABEL | SHAPE_INDIRECT, 0, -1},
-        {"-LOOP", SHAPE_LABEL | SHAPE_MINUS, 0, -1},
+// Each way of writing an operand, as a statement reads it: the bytes it makes, or the
+// message. After labels R16, RA, R05, MACHX, GBRX1, LOOP and @LOOP at $1000-$100C.
+TEST(Lexer, EachOperandAsAStatementReadsIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        // Numbers: hexadecimal in any case, decimal, a sign before or after, "#",
+        // blanks inside, wrapping at 32 bits.
+        {"DC.L    $ff", "000000FF"},
+        {"DC.L    $FF", "000000FF"},
+        {"DC.L    255", "000000FF"},
+        {"DC.L    -1", "FFFFFFFF"},
+        {"DC.L    #-1", "FFFFFFFF"},
+        {"DC.L    4294967296", "00000000"},
+        {"DC.L    4294967297", "00000001"},
+        {"DC.L    $123456789", "23456789"},
+        {"DC.L    0x10", "00000010"},
+        {"DC.L    9X10", "00000010"},
+        {"DC.L    0X", "00000000"},
+        {"DC.L    5-", "FFFFFFFB"},
+        {"DC.L    -$10", "FFFFFFF0"},
+        {"DC.L    1 2 3", "0000007B"},
+        // General registers, and the ways of writing @Rn, @-Rn, @Rn+.
+        {"MOV     R0,R1", "6103"},
+        {"MOV     R15,R1", "61F3"},
+        {"MOV     r7,R1", "6173"},
+        {"MOV     R 1,R2", "6213"},
+        {"MOV.L   R1@,R2", "6212"},
+        {"MOV.L   R1,@-R15", "2F16"},
+        {"MOV.L   @R15+,R1", "61F6"},
+        {"MOV.L   (R3),R1", "missing argument on line 9"},
+        {"MOV.L   [R3],R1", "missing argument on line 9"},
+        // Control and system registers, in any case.
+        {"LDC     R1,gbr", "411E"},
+        {"STS     MACH,R1", "010A"},
+        {"STS     MACL,R1", "011A"},
+        {"STS     PR,R1", "012A"},
+        {"STC     SR,R1", "0102"},
+        {"STC     VBR,R1", "0122"},
+        {"MOV.L   @(4,PC),R1", "MOV.L   incorrect or missing operand on line 9"},
+        // Names that look like registers but are labels; a local label; a sign before a
+        // label is dropped.
+        {"DC.L    R16,RA,R05,MACHX,GBRX1", "0000100000001002000010040000100600001008"},
+        {"DC.L    @LOOP", "0000100C"},
+        {"DC.L    -LOOP", "0000100A"},
+        // Pairs: either order of @(disp,Rn); the comma after the second slot ends the
+        // operand (so R2 is a third operand, ignored).
+        {"MOV.L   @(4,R1),R2", "5211"},
+        {"MOV.L   @(R1,4),R2", "5211"},
+        {"MOV.L   @(R0,R1,R2),R3", "021E"},
+        // The lenient forms the language keeps.
+        {"JMP     R3", "432B"},
+        {"OR.B    #1", "CF01"},
+        {"MOV     1,R1", "E101"},
+        // Labels are kept padded to 20 characters; a local one carries its scope, which
+        // takes the place of its last characters ("@" inside parentheses is text).
+        {"DC.L    @NOWHERE", "label @NOWHERE          00 undefined"},
+        {"MOV.L   @(@AB,PC),R1", "label @AB               00 undefined"},
+        {"DC.L    ABCDEFGHIJKLMNOPQRST", "label ABCDEFGHIJKLMNOPQRST undefined"},
+        {"DC.L    @ABCDEFGHIJKLMNOPQRS", "label @ABCDEFGHIJKLMNOPQ00 undefined"},
+        {"DC.L    ABCDEFGHIJKLMNOPQRSTU", "operand too long on line 9"},
     };
-    for (const ShapeCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        LexerProbe probe(c.text);
-        std::string error;
-        ASSERT_TRUE(probe.next(error)) << error;
-        EXPECT_EQ(probe.op().shape, c.shape);
-        EXPECT_EQ(probe.op().pair, false);
-        if (c.shape & SHAPE_NUMBER) {
-            EXPECT_EQ(probe.op().value, c.value);
+    static const char digits[] = "0123456789ABCDEF";
+    for (const auto& [statement, expected] : cases) {
+        SCOPED_TRACE(statement);
+        const test::Assembled a = test::assembleText(std::string("        SETPC   $1000\n"
+                                                                 "R16:    NOP\n"
+                                                                 "RA:     NOP\n"
+                                                                 "R05:    NOP\n"
+                                                                 "MACHX:  NOP\n"
+                                                                 "GBRX1:  NOP\n"
+                                                                 "LOOP:   NOP\n"
+                                                                 "@LOOP:  NOP\n"
+                                                                 "        ") +
+                                                     statement + "\n");
+        if (!a.result.ok) {
+            EXPECT_EQ(a.message(), expected);
+            continue;
         }
-        if (c.reg >= 0) {
-            EXPECT_EQ((c.shape & SHAPE_SYSREG) ? probe.op().sysReg : probe.op().reg, c.reg);
+        std::string hex;
+        for (std::size_t k = 14; k < a.bin.size(); ++k) {
+            hex += digits[static_cast<unsigned char>(a.bin[k]) >> 4];
+            hex += digits[static_cast<unsigned char>(a.bin[k]) & 15];
         }
-    }
-}
-
-TEST(Lexer, PairsSplitIntoTwoSlots) {
-    LexerProbe probe("@(4,R1),@(R0,R1,R2)");
-    std::string error;
-    ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().pair, true);
-    EXPECT_EQ(probe.op().slotShape[0], SHAPE_NUMBER | SHAPE_INDIRECT | SHAPE_PAREN);
-    EXPECT_EQ(probe.op().slotShape[1], SHAPE_REG);
-    EXPECT_EQ(probe.op().value, 4u);
-    EXPECT_EQ(probe.op().reg, 1);
-    // The comma after the second slot ends the operand: R0,R1 is one pair, R2 the next.
-    ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().pair, true);
-    EXPECT_EQ(probe.op().slotShape[0], SHAPE_REG | SHAPE_R0 | SHAPE_INDIRECT | SHAPE_PAREN);
-    EXPECT_EQ(probe.op().reg, 1);
-    ASSERT_TRUE(probe.next(error));
-    EXPECT_EQ(probe.op().pair, false);
-    EXPECT_EQ(probe.op().shape, SHAPE_REG);
-    EXPECT_EQ(probe.op().reg, 2);
-    EXPECT_FALSE(probe.next(error));
-    EXPECT_EQ(probe.count(), 3u);
-}
-
-TEST(Lexer, LabelsAreStoredPaddedWithLocalSuffix) {
-    LexerProbe probe("LOOP,@LOOP,(@AB,R1),ABCDEFGHIJKLMNOPQRST,@ABCDEFGHIJKLMNOPQRS");
-    std::string error;
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(probe.next(error)) << error;
-    const LabelTable& t = probe.labels();
-    ASSERT_EQ(t.count(), 5u);
-    auto name = [&](std::uint32_t i) { return std::string(t.name(i).data(), 20); };
-    EXPECT_EQ(name(0), "LOOP                ");
-    EXPECT_EQ(name(1), "@LOOP             00");
-    EXPECT_EQ(name(2), "@AB               00");  // "@" inside parentheses is text
-    EXPECT_EQ(name(3), "ABCDEFGHIJKLMNOPQRST");
-    EXPECT_EQ(name(4), "@ABCDEFGHIJKLMNOPQ00");  // R and S give way to the suffix
-    for (std::uint32_t i = 0; i < 5; ++i) {
-        EXPECT_FALSE(t.defined(i));
-        EXPECT_EQ(t.value(i), LABEL_UNDEFINED);
+        EXPECT_EQ(hex, expected);
     }
 }
 

@@ -153,6 +153,14 @@ TEST(Isa, OpTableAgreesWithTheForms) {
             continue;
         }
         rowNames.insert(row.name());
+        // The addressing family's forms all take two operands: an operand of no mode
+        // (Arg::None) matches none of them.
+        if (row.format == detail::Format::Addressing) {
+            for (const sh2::Form& f : sh2::forms()) {
+                if (f.mnemonic != row.name()) continue;
+                EXPECT_TRUE(f.args[0] != sh2::Arg::None && f.args[1] != sh2::Arg::None);
+            }
+        }
         using F = detail::Format;
         const F f = row.format;
         if (f != F::NoOperands && f != F::OneRegister && f != F::TwoRegisters && f != F::Immediate && f != F::Branch)

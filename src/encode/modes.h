@@ -1,0 +1,120 @@
+// Operands as addressing modes: each operand the lexer returns is classified once into
+// the one mode it is written in, on the side of the statement it stands (a source may
+// be @Rm+, a destination @-Rn), and a form is then matched by the modes alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "isa/isa.h"
+#include "source/lexer.h"
+#include "vocab/vocabulary.h"
+
+namespace korvane::detail {
+
+enum class Mode : std::uint8_t {
+    Invalid,          // no mode as written (a sign where none may stand, a pair of no mode)
+    Register,         // Rn
+    AtRegister,       // @Rn
+    AtRegisterPlus,   // @Rm+, a source only
+    AtMinusRegister,  // @-Rn, a destination only
+    AtDispRegister,   // @(disp,Rn), written either way round
+    AtR0Register,     // @(R0,Rn), R0 first
+    AtDispGbr,        // @(disp,GBR)
+    AtLabelPc,        // @(label,PC), a source only
+    Immediate,        // #imm (the # may be left out)
+    Label,            // a label
+    SystemRegister,   // SR, GBR, VBR, MACH, MACL, PR, PC
+    String,           // "text"
+};
+
+enum class Side : std::uint8_t { Source, Destination };
+
+// Whether the mode is a parenthesised pair.
+constexpr bool isPair(Mode m) {
+    return m == Mode::AtDispRegister || m == Mode::AtR0Register || m == Mode::AtDispGbr || m == Mode::AtLabelPc;
+}
+
+// The instruction forms' argument for a mode on a side (None for a mode no form takes:
+// labels, strings, system registers, which their encoders read themselves).
+namespace modes {
+
+inline constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;
+inline constexpr std::uint32_t kSign = SHAPE_PLUS | SHAPE_MINUS;
+
+// A pair is judged by the union of its slots, whichever slot held what: @(R0,Rn) with
+// R0 first, @(disp,Rn) either way round, @(disp,GBR), and as a source @(label,PC).
+inline Mode pairMode(const Operand& o, Side side) {
+    const std::uint32_t u = o.slotShape[0] | o.slotShape[1];
+    if (u & kSign) return Mode::Invalid;
+    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
+        return (o.slotShape[0] & SHAPE_R0) ? Mode::AtR0Register : Mode::Invalid;
+    if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Mode::AtDispRegister;
+    if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Mode::AtDispGbr;
+    if (side == Side::Source && (u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC)
+        return Mode::AtLabelPc;
+    return Mode::Invalid;
+}
+
+
+// A register by its decorations: "@" makes it @Rn, "+" belongs to a source @Rm+, "-"
+// to a destination @-Rn; any other sign is no mode.
+inline constexpr auto kRegisterModes = [] {
+    std::array<std::array<Mode, 8>, 2> t{};  // [side][@, +, -]
+    for (unsigned side = 0; side < 2; ++side) {
+        for (unsigned k = 0; k < 8; ++k) {
+            const bool at = k & 4, plus = k & 2, minus = k & 1;
+            Mode m = at ? Mode::AtRegister : Mode::Register;
+            if (side == 0 && (minus || (plus && !at))) m = Mode::Invalid;
+            if (side == 0 && plus && at && !minus) m = Mode::AtRegisterPlus;
+            if (side == 1 && (plus || (minus && !at))) m = Mode::Invalid;
+            if (side == 1 && minus && at && !plus) m = Mode::AtMinusRegister;
+            t[side][k] = m;
+        }
+    }
+    return t;
+}();
+
+}  // namespace modes
+
+inline Mode modeOf(const Operand& o, Side side) {
+    if (o.pair) return modes::pairMode(o, side);
+    const std::uint32_t s = o.shape;
+    if (s & SHAPE_REG) {
+        static_assert(SHAPE_INDIRECT == 1 && SHAPE_MINUS == 1u << 9 && SHAPE_PLUS == 1u << 10);
+        const unsigned k = (s & SHAPE_INDIRECT) << 2 | (s >> 9 & 3);  // @, +, -
+        return modes::kRegisterModes[static_cast<unsigned>(side)][k];
+    }
+    if (s & SHAPE_NUMBER) return (s & (SHAPE_INDIRECT | modes::kSign)) ? Mode::Invalid : Mode::Immediate;
+    if (s & SHAPE_STRING) return Mode::String;
+    if (s & SHAPE_SYSREG) return Mode::SystemRegister;
+    if (s & SHAPE_LABEL) return Mode::Label;
+    return Mode::Invalid;
+}
+
+// The instruction forms' argument for a mode on a side (None for a mode no form takes:
+// labels, strings, system registers, which their encoders read themselves).
+constexpr sh2::Arg argOf(Mode m, Side side) {
+    using sh2::Arg;
+    constexpr Arg kArgs[2][13] = {
+        {Arg::None, Arg::Rm, Arg::AtRm, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRm, Arg::AtR0Rm, Arg::AtDispGbr,
+         Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
+        {Arg::None, Arg::Rn, Arg::AtRn, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRn, Arg::AtR0Rn, Arg::AtDispGbr,
+         Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
+    };
+    return kArgs[static_cast<unsigned>(side)][static_cast<unsigned>(m)];
+}
+
+// argOf(modeOf(o, side), side) for an operand that is a register, in one look-up (the
+// form of nearly every MOV): the table is made from the two above.
+inline sh2::Arg registerArg(std::uint32_t shape, Side side) {
+    static constexpr auto kArgs = [] {
+        std::array<std::array<sh2::Arg, 8>, 2> t{};
+        for (unsigned d = 0; d < 2; ++d)
+            for (unsigned k = 0; k < 8; ++k) t[d][k] = argOf(modes::kRegisterModes[d][k], static_cast<Side>(d));
+        return t;
+    }();
+    return kArgs[static_cast<unsigned>(side)][(shape & SHAPE_INDIRECT) << 2 | (shape >> 9 & 3)];
+}
+
+}  // namespace korvane::detail

@@ -31,9 +31,10 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
-# The behaviour every refactoring is compared against: the state after the outputs
-# were made replaceable and the five wrong results were mended.
-REFERENCE = "a6fcccfa353e0856e1c25123934b5d6b70c37f5e"
+# The behaviour every refactoring is compared against: the commit before the one-table
+# refactoring's second round began (numbers already checked against their fields, so
+# no difference is intended; the rule for them below is kept for older references).
+REFERENCE = "b668ae4385d49d57bab9530fc5f13381d7b602a6"
 
 # ---- the generator -----------------------------------------------------------------
 

@@ -568,6 +568,22 @@ std::uint32_t bigEndian(const std::string& b, std::uint32_t at, unsigned width) 
     return v;
 }
 
+// The source korvane-dis writes for a program assembled here, read from $06000000 with
+// no guessing.
+std::string disassembled(const std::string& program) {
+    const Assembled a = assembleText(program);
+    EXPECT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
+    DisassemblyOptions o;
+    o.imageName = "t.bin";
+    o.base = 0x06000000;
+    o.guess = false;
+    const Disassembly d(image, o);
+    MemoryOutput out;
+    EXPECT_TRUE(d.write(out));
+    return out.files["t.bin.s"];
+}
+
 // An edit that moves code by 2 bytes (one NOP) before literal pools: the ALIGN.L the
 // disassembler writes before each pool keeps it 4-aligned, so the source still
 // assembles and every PC-relative load reads the value it read before.
@@ -690,17 +706,7 @@ TEST(Analysis, BrafOffsetsFollowAnEdit) {
          4, 6},
     };
     for (const Edit& c : cases) {
-        const Assembled a = assembleText(c.program);
-        ASSERT_TRUE(a.result.ok) << a.message();
-        const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
-        DisassemblyOptions o;
-        o.imageName = "b.bin";
-        o.base = 0x06000000;
-        o.guess = false;
-        const Disassembly d(image, o);
-        MemoryOutput out;
-        ASSERT_TRUE(d.write(out));
-        std::string source = out.files.at("b.bin.s");
+        std::string source = disassembled(c.program);
         ASSERT_NE(source.find(c.note), std::string::npos) << source;
         source.insert(source.find(c.before), "            NOP\n            NOP\n");
         MemoryIncludes none;
@@ -711,8 +717,7 @@ TEST(Analysis, BrafOffsetsFollowAnEdit) {
         EXPECT_EQ(report.messages[0], c.message);
         const Assembled back = assembleText(report.text);
         ASSERT_TRUE(back.result.ok) << back.message();
-        std::uint32_t offset = 0;
-        for (unsigned i = 0; i < c.width; ++i) offset = offset << 8 | static_cast<unsigned char>(back.bin[c.literal + i]);
+        const std::uint32_t offset = bigEndian(back.bin, c.literal, c.width);
         EXPECT_EQ(back.bin.substr(c.base + offset, 2), std::string("\x00\x0B", 2)) << report.text;  // the RTS
     }
 }
@@ -907,7 +912,7 @@ namespace {
 // A load in the slot of BT/S reads one literal when the branch is taken (from its
 // target) and another when not (from its own place): one word must serve both.
 TEST(Analysis, CheckOfALoadInAConditionalSlot) {
-    const Assembled a = assembleText(
+    const std::string source = disassembled(
         "        SETPC   $6000000\n"
         "        CMP/EQ  R4,R5\n"
         "        BT/S    TGT\n"
@@ -920,16 +925,6 @@ TEST(Analysis, CheckOfALoadInAConditionalSlot) {
         "        NOP\n"
         "        DC.L    $22222222\n"
         "        DC.L    $33333333\n");
-    ASSERT_TRUE(a.result.ok) << a.message();
-    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
-    DisassemblyOptions o;
-    o.imageName = "c.bin";
-    o.base = 0x06000000;
-    o.guess = false;
-    const Disassembly d(image, o);
-    MemoryOutput out;
-    ASSERT_TRUE(d.write(out));
-    const std::string source = out.files.at("c.bin.s");
     ASSERT_NE(source.find("reads L06000014 taken, L0600000C not taken"), std::string::npos) << source;
     struct Edit {
         std::vector<const char*> before;  // two NOPs before the statement that stood here
@@ -961,7 +956,7 @@ TEST(Analysis, CheckOfALoadInAConditionalSlot) {
         EXPECT_EQ(report.holds, report.rewritten);
         const Assembled back = assembleText(report.rewritten ? report.text : edited);
         ASSERT_TRUE(back.result.ok) << back.message();
-        EXPECT_EQ(static_cast<unsigned char>(back.bin[4]) << 8 | static_cast<unsigned char>(back.bin[5]), e.word);
+        EXPECT_EQ(bigEndian(back.bin, 4, 2), e.word);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "isa/isa.h"
+#include "disasm/text.h"
 #include "korvane/disassemble.h"
 #include "korvane/korvane.h"
 
@@ -57,12 +58,6 @@ std::size_t commentAt(std::string_view line) {
 std::string hexText(std::uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "$%X", v);
-    return buf;
-}
-
-std::string hex8(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%08X", v);
     return buf;
 }
 
@@ -145,7 +140,7 @@ std::string whyUnreachable(std::string_view mnemonic, std::string_view operands,
     const std::uint32_t target = it->second;
     const sh2::Reaching r = sh2::reachingOf(reach);
     const std::string what = std::string(mnemonic) + " can no longer reach " + std::string(label) + ": ";
-    if (target & (r.align - 1)) return what + "it is at " + hex8(target) + ", not a multiple of " + std::to_string(r.align);
+    if (target & (r.align - 1)) return what + "it is at " + dis::addressText(target) + ", not a multiple of " + std::to_string(r.align);
     const auto d = static_cast<std::int64_t>(target) - static_cast<std::int64_t>(sh2::reachBase(reach, pc));
     if (d > static_cast<std::int64_t>(r.ahead))
         return what + std::to_string(d - r.ahead) + " bytes beyond its reach of " + std::to_string(r.ahead) + " forward";
@@ -223,10 +218,9 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         return it->second;
     };
     // Where a label named by its original address stood.
-    auto originalOf = [](std::string_view label) -> std::optional<std::uint32_t> {
-        std::uint32_t v;
-        if (label.size() == 9 && (label[0] == 'L' || label[0] == 'B') && hexNumber(label.substr(1), v)) return v;
-        return std::nullopt;
+    auto originalOf = [](std::string_view label) {
+        const auto v = dis::ownLabelAddress(label);
+        return v ? v : dis::ownLabelAddress(label, 'B');
     };
 
     std::string out(text);
@@ -245,29 +239,23 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     for (const auto& [label, value] : labels) {
         if (const auto o = originalOf(label)) stoodAt.emplace(*o, label);
     }
-    for (const SourceLine& l : all) {
-        if (l.text.empty() || l.text[0] == ' ' || l.text[0] == '\t' || l.text[0] == ';') continue;
-        const std::size_t colon = l.text.find(':');
-        const std::size_t c = commentAt(l.text);
-        std::uint32_t was;
-        if (colon == std::string_view::npos || colon > c || c + 10 > l.text.size() ||
-            !hexNumber(l.text.substr(c + 2, 8), was))
-            continue;
-        stoodAt[was] = std::string(l.text.substr(0, colon));
-    }
-    std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
-    for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
-    // The statements by where they stood: a BRAF/BSRF offset counts from the end of the
-    // branch's delay slot wherever its base label went (code inserted after the slot
-    // moves the label, not the base).
+    // The statements by where they stood, from the address their comments begin with (a
+    // BRAF/BSRF offset counts from the end of the branch's delay slot wherever its base
+    // label went: code inserted after the slot moves the label, not the base); a line
+    // that defines a label also says where that label stood.
     std::unordered_map<std::uint32_t, std::size_t> statementAt;
     for (std::size_t n = 0; n < all.size(); ++n) {
         const std::string_view line = all[n].text;
         const std::size_t c = commentAt(line);
         std::uint32_t was;
-        if (c + 11 <= line.size() && line[c + 10] == ' ' && hexNumber(line.substr(c + 2, 8), was))
-            statementAt.emplace(was, n);
+        if (c + 10 > line.size() || !hexNumber(line.substr(c + 2, 8), was)) continue;
+        if (c + 11 <= line.size() && line[c + 10] == ' ') statementAt.emplace(was, n);
+        if (line[0] == ' ' || line[0] == '\t' || line[0] == ';') continue;
+        const std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos && colon < c) stoodAt[was] = std::string(line.substr(0, colon));
     }
+    std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
+    for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
     // The base's value, and how to name it: the label, or where the branch's slot now
     // ends when code went in between.
     auto baseOf = [&](std::string_view label, std::string& named) -> std::optional<std::uint32_t> {
@@ -282,7 +270,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const auto pc = lines.pc.find(static_cast<std::uint32_t>(at->second + 1));
         if ((m != "BRAF" && m != "BSRF") || pc == lines.pc.end()) return value;
         const std::uint32_t end = pc->second + 4;
-        if (end != value) named = hex8(end) + ", the end of the " + std::string(m) + "'s delay slot";
+        if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(m) + "'s delay slot";
         return end;
     };
     std::string_view previousMnemonic, previousOperands;
@@ -390,7 +378,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 if (stood == stoodAt.end()) continue;
                 const auto now = valueOf(stood->second);
                 if (now && *now != v) {
-                    say(lineNumber, hex8(v) + " is where " + stood->second + " was; it is now at " + hex8(*now) +
+                    say(lineNumber, dis::addressText(v) + " is where " + stood->second + " was; it is now at " + dis::addressText(*now) +
                                         " (write the label, or mark the line ; const)");
                     report.holds = false;
                 }

@@ -160,10 +160,7 @@ class Flow {
         if (f.flow & sh2::FlowRelative) {
             const std::uint32_t base = pc + 4;
             d_.offsets.emplace(literal, dis::Offset{base, base + value});
-            if (d_.inImage(base, t) && !(d_.flags[t] & (F_CONT | F_LITIN))) {
-                d_.label(t, Evidence::Table);
-                d_.more[t] |= G_BASE;
-            }
+            if (d_.inImage(base, t)) d_.markBase(t);
             return;
         }
         if (!isLong || !d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR)) return;
@@ -561,9 +558,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         Table t{u.address, 0, u.width, u.relative, false, u.base, 0, {}};
         for (std::uint32_t e = 0; e < u.count && off + (e + 1) * u.width <= d.size(); ++e) {
             const std::uint32_t at = off + e * u.width;
-            std::uint32_t v = u.width == 1 ? d.image[at] : u.width == 2 ? d.word(at) : d.longAt(at);
-            if (u.relative && u.width == 1) v = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
-            if (u.relative && u.width == 2) v = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+            const std::uint32_t v = d.entryAt(at, u.width, u.relative);
             const std::uint32_t target = u.relative ? u.base + v : v;
             t.targets.push_back(target);
             for (std::uint32_t b = 0; b < u.width; ++b) d.flags[at + b] |= F_TABLE;
@@ -578,10 +573,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (u.width == 4) d.flags[off] |= F_ALIGN4;
         d.relabel(off, Evidence::Table);
         std::uint32_t base;
-        if (u.relative && u.base != u.address && d.inImage(u.base, base)) {
-            d.label(base, Evidence::Table);
-            d.more[base] |= G_BASE;
-        }
+        if (u.relative && u.base != u.address && d.inImage(u.base, base)) d.markBase(base);
         d.tableIndex.emplace(off, d.tables.size());
         d.tables.push_back(std::move(t));
     }

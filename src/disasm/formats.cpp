@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "disasm/text.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {
@@ -30,12 +31,6 @@ std::uint32_t longAt(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
 }
 
-std::string hex(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%08X", v);
-    return buf;
-}
-
 bool startsWith(std::span<const std::uint8_t> b, std::string_view s) {
     return b.size() >= s.size() && std::equal(s.begin(), s.end(), b.begin(),
                                               [](char c, std::uint8_t u) { return static_cast<std::uint8_t>(c) == u; });
@@ -55,9 +50,9 @@ std::string saturn(std::span<const std::uint8_t> image, std::span<const std::uin
         if (size != 0 && size != image.size())
             return "the IP.BIN says the first-read file has " + std::to_string(size) + " bytes, the image has " +
                    std::to_string(image.size());
-        o.notes.push_back("Saturn program: the IP.BIN's first-read address is " + hex(load));
+        o.notes.push_back("Saturn program: the IP.BIN's first-read address is " + dis::addressText(load));
     } else {
-        o.notes.push_back("Saturn program: loaded at " + hex(load) + ", started at its first byte");
+        o.notes.push_back("Saturn program: loaded at " + dis::addressText(load) + ", started at its first byte");
     }
     if (!baseGiven) o.base = load;
     if (o.entries.empty()) o.entries.push_back(o.base);
@@ -71,8 +66,8 @@ std::string thirtyTwoX(std::span<const std::uint8_t> image, bool baseGiven, Disa
     const std::uint32_t size = longAt(image, kMarsSize);
     if (size == 0 || (source & 1) || (destination & 1) || std::uint64_t{source} + size > image.size() ||
         std::uint64_t{destination} + size > kSdramSize)
-        return "the 32X header at $3C0 does not hold: its SH-2 code (ROM offset " + hex(source) + ", " +
-               std::to_string(size) + " bytes, to SDRAM offset " + hex(destination) +
+        return "the 32X header at $3C0 does not hold: its SH-2 code (ROM offset " + dis::addressText(source) + ", " +
+               std::to_string(size) + " bytes, to SDRAM offset " + dis::addressText(destination) +
                ") is not inside the ROM or SDRAM";
     if (baseGiven && o.base != kCartridge) return "a 32X ROM is at $02000000; --base cannot move it";
     o.base = kCartridge;
@@ -92,12 +87,12 @@ std::string thirtyTwoX(std::span<const std::uint8_t> image, bool baseGiven, Disa
         const char c = static_cast<char>(image[i]);
         name += c >= 0x20 && c < 0x7F && c != '"' ? c : '.';
     }
-    o.notes.push_back("32X ROM \"" + name + "\", version " + hex(longAt(image, kMarsVersion)) +
+    o.notes.push_back("32X ROM \"" + name + "\", version " + dis::addressText(longAt(image, kMarsVersion)) +
                       ": the ROM is data at $02000000 but for its SH-2 code,");
-    o.notes.push_back("ROM offset " + hex(source) + ", " + std::to_string(size) + " bytes, run at " +
-                      hex(kSdram + destination) + "; master entry " + hex(longAt(image, kMarsMaster)) +
-                      ", slave " + hex(longAt(image, kMarsSlave)) + ", VBRs " +
-                      hex(longAt(image, kMarsMasterVbr)) + " and " + hex(longAt(image, kMarsSlaveVbr)));
+    o.notes.push_back("ROM offset " + dis::addressText(source) + ", " + std::to_string(size) + " bytes, run at " +
+                      dis::addressText(kSdram + destination) + "; master entry " + dis::addressText(longAt(image, kMarsMaster)) +
+                      ", slave " + dis::addressText(longAt(image, kMarsSlave)) + ", VBRs " +
+                      dis::addressText(longAt(image, kMarsMasterVbr)) + " and " + dis::addressText(longAt(image, kMarsSlaveVbr)));
     return {};
 }
 

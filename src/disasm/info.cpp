@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "disasm/text.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {
@@ -105,13 +106,8 @@ std::string labelFor(std::string_view name) {
 // The disassembler's own labels are L and 8 digits: a user's name must not look like
 // one of another address.
 bool ownLabelOfAnother(std::string_view name, std::uint32_t at) {
-    if (name.size() != 9 || name[0] != 'L') return false;
-    std::uint32_t v = 0;
-    for (const char c : name.substr(1)) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        v = v << 4 | static_cast<std::uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'A' + 10);
-    }
-    return v != at;
+    const auto v = dis::ownLabelAddress(name);
+    return v && *v != at;
 }
 
 // Adds a name, or says why it cannot be added.
@@ -124,12 +120,6 @@ std::string addName(DisassemblyOptions& o, std::uint32_t at, std::string name, s
     }
     o.names.push_back({at, std::move(name), std::move(comment)});
     return {};
-}
-
-std::string hex(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%08X", v);
-    return buf;
 }
 
 }  // namespace
@@ -259,35 +249,35 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
 std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
     std::string out = "# korvane-dis: what it found in " + o.imageName +
                       " (an info file: give it with --info; lines starting with # are comments)\n";
-    for (const std::uint32_t e : o.entries) out += "entry " + hex(e) + "\n";
-    for (const AddressRange& r : o.code) out += "code " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end)) + "\n";
+    for (const std::uint32_t e : o.entries) out += "entry " + dis::addressText(e) + "\n";
+    for (const AddressRange& r : o.code) out += "code " + dis::addressText(r.begin) + "-" + dis::addressText(static_cast<std::uint32_t>(r.end)) + "\n";
     for (const DataRange& r : o.data) {
-        out += "data " + hex(r.begin) + "-" + hex(static_cast<std::uint32_t>(r.end));
+        out += "data " + dis::addressText(r.begin) + "-" + dis::addressText(static_cast<std::uint32_t>(r.end));
         if (r.width != DataWidth::Any) out += " " + std::string(kWidthNames[static_cast<std::size_t>(r.width) - 1]);
         out += "\n";
     }
     for (const DisassemblyOptions::Name& n : o.names)
-        out += "label " + hex(n.address) + " " + n.name + (n.comment.empty() ? "" : " " + n.comment) + "\n";
-    for (const DisassemblyOptions::Note& n : o.comments) out += "comment " + hex(n.address) + " " + n.text + "\n";
-    for (const std::uint32_t c : o.constants) out += "const " + hex(c) + "\n";
+        out += "label " + dis::addressText(n.address) + " " + n.name + (n.comment.empty() ? "" : " " + n.comment) + "\n";
+    for (const DisassemblyOptions::Note& n : o.comments) out += "comment " + dis::addressText(n.address) + " " + n.text + "\n";
+    for (const std::uint32_t c : o.constants) out += "const " + dis::addressText(c) + "\n";
     for (const DisassemblyOptions::UserTable& t : o.tables) {
-        out += "table " + hex(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
-               (t.relative ? " relative " + hex(t.base) : "") + "\n";
+        out += "table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
+               (t.relative ? " relative " + dis::addressText(t.base) : "") + "\n";
     }
     const Model& m = d.model();
     out += "# Found by the analysis itself (it finds them again; uncomment to keep one):\n";
     for (const Function& f : m.functions()) {
         if (f.why == Evidence::Entry) continue;
-        out += "# entry " + hex(f.start) + "  (" + std::string(evidenceText(f.why)) + ")\n";
+        out += "# entry " + dis::addressText(f.start) + "  (" + std::string(evidenceText(f.why)) + ")\n";
     }
     for (const Table& t : m.tables()) {
         if (t.jump == 0 && !t.pointers) continue;  // the user's own, above
         if (t.count == 0) {
-            out += "# table " + hex(t.address) + " ? " + std::to_string(t.width) + "  (a jump table of unknown length)\n";
+            out += "# table " + dis::addressText(t.address) + " ? " + std::to_string(t.width) + "  (a jump table of unknown length)\n";
             continue;
         }
-        out += "# table " + hex(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
-               (t.relative ? " relative " + hex(t.base) : "") + (t.pointers ? "  (pointers)" : "  (jump table)") + "\n";
+        out += "# table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
+               (t.relative ? " relative " + dis::addressText(t.base) : "") + (t.pointers ? "  (pointers)" : "  (jump table)") + "\n";
     }
     return out;
 }

@@ -175,6 +175,19 @@ struct Model::Data {
         flags[off] |= dis::F_LABEL;
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
     }
+    // A table entry of width 1, 2 or 4 at off, sign-extended when asked.
+    std::uint32_t entryAt(std::uint32_t off, unsigned width, bool signExtend) const {
+        if (width == 4) return longAt(off);
+        if (width == 2) return signExtend ? static_cast<std::uint32_t>(static_cast<std::int16_t>(word(off))) : word(off);
+        return signExtend ? static_cast<std::uint32_t>(static_cast<std::int8_t>(image[off])) : image[off];
+    }
+    // What a relative entry or a BRAF/BSRF offset counts from: labelled, and marked so
+    // that it keeps its own place before an ALIGN (where a label can stand there).
+    void markBase(std::uint32_t off) {
+        if (flags[off] & (dis::F_CONT | dis::F_LITIN)) return;
+        label(off, Evidence::Table);
+        more[off] |= dis::G_BASE;
+    }
     // Whether a label can stand at off: not inside an instruction, a literal or a table's entry.
     bool labelFits(std::uint32_t off) const {
         return !(flags[off] & (dis::F_CONT | dis::F_LITIN)) && (!(flags[off] & dis::F_TABLE) || tableStarting(off));

@@ -64,8 +64,7 @@ void Printer::mnemonic(Text& t, const sh2::Form& f) const {
 void Printer::placeBase(Text& t, std::uint32_t address) const {
     std::uint32_t off;
     if (d_.inImage(address, off) && d_.baseOfItsOwn(off)) {
-        t.put('B');
-        t.hex(address, 8);
+        t.label(address, 'B');
         return;
     }
     place(t, address);
@@ -105,8 +104,7 @@ void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
     const std::uint16_t f = d_.flags[s.off];
     const std::uint32_t a = d_.address(s.off);
     if (d_.baseOfItsOwn(s.off)) {  // before any fill the ALIGN adds
-        t.put('B');
-        t.hex(a, 8);
+        t.label(a, 'B');
         t.put(':');
         t.endLine();
     }

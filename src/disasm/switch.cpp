@@ -136,9 +136,7 @@ class SwitchFinder {
             for (std::uint32_t b = 0; b < width; ++b) {
                 if (d_.flags[at2 + b] & (F_CODE | F_CONT | F_TABLE)) return false;
             }
-            std::uint32_t v = width == 1 ? d_.image[at2] : width == 2 ? d_.word(at2) : d_.longAt(at2);
-            if (!isUnsigned && width == 1) v = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
-            if (!isUnsigned && width == 2) v = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+            const std::uint32_t v = d_.entryAt(at2, width, !isUnsigned);
             const std::uint32_t target = relative ? t.base + v : v;
             std::uint32_t to;
             if ((target & 1) || !d_.inImage(target, to) || to + 1 >= d_.size() ||
@@ -154,10 +152,7 @@ class SwitchFinder {
         std::uint32_t base;
         // A base after a BRAF's slot stays where the code ends when an edit moves the
         // table; a base that is the table itself (MOVA) is the table's own label.
-        if (relative && t.base != table && d_.inImage(t.base, base) && !(d_.flags[base] & (F_CONT | F_LITIN))) {
-            d_.label(base, Evidence::Table);
-            d_.more[base] |= G_BASE;
-        }
+        if (relative && t.base != table && d_.inImage(t.base, base)) d_.markBase(base);
         for (std::uint32_t e = 0; e < *count; ++e) {
             std::uint32_t to = 0;
             d_.inImage(t.targets[e], to);

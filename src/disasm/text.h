@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -126,16 +127,17 @@ class Text {
         if (negative) *--p = '-';
         put(std::string_view(p, static_cast<std::size_t>(out + sizeof out - p)));
     }
-    // The label of an address: the user's name for it, or L and its eight digits.
-    void label(std::uint32_t address) {
-        if (names_ != nullptr) {
+    // The label of an address: the user's name for it, or L and its eight digits (B for
+    // a base of its own, which no name replaces).
+    void label(std::uint32_t address, char prefix = 'L') {
+        if (names_ != nullptr && prefix == 'L') {
             if (const auto it = names_->find(address); it != names_->end()) {
                 put(it->second);
                 return;
             }
         }
         char* out = reserve(9);
-        out[0] = 'L';
+        out[0] = prefix;
         hex8(out + 1, address);
         len_ += 9;
     }
@@ -199,6 +201,26 @@ class Text {
     bool ok_ = true;
     const std::unordered_map<std::uint32_t, std::string>* names_;
 };
+
+// "$" and eight hexadecimal digits: how messages and info files write an address.
+inline std::string addressText(std::uint32_t v) {
+    std::string s(9, '$');
+    Text::hex8(s.data() + 1, v);
+    return s;
+}
+
+// The address a label of the disassembler's own names: prefix (L, or B for a base)
+// and eight hexadecimal digits, as Text::label writes them.
+inline std::optional<std::uint32_t> ownLabelAddress(std::string_view label, char prefix = 'L') {
+    if (label.size() != 9 || label[0] != prefix) return std::nullopt;
+    std::uint32_t v = 0;
+    for (const char c : label.substr(1)) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return std::nullopt;
+        v = v << 4 | static_cast<std::uint32_t>(d);
+    }
+    return v;
+}
 
 template <typename Out>
 inline void operand(Out& t, Arg arg, const sh2::Decoded& d, std::uint32_t pc) {

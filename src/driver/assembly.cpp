@@ -43,7 +43,7 @@ class Run {
     Run(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
         const Options& options, std::uint8_t placeholder)
         : scanner_(source),
-          lexer_(scanner_, uses_),
+          lexer_(scanner_, labels_),
           operands_(lexer_, scanner_),
           image_(bin, placeholder),
           listing_(log),
@@ -57,16 +57,8 @@ class Run {
     bool statement(const OpRow& row);
     void tell(const OpRow& row, std::uint32_t line, std::uint32_t pc, std::uint64_t offset);
 
-    // Label operands go into the run's label table as the lexer reads them.
-    struct Uses final : LabelUses {
-        explicit Uses(Labels& l) : labels(l) {}
-        std::uint32_t refer(const LabelName& name, std::uint32_t line) override { return labels.refer(name, line); }
-        Labels& labels;
-    };
-
     LineScanner scanner_;
-    Labels labels_;
-    Uses uses_{labels_};
+    Labels labels_;  // label operands go in as the lexer reads them
     OperandLexer lexer_;
     Operands operands_;
     Image image_;

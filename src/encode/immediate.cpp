@@ -3,16 +3,15 @@
 // operations may leave out their second operand, which has one meaning only; when it
 // is written it must be @(R0,GBR), never another addressing mode.
 #include "encode/encoder.h"
+#include "encode/modes.h"
 
 namespace korvane::detail {
 
 namespace {
 
-constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;
-
 bool isR0GbrPair(const Operand& o) {
     return o.pair && (o.slotShape[0] & ~(SHAPE_INDIRECT | SHAPE_PAREN)) == (SHAPE_REG | SHAPE_R0) &&
-           (o.slotShape[1] & (kClass | SHAPE_PLUS | SHAPE_MINUS | SHAPE_HEX)) == SHAPE_SYSREG &&
+           (o.slotShape[1] & (modes::kClass | modes::kSign | SHAPE_HEX)) == SHAPE_SYSREG &&
            o.sysReg == SYS_GBR;
 }
 

@@ -60,31 +60,28 @@ inline Mode pairMode(const Operand& o, Side side) {
 // A register by its decorations: "@" makes it @Rn, "+" belongs to a source @Rm+, "-"
 // to a destination @-Rn; any other sign is no mode.
 inline constexpr auto kRegisterModes = [] {
-    std::array<std::array<Mode, 8>, 2> t{};  // [side][@, +, -]
-    for (unsigned side = 0; side < 2; ++side) {
-        for (unsigned k = 0; k < 8; ++k) {
-            const bool at = k & 4, plus = k & 2, minus = k & 1;
-            Mode m = at ? Mode::AtRegister : Mode::Register;
-            if (side == 0 && (minus || (plus && !at))) m = Mode::Invalid;
-            if (side == 0 && plus && at && !minus) m = Mode::AtRegisterPlus;
-            if (side == 1 && (plus || (minus && !at))) m = Mode::Invalid;
-            if (side == 1 && minus && at && !plus) m = Mode::AtMinusRegister;
-            t[side][k] = m;
-        }
+    std::array<std::array<Mode, 8>, 2> t{};  // [side][registerIndex]
+    for (unsigned k = 0; k < 8; ++k) {
+        const bool at = k & 4, plus = k & 2, minus = k & 1;
+        const Mode plain = at ? Mode::AtRegister : Mode::Register;
+        t[0][k] = minus ? Mode::Invalid : plus ? (at ? Mode::AtRegisterPlus : Mode::Invalid) : plain;
+        t[1][k] = plus ? Mode::Invalid : minus ? (at ? Mode::AtMinusRegister : Mode::Invalid) : plain;
     }
     return t;
 }();
+
+// A register operand's decorations as an index: @ (4), + (2), - (1).
+inline unsigned registerIndex(std::uint32_t shape) {
+    static_assert(SHAPE_INDIRECT == 1 && SHAPE_MINUS == 1u << 9 && SHAPE_PLUS == 1u << 10);
+    return (shape & SHAPE_INDIRECT) << 2 | (shape >> 9 & 3);
+}
 
 }  // namespace modes
 
 inline Mode modeOf(const Operand& o, Side side) {
     if (o.pair) return modes::pairMode(o, side);
     const std::uint32_t s = o.shape;
-    if (s & SHAPE_REG) {
-        static_assert(SHAPE_INDIRECT == 1 && SHAPE_MINUS == 1u << 9 && SHAPE_PLUS == 1u << 10);
-        const unsigned k = (s & SHAPE_INDIRECT) << 2 | (s >> 9 & 3);  // @, +, -
-        return modes::kRegisterModes[static_cast<unsigned>(side)][k];
-    }
+    if (s & SHAPE_REG) return modes::kRegisterModes[static_cast<unsigned>(side)][modes::registerIndex(s)];
     if (s & SHAPE_NUMBER) return (s & (SHAPE_INDIRECT | modes::kSign)) ? Mode::Invalid : Mode::Immediate;
     if (s & SHAPE_STRING) return Mode::String;
     if (s & SHAPE_SYSREG) return Mode::SystemRegister;
@@ -96,6 +93,7 @@ inline Mode modeOf(const Operand& o, Side side) {
 // labels, strings, system registers, which their encoders read themselves).
 constexpr sh2::Arg argOf(Mode m, Side side) {
     using sh2::Arg;
+    static_assert(static_cast<unsigned>(Mode::String) == 12, "a column per mode");
     constexpr Arg kArgs[2][13] = {
         {Arg::None, Arg::Rm, Arg::AtRm, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRm, Arg::AtR0Rm, Arg::AtDispGbr,
          Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
@@ -114,7 +112,7 @@ inline sh2::Arg registerArg(std::uint32_t shape, Side side) {
             for (unsigned k = 0; k < 8; ++k) t[d][k] = argOf(modes::kRegisterModes[d][k], static_cast<Side>(d));
         return t;
     }();
-    return kArgs[static_cast<unsigned>(side)][(shape & SHAPE_INDIRECT) << 2 | (shape >> 9 & 3)];
+    return kArgs[static_cast<unsigned>(side)][modes::registerIndex(shape)];
 }
 
 }  // namespace korvane::detail

@@ -82,7 +82,8 @@ void Labels::define(std::string_view word, std::uint32_t pc, std::uint32_t line)
     }
 }
 
-std::uint32_t Labels::refer(LabelName name, std::uint32_t line) {
+std::uint32_t Labels::refer(const LabelName& written, std::uint32_t line) {
+    LabelName name = written;
     if (name[0] == '@') applyLocalScope(name);
     return findOrAdd(name, line);
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "source/lexer.h"
 #include "vocab/vocabulary.h"
 
 namespace korvane::detail {
@@ -87,14 +88,14 @@ class RefTable {
 
 // The labels of a run: LabelTable with the scopes of local labels. The run enters
 // definitions from the line scanner and uses from the operand lexer.
-class Labels {
+class Labels final : public LabelUses {
   public:
     // Defines the label written as word (its name, 2 to 20 characters, upper case, a
     // local one with its "@") at pc.
     void define(std::string_view word, std::uint32_t pc, std::uint32_t line);
     // The index of a label used as an operand (blank-padded; a local one begins with
     // "@"), appended undefined when it is new.
-    std::uint32_t refer(LabelName name, std::uint32_t line);
+    std::uint32_t refer(const LabelName& name, std::uint32_t line) override;
     const LabelTable& table() const { return table_; }
 
   private:

@@ -152,13 +152,13 @@ inline constexpr std::size_t kOpRows = 0 KORVANE_STATEMENTS(KORVANE_COUNT);
 static_assert(kOpRows <= 256, "Op is one byte");
 
 // A mnemonic as the listing and the messages write it: padded with blanks to 7
-// characters (a longer one as it is), and one more blank, so that 8 bytes can be read.
+// characters (a longer one as it is).
 template <std::size_t N>
 struct Listed {
     static constexpr std::size_t kSize = N - 1 < 7 ? 7 : N - 1;
-    char text[kSize + 1]{};
+    char text[kSize]{};
     constexpr explicit Listed(const char (&s)[N]) {
-        for (std::size_t i = 0; i <= kSize; ++i) text[i] = i + 1 < N ? s[i] : ' ';
+        for (std::size_t i = 0; i < kSize; ++i) text[i] = i + 1 < N ? s[i] : ' ';
     }
 };
 #define KORVANE_LISTED(o, m, f) inline constexpr Listed<sizeof(m)> kListed_##o{m};
@@ -167,7 +167,7 @@ KORVANE_STATEMENTS(KORVANE_LISTED)
 
 struct OpRow {
     std::string_view text;  // the mnemonic: "MOV.L"
-    const char* listed;     // as listed: "MOV.L  " (7 characters at least, and a blank)
+    const char* listed;     // as listed: "MOV.L  " (7 characters at least)
     Format format;
 
     // As listed: padded to 7 characters.

@@ -21,7 +21,7 @@ class LexerProbe {
         : text_("DC.L " + std::move(text)),
           source_(text_),
           scanner_(source_),
-          lexer_(scanner_, uses_) {
+          lexer_(scanner_, labels_) {
         scanner_.next();
     }
     // One operand: true if one was read; error holds the message of a failure.
@@ -52,11 +52,6 @@ class LexerProbe {
     MemorySource source_;
     LineScanner scanner_;
     Labels labels_;
-    struct Uses final : LabelUses {
-        explicit Uses(Labels& l) : labels(l) {}
-        std::uint32_t refer(const LabelName& name, std::uint32_t line) override { return labels.refer(name, line); }
-        Labels& labels;
-    } uses_{labels_};
     OperandLexer lexer_;
     Operand op_;
     std::uint32_t count_ = 0;

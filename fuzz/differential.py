@@ -494,8 +494,10 @@ MESSAGES = [
 
 
 def build_reference(work):
-    src = os.path.join(work, "reference-src")
-    build = os.path.join(work, "reference-build")
+    # Named by the commit, so that a work directory kept from another reference is not
+    # taken for this one.
+    src = os.path.join(work, "reference-src-" + REFERENCE[:12])
+    build = os.path.join(work, "reference-build-" + REFERENCE[:12])
     exe = os.path.join(build, "korvane")
     if os.path.exists(exe):
         return exe

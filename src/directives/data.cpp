@@ -3,13 +3,14 @@
 // label addresses patched by the fixup pass.
 #include "diag/failure.h"
 #include "directives/directives.h"
+#include "encode/modes.h"
 
 namespace korvane::detail {
 
 bool encodeLocation(Statement& s) {
     const std::optional<Operand> where = s.operands.next();
     if (!where) return false;
-    if (!(where->shape & SHAPE_NUMBER)) s.operands.reject();
+    if (!lenient::anyNumber(*where)) s.operands.reject();
     const std::uint32_t target = where->value;
     Image& image = s.image;
     // SETPC writes nothing; ORG and PAD fill up to an address above the PC.
@@ -29,14 +30,14 @@ bool encodeData(Statement& s) {
     bool wrote = false;
     while (const std::optional<Operand> item = s.operands.next()) {
         const std::uint32_t line = s.operands.line();
-        if (item->shape == SHAPE_STRING) {
+        if (namesOf(*item) == Names::String) {
             image.needRoom(item->string.size(), line);
             image.put(item->string.data(), item->string.size());
-        } else if (item->shape & SHAPE_NUMBER) {
+        } else if (lenient::anyNumber(*item)) {
             image.needRoom(width, line);
             for (unsigned i = width; i-- > 0;)
                 image.put(static_cast<std::uint8_t>(item->value >> (8 * i)));
-        } else if (op == Op::DC_L && (item->shape & SHAPE_LABEL)) {
+        } else if (op == Op::DC_L && lenient::anyLabel(*item)) {
             image.needRoom(4, line);
             recordReference(s, REF_ABS32, image.binOffset(), item->labelIndex);
             // The label's value, patched after the last line.

@@ -6,13 +6,14 @@
 
 #include "diag/failure.h"
 #include "directives/directives.h"
+#include "encode/modes.h"
 
 namespace korvane::detail {
 
 bool encodeIncbin(Statement& s, IncludeOpener& includes) {
     const std::optional<Operand> file = s.operands.next();
     if (!file) return false;
-    if (file->shape != SHAPE_STRING) s.operands.reject();
+    if (modeOf(*file, Side::Source) != Mode::String) s.operands.reject();
     const std::string name(reinterpret_cast<const char*>(file->string.data()), file->string.size());
     Included included = includes.open(name);
     // Reading an output while it is being written would make the run depend on an

@@ -2,12 +2,11 @@
 // the constant as a pending reference; IDATA places every pending constant, 4-byte
 // aligned, and the fixup pass writes the displacements.
 #include "directives/directives.h"
+#include "encode/modes.h"
 
 namespace korvane::detail {
 
 namespace {
-
-constexpr std::uint32_t kDecorated = SHAPE_INDIRECT | SHAPE_PAREN | SHAPE_PLUS | SHAPE_MINUS;
 
 const sh2::Form& loadFromPool() {
     static const sh2::Form& form =
@@ -23,10 +22,9 @@ bool LiteralPool::encodeImov(Statement& s) {
     if (constant->pair) s.operands.reject();
     const std::optional<Operand> dest = s.operands.next();
     if (!dest) return false;
-    const bool plainNumber = (constant->shape & SHAPE_NUMBER) && !(constant->shape & kDecorated);
-    const bool plainRegister =
-        !dest->pair && (dest->shape & SHAPE_REG) && !(dest->shape & kDecorated);
-    if (!plainNumber || !plainRegister) s.operands.reject();
+    // Strictly #constant,Rn: no lenient reading.
+    if (modeOf(*constant, Side::Source) != Mode::Immediate || modeOf(*dest, Side::Destination) != Mode::Register)
+        s.operands.reject();
     s.image.needRoom(2, s.operands.line());
     // Recorded at the instruction's own PC, which the displacement is measured from.
     pending_.push_back(s.refs.count());

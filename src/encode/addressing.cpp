@@ -44,7 +44,7 @@ bool encodeAddressing(Statement& s) {
         // Rm,@(R0,Rn)  R0,@(disp,Rn)  Rm,@(disp,Rn)  R0,@(disp,GBR)
         const Mode where = to();
         if (from() != Mode::Register || !isPair(where)) ops.reject();
-        const sh2::Form* form = formWith(forms, Arg::Rm, argOf(where, Side::Destination), (a.shape & SHAPE_R0) != 0, false);
+        const sh2::Form* form = formWith(forms, Arg::Rm, argOf(where, Side::Destination), a.reg == 0, false);
         if (form == nullptr) ops.reject();
         return emit(s, *form, {.n = b.reg, .m = a.reg, .d = numberField(s, *form, b.value)});
     }
@@ -62,7 +62,7 @@ bool encodeAddressing(Statement& s) {
         }
         return emit(s, *form, {.n = b.reg, .m = a.reg, .d = numberField(s, *form, a.value)});
     }
-    const bool registers = (a.shape & SHAPE_REG) && (b.shape & SHAPE_REG);
+    const bool registers = namesOf(a) == Names::Register && namesOf(b) == Names::Register;
     if (registers) {
         // Rm,Rn  @Rm,Rn  @Rm+,Rn  Rm,@Rn  Rm,@-Rn ...
         // An invalid mode is Arg::None, which no form of these mnemonics takes.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "isa/isa.h"
 #include "source/lexer.h"
@@ -21,6 +22,7 @@ enum class Mode : std::uint8_t {
     AtDispRegister,   // @(disp,Rn), written either way round
     AtR0Register,     // @(R0,Rn), R0 first
     AtDispGbr,        // @(disp,GBR)
+    AtR0Gbr,          // @(R0,GBR), R0 first
     AtLabelPc,        // @(label,PC), a source only
     Immediate,        // #imm (the # may be left out)
     Label,            // a label
@@ -32,7 +34,8 @@ enum class Side : std::uint8_t { Source, Destination };
 
 // Whether the mode is a parenthesised pair.
 constexpr bool isPair(Mode m) {
-    return m == Mode::AtDispRegister || m == Mode::AtR0Register || m == Mode::AtDispGbr || m == Mode::AtLabelPc;
+    return m == Mode::AtDispRegister || m == Mode::AtR0Register || m == Mode::AtDispGbr || m == Mode::AtR0Gbr ||
+           m == Mode::AtLabelPc;
 }
 
 // The instruction forms' argument for a mode on a side (None for a mode no form takes:
@@ -42,13 +45,16 @@ namespace modes {
 inline constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;
 inline constexpr std::uint32_t kSign = SHAPE_PLUS | SHAPE_MINUS;
 
-// A pair is judged by the union of its slots, whichever slot held what: @(R0,Rn) with
-// R0 first, @(disp,Rn) either way round, @(disp,GBR), and as a source @(label,PC).
+// A pair is judged by the union of its slots, whichever slot held what: @(R0,Rn) and
+// @(R0,GBR) with R0 first, @(disp,Rn) either way round, @(disp,GBR), and as a source
+// @(label,PC).
 inline Mode pairMode(const Operand& o, Side side) {
     const std::uint32_t u = o.slotShape[0] | o.slotShape[1];
     if (u & kSign) return Mode::Invalid;
     if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0))
         return (o.slotShape[0] & SHAPE_R0) ? Mode::AtR0Register : Mode::Invalid;
+    if ((u & (kClass | SHAPE_R0)) == (SHAPE_REG | SHAPE_R0 | SHAPE_SYSREG))
+        return (o.slotShape[0] & SHAPE_R0) && o.sysReg == SYS_GBR ? Mode::AtR0Gbr : Mode::Invalid;
     if ((u & kClass) == (SHAPE_REG | SHAPE_NUMBER)) return Mode::AtDispRegister;
     if ((u & kClass) == (SHAPE_NUMBER | SHAPE_SYSREG) && o.sysReg == SYS_GBR) return Mode::AtDispGbr;
     if (side == Side::Source && (u & kClass) == (SHAPE_LABEL | SHAPE_SYSREG) && o.sysReg == SYS_PC)
@@ -93,12 +99,12 @@ inline Mode modeOf(const Operand& o, Side side) {
 // labels, strings, system registers, which their encoders read themselves).
 constexpr sh2::Arg argOf(Mode m, Side side) {
     using sh2::Arg;
-    static_assert(static_cast<unsigned>(Mode::String) == 12, "a column per mode");
-    constexpr Arg kArgs[2][13] = {
+    static_assert(static_cast<unsigned>(Mode::String) == 13, "a column per mode");
+    constexpr Arg kArgs[2][14] = {
         {Arg::None, Arg::Rm, Arg::AtRm, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRm, Arg::AtR0Rm, Arg::AtDispGbr,
-         Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
+         Arg::AtR0Gbr, Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
         {Arg::None, Arg::Rn, Arg::AtRn, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRn, Arg::AtR0Rn, Arg::AtDispGbr,
-         Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
+         Arg::AtR0Gbr, Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
     };
     return kArgs[static_cast<unsigned>(side)][static_cast<unsigned>(m)];
 }
@@ -114,5 +120,57 @@ inline sh2::Arg registerArg(std::uint32_t shape, Side side) {
     }();
     return kArgs[static_cast<unsigned>(side)][modes::registerIndex(shape)];
 }
+
+// What an operand names, whatever is written around it (for a pair, its last slot).
+enum class Names : std::uint8_t { Nothing, Register, Number, Label, SystemRegister, String };
+
+inline Names namesOf(const Operand& o) {
+    const std::uint32_t s = o.shape;
+    if (s & SHAPE_REG) return Names::Register;
+    if (s & SHAPE_NUMBER) return Names::Number;
+    if (s & SHAPE_LABEL) return Names::Label;
+    if (s & SHAPE_SYSREG) return Names::SystemRegister;
+    if (s & SHAPE_STRING) return Names::String;
+    return Names::Nothing;
+}
+
+// The lenient readings the language keeps, all of them. The addressing family (MOV, ADD,
+// CMP/EQ ...) and IMOV.L read their operands by mode, as above; every other statement
+// reads each operand by one of these rules, and by nothing else. Operands after a
+// statement's last are never read, so they are ignored (NOP R1 is NOP).
+namespace lenient {
+
+// Where a form's operands are general registers only, the register an operand names
+// stands for the form's operand, whatever is written around it: JMP R3 is JMP @R3,
+// MAC.L R1,R2 is MAC.L @R1+,@R2+, DT @R3 is DT R3.
+inline bool anyRegister(const Operand& o) { return namesOf(o) == Names::Register; }
+
+// The control or system register of STC, STS, LDC and LDS (and .L) is any operand that
+// names one; the register named, not the mnemonic written, picks the instruction.
+inline bool anySystemRegister(const Operand& o) { return namesOf(o) == Names::SystemRegister; }
+
+// The general register of those transfers is the memory form when it is written with
+// "@" or with the side's sign: STS MACH,@R3 is STS.L MACH,@-R3, LDS +R3,PR is
+// LDS.L @R3+,PR, and STS.L MACH,R3 is STS MACH,R3.
+inline bool memoryForm(const Operand& o, Side side) {
+    const std::uint32_t sign = side == Side::Source ? SHAPE_PLUS : SHAPE_MINUS;
+    return (o.shape & (SHAPE_INDIRECT | sign)) != 0;
+}
+
+// An immediate, a location or a data item is any operand that names a number, with or
+// without "#" (the scanner reads "#" as nothing) and whatever is written around it.
+inline bool anyNumber(const Operand& o) { return namesOf(o) == Names::Number; }
+
+// A branch target, or a DC.L item that is an address, is any operand naming a label:
+// BRA -LOOP is BRA LOOP.
+inline bool anyLabel(const Operand& o) { return namesOf(o) == Names::Label; }
+
+// AND.B, OR.B, TST.B and XOR.B may leave out their second operand, which has one
+// meaning: OR.B #1 is OR.B #1,@(R0,GBR). Written, it must be exactly that.
+inline bool impliedR0Gbr(const std::optional<Operand>& o) {
+    return !o || modeOf(*o, Side::Destination) == Mode::AtR0Gbr;
+}
+
+}  // namespace lenient
 
 }  // namespace korvane::detail

@@ -6,25 +6,24 @@
 #include <array>
 
 #include "encode/encoder.h"
+#include "encode/modes.h"
 
 namespace korvane::detail {
 
 bool encodeRegisterOne(Statement& s) {
     const std::optional<Operand> r = s.operands.next();
     if (!r) return false;
-    if (!(r->shape & SHAPE_REG)) s.operands.reject();
-    // JMP R3 stands for JMP @R3: the row's one form takes the register as written.
+    if (!lenient::anyRegister(*r)) s.operands.reject();
     return emit(s, *formsOf(s.operands.row()).only(), {.n = r->reg, .m = r->reg});
 }
 
 bool encodeRegisterTwo(Statement& s) {
     const std::optional<Operand> source = s.operands.next();
     if (!source) return false;
-    if (!(source->shape & SHAPE_REG)) s.operands.reject();
+    if (!lenient::anyRegister(*source)) s.operands.reject();
     const std::optional<Operand> dest = s.operands.next();
     if (!dest) return false;
-    if (!(dest->shape & SHAPE_REG)) s.operands.reject();
-    // MAC.L R1,R2 stands for MAC.L @R1+,@R2+.
+    if (!lenient::anyRegister(*dest)) s.operands.reject();
     return emit(s, *formsOf(s.operands.row()).only(), {.n = dest->reg, .m = source->reg});
 }
 
@@ -88,23 +87,21 @@ bool emitFamilyWord(Statement& s, const Family& f, std::uint8_t sysReg, bool mem
 bool encodeStore(Statement& s) {
     const std::optional<Operand> from = s.operands.next();
     if (!from) return false;
-    if (!(from->shape & SHAPE_SYSREG)) s.operands.reject();
+    if (!lenient::anySystemRegister(*from)) s.operands.reject();
     const std::optional<Operand> to = s.operands.next();
     if (!to) return false;
-    if (!(to->shape & SHAPE_REG)) s.operands.reject();
-    const bool memory = (to->shape & (SHAPE_INDIRECT | SHAPE_MINUS)) != 0;
-    return emitFamilyWord(s, stores(), from->sysReg, memory, {.n = to->reg});
+    if (!lenient::anyRegister(*to)) s.operands.reject();
+    return emitFamilyWord(s, stores(), from->sysReg, lenient::memoryForm(*to, Side::Destination), {.n = to->reg});
 }
 
 bool encodeLoad(Statement& s) {
     const std::optional<Operand> from = s.operands.next();
     if (!from) return false;
-    if (!(from->shape & SHAPE_REG)) s.operands.reject();
-    const bool memory = (from->shape & (SHAPE_INDIRECT | SHAPE_PLUS)) != 0;
+    if (!lenient::anyRegister(*from)) s.operands.reject();
     const std::optional<Operand> to = s.operands.next();
     if (!to) return false;
-    if (!(to->shape & SHAPE_SYSREG)) s.operands.reject();
-    return emitFamilyWord(s, loads(), to->sysReg, memory, {.m = from->reg});
+    if (!lenient::anySystemRegister(*to)) s.operands.reject();
+    return emitFamilyWord(s, loads(), to->sysReg, lenient::memoryForm(*from, Side::Source), {.m = from->reg});
 }
 
 }  // namespace korvane::detail

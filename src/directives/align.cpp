@@ -8,4 +8,17 @@ void align(Image& image, std::uint32_t modulus, std::uint32_t line) {
     for (std::uint32_t i = 0; i < pad; ++i) image.put(0xFF);
 }
 
+bool handleAlign(Statement& s) {
+    align(s.image, opOf(s.operands.row()) == Op::ALIGN_L ? 4 : 2, s.operands.line());
+    return true;
+}
+
+// OPT: its operands are not read.
+bool handleOption(Statement&) { return true; }
+
+bool handleEnd(Statement& s) {
+    s.ended = true;
+    return true;
+}
+
 }  // namespace korvane::detail

@@ -7,7 +7,7 @@
 
 namespace korvane::detail {
 
-bool encodeLocation(Statement& s) {
+bool handleLocation(Statement& s) {
     const std::optional<Operand> where = s.operands.next();
     if (!where) return false;
     if (!lenient::anyNumber(*where)) s.operands.reject();
@@ -23,7 +23,7 @@ bool encodeLocation(Statement& s) {
     return true;
 }
 
-bool encodeData(Statement& s) {
+bool handleData(Statement& s) {
     const Op op = opOf(s.operands.row());
     const unsigned width = op == Op::DC_B ? 1 : op == Op::DC_W ? 2 : 4;
     Image& image = s.image;

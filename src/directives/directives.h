@@ -1,5 +1,6 @@
 // The directives: alignment, the location counter, data, included files and the
-// IMOV.L literal pool. Those with operands work like the encoders (encode/encoder.h).
+// IMOV.L literal pool. Their handlers (handleAlign, handleData ...) are declared with
+// the encoders' (encode/encoder.h).
 #pragma once
 
 #include <cstdint>
@@ -12,15 +13,11 @@ namespace korvane::detail {
 // ALIGN.W, ALIGN.L and the start of IDATA: pads the PC to a multiple of modulus with 0xFF.
 void align(Image& image, std::uint32_t modulus, std::uint32_t line);
 
-bool encodeLocation(Statement& s);                         // format 4: ORG, PAD, SETPC
-bool encodeData(Statement& s);                             // formats 6, 7, 8: DC.B, DC.W, DC.L
-bool encodeIncbin(Statement& s, IncludeOpener& includes);  // format 9
-
 // IMOV.L #constant,Rn writes MOV.L @(disp,PC),Rn and queues the constant; IDATA places
 // every queued constant and the fixup pass writes the displacements.
 class LiteralPool {
   public:
-    bool encodeImov(Statement& s);  // format H
+    bool imov(Statement& s);
     // IDATA, after its alignment: the queued constants in source order.
     void place(Image& image, RefTable& refs, std::uint32_t line);
 

@@ -10,12 +10,12 @@
 
 namespace korvane::detail {
 
-bool encodeIncbin(Statement& s, IncludeOpener& includes) {
+bool handleIncbin(Statement& s) {
     const std::optional<Operand> file = s.operands.next();
     if (!file) return false;
     if (modeOf(*file, Side::Source) != Mode::String) s.operands.reject();
     const std::string name(reinterpret_cast<const char*>(file->string.data()), file->string.size());
-    Included included = includes.open(name);
+    Included included = s.includes.open(name);
     // Reading an output while it is being written would make the run depend on an
     // earlier run's bytes (or on its own).
     if (included.isOutput) fail(Message::IncludedFileIsOutput, 0, name);

@@ -16,7 +16,7 @@ const sh2::Form& loadFromPool() {
 
 }  // namespace
 
-bool LiteralPool::encodeImov(Statement& s) {
+bool LiteralPool::imov(Statement& s) {
     const std::optional<Operand> constant = s.operands.next();
     if (!constant) return false;
     if (constant->pair) s.operands.reject();
@@ -42,6 +42,14 @@ void LiteralPool::place(Image& image, RefTable& refs, std::uint32_t line) {
         for (int i = 3; i >= 0; --i) image.put(static_cast<std::uint8_t>(constant >> (8 * i)));
     }
     pending_.clear();
+}
+
+bool handleImov(Statement& s) { return s.pool.imov(s); }
+
+bool handleIdata(Statement& s) {
+    align(s.image, 4, s.operands.line());
+    s.pool.place(s.image, s.refs, s.operands.line());
+    return true;
 }
 
 }  // namespace korvane::detail

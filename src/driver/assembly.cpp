@@ -47,7 +47,7 @@ class Run {
           operands_(lexer_, scanner_),
           image_(bin, placeholder),
           listing_(log),
-          includes_(includes),
+          statement_{operands_, image_, refs_, pool_, includes},
           observer_(options.observer) {}
 
     Result run();
@@ -64,9 +64,8 @@ class Run {
     Image image_;
     Listing listing_;
     RefTable refs_;
-    Statement statement_{operands_, image_, refs_};
     LiteralPool pool_;
-    IncludeOpener& includes_;
+    Statement statement_;
     StatementObserver* observer_;
     std::vector<std::uint8_t> captured_;  // the bytes of the statement told to the observer
 };
@@ -133,57 +132,12 @@ bool Run::statement(const OpRow& row) {
     }
     operands_.begin(row);
     Statement& s = statement_;
-    bool wrote = true;  // by the encoders of statements with operands
+    bool wrote = true;
     try {
-        switch (row.format) {
-            case Format::NoOperands:
-                encodeNoOperands(row, image_, line);
-                break;
-            case Format::OneRegister:
-                wrote = encodeRegisterOne(s);
-                break;
-            case Format::TwoRegisters:
-                wrote = encodeRegisterTwo(s);
-                break;
-            case Format::Store:
-                wrote = encodeStore(s);
-                break;
-            case Format::Location:
-                wrote = encodeLocation(s);
-                break;
-            case Format::End:  // nothing after it is read
-                if (observer_ != nullptr) tell(row, line, pc, offset);
-                return false;
-            case Format::Data:
-                wrote = encodeData(s);
-                break;
-            case Format::Incbin:
-                wrote = encodeIncbin(s, includes_);
-                break;
-            case Format::Immediate:
-                wrote = encodeImmediate(s);
-                break;
-            case Format::Addressing:
-                wrote = encodeAddressing(s);
-                break;
-            case Format::Load:
-                wrote = encodeLoad(s);
-                break;
-            case Format::Branch:
-                wrote = encodeBranch(s);
-                break;
-            case Format::Option:
-                break;
-            case Format::Align:
-                align(image_, opOf(row) == Op::ALIGN_L ? 4 : 2, line);
-                break;
-            case Format::Imov:
-                wrote = pool_.encodeImov(s);
-                break;
-            case Format::Idata:
-                align(image_, 4, line);
-                pool_.place(image_, refs_, line);
-                break;
+        wrote = handlerOf(row)(s);
+        if (s.ended) [[unlikely]] {
+            if (observer_ != nullptr) tell(row, line, pc, offset);
+            return false;
         }
     } catch (const EmptySecondSlot&) {
         operands_.reject();  // "(x,)" is no operand form of any statement

@@ -26,7 +26,7 @@ const sh2::Form* formWith(const sh2::FormSet& forms, Arg first, Arg second, bool
 
 }  // namespace
 
-bool encodeAddressing(Statement& s) {
+bool handleAddressing(Statement& s) {
     const std::optional<Operand> first = s.operands.next();
     if (!first) return false;
     const std::optional<Operand> second = s.operands.next();

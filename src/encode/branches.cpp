@@ -7,7 +7,7 @@
 
 namespace korvane::detail {
 
-bool encodeBranch(Statement& s) {
+bool handleBranch(Statement& s) {
     const std::optional<Operand> target = s.operands.next();
     if (!target) return false;
     if (!lenient::anyLabel(*target)) s.operands.reject();

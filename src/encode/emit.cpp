@@ -27,9 +27,10 @@ void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::u
     s.refs.add(Reference{kind, binOffset, s.image.pc(), s.operands.line(), target});
 }
 
-void encodeNoOperands(const OpRow& row, Image& image, std::uint32_t line) {
-    image.needRoom(2, line);
-    image.putWord(sh2::encode(*formsOf(row).only(), {}));
+bool handleNoOperands(Statement& s) {
+    s.image.needRoom(2, s.operands.line());
+    s.image.putWord(sh2::encode(*formsOf(s.operands.row()).only(), {}));
+    return true;
 }
 
 }  // namespace korvane::detail

@@ -1,6 +1,8 @@
-// The encoders: one function per format code of OpTable. Each takes its statement's
-// operands one at a time, picks an instruction form and writes its word into the
-// image; it returns false when the operands ran out before anything was written.
+// The statements' handlers: one function per Format, handle<Name>. Each takes its
+// statement's operands one at a time and writes the image (an instruction's picks the
+// form and writes its word); it returns false when the operands ran out before
+// anything was written. The instructions' handlers are here (encode/), the directives'
+// in directives/.
 #pragma once
 
 #include <array>
@@ -41,11 +43,16 @@ class Operands {
     const OpRow* row_ = nullptr;
 };
 
-// What an encoder works on.
+class LiteralPool;  // directives/directives.h
+
+// What a handler works on: the run's state a statement may change.
 struct Statement {
     Operands& operands;
     Image& image;
     RefTable& refs;
+    LiteralPool& pool;         // IMOV.L's constants until IDATA
+    IncludeOpener& includes;   // INCBIN's files
+    bool ended = false;        // set by END: nothing after it is read
 };
 
 // The forms of each row's mnemonic (none for a directive), found once.
@@ -75,14 +82,16 @@ inline std::uint16_t numberField(const Statement& s, const sh2::Form& form, std:
 // Appends a reference for the word about to be written at the image's end.
 void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target);
 
-// Format 0 (no operands): the row's only form.
-void encodeNoOperands(const OpRow& row, Image& image, std::uint32_t line);
-bool encodeRegisterOne(Statement& s);  // format 1
-bool encodeRegisterTwo(Statement& s);  // format 2
-bool encodeStore(Statement& s);        // format 3: STC, STC.L, STS, STS.L
-bool encodeImmediate(Statement& s);    // format A
-bool encodeAddressing(Statement& s);   // format B
-bool encodeLoad(Statement& s);         // format C: LDC, LDC.L, LDS, LDS.L
-bool encodeBranch(Statement& s);       // formats D and E
+// Every Format's handler, and the handler of a row.
+using Handler = bool (*)(Statement&);
+#define KORVANE_DECLARE(name, instruction) bool handle##name(Statement& s);
+KORVANE_FORMATS(KORVANE_DECLARE)
+#undef KORVANE_DECLARE
+inline constexpr Handler kHandlers[] = {
+#define KORVANE_HANDLER(name, instruction) &handle##name,
+    KORVANE_FORMATS(KORVANE_HANDLER)
+#undef KORVANE_HANDLER
+};
+inline Handler handlerOf(const OpRow& row) { return kHandlers[static_cast<std::size_t>(row.format)]; }
 
 }  // namespace korvane::detail

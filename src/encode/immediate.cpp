@@ -6,7 +6,7 @@
 
 namespace korvane::detail {
 
-bool encodeImmediate(Statement& s) {
+bool handleImmediate(Statement& s) {
     const std::optional<Operand> imm = s.operands.next();
     if (!imm) return false;
     if (!lenient::anyNumber(*imm)) s.operands.reject();

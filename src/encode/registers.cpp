@@ -10,14 +10,14 @@
 
 namespace korvane::detail {
 
-bool encodeRegisterOne(Statement& s) {
+bool handleOneRegister(Statement& s) {
     const std::optional<Operand> r = s.operands.next();
     if (!r) return false;
     if (!lenient::anyRegister(*r)) s.operands.reject();
     return emit(s, *formsOf(s.operands.row()).only(), {.n = r->reg, .m = r->reg});
 }
 
-bool encodeRegisterTwo(Statement& s) {
+bool handleTwoRegisters(Statement& s) {
     const std::optional<Operand> source = s.operands.next();
     if (!source) return false;
     if (!lenient::anyRegister(*source)) s.operands.reject();
@@ -84,7 +84,7 @@ bool emitFamilyWord(Statement& s, const Family& f, std::uint8_t sysReg, bool mem
 
 }  // namespace
 
-bool encodeStore(Statement& s) {
+bool handleStore(Statement& s) {
     const std::optional<Operand> from = s.operands.next();
     if (!from) return false;
     if (!lenient::anySystemRegister(*from)) s.operands.reject();
@@ -94,7 +94,7 @@ bool encodeStore(Statement& s) {
     return emitFamilyWord(s, stores(), from->sysReg, lenient::memoryForm(*to, Side::Destination), {.n = to->reg});
 }
 
-bool encodeLoad(Statement& s) {
+bool handleLoad(Statement& s) {
     const std::optional<Operand> from = s.operands.next();
     if (!from) return false;
     if (!lenient::anyRegister(*from)) s.operands.reject();

@@ -12,24 +12,31 @@
 
 namespace korvane::detail {
 
-// What reads a statement's operands.
+// What kind of statement a row is: which handler reads its operands (the function
+// handle<Name>, encode/encoder.h), and whether it is an SH-2 instruction with forms in
+// the ISA or a directive. A new kind of statement is a line here and its handler.
+#define KORVANE_FORMATS(X) \
+    X(NoOperands, true)    /* NOP, RTS, CLRT ... */ \
+    X(OneRegister, true)   /* Rn, or @Rn for JMP, JSR, TAS.B */ \
+    X(TwoRegisters, true)  /* Rm,Rn */ \
+    X(Store, true)         /* STC, STS (and .L): a control or system register to Rn or @-Rn */ \
+    X(Location, false)     /* SETPC, ORG, PAD: one address */ \
+    X(End, false)          /* END: nothing after it is read */ \
+    X(Data, false)         /* DC.B, DC.W, DC.L */ \
+    X(Incbin, false)       /* INCBIN "file" */ \
+    X(Immediate, true)     /* #imm alone: TRAPA, and AND.B, OR.B, TST.B, XOR.B on @(R0,GBR) */ \
+    X(Addressing, true)    /* the instructions with several addressing modes: MOV, ADD ... */ \
+    X(Load, true)          /* LDC, LDS (and .L) */ \
+    X(Branch, true)        /* BT, BF, BT/S, BF/S, BRA, BSR: a label */ \
+    X(Option, false)       /* OPT: read and ignored */ \
+    X(Align, false)        /* ALIGN.W, ALIGN.L */ \
+    X(Imov, false)         /* IMOV.L #value,Rn through the literal pool */ \
+    X(Idata, false)        /* IDATA: the literal pool placed here */
+
 enum class Format : std::uint8_t {
-    NoOperands,    // NOP, RTS, CLRT ...
-    OneRegister,   // Rn, or @Rn for JMP, JSR, TAS.B
-    TwoRegisters,  // Rm,Rn
-    Store,         // STC, STS (and .L): a control or system register to Rn or @-Rn
-    Location,      // SETPC, ORG, PAD: one address
-    End,           // END: nothing after it is read
-    Data,          // DC.B, DC.W, DC.L
-    Incbin,        // INCBIN "file"
-    Immediate,     // #imm alone: TRAPA, and AND.B, OR.B, TST.B, XOR.B on @(R0,GBR)
-    Addressing,    // the instructions with several addressing modes: MOV, ADD, CMP/EQ ...
-    Load,          // LDC, LDS (and .L)
-    Branch,        // BT, BF, BT/S, BF/S, BRA, BSR: a label
-    Option,        // OPT: read and ignored
-    Align,         // ALIGN.W, ALIGN.L
-    Imov,          // IMOV.L #value,Rn through the literal pool
-    Idata,         // IDATA: the literal pool placed here
+#define KORVANE_FORMAT(name, instruction) name,
+    KORVANE_FORMATS(KORVANE_FORMAT)
+#undef KORVANE_FORMAT
 };
 
 // Every statement: its enumerator, its mnemonic, its format. The enumeration, the
@@ -176,19 +183,12 @@ struct OpRow {
     std::string_view name() const { return text; }
     // An SH-2 instruction (with forms in the ISA), or a directive.
     constexpr bool instruction() const {
-        switch (format) {
-            case Format::NoOperands:
-            case Format::OneRegister:
-            case Format::TwoRegisters:
-            case Format::Store:
-            case Format::Immediate:
-            case Format::Addressing:
-            case Format::Load:
-            case Format::Branch:
-                return true;
-            default:
-                return false;
-        }
+        constexpr bool kInstruction[] = {
+#define KORVANE_FORMAT(name, instruction) instruction,
+            KORVANE_FORMATS(KORVANE_FORMAT)
+#undef KORVANE_FORMAT
+        };
+        return kInstruction[static_cast<std::size_t>(format)];
     }
 };
 

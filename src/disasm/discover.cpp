@@ -166,7 +166,7 @@ class Discovery {
             if (d_.image[p] == 0xFF && !(d_.flags[p] & kKnown)) {
                 ++p;
             } else if (p + 1 < d_.size() && ((d_.address(p) & 1) == 0) &&
-                       (d_.word(p) == 0x0009 || d_.word(p) == 0x0000) &&
+                       (d_.word(p) == known().nopWord || d_.word(p) == 0) &&
                        !((d_.flags[p] | d_.flags[p + 1]) & kKnown)) {
                 p += 2;
             } else {

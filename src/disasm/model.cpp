@@ -47,6 +47,7 @@ const KnownForms& known() {
         f.pop = form("MOV.L", Arg::AtRmPlus, Arg::Rn);
         f.popPr = form("LDS.L", Arg::AtRmPlus, Arg::PR);
         f.ldsPr = form("LDS", Arg::Rm, Arg::PR);
+        f.nopWord = sh2::encode(*sh2::FormSet("NOP").only(), {});
         return f;
     }();
     return k;

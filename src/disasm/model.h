@@ -74,6 +74,7 @@ struct KnownForms {
     const sh2::Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
     const sh2::Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
     const sh2::Form* ldsPr;
+    std::uint16_t nopWord;  // NOP's whole word, which padding may repeat
 };
 const KnownForms& known();
 

@@ -13,7 +13,8 @@
 
 namespace korvane::detail {
 
-// OperandShape bits.
+// What the lexer saw of an operand's slot; encode/modes.h reads them as addressing
+// modes, and nothing else does.
 enum : std::uint32_t {
     SHAPE_INDIRECT = 0x0001,
     SHAPE_PAREN = 0x0002,
@@ -23,7 +24,6 @@ enum : std::uint32_t {
     SHAPE_NUMBER = 0x0020,
     SHAPE_LABEL = 0x0040,
     SHAPE_SYSREG = 0x0080,
-    SHAPE_PAIR = 0x0100,  // formed by the addressing-mode encoder for a parenthesised pair
     SHAPE_MINUS = 0x0200,
     SHAPE_PLUS = 0x0400,
     SHAPE_HEX = 0x0800,

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,10 +60,39 @@ class LexerProbe {
 
 namespace {
 
-// Each way of writing an operand, as a statement reads it: the bytes it makes, or the
-// message. After labels R16, RA, R05, MACHX, GBRX1, LOOP and @LOOP at $1000-$100C.
+// Each statement on line 9, after labels R16, RA, R05, MACHX, GBRX1, LOOP and @LOOP at
+// $1000-$100C, checked for the bytes it makes (in hexadecimal) or the message.
+using Reading = std::pair<const char*, const char*>;
+void expectReadings(std::span<const Reading> cases) {
+    static const char digits[] = "0123456789ABCDEF";
+    for (const auto& [statement, expected] : cases) {
+        SCOPED_TRACE(statement);
+        const test::Assembled a = test::assembleText(std::string("        SETPC   $1000\n"
+                                                                 "R16:    NOP\n"
+                                                                 "RA:     NOP\n"
+                                                                 "R05:    NOP\n"
+                                                                 "MACHX:  NOP\n"
+                                                                 "GBRX1:  NOP\n"
+                                                                 "LOOP:   NOP\n"
+                                                                 "@LOOP:  NOP\n"
+                                                                 "        ") +
+                                                     statement + "\n");
+        if (!a.result.ok) {
+            EXPECT_EQ(a.message(), expected);
+            continue;
+        }
+        std::string hex;
+        for (std::size_t k = 14; k < a.bin.size(); ++k) {
+            hex += digits[static_cast<unsigned char>(a.bin[k]) >> 4];
+            hex += digits[static_cast<unsigned char>(a.bin[k]) & 15];
+        }
+        EXPECT_EQ(hex, expected);
+    }
+}
+
+// Each way of writing an operand, as a statement reads it.
 TEST(Lexer, EachOperandAsAStatementReadsIt) {
-    const std::pair<const char*, const char*> cases[] = {
+    const Reading cases[] = {
         // Numbers: hexadecimal in any case, decimal, a sign before or after, "#",
         // blanks inside, wrapping at 32 bits.
         {"DC.L    $ff", "000000FF"},
@@ -119,30 +149,55 @@ TEST(Lexer, EachOperandAsAStatementReadsIt) {
         {"DC.L    @ABCDEFGHIJKLMNOPQRS", "label @ABCDEFGHIJKLMNOPQ00 undefined"},
         {"DC.L    ABCDEFGHIJKLMNOPQRSTU", "operand too long on line 9"},
     };
-    static const char digits[] = "0123456789ABCDEF";
-    for (const auto& [statement, expected] : cases) {
-        SCOPED_TRACE(statement);
-        const test::Assembled a = test::assembleText(std::string("        SETPC   $1000\n"
-                                                                 "R16:    NOP\n"
-                                                                 "RA:     NOP\n"
-                                                                 "R05:    NOP\n"
-                                                                 "MACHX:  NOP\n"
-                                                                 "GBRX1:  NOP\n"
-                                                                 "LOOP:   NOP\n"
-                                                                 "@LOOP:  NOP\n"
-                                                                 "        ") +
-                                                     statement + "\n");
-        if (!a.result.ok) {
-            EXPECT_EQ(a.message(), expected);
-            continue;
-        }
-        std::string hex;
-        for (std::size_t k = 14; k < a.bin.size(); ++k) {
-            hex += digits[static_cast<unsigned char>(a.bin[k]) >> 4];
-            hex += digits[static_cast<unsigned char>(a.bin[k]) & 15];
-        }
-        EXPECT_EQ(hex, expected);
-    }
+    expectReadings(cases);
+}
+
+// The lenient readings, each with where it stops: outside the addressing family an
+// operand is read by what it names, whatever is written around it.
+TEST(Lexer, EachLenientReadingAndWhereItStops) {
+    const Reading cases[] = {
+        // Registers only: the register named fills the form's operand.
+        {"JMP     R3", "432B"},
+        {"JSR     @R3+", "430B"},
+        {"DT      @R3", "4310"},
+        {"MAC.L   R1,R2", "021F"},
+        {"MAC.W   @R1+,@R2+", "421F"},
+        {"DT      #3", "DT      incorrect or missing operand on line 9"},
+        {"ADDC    R1", "missing argument on line 9"},
+        // Transfers of control and system registers: the register picks STC or STS,
+        // "@" or the side's sign picks the memory form.
+        {"STS     MACH,@R3", "4302"},
+        {"STS.L   MACH,R3", "030A"},
+        {"STS     GBR,R1", "0112"},
+        {"STC.L   GBR,@-R4", "4413"},
+        {"LDS     +R3,PR", "4326"},
+        {"LDC.L   R3,SR", "430E"},
+        {"STS     R1,R2", "STS     incorrect or missing operand on line 9"},
+        {"STC     PC,R1", "STC     incorrect or missing operand on line 9"},
+        {"LDS     R1,R2", "LDS     incorrect or missing operand on line 9"},
+        // Immediates with or without "#"; @(R0,GBR) may be left out, and written it must
+        // be exactly that.
+        {"TRAPA   5", "C305"},
+        {"OR.B    1,@(R0,GBR)", "CF01"},
+        {"XOR.B   #1,@(GBR,R0)", "XOR.B   incorrect or missing operand on line 9"},
+        {"TST.B   #1,@(R1,GBR)", "TST.B   incorrect or missing operand on line 9"},
+        {"AND.B   #1,R0", "AND.B   incorrect or missing operand on line 9"},
+        {"TRAPA   R1", "TRAPA   incorrect or missing operand on line 9"},
+        // A label, whatever its sign.
+        {"BRA     -LOOP", "AFFC"},
+        {"BT      5", "BT      incorrect or missing operand on line 9"},
+        // Data by what each item names.
+        {"DC.W    @5,(6),LOOP", "DC.W    incorrect or missing operand on line 9"},
+        {"DC.W    @5,(6)", "00050006"},
+        // Operands after the last are not read.
+        {"JMP     @R3,R4", "432B"},
+        {"TRAPA   #1,#2", "C301"},
+        {"NOP     R1", "0009"},
+        // IMOV.L has no lenient reading.
+        {"IMOV.L  5,@R1", "IMOV.L  incorrect or missing operand on line 9"},
+        {"IMOV.L  (5),R1", "IMOV.L  incorrect or missing operand on line 9"},
+    };
+    expectReadings(cases);
 }
 
 TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {

@@ -12,6 +12,7 @@
 #include "vocab/vocabulary.h"
 #include "isa/isa.h"
 #include "output/image.h"
+#include "resolve/literal_pool.h"
 #include "resolve/tables.h"
 #include "source/lexer.h"
 
@@ -42,8 +43,6 @@ class Operands {
     const LineScanner& line_;
     const OpRow* row_ = nullptr;
 };
-
-class LiteralPool;  // directives/directives.h
 
 // What a handler works on: the run's state a statement may change.
 struct Statement {

@@ -2,6 +2,7 @@
 // hexadecimal without leading zeros. Each writes at p and returns the end.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -76,7 +77,12 @@ class PrintedNumber {
   private:
     static constexpr unsigned kSize = 24;
     static constexpr char digit(unsigned d) { return "0123456789ABCDEF"[d]; }
-    static unsigned valueOf(std::uint8_t c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+    static unsigned valueOf(std::uint8_t c) { return kValues[c]; }
+    static constexpr auto kValues = [] {
+        std::array<std::uint8_t, 256> t{};
+        for (unsigned d = 0; d < Base; ++d) t[static_cast<unsigned char>(digit(d))] = static_cast<std::uint8_t>(d);
+        return t;
+    }();
 
     void set(T v) {
         first_ = kSize;

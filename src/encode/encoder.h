@@ -72,7 +72,7 @@ inline bool emit(Statement& s, const sh2::Form& form, const sh2::Fields& fields)
 // -128..255 is out of range.
 [[noreturn]] void numberDoesNotFit(const Statement& s, const sh2::Form& form);
 inline std::uint16_t numberField(const Statement& s, const sh2::Form& form, std::uint32_t value) {
-    if (sh2::dBits(form.layout) == 0) return 0;
+    if (sh2::placeOf(form.layout).dMask == 0) return 0;
     const std::optional<std::uint16_t> d = sh2::numberField(form, value);
     if (!d) [[unlikely]] numberDoesNotFit(s, form);
     return *d;

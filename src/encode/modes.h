@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 
 #include "isa/isa.h"
@@ -95,30 +96,67 @@ inline Mode modeOf(const Operand& o, Side side) {
     return Mode::Invalid;
 }
 
+namespace modes {
+// argOf's table: a column per mode.
+inline constexpr sh2::Arg kArgs[2][14] = {
+    {sh2::Arg::None, sh2::Arg::Rm, sh2::Arg::AtRm, sh2::Arg::AtRmPlus, sh2::Arg::AtMinusRn, sh2::Arg::AtDispRm,
+     sh2::Arg::AtR0Rm, sh2::Arg::AtDispGbr, sh2::Arg::AtR0Gbr, sh2::Arg::AtDispPc, sh2::Arg::SImm, sh2::Arg::None,
+     sh2::Arg::None, sh2::Arg::None},
+    {sh2::Arg::None, sh2::Arg::Rn, sh2::Arg::AtRn, sh2::Arg::AtRmPlus, sh2::Arg::AtMinusRn, sh2::Arg::AtDispRn,
+     sh2::Arg::AtR0Rn, sh2::Arg::AtDispGbr, sh2::Arg::AtR0Gbr, sh2::Arg::AtDispPc, sh2::Arg::SImm, sh2::Arg::None,
+     sh2::Arg::None, sh2::Arg::None},
+};
+static_assert(static_cast<unsigned>(Mode::String) + 1 == std::size(kArgs[0]), "a column per mode");
+}  // namespace modes
+
 // The instruction forms' argument for a mode on a side (None for a mode no form takes:
 // labels, strings, system registers, which their encoders read themselves).
 constexpr sh2::Arg argOf(Mode m, Side side) {
-    using sh2::Arg;
-    static_assert(static_cast<unsigned>(Mode::String) == 13, "a column per mode");
-    constexpr Arg kArgs[2][14] = {
-        {Arg::None, Arg::Rm, Arg::AtRm, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRm, Arg::AtR0Rm, Arg::AtDispGbr,
-         Arg::AtR0Gbr, Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
-        {Arg::None, Arg::Rn, Arg::AtRn, Arg::AtRmPlus, Arg::AtMinusRn, Arg::AtDispRn, Arg::AtR0Rn, Arg::AtDispGbr,
-         Arg::AtR0Gbr, Arg::AtDispPc, Arg::SImm, Arg::None, Arg::None, Arg::None},
-    };
-    return kArgs[static_cast<unsigned>(side)][static_cast<unsigned>(m)];
+    return modes::kArgs[static_cast<unsigned>(side)][static_cast<unsigned>(m)];
 }
 
-// argOf(modeOf(o, side), side) for an operand that is a register, in one look-up (the
-// form of nearly every MOV): the table is made from the two above.
-inline sh2::Arg registerArg(std::uint32_t shape, Side side) {
-    static constexpr auto kArgs = [] {
+// The instruction forms' argument for an operand as written: argOf(modeOf(o, side),
+// side), a register in one look-up (the operands of nearly every MOV).
+inline sh2::Arg argOf(const Operand& o, Side side) {
+    static constexpr auto kRegisterArgs = [] {
         std::array<std::array<sh2::Arg, 8>, 2> t{};
         for (unsigned d = 0; d < 2; ++d)
             for (unsigned k = 0; k < 8; ++k) t[d][k] = argOf(modes::kRegisterModes[d][k], static_cast<Side>(d));
         return t;
     }();
-    return kArgs[static_cast<unsigned>(side)][modes::registerIndex(shape)];
+    if (!o.pair && (o.shape & SHAPE_REG))
+        return kRegisterArgs[static_cast<unsigned>(side)][modes::registerIndex(o.shape)];
+    return argOf(modeOf(o, side), side);
+}
+
+// The other argument an operand can stand for where its own is not one of the forms:
+// R0 written as Rm or Rn is also the fixed R0 of the forms that take no other register
+// there (MOV.B R0,@(disp,Rn), CMP/EQ #imm,R0, MOVA @(disp,PC),R0 ...); an immediate is
+// also the unsigned one of AND, OR, TST and XOR #imm,R0. None where there is no other.
+inline sh2::Arg otherArgOf(const Operand& o, sh2::Arg own) {
+    if ((own == sh2::Arg::Rm || own == sh2::Arg::Rn) && o.reg == 0) return sh2::Arg::R0;
+    if (own == sh2::Arg::SImm) return sh2::Arg::Imm;
+    return sh2::Arg::None;
+}
+
+// The form of a statement's two operands by their modes, or nullptr: each operand's own
+// argument first, then with the other ones. (No SH-2 mnemonic has two forms that take
+// the same operands, so the order only saves look-ups; and no form of the addressing
+// family takes None.)
+inline const sh2::Form* match(const sh2::FormSet& forms, const Operand& first, const Operand& second) {
+    const sh2::Arg a = argOf(first, Side::Source);
+    const sh2::Arg b = argOf(second, Side::Destination);
+    if (const sh2::Form* f = forms.find(a, b)) [[likely]]
+        return f;
+    const sh2::Arg otherA = otherArgOf(first, a);
+    const sh2::Arg otherB = otherArgOf(second, b);
+    if (otherB != sh2::Arg::None) {
+        if (const sh2::Form* f = forms.find(a, otherB)) return f;
+        if (otherA != sh2::Arg::None) {
+            if (const sh2::Form* f = forms.find(otherA, otherB)) return f;
+        }
+    }
+    return otherA == sh2::Arg::None ? nullptr : forms.find(otherA, b);
 }
 
 // What an operand names, whatever is written around it (for a pair, its last slot).

@@ -1,5 +1,6 @@
-// The operand lexer on its own: shapes, values, registers, labels and every lexical
-// error, read through the same code path that the encoders use.
+// The operand lexer on its own (values, strings, labels and every lexical error, read
+// through the same code path the handlers use), and each way of writing an operand as
+// a statement reads it.
 #include "source/lexer.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "diag/failure.h"
+#include "encode/modes.h"
 #include "resolve/tables.h"
 #include "unit/support.h"
 
@@ -205,7 +207,7 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         LexerProbe probe("\"a;b\",\"C\"\n");
         std::string error;
         ASSERT_TRUE(probe.next(error));
-        EXPECT_EQ(probe.op().shape, SHAPE_STRING);
+        EXPECT_EQ(modeOf(probe.op(), Side::Source), Mode::String);
         EXPECT_EQ(probe.string(), "a;b");
         ASSERT_TRUE(probe.next(error));
         EXPECT_EQ(probe.op().string.size(), 1u);
@@ -239,8 +241,7 @@ TEST(Lexer, StringsAndWhatFollowsTheClosingQuote) {
         LexerProbe probe("(4,\"AB\")");
         std::string error;
         ASSERT_TRUE(probe.next(error));
-        EXPECT_EQ(probe.op().shape, SHAPE_STRING);
-        EXPECT_EQ(probe.op().pair, false);
+        EXPECT_EQ(modeOf(probe.op(), Side::Source), Mode::String);
     }
 }
 

@@ -1,5 +1,5 @@
-// Branches to labels: BT, BF, BT/S, BF/S with an 8-bit displacement (format D), BRA and
-// BSR with a 12-bit one (format E). The word is written with a placeholder displacement
+// Branches to labels: BT, BF, BT/S, BF/S with an 8-bit displacement, BRA and BSR with a
+// 12-bit one. The word is written with a placeholder displacement
 // and always recorded for the fixup pass, even when the label is already defined.
 #include "encode/encoder.h"
 #include "encode/modes.h"

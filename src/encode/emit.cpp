@@ -1,4 +1,4 @@
-// Opcode emission, the operand error, and the forms of each OpTable row.
+// The operand error, the forms of each OpTable row, references, and NoOperands' handler.
 #include <array>
 
 #include "diag/failure.h"

@@ -1,4 +1,4 @@
-// Instructions with an 8-bit immediate in the low byte (format A): AND.B, OR.B, TST.B,
+// Instructions with an 8-bit immediate in the low byte (Format::Immediate): AND.B, OR.B, TST.B,
 // XOR.B #imm,@(R0,GBR) and TRAPA #imm. TRAPA reads only its immediate, which must read
 // as -128..255; the byte operations may leave out their second operand.
 #include "encode/encoder.h"

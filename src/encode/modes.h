@@ -1,6 +1,8 @@
 // Operands as addressing modes: each operand the lexer returns is classified once into
 // the one mode it is written in, on the side of the statement it stands (a source may
-// be @Rm+, a destination @-Rn), and a form is then matched by the modes alone.
+// be @Rm+, a destination @-Rn); match() then picks a mnemonic's form by the modes alone.
+// Below them, the lenient readings: every liberty the language takes with operands.
+// Nothing else reads the lexer's shape bits.
 #pragma once
 
 #include <array>
@@ -33,14 +35,6 @@ enum class Mode : std::uint8_t {
 
 enum class Side : std::uint8_t { Source, Destination };
 
-// Whether the mode is a parenthesised pair.
-constexpr bool isPair(Mode m) {
-    return m == Mode::AtDispRegister || m == Mode::AtR0Register || m == Mode::AtDispGbr || m == Mode::AtR0Gbr ||
-           m == Mode::AtLabelPc;
-}
-
-// The instruction forms' argument for a mode on a side (None for a mode no form takes:
-// labels, strings, system registers, which their encoders read themselves).
 namespace modes {
 
 inline constexpr std::uint32_t kClass = SHAPE_REG | SHAPE_NUMBER | SHAPE_LABEL | SHAPE_SYSREG;

@@ -1,5 +1,5 @@
-// Instructions whose operands are general registers only (formats 1 and 2), and the
-// stores and loads of control and system registers (formats 3 and C). STC, STC.L, STS
+// Instructions whose operands are general registers only (OneRegister, TwoRegisters),
+// and the stores and loads of control and system registers (Store, Load). STC, STC.L, STS
 // and STS.L share one encoder, as do LDC, LDC.L, LDS and LDS.L: the register named and
 // the form of the other operand (Rn or @-Rn, Rm or @Rm+) choose the instruction, not
 // the mnemonic written.

@@ -1,7 +1,7 @@
 ; Every instruction form, one statement a line, with the word(s) it must produce
 ; (or !operand / !missing / !range / !address for the error it must give). Each line is assembled alone.
 
-; format 0
+; no operands
 CLRMAC                            ; 0028
 CLRT                              ; 0008
 DIV0U                             ; 0019
@@ -13,7 +13,7 @@ SLEEP                             ; 001B
 RTS R1                            ; 000B
 nop                               ; 0009
 
-; format 1: one register
+; one register
 BRAF R0                           ; 0023
 BSRF R15                          ; 0F03
 CMP/PL R7                         ; 4715
@@ -46,7 +46,7 @@ JMP #5                            ; !operand
 JMP LABEL                         ; !operand
 JMP SR                            ; !operand
 
-; format 2: two registers, source first
+; two registers, source first
 ADDC R1,R2                        ; 321E
 ADDV R15,R0                       ; 30FF
 CMP/GE R0,R15                     ; 3F03
@@ -84,7 +84,7 @@ ADDC R1                           ; !missing
 ADDC #1,R2                        ; !operand
 ADDC R1,GBR                       ; !operand
 
-; format 3: STC, STS (the operands choose the word, not the mnemonic)
+; STC, STS (the operands choose the word, not the mnemonic)
 STC SR,R1                         ; 0102
 STC GBR,R0                        ; 0012
 STC VBR,R15                       ; 0F22
@@ -105,7 +105,7 @@ STC PC,R1                         ; !operand
 STC R1,SR                         ; !operand
 STS MACH                          ; !missing
 
-; format A: 8-bit immediates
+; 8-bit immediates alone
 TRAPA #32                         ; C320
 TRAPA #$FF                        ; C3FF
 TRAPA #-1                         ; C3FF
@@ -141,7 +141,7 @@ TRAPA R1                          ; !operand
 TRAPA LABEL                       ; !operand
 TRAPA                             ; !missing
 
-; format C: LDC, LDS
+; LDC, LDS
 LDC R1,SR                         ; 410E
 LDS R2,PR                         ; 422A
 LDC R15,VBR                       ; 4F2E
@@ -163,7 +163,7 @@ LDC SR,R1                         ; !operand
 LDC #1,SR                         ; !operand
 LDC R1                            ; !missing
 
-; format B: register forms
+; the addressing family: register forms
 ADD R1,R2                         ; 321C
 AND R3,R4                         ; 2439
 CMP/EQ R0,R15                     ; 3F00
@@ -186,7 +186,7 @@ MOV.L @R15+,R1                    ; 61F6
 MOV.L R1,(R2)                     ; 2212
 MOV.L (R1),R2                     ; !missing
 
-; format B: immediates
+; the addressing family: immediates
 ADD #-2,R15                       ; 7FFE
 ADD #4,R2                         ; 7204
 MOV #-1,R3                        ; E3FF
@@ -210,7 +210,7 @@ OR #$F0,R0                        ; CBF0
 TST #$80,R0                       ; C880
 XOR #-128,R0                      ; CA80
 
-; format B: pairs
+; the addressing family: pairs
 MOV.L @(8,R4),R5                  ; 5542
 MOV.W @(6,R4),R0                  ; 8543
 MOV.B @(4,R1),R0                  ; 8414
@@ -252,7 +252,7 @@ MOV.W R0,@(10,GBR)                ; C105
 MOV.L R0,@(1020,GBR)              ; C2FF
 MOV.L R0,[8,GBR]                  ; C202
 
-; format B: forms that are refused
+; the addressing family: forms that are refused
 MOV.B @(8,GBR),R1                 ; !operand
 MOV.B R1,@(5,GBR)                 ; !operand
 MOV.L #5,R1                       ; !operand

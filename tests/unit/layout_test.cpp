@@ -1,0 +1,83 @@
+// The folders of src/ include one another one way only: each may include its own
+// headers, the library's interface (korvane/) and the folders of lower layers; the
+// disassembler only the instruction table and the file pieces.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lowest first; a folder may include only folders of lower layers.
+const std::vector<std::set<std::string>> kLayers = {
+    {"vocab", "isa", "diag", "files"}, {"output"}, {"source"}, {"resolve"}, {"encode"}, {"directives"}, {"driver"},
+};
+// Beside the assembler's layers: all that such a folder may include.
+const std::map<std::string, std::set<std::string>> kOnly = {{"disasm", {"isa", "files"}}};
+
+// Every include under root against the order, as "folder/file:line: includes x/".
+std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
+    std::vector<std::string> bad;
+    std::set<fs::path> folders;
+    for (const fs::directory_entry& e : fs::directory_iterator(root))
+        if (e.is_directory()) folders.insert(e.path());
+    const std::regex include(R"(^\s*#\s*include\s+"([^/"]+)/)");
+    for (const fs::path& folder : folders) {
+        const std::string name = folder.filename().string();
+        std::set<std::string> may;
+        if (const auto only = kOnly.find(name); only != kOnly.end()) {
+            may = only->second;
+        } else {
+            std::size_t rank = 0;
+            while (rank < kLayers.size() && !kLayers[rank].count(name)) ++rank;
+            if (rank == kLayers.size()) {
+                bad.push_back(name + ": a folder in no layer");
+                continue;
+            }
+            for (std::size_t r = 0; r < rank; ++r) may.insert(kLayers[r].begin(), kLayers[r].end());
+        }
+        may.insert({name, "korvane"});
+        std::set<fs::path> files;
+        for (const fs::directory_entry& e : fs::directory_iterator(folder)) files.insert(e.path());
+        for (const fs::path& file : files) {
+            std::ifstream in(file);
+            std::string line;
+            for (int number = 1; std::getline(in, line); ++number) {
+                std::smatch m;
+                if (std::regex_search(line, m, include) && !may.count(m[1].str()))
+                    bad.push_back(name + "/" + file.filename().string() + ":" + std::to_string(number) +
+                                  ": includes " + m[1].str() + "/");
+            }
+        }
+    }
+    return bad;
+}
+
+TEST(Layout, IncludesPointOneWay) {
+    const fs::path src = fs::path(KORVANE_TEST_DATA) / ".." / ".." / "src";
+    ASSERT_TRUE(fs::is_directory(src / "encode"));
+    EXPECT_EQ(includesAgainstTheOrder(src), std::vector<std::string>{});
+
+    // The check itself: an include upwards, one the disassembler may not make, and a
+    // folder in no layer are each named.
+    const fs::path tree = fs::temp_directory_path() / ("korvane-layout-" + std::to_string(::getpid()));
+    fs::remove_all(tree);
+    for (const char* folder : {"source", "disasm", "extra"}) fs::create_directories(tree / folder);
+    std::ofstream(tree / "source" / "scanner.h") << "#include \"vocab/vocabulary.h\"\n#include \"encode/encoder.h\"\n";
+    std::ofstream(tree / "disasm" / "model.h") << "#include <vector>\n  #  include \"output/image.h\"\n";
+    const std::vector<std::string> expected = {"disasm/model.h:2: includes output/", "extra: a folder in no layer",
+                                               "source/scanner.h:2: includes encode/"};
+    EXPECT_EQ(includesAgainstTheOrder(tree), expected);
+    fs::remove_all(tree);
+}
+
+}  // namespace

@@ -24,11 +24,9 @@ bool handleImov(Statement& s) {
     // Strictly #constant,Rn: no lenient reading.
     if (modeOf(*constant, Side::Source) != Mode::Immediate || modeOf(*dest, Side::Destination) != Mode::Register)
         s.operands.reject();
-    s.image.needRoom(2, s.operands.line());
     // Recorded at the instruction's own PC, which the displacement is measured from.
     s.pool.queue(s.refs);
-    recordReference(s, REF_IMOV_PENDING, s.image.binOffset() + sh2::dFieldByte(loadFromPool().layout), constant->value);
-    return emit(s, loadFromPool(), {.n = dest->reg, .d = s.image.placeholder()});
+    return emitReferring(s, loadFromPool(), REF_IMOV_PENDING, constant->value, {.n = dest->reg});
 }
 
 bool handleIdata(Statement& s) {

@@ -135,7 +135,7 @@ bool Run::statement(const OpRow& row) {
     bool wrote = true;
     try {
         wrote = handlerOf(row)(s);
-        if (s.ended) [[unlikely]] {
+        if (row.format == Format::End) [[unlikely]] {
             if (observer_ != nullptr) tell(row, line, pc, offset);
             return false;
         }

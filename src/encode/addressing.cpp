@@ -17,13 +17,9 @@ bool handleAddressing(Statement& s) {
     if (form == nullptr) s.operands.reject();
     if (sh2::placeOf(form->layout).dMask == 0) [[likely]]
         return emit(s, *form, {.n = second->reg, .m = first->reg});
-    if (form->reach != sh2::Reach::None) {
-        // @(label,PC),Rn: the displacement is patched after the last line.
-        s.image.needRoom(2, s.operands.line());
-        recordReference(s, referenceKind(*form), s.image.binOffset() + sh2::dFieldByte(form->layout),
-                        first->labelIndex);
-        return emit(s, *form, {.n = second->reg, .d = s.image.placeholder()});
-    }
+    // @(label,PC),Rn: the displacement is patched after the last line.
+    if (form->reach != sh2::Reach::None)
+        return emitReferring(s, *form, referenceKind(*form), first->labelIndex, {.n = second->reg});
     // The displacement or immediate is in the destination for Rm,@(disp,Rn) and
     // R0,@(disp,GBR), in the source otherwise.
     const sh2::Arg to = form->args[1];

@@ -27,10 +27,6 @@ void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::u
     s.refs.add(Reference{kind, binOffset, s.image.pc(), s.operands.line(), target});
 }
 
-bool handleNoOperands(Statement& s) {
-    s.image.needRoom(2, s.operands.line());
-    s.image.putWord(sh2::encode(*formsOf(s.operands.row()).only(), {}));
-    return true;
-}
+bool handleNoOperands(Statement& s) { return emit(s, *formsOf(s.operands.row()).only(), {}); }
 
 }  // namespace korvane::detail

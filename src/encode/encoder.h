@@ -51,7 +51,6 @@ struct Statement {
     RefTable& refs;
     LiteralPool& pool;         // IMOV.L's constants until IDATA
     IncludeOpener& includes;   // INCBIN's files
-    bool ended = false;        // set by END: nothing after it is read
 };
 
 // The forms of each row's mnemonic (none for a directive), found once.
@@ -80,6 +79,19 @@ inline std::uint16_t numberField(const Statement& s, const sh2::Form& form, std:
 
 // Appends a reference for the word about to be written at the image's end.
 void recordReference(Statement& s, RefKind kind, std::uint32_t binOffset, std::uint32_t target);
+// Appends a form whose d field the fixup pass writes: a reference of kind to target for
+// the field (patched in the word's second byte for 8 bits, across both for 12), and the
+// word with the placeholder in every byte of the field (encode keeps the layout's bits).
+// Always true.
+inline bool emitReferring(Statement& s, const sh2::Form& form, RefKind kind, std::uint32_t target,
+                          sh2::Fields fields) {
+    s.image.needRoom(2, s.operands.line());
+    recordReference(s, kind, s.image.binOffset() + sh2::dFieldByte(form.layout), target);
+    const std::uint8_t p = s.image.placeholder();
+    fields.d = static_cast<std::uint16_t>(p << 8 | p);
+    s.image.putWord(sh2::encode(form, fields));
+    return true;
+}
 
 // Every Format's handler, and the handler of a row.
 using Handler = bool (*)(Statement&);

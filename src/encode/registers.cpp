@@ -29,31 +29,31 @@ bool handleTwoRegisters(Statement& s) {
 
 namespace {
 
-// The control and system registers by RegNames row (PC has no form).
-constexpr sh2::Arg kRegisterArg[kRegNames] = {sh2::Arg::MACH, sh2::Arg::MACL, sh2::Arg::GBR,
-                                              sh2::Arg::None, sh2::Arg::PR,   sh2::Arg::SR,
-                                              sh2::Arg::VBR};
-
-bool isControl(std::uint8_t sysReg) {
-    return sysReg == SYS_SR || sysReg == SYS_GBR || sysReg == SYS_VBR;
-}
+// The control and system registers' operands, by SysReg.
+constexpr sh2::Arg kRegisterArg[kRegNames] = {
+#define KORVANE_SYSREG(name, arg) sh2::Arg::arg,
+    KORVANE_SYSTEM_REGISTERS(KORVANE_SYSREG)
+#undef KORVANE_SYSREG
+};
 
 // The forms of a family by register and by memory form, found once.
 struct Family {
     std::array<std::array<const sh2::Form*, 2>, kRegNames> forms{};
 };
 
+// The register picks the mnemonic: the control one (STC, LDC) where it has a form for
+// the register, the system one (STS, LDS) otherwise.
 Family family(Op control, Op controlMemory, Op system, Op systemMemory, bool registerFirst) {
     Family f;
     for (std::uint8_t r = 0; r < kRegNames; ++r) {
         for (int memory = 0; memory < 2; ++memory) {
-            const Op op = isControl(r) ? (memory ? controlMemory : control)
-                                       : (memory ? systemMemory : system);
             const sh2::Arg other = registerFirst ? (memory ? sh2::Arg::AtRmPlus : sh2::Arg::Rm)
                                                  : (memory ? sh2::Arg::AtMinusRn : sh2::Arg::Rn);
+            const sh2::Arg first = registerFirst ? other : kRegisterArg[r];
+            const sh2::Arg second = registerFirst ? kRegisterArg[r] : other;
+            const sh2::Form* form = formsOf(rowOf(memory ? controlMemory : control)).find(first, second);
             f.forms[r][static_cast<std::size_t>(memory)] =
-                registerFirst ? formsOf(rowOf(op)).find(other, kRegisterArg[r])
-                              : formsOf(rowOf(op)).find(kRegisterArg[r], other);
+                form != nullptr ? form : formsOf(rowOf(memory ? systemMemory : system)).find(first, second);
         }
     }
     return f;

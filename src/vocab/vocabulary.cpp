@@ -2,16 +2,6 @@
 
 namespace korvane::detail {
 
-const std::array<std::array<char, 4>, kRegNames> RegNames = {{
-    {'M', 'A', 'C', 'H'},
-    {'M', 'A', 'C', 'L'},
-    {'G', 'B', 'R', ' '},
-    {'P', 'C', ' ', ' '},
-    {'P', 'R', ' ', ' '},
-    {'S', 'R', ' ', ' '},
-    {'V', 'B', 'R', ' '},
-}};
-
 namespace {
 
 // The first 7 characters of a listed mnemonic packed into one integer, as

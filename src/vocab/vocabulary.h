@@ -211,10 +211,32 @@ inline constexpr const OpRow& rowOf(Op op) {
 // one begins with "@").
 using LabelName = std::array<char, 20>;
 
-inline constexpr std::size_t kRegNames = 7;
-extern const std::array<std::array<char, 4>, kRegNames> RegNames;
+// The control and system registers an operand may name, each with the instruction
+// operand (sh2::Arg) it is to STC, STS, LDC and LDS (PC is none). The enumeration and
+// the names' table are made from this one list.
+#define KORVANE_SYSTEM_REGISTERS(X) \
+    X(MACH, MACH) X(MACL, MACL) X(GBR, GBR) X(PC, None) X(PR, PR) X(SR, SR) X(VBR, VBR)
 
-enum SysReg : std::uint8_t { SYS_MACH, SYS_MACL, SYS_GBR, SYS_PC, SYS_PR, SYS_SR, SYS_VBR };
+enum SysReg : std::uint8_t {
+#define KORVANE_SYSREG(name, arg) SYS_##name,
+    KORVANE_SYSTEM_REGISTERS(KORVANE_SYSREG)
+#undef KORVANE_SYSREG
+};
+
+// Each register's name padded with blanks to 4 characters, by SysReg.
+template <std::size_t N>
+constexpr std::array<char, 4> padded4(const char (&s)[N]) {
+    static_assert(N - 1 <= 4);
+    std::array<char, 4> t{' ', ' ', ' ', ' '};
+    for (std::size_t i = 0; i + 1 < N; ++i) t[i] = s[i];
+    return t;
+}
+inline constexpr std::array RegNames = {
+#define KORVANE_SYSREG(name, arg) padded4(#name),
+    KORVANE_SYSTEM_REGISTERS(KORVANE_SYSREG)
+#undef KORVANE_SYSREG
+};
+inline constexpr std::size_t kRegNames = RegNames.size();
 
 // Open-addressing index over OpTable; mnemonics are distinct, so the row found is
 // the first equal row in table order.

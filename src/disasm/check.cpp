@@ -72,17 +72,6 @@ std::string_view wordAfter(std::string_view s, std::string_view marker) {
     return rest.substr(0, n);
 }
 
-bool hexNumber(std::string_view s, std::uint32_t& v) {
-    if (s.empty() || s.size() > 8) return false;
-    v = 0;
-    for (const char c : s) {
-        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-        if (d < 0) return false;
-        v = v << 4 | static_cast<std::uint32_t>(d);
-    }
-    return true;
-}
-
 // The statement's mnemonic and the first $number of its operands (where it starts in
 // the line and how long it is).
 struct Operand {
@@ -107,7 +96,7 @@ Operand parse(std::string_view line, std::size_t comment) {
     if (i < comment && line[i] == '$') {
         std::size_t j = i + 1;
         while (j < comment && std::isxdigit(static_cast<unsigned char>(line[j]))) ++j;
-        o.hasNumber = hexNumber(line.substr(i + 1, j - i - 1), o.number);
+        o.hasNumber = dis::hexNumber(line.substr(i + 1, j - i - 1), o.number);
         o.numberAt = i;
         o.numberLength = j - i;
     }
@@ -188,11 +177,11 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
         relaxed.replace(l.begin + m, c - m, "DC.W    $9 ");
     }
+    std::unordered_map<std::string, std::uint32_t> labels;
+    for (const Label& l : r.labels) {
+        if (l.defined && !l.local) labels.emplace(l.name, l.value);
+    }
     if (!refused.empty()) {
-        std::unordered_map<std::string, std::uint32_t> known;
-        for (const Label& l : r.labels) {
-            if (l.defined && !l.local) known.emplace(l.name, l.value);
-        }
         for (const auto& [line, statement] : refused) {
             std::string_view st = statement;
             const std::size_t blank = st.find_first_of(" \t");
@@ -202,15 +191,11 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
             const auto pc = lines.pc.find(line);
             const std::string why =
-                pc == lines.pc.end() ? std::string() : whyUnreachable(mnemonic, operands, pc->second, known);
+                pc == lines.pc.end() ? std::string() : whyUnreachable(mnemonic, operands, pc->second, labels);
             say(line, why.empty() ? "invalid address reference: " + statement : why);
         }
         report.holds = false;
         write = false;  // nothing is rewritten in a source that does not assemble
-    }
-    std::unordered_map<std::string, std::uint32_t> labels;
-    for (const Label& l : r.labels) {
-        if (l.defined && !l.local) labels.emplace(l.name, l.value);
     }
     auto valueOf = [&](std::string_view label) -> std::optional<std::uint32_t> {
         const auto it = labels.find(std::string(label));
@@ -231,6 +216,17 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         shift += static_cast<std::ptrdiff_t>(number.size()) - static_cast<std::ptrdiff_t>(o.numberLength);
         report.rewritten = true;
     };
+    // A number that should now be another: rewritten, or the source no longer holds.
+    auto correct = [&](std::uint32_t lineNumber, const SourceLine& l, const Operand& o, const std::string& what,
+                       const std::string& now, const std::string& why) {
+        say(lineNumber, std::string(write ? "rewrote " : "") + what + hexText(o.number) + (write ? " as " : " should be ") +
+                            now + " (" + why + ")");
+        if (write) {
+            rewrite(l, o, now);
+        } else {
+            report.holds = false;
+        }
+    };
 
     const std::vector<SourceLine> all = splitLines(text);
     // Where each label stood in the image: the address in the comment of the line that
@@ -248,7 +244,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const std::string_view line = all[n].text;
         const std::size_t c = commentAt(line);
         std::uint32_t was;
-        if (c + 10 > line.size() || !hexNumber(line.substr(c + 2, 8), was)) continue;
+        if (c + 10 > line.size() || !dis::hexNumber(line.substr(c + 2, 8), was)) continue;
         if (c + 11 <= line.size() && line[c + 10] == ' ') statementAt.emplace(was, n);
         if (line[0] == ' ' || line[0] == '\t' || line[0] == ';') continue;
         const std::size_t colon = line.find(':');
@@ -301,15 +297,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                                         " - " + baseNamed + " (" + std::to_string(signedDiff) + ")");
                     report.holds = false;
                 } else if ((diff & mask) != o.number) {
-                    const std::string now = hexText(diff & mask);
-                    say(lineNumber, std::string(write ? "rewrote " : "") + what + hexText(o.number) +
-                                        (write ? " as " : " should be ") + now + " (" +
-                                        std::string(target) + " - " + baseNamed + ")");
-                    if (write) {
-                        rewrite(l, o, now);
-                    } else {
-                        report.holds = false;
-                    }
+                    correct(lineNumber, l, o, what, hexText(diff & mask), std::string(target) + " - " + baseNamed);
                 }
             }
         }
@@ -353,16 +341,9 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 } else if (*field != d->fields.d) {
                     sh2::Fields f = d->fields;
                     f.d = *field;
-                    const std::string now = hexText(sh2::encode(*d->form, f));
                     const std::string reads = taken.empty() ? std::string(notTaken) + " from its own place"
                                                             : std::string(taken) + " from " + std::string(branchTarget) + " + 2";
-                    say(lineNumber, std::string(write ? "rewrote the load in the delay slot " : "the load in the delay slot ") +
-                                        hexText(o.number) + (write ? " as " : " should be ") + now + " (reads " + reads + ")");
-                    if (write) {
-                        rewrite(l, o, now);
-                    } else {
-                        report.holds = false;
-                    }
+                    correct(lineNumber, l, o, "the load in the delay slot ", hexText(sh2::encode(*d->form, f)), "reads " + reads);
                 }
             }
         }
@@ -373,7 +354,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 std::size_t j = i + 1;
                 while (j < ops.size() && std::isxdigit(static_cast<unsigned char>(ops[j]))) ++j;
                 std::uint32_t v;
-                if (j - i < 2 || !hexNumber(ops.substr(i + 1, j - i - 1), v)) continue;
+                if (j - i < 2 || !dis::hexNumber(ops.substr(i + 1, j - i - 1), v)) continue;
                 const auto stood = stoodAt.find(v);
                 if (stood == stoodAt.end()) continue;
                 const auto now = valueOf(stood->second);

@@ -209,16 +209,23 @@ inline std::string addressText(std::uint32_t v) {
     return s;
 }
 
-// The address a label of the disassembler's own names: prefix (L, or B for a base)
-// and eight hexadecimal digits, as Text::label writes them.
-inline std::optional<std::uint32_t> ownLabelAddress(std::string_view label, char prefix = 'L') {
-    if (label.size() != 9 || label[0] != prefix) return std::nullopt;
-    std::uint32_t v = 0;
-    for (const char c : label.substr(1)) {
-        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (d < 0) return std::nullopt;
+// 1 to 8 hexadecimal digits (either case) as a number.
+inline bool hexNumber(std::string_view s, std::uint32_t& v) {
+    if (s.empty() || s.size() > 8) return false;
+    v = 0;
+    for (const char c : s) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0) return false;
         v = v << 4 | static_cast<std::uint32_t>(d);
     }
+    return true;
+}
+
+// The address a label of the disassembler's own names: prefix (L, or B for a base)
+// and eight hexadecimal digits, as Text::label writes them. (Labels are upper case.)
+inline std::optional<std::uint32_t> ownLabelAddress(std::string_view label, char prefix = 'L') {
+    std::uint32_t v;
+    if (label.size() != 9 || label[0] != prefix || !hexNumber(label.substr(1), v)) return std::nullopt;
     return v;
 }
 

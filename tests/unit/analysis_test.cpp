@@ -568,17 +568,21 @@ std::uint32_t bigEndian(const std::string& b, std::uint32_t at, unsigned width) 
     return v;
 }
 
-// The source korvane-dis writes for a program assembled here, read from $06000000 with
-// no guessing.
+// An image read from $06000000 with no guessing.
+DisassemblyOptions unguessedAt06000000(const char* imageName) {
+    DisassemblyOptions o;
+    o.imageName = imageName;
+    o.base = 0x06000000;
+    o.guess = false;
+    return o;
+}
+
+// The source korvane-dis writes for a program assembled here, read as above.
 std::string disassembled(const std::string& program) {
     const Assembled a = assembleText(program);
     EXPECT_TRUE(a.result.ok) << a.message();
     const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
-    DisassemblyOptions o;
-    o.imageName = "t.bin";
-    o.base = 0x06000000;
-    o.guess = false;
-    const Disassembly d(image, o);
+    const Disassembly d(image, unguessedAt06000000("t.bin"));
     MemoryOutput out;
     EXPECT_TRUE(d.write(out));
     return out.files["t.bin.s"];
@@ -855,10 +859,7 @@ TEST(Analysis, NamesConstantsTablesAndInfoOut) {
         "PTRS:   DC.L    SUB,5,STR\n");        // $06000038
     ASSERT_TRUE(a.result.ok) << a.message();
     const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
-    DisassemblyOptions o;
-    o.imageName = "n.bin";
-    o.base = 0x06000000;
-    o.guess = false;
+    DisassemblyOptions o = unguessedAt06000000("n.bin");
     ASSERT_TRUE(readInfo("label $600001C WORKER the subroutine\n"
                          "table $6000018 2 1 relative $6000018\n"
                          "const $6000014\n"

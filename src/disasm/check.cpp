@@ -55,12 +55,6 @@ std::size_t commentAt(std::string_view line) {
     return line.size();
 }
 
-std::string hexText(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%X", v);
-    return buf;
-}
-
 // The word after a marker in the comment ("-> " + label).
 std::string_view wordAfter(std::string_view s, std::string_view marker) {
     const std::size_t at = s.find(marker);
@@ -219,7 +213,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     // A number that should now be another: rewritten, or the source no longer holds.
     auto correct = [&](std::uint32_t lineNumber, const SourceLine& l, const Operand& o, const std::string& what,
                        const std::string& now, const std::string& why) {
-        say(lineNumber, std::string(write ? "rewrote " : "") + what + hexText(o.number) + (write ? " as " : " should be ") +
+        say(lineNumber, std::string(write ? "rewrote " : "") + what + dis::hexText(o.number) + (write ? " as " : " should be ") +
                             now + " (" + why + ")");
         if (write) {
             rewrite(l, o, now);
@@ -293,11 +287,11 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 const auto signedDiff = static_cast<std::int64_t>(static_cast<std::int32_t>(diff));
                 const std::int64_t limit = std::int64_t{1} << (8 * width - 1);
                 if (width < 4 && (signedDiff < -limit || signedDiff >= 2 * limit)) {
-                    say(lineNumber, what + hexText(o.number) + " cannot hold " + std::string(target) +
+                    say(lineNumber, what + dis::hexText(o.number) + " cannot hold " + std::string(target) +
                                         " - " + baseNamed + " (" + std::to_string(signedDiff) + ")");
                     report.holds = false;
                 } else if ((diff & mask) != o.number) {
-                    correct(lineNumber, l, o, what, hexText(diff & mask), std::string(target) + " - " + baseNamed);
+                    correct(lineNumber, l, o, what, dis::hexText(diff & mask), std::string(target) + " - " + baseNamed);
                 }
             }
         }
@@ -343,7 +337,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                     f.d = *field;
                     const std::string reads = taken.empty() ? std::string(notTaken) + " from its own place"
                                                             : std::string(taken) + " from " + std::string(branchTarget) + " + 2";
-                    correct(lineNumber, l, o, "the load in the delay slot ", hexText(sh2::encode(*d->form, f)), "reads " + reads);
+                    correct(lineNumber, l, o, "the load in the delay slot ", dis::hexText(sh2::encode(*d->form, f)), "reads " + reads);
                 }
             }
         }

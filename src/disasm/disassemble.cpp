@@ -26,12 +26,6 @@ struct Disassembly::State {
 
 namespace {
 
-std::string hexAddress(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "$%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 // Text made in a std::string, as the operand writer wants it.
 struct StringText {
     std::string text;
@@ -81,29 +75,29 @@ bool holds(const std::vector<ImageSegment>& cover, std::uint64_t begin, std::uin
 std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyOptions& options) {
     const std::uint64_t base = options.base;
     const std::uint64_t end = base + image.size();
-    if (end > 0x100000000ull) return "the image does not fit below 2^32 at base " + hexAddress(base);
+    if (end > 0x100000000ull) return "the image does not fit below 2^32 at base " + dis::hexText(base);
     std::uint64_t after = 0;
     for (const ImageSegment& s : options.segments) {
         if (s.offset < after || std::uint64_t{s.offset} + s.size > image.size() || s.size == 0 ||
             ((s.offset | s.address) & 1) || std::uint64_t{s.address} + s.size > 0x100000000ull)
-            return "segment at offset " + hexAddress(s.offset) +
+            return "segment at offset " + dis::hexText(s.offset) +
                    " is empty, odd, overlaps another or passes the image's end or 2^32";
         after = std::uint64_t{s.offset} + s.size;
     }
     const std::vector<ImageSegment> cover = coverOf(image.size(), options);
     for (const std::uint32_t e : options.entries) {
-        if (!holds(cover, e, std::uint64_t{e} + 1)) return "entry " + hexAddress(e) + " is outside the image";
-        if (e & 1) return "entry " + hexAddress(e) + " is odd: instructions start at even addresses";
+        if (!holds(cover, e, std::uint64_t{e} + 1)) return "entry " + dis::hexText(e) + " is outside the image";
+        if (e & 1) return "entry " + dis::hexText(e) + " is odd: instructions start at even addresses";
     }
     for (const std::uint32_t v : options.vectors) {
-        if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + hexAddress(v) + " is outside the image";
+        if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + dis::hexText(v) + " is outside the image";
     }
     std::vector<AddressRange> ranges(options.code);
     ranges.insert(ranges.end(), options.data.begin(), options.data.end());
     for (const AddressRange& r : ranges) {
         if (r.end < r.begin || (r.end > r.begin && !holds(cover, r.begin, r.end)) ||
             (r.end == r.begin && !holds(cover, r.begin, r.begin + 1) && r.begin != end))
-            return "range " + hexAddress(r.begin) + "-" + hexAddress(r.end) + " is not inside the image";
+            return "range " + dis::hexText(r.begin) + "-" + dis::hexText(r.end) + " is not inside the image";
     }
     if (options.imageName.empty()) return "the image has no name";
     for (const std::string* name : {&options.imageName, &options.sourceName}) {

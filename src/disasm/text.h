@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -201,6 +202,13 @@ class Text {
     bool ok_ = true;
     const std::unordered_map<std::uint32_t, std::string>* names_;
 };
+
+// "$" and the hexadecimal digits, without leading zeros: how messages write a number.
+inline std::string hexText(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "$%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
 
 // "$" and eight hexadecimal digits: how messages and info files write an address.
 inline std::string addressText(std::uint32_t v) {

@@ -65,7 +65,6 @@ def build(work, name, c, flags):
     else:
         out = os.path.join(work, name + ".gcc.s")
         run([CC] + CFLAGS + flags + ["-I", os.path.join(HERE, "gcc"), "-o", out, os.path.join(HERE, "gcc", c)], work)
-    run(["sh-elf-as", "-isa=sh2", "-big", "-o", "start.o", os.path.join(HERE, "gcc", "start_linux.s")], work)
     if run(["sh-elf-as", "-isa=sh2", "-big", "-o", name + ".prog.o", out], work, check=False).returncode != 0:
         return False
     run(["sh-elf-ld", "-T", "link.ld", "-o", name + ".full.elf", "start.o", name + ".prog.o"], work)
@@ -124,6 +123,8 @@ def main():
         f.write(LINK)
     with open(os.path.join(a.work, "wrap.ld"), "w") as f:
         f.write(WRAP)
+    # The start-up code every program is linked with.
+    run(["sh-elf-as", "-isa=sh2", "-big", "-o", "start.o", os.path.join(HERE, "gcc", "start_linux.s")], a.work)
     rng = random.Random(a.seed)
     total = {"kept": 0, "reported": 0, "broken": 0}
     broken = []
@@ -167,11 +168,8 @@ def main():
             insert = ["            NOP"] if k % 10 == 9 else ["            NOP", "            NOP"]
             edits.append(("%d NOP before line %d" % (len(insert), at + 1), source[:at] + insert + source[at:]))
         nops = [i for i in spots if STATEMENT.match(source[i]).group(2) == "NOP"]
-        if nops:
-            line = source[nops[0]]
-            m = STATEMENT.match(line)
-            if not m.group(1):  # an unlabelled NOP that is not in a slot
-                edits.append(("deleting the NOP on line %d" % (nops[0] + 1), source[:nops[0]] + source[nops[0] + 1:]))
+        if nops and not STATEMENT.match(source[nops[0]]).group(1):  # an unlabelled NOP, not in a slot
+            edits.append(("deleting the NOP on line %d" % (nops[0] + 1), source[:nops[0]] + source[nops[0] + 1:]))
         at = spots[len(spots) // 2]
         edits.append(("100 NOPs before line %d" % (at + 1), source[:at] + ["            NOP"] * 100 + source[at:]))
         for what, lines in edits:

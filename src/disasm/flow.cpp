@@ -609,12 +609,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     }
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });
-    d.tableIndex.clear();
-    for (std::size_t i = 0; i < d.tables.size(); ++i) {
-        std::uint32_t off;
-        d.inImage(d.tables[i].address, off);
-        d.tableIndex.emplace(off, i);
-    }
+    d.indexTables();
 }
 
 }  // namespace korvane::dis

@@ -55,17 +55,35 @@ const KnownForms& known() {
 
 }  // namespace dis
 
+void Model::Data::indexTables() {
+    tableIndex.clear();
+    tableSpans.clear();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        std::uint32_t off;
+        inImage(tables[i].address, off);
+        tableIndex.emplace(off, i);
+        tableSpans.push_back({off, off + tables[i].count * tables[i].width, 0, i});
+    }
+    std::sort(tableSpans.begin(), tableSpans.end(),
+              [](const Span& a, const Span& b) { return a.start < b.start; });
+    std::uint32_t reach = 0;
+    for (Span& s : tableSpans) s.reach = reach = std::max(reach, s.end);
+}
+
 const Table* Model::Data::tableHolding(std::uint32_t off, std::uint32_t& entry) const {
     if (!(flags[off] & F_TABLE)) return nullptr;
-    // Tables are short next to the image; walk back to the start.
-    for (std::uint32_t back = 0; back <= off; ++back) {
-        if (const Table* t = tableStarting(off - back)) {
-            if (back < t->count * t->width) {
-                entry = off - back + (back / t->width) * t->width;
-                return t;
-            }
+    // The nearest start at or before off whose table reaches past it; tables seldom
+    // nest, so the walk back from the binary search's place stops at once.
+    auto it = std::upper_bound(tableSpans.begin(), tableSpans.end(), off,
+                               [](std::uint32_t o, const Span& s) { return o < s.start; });
+    while (it != tableSpans.begin()) {
+        --it;
+        if (it->reach <= off) break;
+        if (off < it->end) {
+            const Table& t = tables[it->table];
+            entry = it->start + ((off - it->start) / t.width) * t.width;
+            return &t;
         }
-        if (!(flags[off - back] & F_TABLE)) break;
     }
     return nullptr;
 }
@@ -179,36 +197,34 @@ std::string_view evidenceText(Evidence why) {
     return "";
 }
 
+const std::vector<std::uint32_t>& Model::Data::statements() const {
+    if (statementStarts.empty() && size() > 0) {
+        for (std::uint32_t off = 0; off < size(); off += statementAt(off).size) statementStarts.push_back(off);
+    }
+    return statementStarts;
+}
+
 std::optional<Item> Model::itemAt(std::uint32_t address) const {
     std::uint32_t off;
     if (!d_->inImage(address, off)) return std::nullopt;
+    const std::vector<std::uint32_t>& starts = d_->statements();
+    const std::uint32_t p = *std::prev(std::upper_bound(starts.begin(), starts.end(), off));
+    const Model::Data::Statement s = d_->statementAt(p);
     const auto& flags = d_->flags;
-    if (flags[off] & F_CONT) --off;
-    if (flags[off] & F_CODE) return Item{ItemKind::Instruction, d_->address(off), 2};
-    // Back to where statements certainly start, then forward to the one that holds off.
-    std::uint32_t p = off;
-    while (p > 0 && !(flags[p] & (F_CODE | F_CONT | F_LABEL | F_LITL | F_LITW))) --p;
-    if (flags[p] & F_CONT) ++p;
-    for (;;) {
-        const Model::Data::Statement s = d_->statementAt(p);
-        if (off < p + s.size) {
-            ItemKind kind = ItemKind::Data;
-            using K = Model::Data::Kind;
-            if (s.kind == K::TableEntry) {
-                kind = ItemKind::Table;
-            } else if ((s.kind == K::Long || s.kind == K::Word) && (flags[p] & (F_LITL | F_LITW))) {
-                kind = ItemKind::Literal;
-            } else if (s.kind == K::String) {
-                kind = ItemKind::String;
-            } else if (s.kind == K::Pad) {
-                kind = ItemKind::Padding;
-            } else if (s.kind == K::Instruction || s.kind == K::SlotLoad) {
-                kind = ItemKind::Instruction;
-            }
-            return Item{kind, d_->address(p), s.size};
-        }
-        p += s.size;
+    ItemKind kind = ItemKind::Data;
+    using K = Model::Data::Kind;
+    if (s.kind == K::TableEntry) {
+        kind = ItemKind::Table;
+    } else if ((s.kind == K::Long || s.kind == K::Word) && (flags[p] & (F_LITL | F_LITW))) {
+        kind = ItemKind::Literal;
+    } else if (s.kind == K::String) {
+        kind = ItemKind::String;
+    } else if (s.kind == K::Pad) {
+        kind = ItemKind::Padding;
+    } else if (s.kind == K::Instruction || s.kind == K::SlotLoad) {
+        kind = ItemKind::Instruction;
     }
+    return Item{kind, d_->address(p), s.size};
 }
 
 std::optional<ItemKind> Model::kindAt(std::uint32_t address) const {
@@ -255,6 +271,9 @@ const std::vector<Reference>& Model::Data::references() const {
     std::sort(allRefs.begin(), allRefs.end(), [](const Reference& a, const Reference& b) {
         return a.from != b.from ? a.from < b.from : a.to < b.to;
     });
+    refsByTarget = allRefs;
+    std::stable_sort(refsByTarget.begin(), refsByTarget.end(),
+                     [](const Reference& a, const Reference& b) { return a.to < b.to; });
     allRefsMade = true;
     return allRefs;
 }
@@ -273,10 +292,12 @@ std::vector<Reference> Model::referencesFrom(std::uint32_t address) const {
 }
 
 std::vector<Reference> Model::referencesTo(std::uint32_t address) const {
+    d_->references();
+    const auto& refs = d_->refsByTarget;
+    auto it = std::lower_bound(refs.begin(), refs.end(), address,
+                               [](const Reference& r, std::uint32_t a) { return r.to < a; });
     std::vector<Reference> out;
-    for (const Reference& r : d_->references()) {
-        if (r.to == address) out.push_back(r);
-    }
+    for (; it != refs.end() && it->to == address; ++it) out.push_back(*it);
     return out;
 }
 

@@ -113,10 +113,22 @@ struct Model::Data {
     // table entries, loads in delay slots); references() adds the instructions' own.
     std::vector<Reference> refs;
     mutable std::vector<Reference> allRefs;  // made on the first question
+    mutable std::vector<Reference> refsByTarget;  // the same by target, likewise
     mutable bool allRefsMade = false;
+    mutable std::vector<std::uint32_t> statementStarts;  // every statement's offset, likewise
+    const std::vector<std::uint32_t>& statements() const;
     const std::vector<Reference>& references() const;
     std::vector<Table> tables;                            // by address, once analysed
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
+    // The tables by start offset, each with the furthest end of it and every table
+    // before it, so that the table holding a byte is found by a binary search (made by
+    // indexTables once the analysis is done).
+    struct Span {
+        std::uint32_t start, end, reach;
+        std::size_t table;
+    };
+    std::vector<Span> tableSpans;
+    void indexTables();
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
     std::unordered_map<std::uint32_t, dis::Offset> offsets;      // literal offset -> BRAF/BSRF
     std::unordered_map<std::uint32_t, std::string> names;        // address -> the user's label

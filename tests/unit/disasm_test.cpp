@@ -106,5 +106,50 @@ TEST(Disasm, InstructionText) {
     for (const auto& [word, text] : cases) EXPECT_EQ(instructionText(word, 0x06004000), text);
 }
 
+// The model's queries on images that are one long table (zeros at base 0 read as
+// pointers; longs that point at each other): every item found by a binary search
+// agrees with a plain walk over the statements, and references by target with a scan.
+TEST(Disasm, QueriesOnLongTablesAgreeWithAPlainWalk) {
+    std::vector<std::uint8_t> pointers(64 * 1024);
+    for (std::uint32_t i = 0; i < pointers.size(); i += 4) {
+        const std::uint32_t v = 0x06000000u + ((i * 7919u) % static_cast<std::uint32_t>(pointers.size()) & ~3u);
+        for (int b = 0; b < 4; ++b) pointers[i + static_cast<std::uint32_t>(b)] = static_cast<std::uint8_t>(v >> (24 - 8 * b));
+    }
+    const std::pair<std::vector<std::uint8_t>, std::uint32_t> images[] = {
+        {std::vector<std::uint8_t>(256 * 1024, 0), 0}, {pointers, 0x06000000u}};
+    for (const auto& [image, base] : images) {
+        DisassemblyOptions o;
+        o.imageName = "t.bin";
+        o.base = base;
+        const Disassembly dis(image, o);
+        ASSERT_EQ(dis.error(), "");
+        const Model& m = dis.model();
+        ASSERT_FALSE(m.tables().empty());
+        // Items tile the image: each starts where the one before ended.
+        std::uint32_t expected = base, tableEntries = 0;
+        for (std::uint32_t a = base; a < base + image.size(); a += 2) {
+            const auto item = m.itemAt(a);
+            ASSERT_TRUE(item) << std::hex << a;
+            if (item->address == a) {
+                ASSERT_EQ(a, expected) << std::hex << a;
+                expected = a + item->size;
+                tableEntries += item->kind == ItemKind::Table;
+            }
+            ASSERT_LE(item->address, a);
+            ASSERT_LT(a, item->address + item->size);
+        }
+        EXPECT_EQ(expected, base + image.size());
+        EXPECT_GT(tableEntries, image.size() / 8);
+        for (std::uint32_t a = base; a < base + image.size(); a += 4 * 97) {
+            std::vector<Reference> scan;
+            for (const Reference& r : m.references())
+                if (r.to == a) scan.push_back(r);
+            const std::vector<Reference> found = m.referencesTo(a);
+            ASSERT_EQ(found.size(), scan.size()) << std::hex << a;
+            for (std::size_t k = 0; k < found.size(); ++k) EXPECT_EQ(found[k].from, scan[k].from);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace korvane::test

@@ -100,6 +100,7 @@ struct Result {
     bool ok = true;
     Diagnostic diagnostic;           // meaningful when !ok
     std::uint64_t bytesWritten = 0;  // bytes appended to the image (binary offset - 1)
+    std::uint32_t start = 0;         // the address of the image's first byte (0: none written)
     std::uint32_t statements = 0;    // statements listed
     std::uint32_t referenceCount = 0;
     std::vector<Label> labels;  // every label met, in the order first met
@@ -127,12 +128,20 @@ class StatementObserver {
 
 struct Options {
     StatementObserver* observer = nullptr;
+    // When given, a label out of reach of the PC-relative field that names it does not
+    // stop the run: the statement's line is added here (its field left as the
+    // placeholder) and the run goes on, so that every such statement is found in one
+    // run. The run then reports success if nothing else stopped it.
+    std::vector<std::uint32_t>* outOfReach = nullptr;
 };
 
 // Assembles `source`, writing the image to `bin` and the listing to `log`.
 // Both sinks receive every byte promised up to the point where the run stopped.
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
                 const Options& options = {});
+
+// The same without a listing: the image alone.
+Result assemble(ByteSource& source, ByteSink& bin, IncludeOpener& includes, const Options& options = {});
 
 // Convenience for in-memory use (tests, fuzzing).
 class MemorySource : public ByteSource {
@@ -156,6 +165,26 @@ class MemorySink : public ByteSink {
   private:
     std::string name_;
     std::string data_;
+};
+
+// A device that keeps nothing, only counts: for a run whose labels and statements are
+// wanted, not its bytes.
+class NullSink : public ByteSink {
+  public:
+    explicit NullSink(std::string name = "nothing") : name_(std::move(name)) {}
+    bool append(std::span<const std::uint8_t> bytes) override {
+        size_ += bytes.size();
+        return true;
+    }
+    bool overwrite(std::uint64_t position, std::span<const std::uint8_t> bytes) override {
+        return position <= size_ && bytes.size() <= size_ - position;
+    }
+    std::string name() const override { return name_; }
+    std::uint64_t size() const { return size_; }
+
+  private:
+    std::string name_;
+    std::uint64_t size_ = 0;
 };
 
 // An opener that finds no file at all.

@@ -18,12 +18,23 @@ namespace korvane {
 
 namespace {
 
-// The most statements out of reach that one check explains.
+// The most statements out of reach that one check explains, and the most runs made
+// again after a displacement written as a number that does not fit.
 constexpr std::size_t kMostRefusals = 1000;
+constexpr std::size_t kMostRetries = 8;
 
+// The PC of each line's statement, by line (kNoStatement where a line has none).
+constexpr std::uint32_t kNoStatement = 0xFFFFFFFFu;
 struct Lines : StatementObserver {
-    std::unordered_map<std::uint32_t, std::uint32_t> pc;  // line -> PC of its statement
-    void statement(const StatementRecord& r) override { pc.emplace(r.line, r.pc); }
+    std::vector<std::uint32_t> pcOf;
+    void statement(const StatementRecord& r) override {
+        if (r.line >= pcOf.size()) pcOf.resize(std::max<std::size_t>(r.line + 1, pcOf.size() * 2), kNoStatement);
+        pcOf[r.line] = r.pc;
+    }
+    std::optional<std::uint32_t> pc(std::size_t line) const {
+        if (line >= pcOf.size() || pcOf[line] == kNoStatement) return std::nullopt;
+        return pcOf[line];
+    }
 };
 
 struct SourceLine {
@@ -77,14 +88,19 @@ struct Operand {
 
 Operand parse(std::string_view line, std::size_t comment) {
     Operand o;
-    std::size_t i = 0;
-    if (i < line.size() && line[i] != ' ' && line[i] != '\t') {  // a label
-        while (i < comment && line[i] != ':' && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i < comment && line[i] == ':') ++i;
+    // Labels end with a colon, in any column; the first word without one is the
+    // mnemonic.
+    std::size_t i = 0, m = 0;
+    for (;;) {
+        while (i < comment && (line[i] == ' ' || line[i] == '\t')) ++i;
+        m = i;
+        while (i < comment && line[i] != ' ' && line[i] != '\t' && line[i] != ':') ++i;
+        if (i < comment && line[i] == ':') {
+            ++i;
+            continue;
+        }
+        break;
     }
-    while (i < comment && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const std::size_t m = i;
-    while (i < comment && line[i] != ' ' && line[i] != '\t') ++i;
     o.mnemonic = line.substr(m, i - m);
     while (i < comment && (line[i] == ' ' || line[i] == '\t')) ++i;
     if (i < comment && line[i] == '$') {
@@ -141,25 +157,31 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     auto say = [&](std::uint32_t line, const std::string& what) {
         report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
     };
-    // Every statement the assembler refuses as out of reach is set aside (a word in its
-    // place keeps the addresses), so that the rest can be assembled and each refusal
-    // explained from the addresses of the whole.
-    std::string relaxed(text);
+    // Every label out of reach of its statement is listed by the one run (the field
+    // keeps a placeholder, so the addresses stay), and each refusal is explained from
+    // the addresses of the whole. A displacement written as a number that does not fit
+    // stops a run at its statement: that statement is set aside (a word in its place)
+    // and the run made again, a few times at most. Nothing of the image is kept.
+    std::string relaxed;
     std::vector<std::pair<std::uint32_t, std::string>> refused;  // line, its statement text
     Lines lines;
     Result r;
+    std::vector<std::uint32_t> outOfReach;
     for (std::size_t round = 0;; ++round) {
-        MemorySource source(relaxed);
-        MemorySink bin("image"), log("listing");
-        lines.pc.clear();
+        MemorySource source(relaxed.empty() ? text : std::string_view(relaxed));
+        NullSink bin("image");
+        lines.pcOf.clear();
+        outOfReach.clear();
         Options options;
         options.observer = &lines;
-        r = assemble(source, bin, log, includes, options);
+        options.outOfReach = &outOfReach;
+        r = assemble(source, bin, includes, options);
         if (r.ok) break;
+        if (relaxed.empty()) relaxed = text;
         const std::vector<SourceLine> all = splitLines(relaxed);
         const std::uint32_t n = r.diagnostic.line;
         if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > all.size() ||
-            round == kMostRefusals) {
+            round == kMostRetries) {
             say(n, r.diagnostic.text);
             report.holds = false;
             return report;
@@ -170,6 +192,21 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
         refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
         relaxed.replace(l.begin + m, c - m, "DC.W    $9 ");
+    }
+    relaxed = std::string();
+    if (!outOfReach.empty()) {
+        const std::vector<SourceLine> all = splitLines(text);
+        for (const std::uint32_t n : outOfReach) {
+            if (refused.size() == kMostRefusals) break;
+            if (n == 0 || n > all.size()) continue;
+            const SourceLine& l = all[n - 1];
+            const std::size_t c = commentAt(l.text);
+            const Operand o = parse(l.text, c);
+            const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
+            refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
+        }
+        std::sort(refused.begin(), refused.end());
+        refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
     }
     std::unordered_map<std::string, std::uint32_t> labels;
     for (const Label& l : r.labels) {
@@ -183,9 +220,8 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             std::string_view operands = blank == std::string_view::npos ? "" : st.substr(blank);
             while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
             while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
-            const auto pc = lines.pc.find(line);
-            const std::string why =
-                pc == lines.pc.end() ? std::string() : whyUnreachable(mnemonic, operands, pc->second, labels);
+            const auto pc = lines.pc(line);
+            const std::string why = pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
             say(line, why.empty() ? "invalid address reference: " + statement : why);
         }
         report.holds = false;
@@ -257,9 +293,9 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         if (at == statementAt.end()) return value;
         const SourceLine& l = all[at->second];
         const std::string_view m = parse(l.text, commentAt(l.text)).mnemonic;
-        const auto pc = lines.pc.find(static_cast<std::uint32_t>(at->second + 1));
-        if ((m != "BRAF" && m != "BSRF") || pc == lines.pc.end()) return value;
-        const std::uint32_t end = pc->second + 4;
+        const auto pc = lines.pc(at->second + 1);
+        if ((m != "BRAF" && m != "BSRF") || !pc) return value;
+        const std::uint32_t end = *pc + 4;
         if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(m) + "'s delay slot";
         return end;
     };
@@ -302,7 +338,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                                                                        !read.empty() &&
                                                                        comment.find("in a delay slot") != std::string_view::npos) {
             const auto d = sh2::decode(static_cast<std::uint16_t>(o.number));
-            const auto slot = lines.pc.find(lineNumber);
+            const auto slot = lines.pc(lineNumber);
             const bool conditional = previousMnemonic == "BT/S" || previousMnemonic == "BF/S";
             const bool both = comment.find(" taken, ") != std::string_view::npos;
             const std::string_view taken = !conditional || both ? read : std::string_view();
@@ -313,12 +349,12 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             while (!branchTarget.empty() && branchTarget.back() == ' ') branchTarget.remove_suffix(1);
             const auto t = valueOf(branchTarget);
             const auto takenAt = valueOf(taken), notTakenAt = valueOf(notTaken);
-            const bool known = d && slot != lines.pc.end() && (taken.empty() || (t && takenAt)) &&
+            const bool known = d && slot && (taken.empty() || (t && takenAt)) &&
                                (notTaken.empty() || notTakenAt) && (!taken.empty() || !notTaken.empty());
             if (known && (conditional || previousMnemonic == "BRA" || previousMnemonic == "BSR")) {
                 const auto reach = d->form->reach;
                 const auto fromTarget = taken.empty() ? std::nullopt : sh2::fieldFor(reach, sh2::slotPcFor(*t), *takenAt);
-                const auto fromSlot = notTaken.empty() ? std::nullopt : sh2::fieldFor(reach, slot->second, *notTakenAt);
+                const auto fromSlot = notTaken.empty() ? std::nullopt : sh2::fieldFor(reach, *slot, *notTakenAt);
                 const auto field = taken.empty() ? fromSlot : fromTarget;
                 if ((!taken.empty() && !fromTarget) || (!notTaken.empty() && !fromSlot)) {
                     say(lineNumber, "the load in the delay slot can no longer reach " +
@@ -361,7 +397,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         }
         previousMnemonic = o.mnemonic;
         // The operands of this line, for the slot that may follow.
-        const std::size_t mAt = l.text.find(o.mnemonic);
+        const auto mAt = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
         std::string_view rest = l.text.substr(mAt + o.mnemonic.size(), c - (mAt + o.mnemonic.size()));
         while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
         previousOperands = rest;

@@ -48,7 +48,8 @@ class Run {
           image_(bin, placeholder),
           listing_(log),
           statement_{operands_, image_, refs_, pool_, includes},
-          observer_(options.observer) {}
+          observer_(options.observer),
+          outOfReach_(options.outOfReach) {}
 
     Result run();
 
@@ -67,6 +68,8 @@ class Run {
     LiteralPool pool_;
     Statement statement_;
     StatementObserver* observer_;
+    std::vector<std::uint32_t>* outOfReach_;
+    std::uint32_t start_ = 0;  // the PC of the image's first byte
     std::vector<std::uint8_t> captured_;  // the bytes of the statement told to the observer
 };
 
@@ -83,7 +86,7 @@ Result Run::run() {
                 break;
             }
         }
-        resolveReferences(refs_, labels_.table(), image_);
+        resolveReferences(refs_, labels_.table(), image_, outOfReach_);
         // The image is made whole before the listing's label table says the run succeeded.
         image_.finish();
         const LabelTable& table = labels_.table();
@@ -107,6 +110,7 @@ Result Run::run() {
         listing_.tryFlush();
     }
     result.bytesWritten = image_.written();
+    result.start = start_;
     result.statements = listing_.statements();
     result.referenceCount = refs_.count();
     try {
@@ -143,6 +147,7 @@ bool Run::statement(const OpRow& row) {
         operands_.reject();  // "(x,)" is no operand form of any statement
     }
     if (!wrote) fail(Message::MissingArgument, scanner_.line());
+    if (offset == 0 && image_.written() != 0) start_ = pc;
     refs_.checkCapacity();
     if (observer_ != nullptr) tell(row, line, pc, offset);
     scanner_.endStatement();
@@ -195,6 +200,11 @@ std::string Label::listed() const {
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,
                 const Options& options) {
     return detail::assembleWithPlaceholder(source, bin, log, includes, options, 0x00);
+}
+
+Result assemble(ByteSource& source, ByteSink& bin, IncludeOpener& includes, const Options& options) {
+    NullSink log("listing");
+    return assemble(source, bin, log, includes, options);
 }
 
 std::ptrdiff_t MemorySource::read(std::span<std::uint8_t> buf) {

@@ -36,6 +36,9 @@
 namespace {
 
 constexpr std::uint64_t kLargestImage = 16u << 20;
+// A source korvane-dis writes for the largest image is well below this (about 7 bytes of
+// text an image byte at most).
+constexpr std::uint64_t kLargestSource = 1u << 30;
 // Temporary files are FINAL + this + PID + "-XXXXXX".
 constexpr std::string_view kTempMark = ".korvane-dis-";
 
@@ -124,16 +127,16 @@ bool parseRange(std::string_view text, korvane::AddressRange& range) {
 }
 
 bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, struct stat& st,
-             std::string& why) {
+             std::string& why, std::uint64_t largest = kLargestImage) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) ::close(fd);
         why = "cannot read " + path;
         return false;
     }
-    if (static_cast<std::uint64_t>(st.st_size) > kLargestImage) {
+    if (static_cast<std::uint64_t>(st.st_size) > largest) {
         ::close(fd);
-        why = path + " is larger than 16 MiB";
+        why = path + (largest == kLargestImage ? " is larger than 16 MiB" : " is larger than 1 GiB");
         return false;
     }
     bytes.resize(static_cast<std::size_t>(st.st_size));
@@ -378,7 +381,7 @@ int check(const std::string& path, bool writeBack) {
     struct stat link {};
     if (writeBack && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
         return error(path + " is a symbolic link; --write replaces files, not links: give the file itself");
-    if (!readAll(path, bytes, st, why)) return error(why);
+    if (!readAll(path, bytes, st, why, kLargestSource)) return error(why);
     korvane::FileIncludes includes;
     const korvane::CheckReport report = korvane::checkSource(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path, includes, writeBack);

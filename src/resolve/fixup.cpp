@@ -7,10 +7,18 @@
 
 namespace korvane::detail {
 
-void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& image) {
+void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& image,
+                       std::vector<std::uint32_t>* outOfReach) {
     for (const Reference& r : refs.entries()) {
         const std::uint64_t at = r.binOffset - 1ull;  // 0-based image position
-        auto invalid = [&] { fail(Message::InvalidAddressReference, r.line); };
+        // Out of reach: the run stops, or the line is listed and the field keeps its
+        // placeholder.
+        bool missed = false;
+        auto invalid = [&] {
+            if (outOfReach == nullptr) fail(Message::InvalidAddressReference, r.line);
+            outOfReach->push_back(r.line);
+            missed = true;
+        };
         // An 8-bit displacement is the low byte of its word, the byte recorded.
         auto patchByte = [&](std::uint32_t b) {
             const auto byte = static_cast<std::uint8_t>(b);
@@ -21,10 +29,11 @@ void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& im
         auto field = [&](sh2::Reach reach, std::uint32_t target) {
             const std::optional<std::uint16_t> d = sh2::fieldFor(reach, r.pc, target);
             if (!d) invalid();
-            return *d;
+            return d.value_or(0);
         };
         if (r.kind == REF_IMOV_PLACED) {
-            patchByte(field(sh2::Reach::PcLong, r.target));
+            const std::uint16_t d = field(sh2::Reach::PcLong, r.target);
+            if (!missed) patchByte(d);
             continue;
         }
         if (!labels.defined(r.target)) {
@@ -41,18 +50,21 @@ void resolveReferences(const RefTable& refs, const LabelTable& labels, Image& im
                 break;
             }
             case REF_BRANCH8:
-                patchByte(field(sh2::Reach::Branch8, v));
-                break;
             case REF_PCREL_WORD:
-                patchByte(field(sh2::Reach::PcWord, v));
+            case REF_PCREL_LONG: {
+                const sh2::Reach reach = r.kind == REF_BRANCH8      ? sh2::Reach::Branch8
+                                         : r.kind == REF_PCREL_WORD ? sh2::Reach::PcWord
+                                                                    : sh2::Reach::PcLong;
+                const std::uint16_t d = field(reach, v);
+                if (!missed) patchByte(d);
                 break;
-            case REF_PCREL_LONG:
-                patchByte(field(sh2::Reach::PcLong, v));
-                break;
+            }
             case REF_BRA12:
             case REF_BSR12: {
+                const std::uint16_t d = field(sh2::Reach::Branch12, v);
+                if (missed) break;
                 const std::uint16_t word = sh2::encode(branch12Form(static_cast<RefKind>(r.kind)),
-                                                       sh2::Fields{.d = field(sh2::Reach::Branch12, v)});
+                                                       sh2::Fields{.d = d});
                 const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word >> 8),
                                                static_cast<std::uint8_t>(word)};
                 image.overwrite(at, bytes, 2);

@@ -764,6 +764,14 @@ TEST(Analysis, CheckExplainsEveryReferenceOutOfReach) {
     bool odd = false;
     for (const std::string& m : report.messages) odd = odd || m.find("MOVA can no longer reach ODD") != std::string::npos;
     EXPECT_TRUE(odd);
+
+    // Fifty at once, one in column 0, beyond an ORG of 16 MiB: each explained.
+    std::string many = "BRA     FAR\n" + repeat("        BSR     FAR\n", 49) +
+                       "        ORG     $1000000\nFAR:    RTS\n        NOP\n";
+    const CheckReport all = checkSource(many, "m.s", none, false);
+    ASSERT_EQ(all.messages.size(), 50u);
+    EXPECT_EQ(all.messages[0], "m.s:1: BRA can no longer reach FAR: 16773118 bytes beyond its reach of 4094 forward");
+    EXPECT_EQ(all.messages[49], "m.s:50: BSR can no longer reach FAR: 16773020 bytes beyond its reach of 4094 forward");
 }
 
 }  // namespace

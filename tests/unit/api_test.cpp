@@ -61,6 +61,45 @@ TEST(Api, LabelsWithTheirValues) {
     EXPECT_EQ(u.result.diagnostic.name, "NOWHERE             ");
 }
 
+// The image alone, without a listing; where the image starts; and every label out of
+// reach listed by one run instead of the first stopping it.
+TEST(Api, ImageAloneItsStartAndEveryReferenceOutOfReach) {
+    NoIncludes none;
+    const struct {
+        const char* source;
+        std::uint32_t start;
+        std::size_t bytes;
+    } starts[] = {
+        {"        SETPC   $6004000\n        NOP\n", 0x6004000u, 2},
+        {"        ORG     $100\nLL:     DC.B    1\n", 0u, 0x101},
+        {"        SETPC   $20\n        SETPC   $40\n        DC.L    LL\nLL:     NOP\n", 0x40u, 6},
+        {"        SETPC   $20\n", 0u, 0},
+    };
+    for (const auto& c : starts) {
+        MemorySource source(c.source);
+        MemorySink bin;
+        const Result r = assemble(source, bin, none);
+        ASSERT_TRUE(r.ok) << c.source << r.diagnostic.text;
+        EXPECT_EQ(r.start, c.start) << c.source;
+        EXPECT_EQ(bin.bytes().size(), c.bytes) << c.source;
+    }
+    // Lines 1, 2 and 4 are out of reach of FAR (line 4 in column 0); line 3 is not.
+    const std::string far = "        BRA     FAR\n        BT      FAR\n        BRA     NEAR\n"
+                            "BSR     FAR\nNEAR:   NOP\n        ORG     $2000\nFAR:    RTS\n        NOP\n";
+    std::vector<std::uint32_t> lines;
+    Options options;
+    options.outOfReach = &lines;
+    MemorySource source(far);
+    NullSink bin;
+    const Result r = assemble(source, bin, none, options);
+    EXPECT_TRUE(r.ok) << r.diagnostic.text;
+    EXPECT_EQ(lines, (std::vector<std::uint32_t>{1, 2, 4}));
+    EXPECT_EQ(bin.size(), 0x2004u);
+    MemorySource again(far);
+    const Result stopped = assemble(again, bin, none);
+    EXPECT_EQ(stopped.diagnostic.text, "invalid address reference on line 1");
+}
+
 TEST(Api, EveryStatementIsRecorded) {
     MemoryIncludes includes;
     includes.files["big.raw"] = std::string(70000, 'x');

@@ -125,11 +125,18 @@ class SourceOutput {
 // second line holds the fingerprint of the file's text.
 inline constexpr std::string_view kDisassemblyHeader = "; korvane-dis: source of ";
 
-// Reads a file piece by piece and tells whether it is a source the disassembler wrote,
+// The first line of every info file that --info-out writes, up to the image's name; its
+// second line holds the fingerprint, as a source's does.
+inline constexpr std::string_view kInfoHeader = "# korvane-dis: what it found in ";
+
+// What korvane-dis writes and a later run may replace: a source, or an info file.
+enum class Written : std::uint8_t { Source, Info };
+
+// Reads a file piece by piece and tells whether it is a file the disassembler wrote,
 // unchanged since (its text still has the fingerprint its header records).
 class SourceCheck {
   public:
-    SourceCheck();
+    explicit SourceCheck(Written kind = Written::Source);
     ~SourceCheck();
     SourceCheck(const SourceCheck&) = delete;
     SourceCheck& operator=(const SourceCheck&) = delete;
@@ -138,11 +145,21 @@ class SourceCheck {
     bool fromDisassembler() const;
     // Begins with it and holds exactly the text its fingerprint was made of.
     bool unchanged() const;
+    // The fingerprint its second line records (0 when it has none).
+    std::uint64_t recorded() const;
 
   private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The parts a top source names with the fingerprint each had when it was written
+// (none for a source of one part).
+struct RecordedPart {
+    std::string name;
+    std::uint64_t fingerprint;
+};
+std::vector<RecordedPart> recordedParts(std::string_view topSource);
 
 // Why these options cannot be used with this image (an entry or range outside it or at
 // an odd address, an image that passes 2^32, a name that cannot stand in a source), or

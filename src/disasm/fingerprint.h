@@ -10,6 +10,7 @@
 namespace korvane::detail {
 
 inline constexpr std::string_view kFingerprintLead = "; fingerprint ";
+inline constexpr std::string_view kInfoFingerprintLead = "# fingerprint ";
 inline constexpr std::size_t kFingerprintDigits = 16;
 
 // Four independent lanes of 64 bits, each taking every fourth 8-byte word, so that the

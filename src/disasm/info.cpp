@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "disasm/fingerprint.h"
 #include "disasm/text.h"
 #include "korvane/disassemble.h"
 
@@ -103,11 +104,17 @@ std::string labelFor(std::string_view name) {
     return s;
 }
 
-// The disassembler's own labels are L and 8 digits: a user's name must not look like
-// one of another address.
+// The disassembler's own labels are L and 8 digits, and B and 8 digits for a base: a
+// user's name must not look like one of another address, nor like a base's.
 bool ownLabelOfAnother(std::string_view name, std::uint32_t at) {
     const auto v = dis::ownLabelAddress(name);
-    return v && *v != at;
+    return (v && *v != at) || dis::ownLabelAddress(name, 'B');
+}
+
+// A line without its line end (LF or CR LF).
+std::string_view withoutCr(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
 }
 
 // Adds a name, or says why it cannot be added.
@@ -130,7 +137,7 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
     for (std::uint32_t n = 1; at <= text.size(); ++n) {
         std::size_t end = text.find('\n', at);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
+        std::string_view line = withoutCr(text.substr(at, end - at));
         at = end + 1;
         if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
         const std::vector<std::string_view> w = words(line);
@@ -210,7 +217,7 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
     for (std::uint32_t n = 1; at < text.size(); ++n) {
         std::size_t end = text.find('\n', at);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(at, end - at);
+        const std::string_view line = withoutCr(text.substr(at, end - at));
         at = end + 1;
         const std::vector<std::string_view> w = words(line);
         if (w.empty()) continue;
@@ -233,7 +240,9 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
             bad("not a symbol: NAME = ADDR, ADDR NAME or nm's ADDR TYPE NAME");
             continue;
         }
-        const std::string label = goodLabel(name) ? std::string(name) : labelFor(name);
+        std::string label = goodLabel(name) ? std::string(name) : labelFor(name);
+        // A name the disassembler gives another address (or a base) gets a '_' more.
+        if (ownLabelOfAnother(label, a)) label += '_';
         const auto [it, fresh] = mapped.emplace(label, std::make_pair(std::string(name), n));
         if (!fresh && it->second.first != name) {
             bad(std::string(name) + " and " + it->second.first + " (line " + std::to_string(it->second.second) +
@@ -247,8 +256,11 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
 }
 
 std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
-    std::string out = "# korvane-dis: what it found in " + o.imageName +
+    std::string out = std::string(kInfoHeader) + o.imageName +
                       " (an info file: give it with --info; lines starting with # are comments)\n";
+    out += detail::kInfoFingerprintLead;
+    const std::size_t digitsAt = out.size();
+    out += std::string(detail::kFingerprintDigits, '0') + " (--info-out replaces this file only while its text is unchanged)\n";
     for (const std::uint32_t e : o.entries) out += "entry " + dis::addressText(e) + "\n";
     for (const AddressRange& r : o.code) out += "code " + dis::addressText(r.begin) + "-" + dis::addressText(static_cast<std::uint32_t>(r.end)) + "\n";
     for (const DataRange& r : o.data) {
@@ -279,6 +291,12 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
         out += "# table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
                (t.relative ? " relative " + dis::addressText(t.base) : "") + (t.pointers ? "  (pointers)" : "  (jump table)") + "\n";
     }
+    // The fingerprint of everything but its own digits.
+    detail::Fingerprint f;
+    f.add(std::string_view(out).substr(0, digitsAt));
+    f.add(std::string_view(out).substr(digitsAt + detail::kFingerprintDigits));
+    std::uint64_t v = f.value();
+    for (std::size_t i = detail::kFingerprintDigits; i-- > 0; v >>= 4) out[digitsAt + i] = "0123456789ABCDEF"[v & 15];
     return out;
 }
 

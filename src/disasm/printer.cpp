@@ -407,7 +407,7 @@ std::string Printer::resultName() const {
 }
 
 bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
-                        bool whole) const {
+                        bool whole, std::uint64_t& fingerprint) const {
     const std::string& name = files_[part];
     if (!out.open(name)) return false;
     Text t(out, &d_.names);
@@ -447,20 +447,32 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
         t.put(':');
         t.endLine();
     }
-    return t.finish() && out.close();
+    if (!t.finish()) return false;
+    fingerprint = t.fingerprint();
+    return out.close();
 }
 
 bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const {
     const std::size_t parts = partStart.size();
-    if (parts == 1) return writePart(out, 0, 0, d_.size(), true);
+    std::vector<std::uint64_t> printed(parts);
+    if (parts == 1) return writePart(out, 0, 0, d_.size(), true, printed[0]);
     for (std::size_t i = 0; i < parts; ++i) {
         const std::uint32_t end = i + 1 < parts ? partStart[i + 1] : d_.size();
-        if (!writePart(out, i, partStart[i], end, false)) return false;
+        if (!writePart(out, i, partStart[i], end, false, printed[i])) return false;
     }
     const std::string& top = files_.back();
     if (!out.open(top)) return false;
     Text t(out);
     header(t);
+    // The parts as this run wrote them: a set that a stopped run left mixed is told by these.
+    for (std::size_t i = 0; i < parts; ++i) {
+        t.put(kPartLead);
+        t.hex(static_cast<std::uint32_t>(printed[i] >> 32), 8);
+        t.hex(static_cast<std::uint32_t>(printed[i]), 8);
+        t.put(' ');
+        t.put(files_[i]);
+        t.put('\n');
+    }
     for (std::size_t i = 0; i + 1 < files_.size(); ++i) {
         t.put("            INCBIN  \"");
         t.put(binOf(files_[i]));

@@ -41,7 +41,7 @@ class Printer {
     static std::string binOf(const std::string& source);
     std::string resultName() const;
     bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
-                   bool whole) const;
+                   bool whole, std::uint64_t& fingerprint) const;
 
     const Model::Data& d_;
     const DisassemblyOptions& options_;

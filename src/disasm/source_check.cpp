@@ -1,6 +1,7 @@
 // Whether a file is a source the disassembler wrote and nobody changed: its first line
 // is the disassembler's header, its second line's fingerprint matches the rest.
 #include "disasm/fingerprint.h"
+#include "disasm/text.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {
@@ -10,6 +11,10 @@ constexpr std::size_t kLongestFirstLine = 4096;
 }
 
 struct SourceCheck::State {
+    explicit State(Written kind)
+        : header(kind == Written::Source ? kDisassemblyHeader : kInfoHeader),
+          lead(kind == Written::Source ? detail::kFingerprintLead : detail::kInfoFingerprintLead) {}
+    std::string_view header, lead;
     enum class Phase { FirstLine, Lead, Digits, Rest, Bad } phase = Phase::FirstLine;
     std::size_t at = 0;  // bytes read in the current phase
     bool headerSeen = false;
@@ -19,12 +24,12 @@ struct SourceCheck::State {
     void byte(char c) {
         switch (phase) {
             case Phase::FirstLine:
-                if (at < kDisassemblyHeader.size() && c != kDisassemblyHeader[at]) {
+                if (at < header.size() && c != header[at]) {
                     phase = Phase::Bad;
                     return;
                 }
                 fingerprint.add(std::string_view(&c, 1));
-                if (++at == kDisassemblyHeader.size()) headerSeen = true;
+                if (++at == header.size()) headerSeen = true;
                 if (c == '\n') {
                     phase = headerSeen ? Phase::Lead : Phase::Bad;
                     at = 0;
@@ -33,12 +38,12 @@ struct SourceCheck::State {
                 }
                 return;
             case Phase::Lead:
-                if (c != detail::kFingerprintLead[at]) {
+                if (c != lead[at]) {
                     phase = Phase::Bad;
                     return;
                 }
                 fingerprint.add(std::string_view(&c, 1));
-                if (++at == detail::kFingerprintLead.size()) {
+                if (++at == lead.size()) {
                     phase = Phase::Digits;
                     at = 0;
                 }
@@ -60,7 +65,7 @@ struct SourceCheck::State {
     }
 };
 
-SourceCheck::SourceCheck() : state_(std::make_unique<State>()) {}
+SourceCheck::SourceCheck(Written kind) : state_(std::make_unique<State>(kind)) {}
 SourceCheck::~SourceCheck() = default;
 
 void SourceCheck::add(std::string_view bytes) {
@@ -76,9 +81,32 @@ bool SourceCheck::fromDisassembler() const {
     return state_->headerSeen;
 }
 
+std::uint64_t SourceCheck::recorded() const {
+    return state_->phase == State::Phase::Rest ? state_->recorded : 0;
+}
+
 bool SourceCheck::unchanged() const {
     const State& s = *state_;
     return s.phase == State::Phase::Rest && s.fingerprint.value() == s.recorded;
+}
+
+std::vector<RecordedPart> recordedParts(std::string_view text) {
+    std::vector<RecordedPart> parts;
+    // The header's comment lines, up to the first statement.
+    while (!text.empty() && text.front() == ';') {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.substr(0, dis::kPartLead.size()) != dis::kPartLead) continue;
+        line.remove_prefix(dis::kPartLead.size());
+        std::uint32_t high, low;
+        if (line.size() < 18 || line[16] != ' ' || !dis::hexNumber(line.substr(0, 8), high) ||
+            !dis::hexNumber(line.substr(8, 8), low))
+            continue;
+        parts.push_back({std::string(line.substr(17)), std::uint64_t{high} << 32 | low});
+    }
+    return parts;
 }
 
 }  // namespace korvane

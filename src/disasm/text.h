@@ -34,6 +34,10 @@ inline constexpr std::array<char, 512> kHexPairs = [] {
 
 inline constexpr char kHex[] = "0123456789ABCDEF";
 
+// A top source's line for each of its parts: this, the part's fingerprint, a blank and
+// its name.
+inline constexpr std::string_view kPartLead = "; part ";
+
 // Text made in a fixed buffer and handed to the output in large blocks, with the
 // fingerprint of everything written but its own digits.
 class Text {
@@ -149,6 +153,8 @@ class Text {
         put(std::string_view("0000000000000000", detail::kFingerprintDigits));
         put(" (korvane-dis replaces this file only while its text is unchanged)\n");
     }
+    // The fingerprint of what was written (once finished).
+    std::uint64_t fingerprint() const { return fingerprint_.value(); }
     // Writes what is left and the fingerprint's digits.
     bool finish() {
         if (!flush()) return false;

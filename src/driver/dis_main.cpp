@@ -26,9 +26,11 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "files/names.h"
+#include "files/replace.h"
 #include "korvane/disassemble.h"
 #include "korvane/files.h"
 #include "korvane/version.h"
@@ -39,16 +41,14 @@ constexpr std::uint64_t kLargestImage = 16u << 20;
 // A source korvane-dis writes for the largest image is well below this (about 7 bytes of
 // text an image byte at most).
 constexpr std::uint64_t kLargestSource = 1u << 30;
-// Temporary files are FINAL + this + PID + "-XXXXXX".
-constexpr std::string_view kTempMark = ".korvane-dis-";
 
 constexpr const char* kUsage =
     "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
     "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
     "                   [--format flat|saturn|32x] [--ip IP.BIN] [--info FILE] [--symbols FILE]\n"
     "                   [--info-out FILE] [-o SOURCE] [--flat]\n"
-    "       korvane-dis --check SOURCE [--write]\n"
-    "       korvane-dis --help | --version\n";
+    "       korvane-dis --check SOURCE [--write [-o OUT]]\n"
+    "       korvane-dis -h | --help | -V | --version\n";
 
 constexpr const char* kHelp =
     "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n"
@@ -61,7 +61,8 @@ constexpr const char* kHelp =
     "  --no-guess          code only where paths and the options lead, none by evidence\n"
     "  --format FORMAT     flat (the default); saturn: a program loaded at $6004000\n"
     "                      (or where --ip IP.BIN says); 32x: a 32X ROM, read from its header\n"
-    "  -o SOURCE           write the top source as SOURCE (parts are named after it)\n"
+    "  -o SOURCE           write the top source as SOURCE (parts are named after it);\n"
+    "                      -o - writes a source of one part to standard output\n"
     "  --flat              take an image that starts like an ELF file as flat bytes\n"
     "  --                  everything after it is the image's name\n"
     "  --info FILE         names, entries, ranges, tables, comments and constants (README)\n"
@@ -69,20 +70,14 @@ constexpr const char* kHelp =
     "  --info-out FILE     write what was found as an info file to start from\n"
     "  --check SOURCE      assemble an edited disassembly in memory and report what no\n"
     "                      longer holds (table entries, loads in delay slots, stale pointers)\n"
-    "  --write             with --check: rewrite those numbers in SOURCE\n"
+    "  --write             with --check: rewrite those numbers in SOURCE (or write the\n"
+    "                      checked source as OUT, a new file, with -o OUT)\n"
     "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
     "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
 
 // ---- what a signal or exhausted memory must clean up ----------------------------------
 // The temporary files of the run, kept where a signal handler can reach them.
-const char* const* gTemps = nullptr;
-volatile std::sig_atomic_t gTempCount = 0;
-
-void removeTemps() {
-    const std::sig_atomic_t n = gTempCount;
-    gTempCount = 0;
-    for (std::sig_atomic_t i = 0; i < n; ++i) ::unlink(gTemps[i]);
-}
+korvane::files::TempList gTemps;
 
 void say(std::string_view text) {
     while (!text.empty()) {
@@ -94,13 +89,13 @@ void say(std::string_view text) {
 }
 
 extern "C" void onSignal(int sig) {
-    removeTemps();
+    gTemps.removeAll();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
 void outOfMemory() {
-    removeTemps();
+    gTemps.removeAll();
     say("korvane-dis: out of memory\n");
     ::_exit(1);
 }
@@ -126,113 +121,18 @@ bool parseRange(std::string_view text, korvane::AddressRange& range) {
     return true;
 }
 
-bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, struct stat& st,
-             std::string& why, std::uint64_t largest = kLargestImage) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
-        why = "cannot read " + path;
-        return false;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > largest) {
-        ::close(fd);
-        why = path + (largest == kLargestImage ? " is larger than 16 MiB" : " is larger than 1 GiB");
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t k = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
-        got += static_cast<std::size_t>(k);
-    }
-    ::close(fd);
-    if (got != bytes.size()) {
-        why = "cannot read " + path;
-        return false;
-    }
-    return true;
+bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& why,
+             std::uint64_t largest = kLargestImage, bool pipes = false, korvane::files::Seen* seen = nullptr) {
+    korvane::files::Seen st;
+    const bool ok = korvane::files::readAll(path, bytes, largest, pipes, st, why);
+    if (seen != nullptr) *seen = st;
+    return ok;
 }
 
-// Whether a name may be written: "" when it is absent or an unchanged source of this
-// command's with a write permission bit, otherwise why not.
-std::string whyNotReplace(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return errno == ENOENT ? "" : path + " cannot be examined: " + std::strerror(errno);
-    }
-    const std::string way = "; move it away, or write the source elsewhere with -o NAME";
-    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file" + way;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return path + " cannot be read, so korvane-dis does not replace it" + way;
-    korvane::SourceCheck check;
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-        const ssize_t k = ::read(fd, buf.data(), buf.size());
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
-        check.add(std::string_view(buf.data(), static_cast<std::size_t>(k)));
-    }
-    ::close(fd);
-    if (!check.fromDisassembler()) return path + " exists and was not written by korvane-dis" + way;
-    if (!check.unchanged())
-        return path + " was changed since korvane-dis wrote it; it is not replaced" + way;
-    if ((st.st_mode & 0222) == 0)
-        return path + " is read-only; it is not replaced: make it writable to let korvane-dis "
-                      "replace it, or write the source elsewhere with -o NAME";
-    return "";
-}
-
-// Removes what runs killed outright left beside a final name: FINAL.korvane-dis-PID-XXXXXX,
-// a regular file that is empty or begins with the header, of a process that no longer
-// exists.
-void removeLeftovers(const std::string& directory, const std::string& name) {
-    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
-    if (dir == nullptr) return;
-    const std::string prefix = name + std::string(kTempMark);
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view entry = e->d_name;
-        if (entry.substr(0, prefix.size()) != prefix) continue;
-        const std::string_view rest = entry.substr(prefix.size());
-        const std::size_t dash = rest.find('-');
-        if (dash == 0 || dash == std::string_view::npos || rest.size() - dash != 7) continue;
-        long pid = 0;
-        for (char c : rest.substr(0, dash)) {
-            if (c < '0' || c > '9' || pid > 100000000) {
-                pid = -1;
-                break;
-            }
-            pid = pid * 10 + (c - '0');
-        }
-        if (pid <= 0 || pid == ::getpid()) continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive
-        const std::string path = directory + std::string(entry);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (st.st_size == 0) {  // killed before its first block was written
-            ::unlink(path.c_str());
-            continue;
-        }
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) continue;
-        char head[64];
-        const ssize_t n = ::read(fd, head, korvane::kDisassemblyHeader.size());
-        ::close(fd);
-        if (n == static_cast<ssize_t>(korvane::kDisassemblyHeader.size()) &&
-            std::string_view(head, static_cast<std::size_t>(n)) == korvane::kDisassemblyHeader)
-            ::unlink(path.c_str());
-    }
-    ::closedir(dir);
-}
-
-// Holds off the signals that remove the temporary files; the mask before.
-sigset_t holdCleanupSignals() {
-    sigset_t block, old;
-    sigemptyset(&block);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
-    ::sigprocmask(SIG_BLOCK, &block, &old);
-    return old;
+bool sameFile(const korvane::files::Seen& a, const std::string& path) {
+    struct stat b {};
+    return a.exists && ::stat(path.c_str(), &b) == 0 && a.dev == static_cast<std::uint64_t>(b.st_dev) &&
+           a.ino == static_cast<std::uint64_t>(b.st_ino);
 }
 
 mode_t currentUmask() {
@@ -241,153 +141,138 @@ mode_t currentUmask() {
     return mask;
 }
 
-// The sources of a run, each written to a new file beside its final name; commit()
-// renames them all into place once every one is complete, and until then (or when the
-// run fails) they are removed.
-class Files : public korvane::SourceOutput {
-  public:
-    Files(std::string directory, std::size_t count) : directory_(std::move(directory)) {
-        // Reserved once: the handlers read the names while they are being added.
-        temps_.reserve(count);
-        finals_.reserve(count);
-        pointers_ = std::make_unique<const char*[]>(count);
-        gTemps = pointers_.get();
+// The parts a top source names that are not as it wrote them: a set a stopped run left
+// mixed, told by the fingerprints the top records (a part edited by hand is not one).
+std::vector<std::string> mixedParts(const std::string& directory, std::string_view top) {
+    std::vector<std::string> mixed;
+    for (const korvane::RecordedPart& p : korvane::recordedParts(top)) {
+        korvane::files::Seen seen;
+        std::uint64_t recorded = 0;
+        const std::string why = korvane::files::whyNotReplace(directory + p.name, korvane::Written::Source, "", seen, &recorded);
+        if (!seen.exists || (recorded != p.fingerprint && why.find("was changed") == std::string::npos)) mixed.push_back(p.name);
     }
-    ~Files() override {
-        if (fd_ >= 0) ::close(fd_);
-        removeTemps();
+    return mixed;
+}
+
+// The first bytes of a file (its header), at most n.
+std::string headOf(const std::string& path, std::size_t n) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text(n, '\0');
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t k = ::read(fd, text.data() + got, n - got);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        got += static_cast<std::size_t>(k);
     }
-    bool open(const std::string& name) override {
-        current_ = directory_ + name;
-        if (temps_.size() == temps_.capacity()) return false;
-        // A fresh name of its own: no file that is there already is touched. The file is
-        // made and made known to the handlers with their signals held off, so that no
-        // signal can fall between the two.
-        std::string pattern =
-            current_ + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
-        temps_.push_back(std::move(pattern));
-        finals_.push_back(current_);
-        pointers_[temps_.size() - 1] = temps_.back().c_str();
-        const sigset_t old = holdCleanupSignals();
-        fd_ = ::mkostemp(temps_.back().data(), O_CLOEXEC);
-        if (fd_ >= 0) gTempCount = static_cast<std::sig_atomic_t>(temps_.size());
-        ::sigprocmask(SIG_SETMASK, &old, nullptr);
-        if (fd_ < 0) {
-            temps_.pop_back();
-            finals_.pop_back();
-            return false;
+    ::close(fd);
+    text.resize(got);
+    return text;
+}
+
+// --check SOURCE [--write [-o OUT]]: the report on standard error; the rewritten numbers
+// put in place (the file replaced through a temporary beside it, with its mode and
+// owner), or the checked source written as OUT.
+int check(const std::string& path, bool writeBack, const std::string& output) {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    struct stat link {};
+    const bool inPlace = output.empty() || korvane::files::sameName(output, path);
+    if (writeBack && inPlace && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return error(path + " is a symbolic link; --write replaces files, not links: give the file itself");
+    korvane::files::Seen seen;
+    if (!readAll(path, bytes, why, kLargestSource, false, &seen)) return error(why);
+    if (writeBack && inPlace && (seen.mode & 0222) == 0)
+        return error(path + " is read-only; --write does not replace it: make it writable, or write the "
+                            "checked source elsewhere with -o NAME");
+    if (writeBack && !inPlace && korvane::files::look(output).exists)
+        return error(output + " exists; --check --write -o writes a new file only: name another, or remove it");
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    bool holds = true;
+    for (const std::string& part : mixedParts(directory, text)) {
+        say(path + ": " + part + " is not the part this source was written with (a run was stopped while it "
+                                 "replaced the set); run korvane-dis again to write the whole set\n");
+        holds = false;
+    }
+    korvane::FileIncludes includes;
+    const korvane::CheckReport report = korvane::checkSource(text, path, includes, writeBack);
+    for (const std::string& m : report.messages) say(m + "\n");
+    if (writeBack && (report.rewritten || !inPlace)) {
+        korvane::files::FileSet files("", gTemps);
+        const std::string target = inPlace ? path : output;
+        files.expect(target, inPlace ? seen : korvane::files::Seen{}, korvane::Written::Source);
+        const std::string_view out = report.rewritten ? std::string_view(report.text) : text;
+        const mode_t mode = inPlace ? static_cast<mode_t>(seen.mode) : 0666 & ~currentUmask();
+        const uid_t uid = inPlace ? static_cast<uid_t>(seen.uid) : ::geteuid();
+        const gid_t gid = inPlace ? static_cast<gid_t>(seen.gid) : ::getegid();
+        if (!files.put(target, out, mode, uid, gid)) {
+            if (uid != ::geteuid())
+                return error(target + " belongs to another user; --write does not take it over: write the checked "
+                                      "source elsewhere with -o NAME");
+            return error("cannot write " + target);
         }
-        ::fchmod(fd_, 0666 & ~currentUmask());
+        // The source read must still be there as read: an edit saved meanwhile is kept.
+        if (inPlace && korvane::files::look(path) != seen)
+            return error(path + " was changed while korvane-dis checked it; it is not replaced: check it again");
+        if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
+    }
+    return holds && report.holds ? 0 : 1;
+}
+
+// The single source of -o -, kept whole and written to standard output when complete.
+class StandardOutput : public korvane::SourceOutput {
+  public:
+    bool open(const std::string&) override {
+        text_.clear();
         return true;
     }
     bool write(std::string_view text) override {
-        while (!text.empty()) {
-            const ssize_t k = ::write(fd_, text.data(), text.size());
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) return false;
-            text.remove_prefix(static_cast<std::size_t>(k));
-        }
+        text_.append(text);
         return true;
     }
     bool patch(std::uint64_t position, std::string_view text) override {
-        while (!text.empty()) {
-            const ssize_t k = ::pwrite(fd_, text.data(), text.size(), static_cast<off_t>(position));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) return false;
-            text.remove_prefix(static_cast<std::size_t>(k));
-            position += static_cast<std::uint64_t>(k);
-        }
+        if (position > text_.size() || text.size() > text_.size() - position) return false;
+        text_.replace(static_cast<std::size_t>(position), text.size(), text);
         return true;
     }
     bool close() override {
-        const bool ok = ::close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-    // Every source into place, with the signals that clean up held off meanwhile, so
-    // that the set is renamed whole. False (and the rest removed) when a rename fails.
-    bool commit() {
-        const sigset_t old = holdCleanupSignals();
-        bool ok = true;
-        for (std::size_t i = 0; i < temps_.size() && ok; ++i) {
-            ok = ::rename(temps_[i].c_str(), finals_[i].c_str()) == 0;
-            if (!ok) current_ = finals_[i];
+        std::string_view t = text_;
+        while (!t.empty()) {
+            const ssize_t k = ::write(STDOUT_FILENO, t.data(), t.size());
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) return false;
+            t.remove_prefix(static_cast<std::size_t>(k));
         }
-        if (ok) gTempCount = 0;
-        ::sigprocmask(SIG_SETMASK, &old, nullptr);
-        return ok;
+        return true;
     }
-    const std::string& current() const { return current_; }
 
   private:
-    std::string directory_;
-    std::string current_;
-    std::vector<std::string> temps_;
-    std::vector<std::string> finals_;
-    std::unique_ptr<const char*[]> pointers_;
-    int fd_ = -1;
+    std::string text_;
 };
 
-bool sameFile(const struct stat& a, const std::string& path) {
-    struct stat b {};
-    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// A file is replaced through a temporary beside it (with its permissions, or 0644).
-bool replaceWith(const std::string& path, std::string_view text) {
-    struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    std::string temp = path + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    while (ok && !text.empty()) {
-        const ssize_t k = ::write(fd, text.data(), text.size());
-        if (k < 0 && errno == EINTR) continue;
-        ok = k > 0;
-        if (ok) text.remove_prefix(static_cast<std::size_t>(k));
+// What may be replaced, worked out for the names a run will probably use: the top
+// source and every part an earlier run left.
+struct Verdict {
+    std::string why;  // "" when it may be replaced
+    korvane::files::Seen seen;
+};
+std::map<std::string, Verdict> judge(const std::string& directory, const std::string& top) {
+    std::map<std::string, Verdict> v;
+    const std::string way = "; move it away, or write the source elsewhere with -o NAME";
+    auto one = [&](const std::string& name) {
+        Verdict& d = v[name];
+        d.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source, way, d.seen);
+    };
+    one(top);
+    for (std::size_t i = 0; i < 10000; ++i) {
+        const std::string part = korvane::partName(top, i);
+        if (!korvane::files::look(directory + part).exists) break;
+        one(part);
     }
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-// --info-out replaces only an info file it wrote before, never the --info it reads.
-std::string whyNotReplaceInfo(const std::string& path, const std::string& infoIn) {
-    struct stat st {}, in {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : "cannot examine " + path;
-    if (!infoIn.empty() && ::stat(infoIn.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
-        return path + " is the --info file itself; write what was found elsewhere";
-    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file; --info-out does not replace it";
-    std::vector<std::uint8_t> bytes;
-    struct stat again {};
-    std::string why;
-    if (!readAll(path, bytes, again, why)) return why;
-    constexpr std::string_view kMark = "# korvane-dis: what it found in ";
-    if (bytes.size() < kMark.size() || !std::equal(kMark.begin(), kMark.end(), bytes.begin()))
-        return path + " exists and was not written by --info-out; move it away or name another file";
-    return "";
-}
-
-// --check SOURCE [--write]: the report on standard error, the rewritten numbers put in
-// place (the file replaced through a temporary beside it, with its permissions).
-int check(const std::string& path, bool writeBack) {
-    std::vector<std::uint8_t> bytes;
-    struct stat st {};
-    std::string why;
-    struct stat link {};
-    if (writeBack && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-        return error(path + " is a symbolic link; --write replaces files, not links: give the file itself");
-    if (!readAll(path, bytes, st, why, kLargestSource)) return error(why);
-    korvane::FileIncludes includes;
-    const korvane::CheckReport report = korvane::checkSource(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path, includes, writeBack);
-    for (const std::string& m : report.messages) say(m + "\n");
-    if (writeBack && report.rewritten && !replaceWith(path, report.text)) return error("cannot write " + path);
-    return report.holds ? 0 : 1;
+    return v;
 }
 
 int run(int argc, char** argv) {
@@ -403,6 +288,7 @@ int run(int argc, char** argv) {
     bool writeBack = false;
     bool flat = false;
     bool optionsEnd = false;
+    std::vector<std::string> notForCheck;  // options given that --check does not take
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -414,21 +300,13 @@ int run(int argc, char** argv) {
             optionsEnd = true;
             continue;
         }
-        if (arg == "--help") {
+        if (arg == "--help" || arg == "-h") {
             say(std::string(kUsage) + "\n" + kHelp);
             return 0;
         }
-        if (arg == "--version") {
+        if (arg == "--version" || arg == "-V") {
             say("korvane-dis " + std::string(korvane::version()) + "\n");
             return 0;
-        }
-        if (arg == "--flat") {
-            flat = true;
-            continue;
-        }
-        if (arg == "--no-guess") {
-            options.guess = false;
-            continue;
         }
         if (arg == "--write") {
             writeBack = true;
@@ -441,6 +319,15 @@ int run(int argc, char** argv) {
             inlineValue = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
             hasInline = true;
+        }
+        if (arg != "--check" && arg != "-o" && arg != "--output") notForCheck.emplace_back(arg);
+        if (arg == "--flat") {
+            flat = true;
+            continue;
+        }
+        if (arg == "--no-guess") {
+            options.guess = false;
+            continue;
         }
         auto value = [&]() -> const char* {
             if (hasInline) return inlineValue.data();
@@ -501,15 +388,18 @@ int run(int argc, char** argv) {
     }
     if (!checkPath.empty()) {
         if (!imagePath.empty()) return usage("--check takes a source, not an image");
-        return check(checkPath, writeBack);
+        if (!notForCheck.empty()) return usage(notForCheck.front() + " does not apply to --check");
+        if (!output.empty() && !writeBack) return usage("-o goes with --check only beside --write");
+        if (output == "-") return usage("--check --write writes a file: -o - is for a disassembly");
+        return check(checkPath, writeBack, output);
     }
     if (writeBack) return usage("--write goes with --check");
     if (imagePath.empty()) return usage("no image named");
 
     std::vector<std::uint8_t> image;
-    struct stat imageStat {};
+    korvane::files::Seen imageSeen;
     std::string why;
-    if (!readAll(imagePath, image, imageStat, why)) return error(why);
+    if (!readAll(imagePath, image, why, kLargestImage, false, &imageSeen)) return error(why);
     if (!flat && image.size() >= 4 && image[0] == 0x7F && image[1] == 'E' && image[2] == 'L' &&
         image[3] == 'F') {
         return error(imagePath + " is an ELF file, not a flat image; extract its code with\n  " +
@@ -520,18 +410,15 @@ int run(int argc, char** argv) {
     options.base = static_cast<std::uint32_t>(base);
     if (!ipPath.empty() && format != korvane::ImageFormat::Saturn) return usage("--ip goes with --format saturn");
     std::vector<std::uint8_t> ip;
-    if (!ipPath.empty()) {
-        struct stat ipStat {};
-        if (!readAll(ipPath, ip, ipStat, why)) return error(why);
-    }
+    if (!ipPath.empty() && !readAll(ipPath, ip, why)) return error(why);
     if (const std::string bad = korvane::applyFormat(format, image, ip, baseGiven, options); !bad.empty())
         return error(imagePath + ": " + bad);
-    // What the user knows: errors in those files are reported as FILE:LINE, nothing written.
+    // What the user knows: errors in those files are reported as FILE:LINE, nothing
+    // written. Either may be a pipe (<(nm prog.elf)).
     for (const auto& [path, isInfo] : {std::pair<const std::string&, bool>{infoPath, true}, {symbolsPath, false}}) {
         if (path.empty()) continue;
         std::vector<std::uint8_t> text;
-        struct stat textStat {};
-        if (!readAll(path, text, textStat, why)) return error(why);
+        if (!readAll(path, text, why, kLargestImage, true)) return error(why);
         const std::string_view t(reinterpret_cast<const char*>(text.data()), text.size());
         const std::vector<std::string> bad =
             isInfo ? korvane::readInfo(t, path, options) : korvane::readSymbols(t, path, options);
@@ -542,56 +429,98 @@ int run(int argc, char** argv) {
         options.notes.push_back(std::string(isInfo ? "info file: " : "symbols: ") + path);
     }
 
-    // The top source's directory and name: beside the image, or as -o says.
-    const std::string& named = output.empty() ? imagePath : output;
+    // The top source's directory and name: beside the image, or as -o says (- for
+    // standard output).
+    const bool toStandardOutput = output == "-";
+    const std::string& named = output.empty() || toStandardOutput ? imagePath : output;
     const std::size_t slash = named.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : named.substr(0, slash + 1);
     const std::size_t imageSlash = imagePath.rfind('/');
     options.imageName =
         imageSlash == std::string::npos ? imagePath : imagePath.substr(imageSlash + 1);
-    if (!output.empty()) {
+    if (!output.empty() && !toStandardOutput) {
         options.sourceName = slash == std::string::npos ? output : output.substr(slash + 1);
         if (options.sourceName.empty()) return error("-o needs a file name, not a directory");
     }
     // Whether the sources a run before wrote may be replaced takes reading them whole: it
-    // is worked out beside the analysis, for the names this run will probably use.
+    // is worked out beside the analysis where a second thread can be had, else first.
     const std::string top = options.sourceName.empty() ? options.imageName + ".s" : options.sourceName;
-    auto verdicts = std::async(std::launch::async, [directory, top] {
-        std::map<std::string, std::string> v;
-        v[top] = whyNotReplace(directory + top);
-        for (std::size_t i = 0; i < 1000; ++i) {
-            const std::string part = korvane::partName(top, i);
-            struct stat st {};
-            if (::lstat((directory + part).c_str(), &st) != 0) break;
-            v[part] = whyNotReplace(directory + part);
+    std::future<std::map<std::string, Verdict>> verdicts;
+    if (!toStandardOutput) {
+        try {
+            verdicts = std::async(std::launch::async, [directory, top] { return judge(directory, top); });
+        } catch (const std::system_error&) {
+            verdicts = std::async(std::launch::deferred, [directory, top] { return judge(directory, top); });
         }
-        return v;
-    });
+    }
     const korvane::Disassembly dis(image, options);
-    const std::map<std::string, std::string> known = verdicts.get();
     if (!dis.error().empty()) return error(dis.error());
+    if (toStandardOutput) {
+        if (dis.files().size() > 1)
+            return error("the image needs " + std::to_string(dis.files().size() - 1) +
+                         " parts; -o - writes a single source only: name the top source with -o NAME");
+        if (!infoOutPath.empty()) return error("--info-out goes with a source written to a file, not -o -");
+        StandardOutput out;
+        return dis.write(out) ? 0 : error("cannot write the standard output");
+    }
+    const std::map<std::string, Verdict> known = verdicts.get();
     for (const std::string& name : dis.files()) {
         const std::string path = directory + name;
         const std::string b = korvane::baseName(path);
         // Assembling a source must never replace the image it came from.
-        if (sameFile(imageStat, path) || sameFile(imageStat, b + ".bin") || sameFile(imageStat, b + ".log"))
+        if (sameFile(imageSeen, path) || sameFile(imageSeen, b + ".bin") || sameFile(imageSeen, b + ".log"))
             return error("assembling " + path + " would replace the image itself; choose another -o");
     }
+    korvane::files::FileSet files(directory, gTemps);
     for (const std::string& name : dis.files()) {
-        removeLeftovers(directory, name);
+        korvane::files::removeLeftovers(directory, name);
         const auto it = known.find(name);
-        const std::string not_ = it != known.end() ? it->second : whyNotReplace(directory + name);
-        if (!not_.empty()) return error(not_);
+        Verdict v;
+        if (it != known.end()) {
+            v = it->second;
+        } else {
+            v.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source,
+                                                  "; move it away, or write the source elsewhere with -o NAME", v.seen);
+        }
+        if (!v.why.empty()) return error(v.why);
+        files.expect(name, v.seen, korvane::Written::Source);
     }
+    // Parts of an earlier set that this one does not have go too, under the same rule.
+    for (const auto& [name, v] : known) {
+        if (std::find(dis.files().begin(), dis.files().end(), name) != dis.files().end()) continue;
+        if (!v.why.empty()) return error(v.why);
+        files.removeAfter(name, v.seen, korvane::Written::Source);
+    }
+    // A set that a stopped run left mixed is replaced whole, and said so.
+    const std::vector<std::string> mixed =
+        known.count(top) && known.at(top).seen.exists ? mixedParts(directory, headOf(directory + top, 1 << 20))
+                                                      : std::vector<std::string>{};
 
     if (!infoOutPath.empty()) {
-        const std::string refused = whyNotReplaceInfo(infoOutPath, infoPath);
+        std::vector<std::string> others{imagePath};
+        for (const std::string& name : dis.files()) others.push_back(directory + name);
+        for (const auto& [name, v] : known) others.push_back(directory + name);
+        if (!infoPath.empty()) others.push_back(infoPath);
+        if (!symbolsPath.empty()) others.push_back(symbolsPath);
+        for (const std::string& other : others) {
+            if (korvane::files::sameName(infoOutPath, other))
+                return error("--info-out " + infoOutPath + " names a file this run reads or writes (" + other +
+                             "); name another");
+        }
+        korvane::files::Seen seen;
+        const std::string refused = korvane::files::whyNotReplace(
+            infoOutPath, korvane::Written::Info, "; move it away, or name another file for --info-out", seen);
         if (!refused.empty()) return error(refused);
+        files.expect(infoOutPath, seen, korvane::Written::Info);
     }
-    Files files(directory, dis.files().size());
-    if (!dis.write(files) || !files.commit()) return error("cannot write " + files.current());
-    if (!infoOutPath.empty() && !replaceWith(infoOutPath, korvane::infoOf(dis, options)))
+    if (!dis.write(files)) return error("cannot write " + files.current());
+    if (!infoOutPath.empty() &&
+        !files.put(infoOutPath, korvane::infoOf(dis, options), 0666 & ~currentUmask(), ::geteuid(), ::getegid()))
         return error("cannot write " + infoOutPath);
+    if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
+    for (const std::string& part : mixed)
+        say("korvane-dis: " + directory + part + " was not the part " + directory + top +
+            " was written with (a run was stopped while it replaced the set); the whole set is replaced\n");
     if (dis.files().size() > 1) {
         std::string text = "the image needs " + std::to_string(dis.files().size() - 1) +
                            " parts; rebuild it in the directory of the sources (INCBIN names "
@@ -618,5 +547,10 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         outOfMemory();
+    } catch (const std::system_error& e) {
+        // No thread, no lock: the system refused what the run needed.
+        gTemps.removeAll();
+        say(std::string("korvane-dis: the system refused what the run needed: ") + e.what() + "\n");
+        return 1;
     }
 }

@@ -1,0 +1,368 @@
+// Safe replacement of korvane-dis's files: temporaries beside the final names, renames
+// checked against what was judged, temporaries that signals remove.
+#include "files/replace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace korvane::files {
+
+// ---- the signal handlers' table ---------------------------------------------------------
+
+bool TempList::add(const char* name) {
+    const auto n = static_cast<std::size_t>(count_);
+    if (n == kMost) return false;
+    names_[n] = name;
+    count_ = static_cast<std::sig_atomic_t>(n + 1);
+    return true;
+}
+
+void TempList::forget(const char* name) {
+    const auto n = static_cast<std::size_t>(count_);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (names_[i] == name) {
+            names_[i] = names_[n - 1];
+            count_ = static_cast<std::sig_atomic_t>(n - 1);
+            return;
+        }
+    }
+}
+
+void TempList::removeAll() {
+    const auto n = static_cast<std::size_t>(count_);
+    count_ = 0;
+    for (std::size_t i = 0; i < n; ++i) ::unlink(names_[i]);
+}
+
+SignalsHeld::SignalsHeld() {
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
+    ::sigprocmask(SIG_BLOCK, &block, &old_);
+}
+
+SignalsHeld::~SignalsHeld() {
+    ::sigprocmask(SIG_SETMASK, &old_, nullptr);
+}
+
+// ---- names and what they are ------------------------------------------------------------
+
+namespace {
+
+Seen seenOf(const struct stat& st) {
+    Seen s;
+    s.exists = true;
+    s.dev = static_cast<std::uint64_t>(st.st_dev);
+    s.ino = static_cast<std::uint64_t>(st.st_ino);
+    s.size = static_cast<std::uint64_t>(st.st_size);
+    s.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.ctime = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    s.mode = static_cast<std::uint32_t>(st.st_mode);
+    s.uid = static_cast<std::uint32_t>(st.st_uid);
+    s.gid = static_cast<std::uint32_t>(st.st_gid);
+    return s;
+}
+
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t k = ::write(fd, text.data(), text.size());
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        text.remove_prefix(static_cast<std::size_t>(k));
+    }
+    return true;
+}
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+std::string_view headerOf(Written kind) {
+    return kind == Written::Source ? kDisassemblyHeader : kInfoHeader;
+}
+
+}  // namespace
+
+Seen look(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return seenOf(st);
+}
+
+std::string whyNotReplace(const std::string& path, Written kind, const std::string& way, Seen& seen,
+                          std::uint64_t* recorded) {
+    struct stat st {};
+    seen = {};
+    if (recorded != nullptr) *recorded = 0;
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? "" : path + " cannot be examined: " + std::strerror(errno);
+    }
+    seen = seenOf(st);
+    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file" + way;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return path + " cannot be read, so korvane-dis does not replace it" + way;
+    SourceCheck check(kind);
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const ssize_t k = ::read(fd, buf.data(), buf.size());
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        check.add(std::string_view(buf.data(), static_cast<std::size_t>(k)));
+    }
+    // The file read must be the file judged: one written meanwhile is judged changed.
+    struct stat after {};
+    const bool steady = ::fstat(fd, &after) == 0 && seenOf(after) == seen;
+    ::close(fd);
+    if (recorded != nullptr) *recorded = check.recorded();
+    const std::string who = kind == Written::Source ? "korvane-dis" : "--info-out";
+    if (!check.fromDisassembler()) return path + " exists and was not written by " + who + way;
+    if (!steady || !check.unchanged()) return path + " was changed since " + who + " wrote it; it is not replaced" + way;
+    if ((st.st_mode & 0222) == 0)
+        return path + " is read-only; it is not replaced: make it writable to let " + who + " replace it" + way;
+    return "";
+}
+
+bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
+             Seen& seen, std::string& why) {
+    // A FIFO given by name is opened blocking (its writer may come later); anything else
+    // without blocking, so that no device holds the run up.
+    struct stat named {};
+    const bool fifo = pipes && ::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || (pipes && S_ISFIFO(st.st_mode)))) {
+        if (fd >= 0) ::close(fd);
+        why = "cannot read " + path;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    auto tooLarge = [&] {
+        ::close(fd);
+        why = path + (largest >= (1u << 30) ? " is larger than 1 GiB" : " is larger than 16 MiB");
+        return false;
+    };
+    if (static_cast<std::uint64_t>(st.st_size) > largest) return tooLarge();
+    bytes.clear();
+    if (S_ISREG(st.st_mode)) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t buf[1 << 16];
+    for (;;) {
+        const ssize_t k = ::read(fd, buf, sizeof buf);
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) {
+            ::close(fd);
+            why = "cannot read " + path;
+            return false;
+        }
+        if (k == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(k) > largest) return tooLarge();
+        bytes.insert(bytes.end(), buf, buf + k);
+    }
+    struct stat after {};
+    seen = ::fstat(fd, &after) == 0 ? seenOf(after) : Seen{};
+    ::close(fd);
+    if (S_ISREG(st.st_mode) && bytes.size() != static_cast<std::uint64_t>(after.st_size)) {
+        why = path + " changed while it was read";
+        return false;
+    }
+    return true;
+}
+
+void removeLeftovers(const std::string& directory, const std::string& name) {
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr) return;
+    const std::string prefix = name + std::string(kTempMark);
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view entry = e->d_name;
+        if (entry.substr(0, prefix.size()) != prefix) continue;
+        const std::string_view rest = entry.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || rest.size() - dash != 7) continue;
+        long pid = 0;
+        for (char c : rest.substr(0, dash)) {
+            if (c < '0' || c > '9' || pid > 100000000) {
+                pid = -1;
+                break;
+            }
+            pid = pid * 10 + (c - '0');
+        }
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive
+        const std::string path = directory + std::string(entry);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (st.st_size == 0) {  // killed before its first block was written
+            ::unlink(path.c_str());
+            continue;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        char head[64];
+        const ssize_t n = ::read(fd, head, sizeof head);
+        ::close(fd);
+        const std::string_view text(head, n > 0 ? static_cast<std::size_t>(n) : 0);
+        for (const Written kind : {Written::Source, Written::Info}) {
+            if (text.substr(0, headerOf(kind).size()) == headerOf(kind)) {
+                ::unlink(path.c_str());
+                break;
+            }
+        }
+    }
+    ::closedir(dir);
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    struct stat x {}, y {};
+    const bool hasA = ::stat(a.c_str(), &x) == 0, hasB = ::stat(b.c_str(), &y) == 0;
+    if (hasA && hasB) return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    if (hasA != hasB) return false;
+    // Neither exists: the same directory and the same last name.
+    auto split = [](const std::string& p, std::string& dir, std::string& last) {
+        const std::size_t slash = p.rfind('/');
+        dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+        last = slash == std::string::npos ? p : p.substr(slash + 1);
+    };
+    std::string da, la, db, lb;
+    split(a, da, la);
+    split(b, db, lb);
+    if (la != lb) return false;
+    return ::stat(da.c_str(), &x) == 0 && ::stat(db.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+
+// ---- a run's set of files ---------------------------------------------------------------
+
+struct FileSet::File {
+    std::string final, temp;
+    Seen seen;
+    Written kind = Written::Source;
+    bool expected = false;
+};
+
+FileSet::FileSet(std::string directory, TempList& temps) : directory_(std::move(directory)), temps_(temps) {}
+
+FileSet::~FileSet() {
+    if (fd_ >= 0) ::close(fd_);
+    const SignalsHeld held;
+    for (const auto& f : files_) {
+        if (f->temp.empty()) continue;
+        ::unlink(f->temp.c_str());
+        temps_.forget(f->temp.c_str());
+    }
+}
+
+void FileSet::expect(const std::string& name, const Seen& seen, Written kind) {
+    auto f = std::make_unique<File>();
+    f->final = directory_ + name;
+    f->seen = seen;
+    f->kind = kind;
+    f->expected = true;
+    expected_.push_back(std::move(f));
+}
+
+void FileSet::removeAfter(const std::string& name, const Seen& seen, Written kind) {
+    auto f = std::make_unique<File>();
+    f->final = directory_ + name;
+    f->seen = seen;
+    f->kind = kind;
+    removals_.push_back(std::move(f));
+}
+
+bool FileSet::open(const std::string& name) {
+    auto f = std::make_unique<File>();
+    f->final = name.front() == '/' || directory_.empty() ? name : directory_ + name;
+    current_ = f->final;
+    for (auto& e : expected_) {
+        if (e->final == f->final) {
+            f->seen = e->seen;
+            f->kind = e->kind;
+            f->expected = true;
+        }
+    }
+    // A fresh name of its own: no file that is there already is touched. The file is
+    // made and made known to the handlers with their signals held off, so that no signal
+    // can fall between the two.
+    std::string temp = f->final + std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX";
+    {
+        const SignalsHeld held;
+        fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd_ < 0) return false;
+        f->temp = std::move(temp);
+        if (!temps_.add(f->temp.c_str())) {
+            ::close(fd_);
+            fd_ = -1;
+            ::unlink(f->temp.c_str());
+            return false;
+        }
+        files_.push_back(std::move(f));
+    }
+    ::fchmod(fd_, 0666 & ~currentUmask());
+    return true;
+}
+
+bool FileSet::write(std::string_view text) {
+    return writeAll(fd_, text);
+}
+
+bool FileSet::patch(std::uint64_t position, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t k = ::pwrite(fd_, text.data(), text.size(), static_cast<off_t>(position));
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        text.remove_prefix(static_cast<std::size_t>(k));
+        position += static_cast<std::uint64_t>(k);
+    }
+    return true;
+}
+
+bool FileSet::close() {
+    const bool ok = ::close(fd_) == 0;
+    fd_ = -1;
+    return ok;
+}
+
+bool FileSet::put(const std::string& name, std::string_view text, mode_t mode, uid_t uid, gid_t gid) {
+    if (!open(name)) return false;
+    bool ok = ::fchmod(fd_, mode & 07777) == 0;
+    if (ok && (uid != ::geteuid() || gid != ::getegid())) ok = ::fchown(fd_, uid, gid) == 0;
+    ok = ok && writeAll(fd_, text);
+    return close() && ok;
+}
+
+std::string FileSet::commit() {
+    const std::string again = "; run korvane-dis again";
+    // Whether a final name is still what was judged: unchanged since (the same file,
+    // size and times), or absent as it was. A name that changed is judged again: another
+    // run of korvane-dis may have put its own unchanged file there.
+    auto stillAsSeen = [&](const File& f) -> std::string {
+        const Seen now = look(f.final);
+        if (now == f.seen) return "";
+        Seen judged;
+        const std::string why = whyNotReplace(f.final, f.kind, "; nothing more was replaced" + again, judged);
+        if (!why.empty()) return why;
+        if (!judged.exists || judged == now) return "";
+        return f.final + " was changed while korvane-dis ran; it is not replaced" + again;
+    };
+    const SignalsHeld held;
+    for (auto& f : files_) {
+        current_ = f->final;
+        if (std::string why = stillAsSeen(*f); !why.empty()) return why;
+        if (::rename(f->temp.c_str(), f->final.c_str()) != 0) return "cannot write " + f->final;
+        temps_.forget(f->temp.c_str());
+        f->temp.clear();
+    }
+    for (auto& f : removals_) {
+        if (look(f->final) == f->seen) ::unlink(f->final.c_str());
+    }
+    return "";
+}
+
+}  // namespace korvane::files

@@ -149,6 +149,20 @@ TEST(DisPromises, InputAsUsersWriteIt) {
     EXPECT_FALSE(dir.exists("z.bin.s"));
 }
 
+// korvane-dis's own source of an image of 4 MiB of random bytes is larger than 16 MiB:
+// --check takes it (and any source korvane-dis writes).
+TEST(DisPromises, CheckTakesAnySourceKorvaneDisWrites) {
+    TempDir dir;
+    std::string image(4 << 20, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : image) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    dir.write("r.bin", image);
+    ASSERT_EQ(dis(dir, {"r.bin"}).status, 0);
+    ASSERT_GT(std::filesystem::file_size(dir.file("r.bin.s")), std::uintmax_t{16} << 20);
+    const CommandResult r = dis(dir, {"--check", "r.bin.s"});
+    EXPECT_EQ(r.status, 0) << r.out.substr(0, 2000);
+}
+
 // With too little address space for a second thread, the run goes on without one, and
 // memory running out is one message and status 1, never an abort.
 TEST(DisPromises, NoThreadNoAbort) {

@@ -2,6 +2,8 @@
 // writes (parts included), every instruction it decodes agrees with GNU's SH-2
 // disassembler, and the labels keep references right when code is inserted.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -622,6 +624,25 @@ TEST(Dis, CheckAfterAnEdit) {
     const std::uint32_t slot = word(bra + 2);
     const std::uint32_t literal = ((tgt + 2) & ~3u) + 4 * (slot & 0xFF);
     EXPECT_EQ(word(literal) << 16 | word(literal + 2), 0x11111111u);
+
+    // Another user's source, writable by all, in a directory all may write: --write does
+    // not take it over (a rename would make it the other user's file).
+    if (::geteuid() == 0) {
+        dir.write("t.bin.s", source);
+        ::chmod(dir.file("t.bin.s").c_str(), 0666);
+        ::chmod(dir.path().c_str(), 0777);
+        std::vector<std::string> argv = {kDis, "--check", "t.bin.s", "--write"};
+        if (asOrdinaryUser(argv)) {
+            const CommandResult other = runCommand(argv, dir.path(), 60);
+            EXPECT_EQ(other.status, 1) << other.out;
+            EXPECT_NE(other.out.find("t.bin.s belongs to another user; --write does not take it over"), std::string::npos)
+                << other.out;
+            struct stat st {};
+            ::stat(dir.file("t.bin.s").c_str(), &st);
+            EXPECT_EQ(st.st_uid, 0u);
+            EXPECT_EQ(dir.read("t.bin.s"), source);
+        }
+    }
 }
 
 }  // namespace

@@ -143,15 +143,28 @@ mode_t currentUmask() {
 
 // The parts a top source names that are not as it wrote them: a set a stopped run left
 // mixed, told by the fingerprints the top records (a part edited by hand is not one).
-std::vector<std::string> mixedParts(const std::string& directory, std::string_view top) {
+// judged gives what is known of a part already (whether it is there, its own fingerprint,
+// whether it holds), or nothing.
+struct Judged {
+    bool exists = false, edited = false;
+    std::uint64_t recorded = 0;
+};
+template <typename Judge>
+std::vector<std::string> mixedParts(std::string_view top, Judge judged) {
     std::vector<std::string> mixed;
     for (const korvane::RecordedPart& p : korvane::recordedParts(top)) {
-        korvane::files::Seen seen;
-        std::uint64_t recorded = 0;
-        const std::string why = korvane::files::whyNotReplace(directory + p.name, korvane::Written::Source, "", seen, &recorded);
-        if (!seen.exists || (recorded != p.fingerprint && why.find("was changed") == std::string::npos)) mixed.push_back(p.name);
+        const Judged j = judged(p.name);
+        if (!j.exists || (j.recorded != p.fingerprint && !j.edited)) mixed.push_back(p.name);
     }
     return mixed;
+}
+Judged judgeFile(const std::string& path) {
+    korvane::files::Seen seen;
+    Judged j;
+    const std::string why = korvane::files::whyNotReplace(path, korvane::Written::Source, "", seen, &j.recorded);
+    j.exists = seen.exists;
+    j.edited = why.find("was changed") != std::string::npos;
+    return j;
 }
 
 // The first bytes of a file (its header), at most n.
@@ -192,7 +205,7 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     const std::size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     bool holds = true;
-    for (const std::string& part : mixedParts(directory, text)) {
+    for (const std::string& part : mixedParts(text, [&](const std::string& name) { return judgeFile(directory + name); })) {
         say(path + ": " + part + " is not the part this source was written with (a run was stopped while it "
                                  "replaced the set); run korvane-dis again to write the whole set\n");
         holds = false;
@@ -258,13 +271,14 @@ class StandardOutput : public korvane::SourceOutput {
 struct Verdict {
     std::string why;  // "" when it may be replaced
     korvane::files::Seen seen;
+    std::uint64_t recorded = 0;  // the fingerprint it records
 };
 std::map<std::string, Verdict> judge(const std::string& directory, const std::string& top) {
     std::map<std::string, Verdict> v;
     const std::string way = "; move it away, or write the source elsewhere with -o NAME";
     auto one = [&](const std::string& name) {
         Verdict& d = v[name];
-        d.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source, way, d.seen);
+        d.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source, way, d.seen, &d.recorded);
     };
     one(top);
     for (std::size_t i = 0; i < 10000; ++i) {
@@ -492,9 +506,15 @@ int run(int argc, char** argv) {
         files.removeAfter(name, v.seen, korvane::Written::Source);
     }
     // A set that a stopped run left mixed is replaced whole, and said so.
-    const std::vector<std::string> mixed =
-        known.count(top) && known.at(top).seen.exists ? mixedParts(directory, headOf(directory + top, 1 << 20))
-                                                      : std::vector<std::string>{};
+    std::vector<std::string> mixed;
+    if (known.count(top) && known.at(top).seen.exists && known.at(top).why.empty()) {
+        mixed = mixedParts(headOf(directory + top, 1 << 20), [&](const std::string& name) {
+            const auto it = known.find(name);
+            if (it == known.end()) return judgeFile(directory + name);
+            return Judged{it->second.seen.exists, it->second.why.find("was changed") != std::string::npos,
+                          it->second.recorded};
+        });
+    }
 
     if (!infoOutPath.empty()) {
         std::vector<std::string> others{imagePath};

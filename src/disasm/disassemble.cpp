@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disasm/model.h"
-#include "disasm/printer.h"
-#include "disasm/text.h"
+#include "disasm/analysis/analysis.h"
+#include "disasm/model/model.h"
+#include "disasm/print/printer.h"
+#include "disasm/print/text.h"
 
 namespace korvane {
 

@@ -21,18 +21,34 @@ namespace fs = std::filesystem;
 const std::vector<std::set<std::string>> kLayers = {
     {"vocab", "isa", "diag", "files"}, {"output"}, {"source"}, {"resolve"}, {"encode"}, {"directives"}, {"driver"},
 };
-// Beside the assembler's layers: all that such a folder may include.
-const std::map<std::string, std::set<std::string>> kOnly = {{"disasm", {"isa", "files"}}};
+// Beside the assembler's layers, the disassembler's folders: all that each may include.
+// Analysis and print never include each other; edit reads the grammar and the
+// assembler's interface (korvane/) only; the facade (disasm itself) puts them together.
+const std::map<std::string, std::set<std::string>> kOnly = {
+    {"disasm/grammar", {"isa"}},
+    {"disasm/model", {"isa"}},
+    {"disasm/analysis", {"isa", "disasm/model"}},
+    {"disasm/input", {"isa", "disasm/grammar"}},
+    {"disasm/print", {"isa", "files", "disasm/grammar", "disasm/model"}},
+    {"disasm/edit", {"isa", "disasm/grammar"}},
+    {"disasm", {"isa", "files", "disasm/grammar", "disasm/model", "disasm/analysis", "disasm/input",
+                "disasm/print", "disasm/edit"}},
+};
 
-// Every include under root against the order, as "folder/file:line: includes x/".
+// The unit of a folder below src: its path ("encode", "disasm/print").
 std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
     std::vector<std::string> bad;
-    std::set<fs::path> folders;
-    for (const fs::directory_entry& e : fs::directory_iterator(root))
-        if (e.is_directory()) folders.insert(e.path());
-    const std::regex include(R"(^\s*#\s*include\s+"([^/"]+)/)");
-    for (const fs::path& folder : folders) {
-        const std::string name = folder.filename().string();
+    std::map<std::string, std::set<fs::path>> units;  // unit -> its files
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).generic_string();
+        if (e.is_directory()) {
+            units[rel];
+        } else if (rel.find('/') != std::string::npos) {
+            units[fs::path(rel).parent_path().generic_string()].insert(e.path());
+        }
+    }
+    const std::regex include(R"(^\s*#\s*include\s+"([^"]+)/[^/"]+")");
+    for (const auto& [name, files] : units) {
         std::set<std::string> may;
         if (const auto only = kOnly.find(name); only != kOnly.end()) {
             may = only->second;
@@ -46,8 +62,6 @@ std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
             for (std::size_t r = 0; r < rank; ++r) may.insert(kLayers[r].begin(), kLayers[r].end());
         }
         may.insert({name, "korvane"});
-        std::set<fs::path> files;
-        for (const fs::directory_entry& e : fs::directory_iterator(folder)) files.insert(e.path());
         for (const fs::path& file : files) {
             std::ifstream in(file);
             std::string line;
@@ -71,11 +85,17 @@ TEST(Layout, IncludesPointOneWay) {
     // folder in no layer are each named.
     const fs::path tree = fs::temp_directory_path() / ("korvane-layout-" + std::to_string(::getpid()));
     fs::remove_all(tree);
-    for (const char* folder : {"source", "disasm", "extra"}) fs::create_directories(tree / folder);
+    for (const char* folder : {"source", "disasm/model", "disasm/analysis", "disasm/print", "extra"})
+        fs::create_directories(tree / folder);
     std::ofstream(tree / "source" / "scanner.h") << "#include \"vocab/vocabulary.h\"\n#include \"encode/encoder.h\"\n";
-    std::ofstream(tree / "disasm" / "model.h") << "#include <vector>\n  #  include \"output/image.h\"\n";
-    const std::vector<std::string> expected = {"disasm/model.h:2: includes output/", "extra: a folder in no layer",
-                                               "source/scanner.h:2: includes encode/"};
+    std::ofstream(tree / "disasm" / "model" / "model.h") << "#include <vector>\n  #  include \"output/image.h\"\n";
+    std::ofstream(tree / "disasm" / "analysis" / "flow.cpp") << "#include \"disasm/model/model.h\"\n"
+                                                              << "#include \"disasm/print/text.h\"\n";
+    std::ofstream(tree / "disasm" / "print" / "printer.h") << "#include \"disasm/analysis/analysis.h\"\n";
+    const std::vector<std::string> expected = {"disasm/analysis/flow.cpp:2: includes disasm/print/",
+                                               "disasm/model/model.h:2: includes output/",
+                                               "disasm/print/printer.h:1: includes disasm/analysis/",
+                                               "extra: a folder in no layer", "source/scanner.h:2: includes encode/"};
     EXPECT_EQ(includesAgainstTheOrder(tree), expected);
     fs::remove_all(tree);
 }

@@ -2,7 +2,7 @@
 // library offers on it.
 #include <algorithm>
 
-#include "disasm/model.h"
+#include "disasm/model/model.h"
 
 namespace korvane {
 

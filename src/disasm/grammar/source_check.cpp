@@ -1,7 +1,6 @@
 // Whether a file is a source the disassembler wrote and nobody changed: its first line
 // is the disassembler's header, its second line's fingerprint matches the rest.
-#include "disasm/fingerprint.h"
-#include "disasm/text.h"
+#include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {

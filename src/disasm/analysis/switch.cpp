@@ -5,7 +5,7 @@
 // conditional branch that leads to its block where there is one.
 #include <algorithm>
 
-#include "disasm/model.h"
+#include "disasm/analysis/analysis.h"
 
 namespace korvane::dis {
 

@@ -1,7 +1,7 @@
 // How a large image is split into sources that the assembler takes one at a time.
 #include <cstdio>
 
-#include "disasm/printer.h"
+#include "disasm/print/printer.h"
 
 namespace korvane::dis {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "disasm/model.h"
+#include "disasm/analysis/analysis.h"
 
 namespace korvane::dis {
 

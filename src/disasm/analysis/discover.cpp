@@ -7,7 +7,7 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "disasm/model.h"
+#include "disasm/analysis/analysis.h"
 
 namespace korvane::dis {
 

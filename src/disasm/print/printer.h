@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "disasm/model.h"
+#include "disasm/model/model.h"
+#include "korvane/disassemble.h"
 
 namespace korvane::dis {
 

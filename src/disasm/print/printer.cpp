@@ -2,11 +2,11 @@
 // each with its address and bytes in a comment; what the analysis knows beyond the
 // statement (what a delay slot's load reads, a table entry's target, a register's
 // name, why code no path reaches was taken as code) in the comment as well.
-#include "disasm/printer.h"
+#include "disasm/print/printer.h"
 
 #include <cstring>
 
-#include "disasm/text.h"
+#include "disasm/print/text.h"
 #include "files/names.h"
 
 namespace korvane::dis {

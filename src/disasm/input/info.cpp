@@ -8,8 +8,7 @@
 #include <map>
 #include <set>
 
-#include "disasm/fingerprint.h"
-#include "disasm/text.h"
+#include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "isa/isa.h"
-#include "disasm/text.h"
+#include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 #include "korvane/korvane.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "disasm/text.h"
+#include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {

@@ -1,0 +1,57 @@
+// The words korvane-dis writes in a source and reads back from one (--check, the next
+// run): numbers and addresses as its messages and info files write them, its own
+// labels, the lines of a top source that name its parts. The printer writes them, the
+// check and the file handling read them, through these definitions only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "disasm/grammar/fingerprint.h"
+
+namespace korvane::dis {
+
+inline constexpr char kHex[] = "0123456789ABCDEF";
+
+// A top source's line for each of its parts: this, the part's fingerprint, a blank and
+// its name.
+inline constexpr std::string_view kPartLead = "; part ";
+
+// "$" and the hexadecimal digits, without leading zeros: how messages write a number.
+inline std::string hexText(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "$%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// "$" and eight hexadecimal digits: how messages and info files write an address.
+inline std::string addressText(std::uint32_t v) {
+    std::string s(9, '$');
+    for (int i = 8; i >= 1; --i, v >>= 4) s[static_cast<std::size_t>(i)] = kHex[v & 15];
+    return s;
+}
+
+// 1 to 8 hexadecimal digits (either case) as a number.
+inline bool hexNumber(std::string_view s, std::uint32_t& v) {
+    if (s.empty() || s.size() > 8) return false;
+    v = 0;
+    for (const char c : s) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0) return false;
+        v = v << 4 | static_cast<std::uint32_t>(d);
+    }
+    return true;
+}
+
+// The address a label of the disassembler's own names: prefix (L, or B for a base)
+// and eight hexadecimal digits, as Text::label writes them. (Labels are upper case.)
+inline std::optional<std::uint32_t> ownLabelAddress(std::string_view label, char prefix = 'L') {
+    std::uint32_t v;
+    if (label.size() != 9 || label[0] != prefix || !hexNumber(label.substr(1), v)) return std::nullopt;
+    return v;
+}
+
+}  // namespace korvane::dis

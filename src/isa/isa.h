@@ -29,6 +29,14 @@ class FormSet {
     }
     // The only form of a mnemonic that has one (nullptr otherwise).
     const Form* only() const { return count_ == 1 ? forms_[0] : nullptr; }
+    // The form that names a label by a PC-relative field (a branch, a load from a
+    // literal, MOVA), or nullptr.
+    const Form* referring() const {
+        for (std::uint8_t i = 0; i < count_; ++i) {
+            if (forms_[i]->reach != Reach::None) return forms_[i];
+        }
+        return nullptr;
+    }
 
   private:
     static constexpr std::size_t kMost = kMostFormsOfOneMnemonic;

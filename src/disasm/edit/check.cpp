@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "isa/isa.h"
+#include "disasm/grammar/annotations.h"
 #include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 #include "korvane/korvane.h"
@@ -23,17 +24,33 @@ namespace {
 constexpr std::size_t kMostRefusals = 1000;
 constexpr std::size_t kMostRetries = 8;
 
-// The PC of each line's statement, by line (kNoStatement where a line has none).
+// Each line's statement as the assembler recorded it: its PC, size and first word
+// (kNoStatement where a line has none).
 constexpr std::uint32_t kNoStatement = 0xFFFFFFFFu;
 struct Lines : StatementObserver {
-    std::vector<std::uint32_t> pcOf;
+    struct Made {
+        std::uint32_t pc = kNoStatement;
+        std::uint32_t size = 0;
+        std::uint16_t word = 0;
+    };
+    std::vector<Made> made;
     void statement(const StatementRecord& r) override {
-        if (r.line >= pcOf.size()) pcOf.resize(std::max<std::size_t>(r.line + 1, pcOf.size() * 2), kNoStatement);
-        pcOf[r.line] = r.pc;
+        if (r.line >= made.size()) made.resize(std::max<std::size_t>(r.line + 1, made.size() * 2));
+        Made& m = made[r.line];
+        m.pc = r.pc;
+        m.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.size, 0xFFFFFFFFu));
+        m.word = r.bytes.size() >= 2 ? static_cast<std::uint16_t>(r.bytes[0] << 8 | r.bytes[1]) : 0;
     }
     std::optional<std::uint32_t> pc(std::size_t line) const {
-        if (line >= pcOf.size() || pcOf[line] == kNoStatement) return std::nullopt;
-        return pcOf[line];
+        if (line >= made.size() || made[line].pc == kNoStatement) return std::nullopt;
+        return made[line].pc;
+    }
+    std::uint32_t size(std::size_t line) const { return line < made.size() ? made[line].size : 0; }
+    // The instruction a line made, or nothing (data, or no statement).
+    const sh2::Form* form(std::size_t line, std::string_view mnemonic) const {
+        if (line >= made.size() || made[line].size != 2) return nullptr;
+        const auto d = sh2::decode(made[line].word);
+        return d && d->form->mnemonic == mnemonic ? d->form : nullptr;
     }
 };
 
@@ -64,17 +81,6 @@ std::size_t commentAt(std::string_view line) {
         if (line[i] == ';' && !quoted) return i;
     }
     return line.size();
-}
-
-// The word after a marker in the comment ("-> " + label).
-std::string_view wordAfter(std::string_view s, std::string_view marker) {
-    const std::size_t at = s.find(marker);
-    if (at == std::string_view::npos) return {};
-    std::string_view rest = s.substr(at + marker.size());
-    std::size_t n = 0;
-    while (n < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[n])) || rest[n] == '@' || rest[n] == '_'))
-        ++n;
-    return rest.substr(0, n);
 }
 
 // The statement's mnemonic and the first $number of its operands (where it starts in
@@ -121,17 +127,13 @@ namespace {
 // from pc, and where the label is now.
 std::string whyUnreachable(std::string_view mnemonic, std::string_view operands, std::uint32_t pc,
                            const std::unordered_map<std::string, std::uint32_t>& labels) {
-    sh2::Reach reach = sh2::Reach::None;
+    const sh2::Form* form = sh2::FormSet(mnemonic).referring();
+    const sh2::Reach reach = form != nullptr ? form->reach : sh2::Reach::None;
     std::string_view label = operands;
-    if (mnemonic == "BT" || mnemonic == "BF" || mnemonic == "BT/S" || mnemonic == "BF/S") {
-        reach = sh2::Reach::Branch8;
-    } else if (mnemonic == "BRA" || mnemonic == "BSR") {
-        reach = sh2::Reach::Branch12;
-    } else if (const std::size_t at = operands.find("@("), end = operands.find(",PC)");
-               at != std::string_view::npos && end != std::string_view::npos && end > at) {
+    if (const std::size_t at = operands.find("@("), end = operands.find(",PC)");
+        reach != sh2::Reach::Branch8 && reach != sh2::Reach::Branch12 && at != std::string_view::npos &&
+        end != std::string_view::npos && end > at)
         label = operands.substr(at + 2, end - at - 2);
-        reach = mnemonic == "MOV.W" ? sh2::Reach::PcWord : sh2::Reach::PcLong;
-    }
     while (!label.empty() && (label.back() == ' ' || label.back() == ',')) label.remove_suffix(1);
     if (const std::size_t comma = label.find(','); comma != std::string_view::npos) label = label.substr(0, comma);
     const auto it = labels.find(std::string(label));
@@ -170,7 +172,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     for (std::size_t round = 0;; ++round) {
         MemorySource source(relaxed.empty() ? text : std::string_view(relaxed));
         NullSink bin("image");
-        lines.pcOf.clear();
+        lines.made.clear();
         outOfReach.clear();
         Options options;
         options.observer = &lines;
@@ -273,9 +275,10 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     for (std::size_t n = 0; n < all.size(); ++n) {
         const std::string_view line = all[n].text;
         const std::size_t c = commentAt(line);
-        std::uint32_t was;
-        if (c + 10 > line.size() || !dis::hexNumber(line.substr(c + 2, 8), was)) continue;
-        if (c + 11 <= line.size() && line[c + 10] == ' ') statementAt.emplace(was, n);
+        const auto stood = dis::note::addressAlone(line.substr(c));
+        if (!stood) continue;
+        const std::uint32_t was = *stood;
+        if (dis::note::addressOf(line.substr(c))) statementAt.emplace(was, n);
         if (line[0] == ' ' || line[0] == '\t' || line[0] == ';') continue;
         const std::size_t colon = line.find(':');
         if (colon != std::string_view::npos && colon < c) stoodAt[was] = std::string(line.substr(0, colon));
@@ -292,11 +295,12 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const auto at = statementAt.find(was->second - 4);
         if (at == statementAt.end()) return value;
         const SourceLine& l = all[at->second];
-        const std::string_view m = parse(l.text, commentAt(l.text)).mnemonic;
+        const sh2::Form* f = lines.form(at->second + 1, parse(l.text, commentAt(l.text)).mnemonic);
         const auto pc = lines.pc(at->second + 1);
-        if ((m != "BRAF" && m != "BSRF") || !pc) return value;
+        constexpr std::uint8_t kRelative = sh2::FlowRegister | sh2::FlowRelative;
+        if (f == nullptr || (f->flow & kRelative) != kRelative || !pc) return value;
         const std::uint32_t end = *pc + 4;
-        if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(m) + "'s delay slot";
+        if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(f->mnemonic) + "'s delay slot";
         return end;
     };
     std::string_view previousMnemonic, previousOperands;
@@ -307,16 +311,16 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const std::string_view comment = l.text.substr(c);
         const Operand o = parse(l.text, c);
         if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
-        const bool isConst = comment.find("; const") != std::string_view::npos;
-        // A relative table entry: its target minus its base.
-        if (const std::string_view target = wordAfter(comment, "-> "); !target.empty() && o.hasNumber) {
-            const std::string_view base = wordAfter(comment, "(from ");
+        const bool isConst = dis::note::isConstant(comment);
+        const auto relative = dis::note::readRelative(comment);
+        // A relative table entry: its target minus its base (its width, the statement's).
+        if (const unsigned width = lines.size(lineNumber); relative && o.hasNumber && (width == 1 || width == 2 || width == 4)) {
+            const std::string_view target = relative->target;
             std::string baseNamed;
-            const auto t = valueOf(target), b = baseOf(base, baseNamed);
-            const unsigned width = o.mnemonic == "DC.B" ? 1 : o.mnemonic == "DC.W" ? 2 : 4;
-            const std::string what = comment.find(" for BRAF)") != std::string_view::npos   ? "BRAF offset "
-                                     : comment.find(" for BSRF)") != std::string_view::npos ? "BSRF offset "
-                                                                                            : "table entry ";
+            const auto t = valueOf(target), b = baseOf(relative->base, baseNamed);
+            const std::string what = relative->user == dis::note::User::Braf   ? "BRAF offset "
+                                     : relative->user == dis::note::User::Bsrf ? "BSRF offset "
+                                                                               : "table entry ";
             if (t && b) {
                 const std::uint32_t diff = *t - *b;
                 const std::uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
@@ -334,24 +338,26 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         // A load in a delay slot: after BRA/BSR counted from the branch's target, after
         // BT/S or BF/S from the target when taken and from its own place when not; one
         // word must serve both.
-        if (const std::string_view read = wordAfter(comment, " reads "); o.mnemonic == "DC.W" && o.hasNumber &&
-                                                                       !read.empty() &&
-                                                                       comment.find("in a delay slot") != std::string_view::npos) {
+        const auto reads = dis::note::readSlotLoad(comment);
+        if (reads && lines.size(lineNumber) == 2 && o.hasNumber && !reads->first.empty()) {
             const auto d = sh2::decode(static_cast<std::uint16_t>(o.number));
             const auto slot = lines.pc(lineNumber);
-            const bool conditional = previousMnemonic == "BT/S" || previousMnemonic == "BF/S";
-            const bool both = comment.find(" taken, ") != std::string_view::npos;
+            const sh2::Form* branch = lines.form(lineNumber - 1, previousMnemonic);
+            const std::uint8_t flow = branch != nullptr ? branch->flow : 0;
+            const bool conditional = (flow & sh2::FlowDelayed) && (flow & sh2::FlowConditional);
+            const bool unconditional = (flow & sh2::FlowDelayed) && branch->reach == sh2::Reach::Branch12;
+            const std::string_view read = reads->first;
+            const bool both = reads->both;
             const std::string_view taken = !conditional || both ? read : std::string_view();
             const std::string_view notTaken =
-                both ? wordAfter(comment, " taken, ")
-                     : conditional && comment.find(" not taken") != std::string_view::npos ? read : std::string_view();
+                both ? reads->second : conditional && reads->notTaken ? read : std::string_view();
             std::string_view branchTarget = previousOperands;
             while (!branchTarget.empty() && branchTarget.back() == ' ') branchTarget.remove_suffix(1);
             const auto t = valueOf(branchTarget);
             const auto takenAt = valueOf(taken), notTakenAt = valueOf(notTaken);
             const bool known = d && slot && (taken.empty() || (t && takenAt)) &&
                                (notTaken.empty() || notTakenAt) && (!taken.empty() || !notTaken.empty());
-            if (known && (conditional || previousMnemonic == "BRA" || previousMnemonic == "BSR")) {
+            if (known && (conditional || unconditional)) {
                 const auto reach = d->form->reach;
                 const auto fromTarget = taken.empty() ? std::nullopt : sh2::fieldFor(reach, sh2::slotPcFor(*t), *takenAt);
                 const auto fromSlot = notTaken.empty() ? std::nullopt : sh2::fieldFor(reach, *slot, *notTakenAt);
@@ -371,14 +377,14 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 } else if (*field != d->fields.d) {
                     sh2::Fields f = d->fields;
                     f.d = *field;
-                    const std::string reads = taken.empty() ? std::string(notTaken) + " from its own place"
+                    const std::string where = taken.empty() ? std::string(notTaken) + " from its own place"
                                                             : std::string(taken) + " from " + std::string(branchTarget) + " + 2";
-                    correct(lineNumber, l, o, "the load in the delay slot ", dis::hexText(sh2::encode(*d->form, f)), "reads " + reads);
+                    correct(lineNumber, l, o, "the load in the delay slot ", dis::hexText(sh2::encode(*d->form, f)), "reads " + where);
                 }
             }
         }
         // A number where a label stood before it moved (SETPC says where the code is).
-        if (!isConst && comment.find("-> ") == std::string_view::npos && o.mnemonic != "SETPC") {
+        if (!isConst && !relative && lines.pc(lineNumber) && lines.size(lineNumber) != 0) {
             const std::string_view ops = l.text.substr(0, c);
             for (std::size_t i = ops.find('$'); i != std::string_view::npos; i = ops.find('$', i + 1)) {
                 std::size_t j = i + 1;

@@ -5,7 +5,9 @@
 #include "disasm/print/printer.h"
 
 #include <cstring>
+#include <functional>
 
+#include "disasm/grammar/annotations.h"
 #include "disasm/print/text.h"
 #include "files/names.h"
 
@@ -83,12 +85,8 @@ void Printer::place(Text& t, std::uint32_t address) const {
 // "; AAAAAAAA BYTES" at column 40.
 void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const {
     t.column(lineStart, kCommentColumn);
-    char* out = t.reserve(11);
-    out[0] = ';';
-    out[1] = ' ';
-    Text::hex8(out + 2, d_.address(s.off));
-    out[10] = ' ';
-    t.advance(11);
+    note::writeAddress(t.reserve(note::kAddressWidth), d_.address(s.off));
+    t.advance(note::kAddressWidth);
     if (s.kind == Kind::Pad) {
         t.put("FF x ");
         t.dec(s.size);
@@ -177,13 +175,11 @@ void Printer::note(Text& t, const Statement& s) const {
 bool Printer::offsetNote(Text& t, const Statement& s) const {
     const auto it = d_.offsets.find(s.off);
     if (it == d_.offsets.end()) return false;
-    t.put(" -> ");
-    place(t, it->second.target);
-    t.put(" (from ");
-    placeBase(t, it->second.base);
     std::uint32_t branch;
     const auto d = d_.inImage(it->second.base - 4, branch) ? sh2::decode(d_.word(branch)) : std::nullopt;
-    t.put(d && (d->form->flow & sh2::FlowCall) ? " for BSRF)" : " for BRAF)");
+    note::writeRelative(
+        t, [&] { place(t, it->second.target); }, [&] { placeBase(t, it->second.base); },
+        d && (d->form->flow & sh2::FlowCall) ? note::User::Bsrf : note::User::Braf);
     return true;
 }
 
@@ -243,24 +239,18 @@ void Printer::statement(Text& t, const Statement& s) const {
             t.hexTrim(d_.word(s.off));
             comment(t, lineStart, s);
             const sh2::Decoded& d = s.decoded;
-            t.put(" (in a delay slot: ");
-            t.put(d.form->mnemonic);
-            t.put(" @(disp,PC),");
-            operand(t, d.form->args[1], d, pc);
             const auto it = d_.slotReads.find(s.off);
             const SlotRead r = it != d_.slotReads.end() ? it->second : SlotRead{};
-            if (r.taken) {
-                t.put(" reads ");
-                place(t, *r.taken);
-                if (r.notTaken) t.put(" taken");
-            }
-            if (r.notTaken) {
-                t.put(r.taken ? ", " : " reads ");
-                place(t, *r.notTaken);
-                t.put(" not taken");
-            }
-            if (!r.taken && !r.notTaken) t.put(" reads from where the branch goes");
-            t.put("; depends on the branch)");
+            auto what = [&] {
+                t.put(d.form->mnemonic);
+                t.put(" @(disp,PC),");
+                operand(t, d.form->args[1], d, pc);
+            };
+            auto taken = [&] { place(t, *r.taken); };
+            auto notTaken = [&] { place(t, *r.notTaken); };
+            using Place = std::function<void()>;
+            const Place takenAt = taken, notTakenAt = notTaken;
+            note::writeSlotLoad(t, what, r.taken ? &takenAt : nullptr, r.notTaken ? &notTakenAt : nullptr);
             break;
         }
         case Kind::TableEntry: {
@@ -279,11 +269,8 @@ void Printer::statement(Text& t, const Statement& s) const {
                 std::uint32_t first = 0;
                 d_.inImage(table->address, first);
                 const std::uint32_t i = (s.off - first) / table->width;
-                t.put(" -> ");
-                place(t, table->targets[i]);
-                t.put(" (from ");
-                placeBase(t, table->base);
-                t.put(')');
+                note::writeRelative(
+                    t, [&] { place(t, table->targets[i]); }, [&] { placeBase(t, table->base); }, note::User::Table);
             }
             break;
         }
@@ -302,7 +289,7 @@ void Printer::statement(Text& t, const Statement& s) const {
             if (s.size == 4 && (d_.flags[s.off] & F_LITL)) {
                 if (!offsetNote(t, s)) valueNote(t, d_.longAt(s.off));
             }
-            if (d_.more[s.off] & G_CONST) t.put(" ; const");
+            if (d_.more[s.off] & G_CONST) note::writeConstant(t);
             break;
         case Kind::Word:
             mnemonic(t, "DC.W");
@@ -465,14 +452,7 @@ bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partSta
     Text t(out);
     header(t);
     // The parts as this run wrote them: a set that a stopped run left mixed is told by these.
-    for (std::size_t i = 0; i < parts; ++i) {
-        t.put(kPartLead);
-        t.hex(static_cast<std::uint32_t>(printed[i] >> 32), 8);
-        t.hex(static_cast<std::uint32_t>(printed[i]), 8);
-        t.put(' ');
-        t.put(files_[i]);
-        t.put('\n');
-    }
+    for (std::size_t i = 0; i < parts; ++i) note::writePart(t, printed[i], files_[i]);
     for (std::size_t i = 0; i + 1 < files_.size(); ++i) {
         t.put("            INCBIN  \"");
         t.put(binOf(files_[i]));

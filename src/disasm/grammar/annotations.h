@@ -1,0 +1,159 @@
+// The annotations korvane-dis writes in a statement's comment and --check reads back:
+// each kind has one function that writes it and one that reads it, and nothing else in
+// the toolkit spells them.
+//
+//   address     "; AAAAAAAA BYTES" at the comment column: where the statement stood
+//   relative    " -> TARGET (from BASE)": a table entry's target less its base
+//   offset      " -> TARGET (from BASE for BRAF)" (or BSRF): an offset a branch adds
+//   slot load   " (in a delay slot: MOV.L @(disp,PC),Rn reads X[ taken][, Y not taken];
+//                depends on the branch)": what a load in a delay slot reads
+//   constant    " ; const": a number that is not a pointer, whatever it equals
+//
+// TARGET, BASE, X and Y are labels (or $ and eight digits where no label stands).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "disasm/grammar/grammar.h"
+
+namespace korvane::dis::note {
+
+inline constexpr std::string_view kArrow = " -> ";
+inline constexpr std::string_view kFrom = " (from ";
+inline constexpr std::string_view kForBraf = " for BRAF)";
+inline constexpr std::string_view kForBsrf = " for BSRF)";
+inline constexpr std::string_view kSlot = " (in a delay slot: ";
+inline constexpr std::string_view kReads = " reads ";
+inline constexpr std::string_view kTaken = " taken";
+inline constexpr std::string_view kNotTaken = " not taken";
+inline constexpr std::string_view kNowhere = " reads from where the branch goes";
+inline constexpr std::string_view kSlotEnd = "; depends on the branch)";
+inline constexpr std::string_view kConst = " ; const";
+
+// ---- reading ---------------------------------------------------------------------------
+
+// A label (or $address) as it stands after a marker.
+inline std::string_view nameAfter(std::string_view s, std::string_view marker) {
+    const std::size_t at = s.find(marker);
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = s.substr(at + marker.size());
+    std::size_t n = 0;
+    auto word = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@' || c == '_';
+    };
+    while (n < rest.size() && word(rest[n])) ++n;
+    return rest.substr(0, n);
+}
+
+// The address a comment (from its ';') says its statement stood at.
+inline std::optional<std::uint32_t> addressOf(std::string_view comment) {
+    std::uint32_t was;
+    if (comment.size() < 11 || comment.substr(0, 2) != "; " || comment[10] != ' ' ||
+        !hexNumber(comment.substr(2, 8), was))
+        return std::nullopt;
+    return was;
+}
+// Whether a line's address comment is there at all (a label line has the address
+// alone).
+inline std::optional<std::uint32_t> addressAlone(std::string_view comment) {
+    std::uint32_t was;
+    if (comment.size() < 10 || comment.substr(0, 2) != "; " || !hexNumber(comment.substr(2, 8), was)) return std::nullopt;
+    return was;
+}
+
+enum class User : std::uint8_t { Table, Braf, Bsrf };
+struct Relative {
+    std::string_view target, base;
+    User user;
+};
+inline std::optional<Relative> readRelative(std::string_view comment) {
+    const std::string_view target = nameAfter(comment, kArrow);
+    if (target.empty()) return std::nullopt;
+    const User user = comment.find(kForBraf) != std::string_view::npos   ? User::Braf
+                      : comment.find(kForBsrf) != std::string_view::npos ? User::Bsrf
+                                                                         : User::Table;
+    return Relative{target, nameAfter(comment, kFrom), user};
+}
+
+// What a slot load's comment names: the first place it reads, and where it names two
+// (taken, then not taken) the second.
+struct SlotReads {
+    std::string_view first, second;
+    bool both = false;      // " X taken, Y not taken"
+    bool notTaken = false;  // the comment says " not taken" (of the first, when alone)
+};
+inline std::optional<SlotReads> readSlotLoad(std::string_view comment) {
+    if (comment.find(kSlot) == std::string_view::npos) return std::nullopt;
+    SlotReads r;
+    if (comment.find(kNowhere) != std::string_view::npos) return r;
+    r.first = nameAfter(comment, kReads);
+    r.both = comment.find(" taken, ") != std::string_view::npos;
+    if (r.both) r.second = nameAfter(comment, " taken, ");
+    r.notTaken = comment.find(kNotTaken) != std::string_view::npos;
+    return r;
+}
+
+inline bool isConstant(std::string_view comment) {
+    return comment.find(kConst.substr(1)) != std::string_view::npos;
+}
+
+// ---- writing (Out has put; place writes a label or an address) --------------------------
+
+// "; AAAAAAAA " into out (kAddressWidth characters); the bytes follow.
+inline constexpr std::size_t kAddressWidth = 11;
+inline void writeAddress(char* out, std::uint32_t address) {
+    out[0] = ';';
+    out[1] = ' ';
+    for (int i = 9; i >= 2; --i, address >>= 4) out[i] = kHex[address & 15];
+    out[10] = ' ';
+}
+
+// A top source's line for one part: "; part FINGERPRINT NAME" (recordedParts reads it).
+template <typename Out>
+void writePart(Out& t, std::uint64_t fingerprint, std::string_view name) {
+    char digits[16];
+    for (int i = 15; i >= 0; --i, fingerprint >>= 4) digits[i] = kHex[fingerprint & 15];
+    t.put(kPartLead);
+    t.put(std::string_view(digits, sizeof digits));
+    t.put(' ');
+    t.put(name);
+    t.put('\n');
+}
+
+template <typename Out, typename Place, typename PlaceBase>
+void writeRelative(Out& t, Place target, PlaceBase base, User user) {
+    t.put(kArrow);
+    target();
+    t.put(kFrom);
+    base();
+    t.put(user == User::Table ? std::string_view(")") : user == User::Braf ? kForBraf : kForBsrf);
+}
+
+// what writes the load as it would read ("MOV.L @(disp,PC),R1"); taken and notTaken
+// write where it reads (or are null).
+template <typename Out, typename What, typename Place>
+void writeSlotLoad(Out& t, What what, const Place* taken, const Place* notTaken) {
+    t.put(kSlot);
+    what();
+    if (taken) {
+        t.put(kReads);
+        (*taken)();
+        if (notTaken) t.put(kTaken);
+    }
+    if (notTaken) {
+        t.put(taken ? std::string_view(", ") : kReads);
+        (*notTaken)();
+        t.put(kNotTaken);
+    }
+    if (!taken && !notTaken) t.put(kNowhere);
+    t.put(kSlotEnd);
+}
+
+template <typename Out>
+void writeConstant(Out& t) {
+    t.put(kConst);
+}
+
+}  // namespace korvane::dis::note

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +42,29 @@ enum class Evidence : std::uint8_t {
 
 // A short text for a reason, as the source's comments write it.
 std::string_view evidenceText(Evidence why);
+
+// Why a literal or a table entry is written as a label (a pointer).
+enum class PointerEvidence : std::uint8_t {
+    UsedAsAddress,  // the register it was loaded into is used as an address
+    JumpedThrough,  // a JSR or JMP goes through it
+    FunctionStart,  // it holds the start of a function
+    IntoImage,      // it holds an address in the image, too high to be a small number
+    Table,          // an entry of a table of pointers
+    Vector,         // an exception vector
+    InfoFile,       // the info file says the range holds pointers
+};
+std::string_view pointerEvidenceText(PointerEvidence why);
+
+// One fact about an address with its evidence: what is there, why it has a label, why
+// it is code, the function, table or pointer it belongs to, why a literal stays a number.
+enum class FactKind : std::uint8_t { Item, Label, Code, Function, Table, Pointer, Number };
+struct Fact {
+    FactKind kind;
+    std::optional<Evidence> evidence;             // for labels, code and functions
+    std::optional<PointerEvidence> pointer;       // for pointers
+    std::optional<std::uint32_t> from;            // the instruction or item that gave it
+    std::string text;                             // the fact in words
+};
 
 enum class RefKind : std::uint8_t {
     Branch,      // BRA, BT, BF, ... to a target
@@ -106,6 +130,8 @@ class Model {
     std::vector<Function> functions() const;
     // How many instructions were found.
     std::size_t instructionCount() const;
+    // Every fact about an address, with its evidence (nothing outside the image).
+    std::vector<Fact> why(std::uint32_t address) const;
 
   private:
     const Data* d_;

@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
     "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
     "                   [--format flat|saturn|32x] [--ip IP.BIN] [--info FILE] [--symbols FILE]\n"
-    "                   [--info-out FILE] [-o SOURCE] [--flat]\n"
+    "                   [--info-out FILE] [-o SOURCE] [--flat] [--why ADDR]...\n"
     "       korvane-dis --check SOURCE [--write [-o OUT]]\n"
     "       korvane-dis -h | --help | -V | --version\n";
 
@@ -68,6 +68,8 @@ constexpr const char* kHelp =
     "  --info FILE         names, entries, ranges, tables, comments and constants (README)\n"
     "  --symbols FILE      names from nm output, NAME = ADDR or ADDR NAME lines\n"
     "  --info-out FILE     write what was found as an info file to start from\n"
+    "  --why ADDR          say what is at ADDR and why (label, code, function, table,\n"
+    "                      pointer or number, with the evidence); writes no source\n"
     "  --check SOURCE      assemble an edited disassembly in memory and report what no\n"
     "                      longer holds (table entries, loads in delay slots, stale pointers)\n"
     "  --write             with --check: rewrite those numbers in SOURCE (or write the\n"
@@ -235,6 +237,22 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     return holds && report.holds ? 0 : 1;
 }
 
+// --why: every fact about each address, one line each, on standard output.
+int explain(const korvane::Model& model, const std::vector<std::uint32_t>& addresses) {
+    static constexpr const char* kKinds[] = {"item", "label", "code", "function", "table", "pointer", "number"};
+    std::string out;
+    for (const std::uint32_t a : addresses) {
+        char at[12];
+        std::snprintf(at, sizeof at, "$%08X", a);
+        const std::vector<korvane::Fact> facts = model.why(a);
+        if (facts.empty()) out += std::string(at) + ": outside the image\n";
+        for (const korvane::Fact& f : facts)
+            out += std::string(at) + " " + kKinds[static_cast<std::size_t>(f.kind)] + ": " + f.text + "\n";
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
 // The single source of -o -, kept whole and written to standard output when complete.
 class StandardOutput : public korvane::SourceOutput {
   public:
@@ -303,6 +321,7 @@ int run(int argc, char** argv) {
     bool flat = false;
     bool optionsEnd = false;
     std::vector<std::string> notForCheck;  // options given that --check does not take
+    std::vector<std::uint32_t> whys;       // --why: addresses to explain
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -347,7 +366,7 @@ int run(int argc, char** argv) {
             if (hasInline) return inlineValue.data();
             return i + 1 < argc ? argv[++i] : nullptr;
         };
-        if (arg == "--base" || arg == "--entry" || arg == "--vectors") {
+        if (arg == "--base" || arg == "--entry" || arg == "--vectors" || arg == "--why") {
             const char* v = value();
             std::uint64_t a;
             if (v == nullptr || !korvane::parseAddress(v, a) || a > 0xFFFFFFFFull)
@@ -355,6 +374,8 @@ int run(int argc, char** argv) {
             if (arg == "--base") {
                 base = a;
                 baseGiven = true;
+            } else if (arg == "--why") {
+                whys.push_back(static_cast<std::uint32_t>(a));
             } else {
                 (arg == "--entry" ? options.entries : options.vectors).push_back(static_cast<std::uint32_t>(a));
             }
@@ -460,7 +481,7 @@ int run(int argc, char** argv) {
     // is worked out beside the analysis where a second thread can be had, else first.
     const std::string top = options.sourceName.empty() ? options.imageName + ".s" : options.sourceName;
     std::future<std::map<std::string, Verdict>> verdicts;
-    if (!toStandardOutput) {
+    if (!toStandardOutput && whys.empty()) {
         try {
             verdicts = std::async(std::launch::async, [directory, top] { return judge(directory, top); });
         } catch (const std::system_error&) {
@@ -469,6 +490,7 @@ int run(int argc, char** argv) {
     }
     const korvane::Disassembly dis(image, options);
     if (!dis.error().empty()) return error(dis.error());
+    if (!whys.empty()) return explain(dis.model(), whys);
     if (toStandardOutput) {
         if (dis.files().size() > 1)
             return error("the image needs " + std::to_string(dis.files().size() - 1) +

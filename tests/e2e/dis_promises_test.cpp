@@ -138,6 +138,15 @@ TEST(DisPromises, InputAsUsersWriteIt) {
     ASSERT_EQ(dis(dir, {"p.bin", "--base", "$6000000", "--symbols", "own.sym"}).status, 0);
     EXPECT_NE(dir.read("p.bin.s").find("B06000006_:"), std::string::npos);
 
+    // --why explains and writes nothing.
+    TempDir quiet;
+    quiet.write("p.bin", kProgram);
+    const CommandResult why = runCommand({kDis, "p.bin", "--base", "$6000000", "--why", "$600000A", "--why", "0"}, quiet.path(), 60);
+    EXPECT_EQ(why.status, 0);
+    EXPECT_NE(why.out.find("$0600000A label: called (by $06000002)"), std::string::npos) << why.out;
+    EXPECT_NE(why.out.find("$00000000: outside the image"), std::string::npos) << why.out;
+    EXPECT_FALSE(quiet.exists("p.bin.s"));
+
     // -h, -V, and -o - for a source of one part (refused for parts).
     EXPECT_NE(dis(dir, {"-h"}).out.find("usage: korvane-dis"), std::string::npos);
     EXPECT_EQ(dis(dir, {"-V"}).out.substr(0, 12), "korvane-dis ");

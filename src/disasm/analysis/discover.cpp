@@ -233,16 +233,16 @@ class Discovery {
                     const std::uint32_t v = d_.longAt(at);
                     t.targets.push_back(v);
                     for (std::uint32_t b = 0; b < 4; ++b) d_.flags[at + b] |= F_TABLE;
-                    d_.flags[at] |= F_PTR;
+                    d_.pointer(at, PointerEvidence::Table, d_.address(off));
                     d_.refs.push_back({d_.address(at), v, RefKind::Pointer});
                     std::uint32_t to = 0;
                     d_.inImage(v, to);
                     if (d_.flags[to] & F_CODE) {
-                        d_.label(to, Evidence::PointerTable);
+                        d_.label(to, Evidence::PointerTable, d_.address(at));
                     } else if (decode(to).ok) {
-                        start(to, Evidence::PointerTable, work);
+                        start(to, Evidence::PointerTable, work, d_.address(at));
                     } else {
-                        d_.label(to, Evidence::PointerTable);
+                        d_.label(to, Evidence::PointerTable, d_.address(at));
                     }
                 }
                 d_.relabel(off, Evidence::Table);
@@ -275,8 +275,9 @@ class Discovery {
         return !d_.triedGaps.insert(c).second;
     }
 
-    void start(std::uint32_t c, Evidence why, std::vector<std::uint32_t>& work) {
-        d_.label(c, why);
+    void start(std::uint32_t c, Evidence why, std::vector<std::uint32_t>& work,
+               std::uint32_t from = Model::Data::kNoCause) {
+        d_.label(c, why, from);
         if (!(d_.flags[c] & F_FUNC)) {
             d_.flags[c] |= F_FUNC;
             d_.functionWhy.emplace(c, why);
@@ -307,7 +308,7 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         if (!d.inImage(v, to)) {
             if (const auto alias = d.aliasOffset(v); alias && (used || v >= kLowestPointer) &&
                                                      d.labelFits(*alias))
-                d.label(*alias, Evidence::Pointer);
+                d.label(*alias, Evidence::Pointer, d.address(off));
             continue;
         }
         if (!d.labelFits(to)) continue;
@@ -317,14 +318,20 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         } else if (!used && (v & 1) == 0 && !(d.flags[to] & kKnown) && d.guess) {
             const Routine r = discovery.decode(to);
             if (r.ok && discovery.prologue(to, r)) {
-                d.label(to, Evidence::Prologue);
+                d.label(to, Evidence::Prologue, d.address(off));
                 d.flags[to] |= F_FUNC;
                 d.functionWhy.emplace(to, Evidence::Prologue);
                 work.push_back(to);
             }
         }
-        d.flags[off] |= F_PTR;
-        d.label(to, Evidence::Pointer);
+        const auto user = d.usedBy.find(off);
+        if (used) {
+            d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
+        } else {
+            d.pointer(off, (d.flags[to] & F_FUNC) ? PointerEvidence::FunctionStart : PointerEvidence::IntoImage,
+                      Model::Data::kNoCause);
+        }
+        d.label(to, Evidence::Pointer, d.address(off));
         d.refs.push_back({d.address(off), v, RefKind::Pointer});
     }
 }

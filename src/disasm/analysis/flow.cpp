@@ -105,7 +105,8 @@ class Flow {
         while (!work.empty()) {
             const std::uint32_t off = work.back();
             work.pop_back();
-            follow(off, work);
+            const std::uint32_t end = follow(off, work);
+            if (end > off) d_.paths.push_back({off, end});
         }
     }
 
@@ -164,7 +165,7 @@ class Flow {
             return;
         }
         if (!isLong || !d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR)) return;
-        d_.flags[literal] |= F_PTR;
+        d_.pointer(literal, PointerEvidence::JumpedThrough, pc);
         d_.refs.push_back({d_.address(literal), value, RefKind::Pointer});
     }
 
@@ -287,7 +288,7 @@ class Flow {
         // The instruction itself says what it reads; only a slot's load is recorded.
         if (kind == RefKind::SlotLoad) d_.refs.push_back({d_.address(from), target, kind});
         if (!d_.inImage(target, t)) return;
-        d_.label(t, mova ? Evidence::Mova : Evidence::Literal);
+        d_.label(t, mova ? Evidence::Mova : Evidence::Literal, d_.address(from));
         if (mova) d_.flags[t] |= F_ALIGN4;
         if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);
     }
@@ -306,7 +307,7 @@ class Flow {
         if (record) d_.refs.push_back({d_.address(from), to, kind});
         std::uint32_t t;
         if (!d_.inImage(to, t) || (to & 1) != 0) return;
-        d_.label(t, why);
+        d_.label(t, why, d_.address(from));
         if (kind == RefKind::Call && !(d_.flags[t] & F_FUNC)) {
             d_.flags[t] |= F_FUNC;
             d_.functionWhy.emplace(t, Evidence::Call);
@@ -321,9 +322,14 @@ class Flow {
         const sh2::Fields& x = d.fields;
         const Effect& e = effects_[static_cast<std::size_t>(&f - forms_)];
         if (r.traced) {
-            if (e.addressN && r.hasOrigin(x.n)) d_.flags[r.origin[x.n]] |= F_USED;
-            if (e.addressM && r.hasOrigin(x.m)) d_.flags[r.origin[x.m]] |= F_USED;
-            if (e.addressR0 && r.hasOrigin(0)) d_.flags[r.origin[0]] |= F_USED;
+            auto use = [&](unsigned k) {
+                if (!r.hasOrigin(k) || (d_.flags[r.origin[k]] & F_USED)) return;
+                d_.flags[r.origin[k]] |= F_USED;
+                d_.usedBy.emplace(r.origin[k], pc);
+            };
+            if (e.addressN) use(x.n);
+            if (e.addressM) use(x.m);
+            if (e.addressR0) use(0);
         }
         std::uint32_t t;
         switch (e.kind) {
@@ -377,15 +383,16 @@ class Flow {
         r.forgetAll(sh2::writtenRegisters(f, x));
     }
 
-    void follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
+    // Follows one path; the offset after the last instruction it marked.
+    std::uint32_t follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
         Registers regs;
         for (std::uint32_t off = start;; off += 2) {
-            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return;
+            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return off;
             // A path does not run into words that code reads as data.
-            if (d_.flags[off] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) return;
+            if (d_.flags[off] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) return off;
             if (off != start && (d_.flags[off] & F_LABEL)) regs.forgetAll();  // paths join
             const std::optional<sh2::Decoded> d = decodable(off);
-            if (!d) return;
+            if (!d) return off;
             mark(off, *d);
             const Form& f = *d->form;
             const std::uint32_t pc = d_.address(off);
@@ -432,11 +439,11 @@ class Flow {
                 if (d->fields.m >= 8) unresolved_.push_back(off);
                 if (!call) jumps_.push_back(off);  // a jump table may say where it goes
             }
-            if (!s) return;
+            if (!s) return off + 2;
             if (call) {
                 regs.afterCall();
             } else if (f.flow & sh2::FlowEnds) {
-                return;
+                return off + 4;
             }
             off += 2;
         }
@@ -454,7 +461,7 @@ class Flow {
             // Illegal in a slot: not followed, but its target is named.
             const std::uint32_t to2 = sh2::targetOf(*s.form, s.fields, d_.address(slot));
             std::uint32_t t;
-            if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch);
+            if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch, d_.address(slot));
         }
         if (reach != Reach::PcWord && reach != Reach::PcLong) {
             step(regs, s, d_.address(slot));
@@ -510,11 +517,11 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     }
     std::vector<std::uint32_t> work;
     // Every entry is labelled, so that the reader (and an edit) can name it.
-    auto entry = [&](std::uint32_t address, Evidence why) {
+    auto entry = [&](std::uint32_t address, Evidence why, std::uint32_t from = Model::Data::kNoCause) {
         std::uint32_t off;
         if (!d.inImage(address, off) || (address & 1) != 0) return;
         work.push_back(off);
-        d.label(off, why);
+        d.label(off, why, from);
         if (!(d.flags[off] & F_FUNC)) {
             d.flags[off] |= F_FUNC;
             d.functionWhy.emplace(off, why);
@@ -535,9 +542,9 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             const std::uint32_t target = d.longAt(at);
             if (target == 0) continue;
             if (!d.inImage(target, t) || (target & 1) != 0 || (d.flags[at] & (F_CODE | F_CONT))) break;
-            d.flags[at] |= F_PTR;
+            d.pointer(at, PointerEvidence::Vector, v);
             d.refs.push_back({d.address(at), target, RefKind::Pointer});
-            entry(target, Evidence::Vector);
+            entry(target, Evidence::Vector, d.address(at));
         }
         d.label(off, Evidence::Vector);
     }
@@ -565,7 +572,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             d.refs.push_back({u.address + e * u.width, target, RefKind::TableEntry});
             std::uint32_t to;
             if (d.inImage(target, to) && !(target & 1)) {
-                d.label(to, Evidence::SwitchCase);
+                d.label(to, Evidence::SwitchCase, u.address + e * u.width);
                 work.push_back(to);
             }
             ++t.count;
@@ -597,8 +604,8 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             if ((a & 3) || a + 4 > r.end || off + 4 > d.size() || (d.flags[off] & F_PTR) ||
                 !d.inImage(d.longAt(off), to) || !d.labelFits(to))
                 return;
-            d.flags[off] |= F_PTR;
-            d.label(to, Evidence::Pointer);
+            d.pointer(off, PointerEvidence::InfoFile, Model::Data::kNoCause);
+            d.label(to, Evidence::Pointer, static_cast<std::uint32_t>(a));
             d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
         });
     }

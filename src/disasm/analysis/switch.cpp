@@ -148,7 +148,7 @@ class SwitchFinder {
         t.count = *count;
         for (std::uint32_t b = 0; b < *count * width; ++b) d_.flags[off + b] |= F_TABLE;
         if (width == 4) d_.flags[off] |= F_ALIGN4;
-        d_.relabel(off, Evidence::Table);
+        d_.relabel(off, Evidence::Table, d_.address(jump));
         std::uint32_t base;
         // A base after a BRAF's slot stays where the code ends when an edit moves the
         // table; a base that is the table itself (MOVA) is the table's own label.
@@ -157,7 +157,7 @@ class SwitchFinder {
             std::uint32_t to = 0;
             d_.inImage(t.targets[e], to);
             d_.refs.push_back({table + e * width, t.targets[e], RefKind::TableEntry});
-            d_.label(to, Evidence::SwitchCase);
+            d_.label(to, Evidence::SwitchCase, table + e * width);
             work.push_back(to);
         }
         add(off, std::move(t));

@@ -1,6 +1,7 @@
 // The model's statements (what the source writes at every offset) and the queries the
 // library offers on it.
 #include <algorithm>
+#include <cstdio>
 
 #include "disasm/model/model.h"
 
@@ -68,15 +69,39 @@ void Model::Data::indexTables() {
               [](const Span& a, const Span& b) { return a.start < b.start; });
     std::uint32_t reach = 0;
     for (Span& s : tableSpans) s.reach = reach = std::max(reach, s.end);
+    pathSpans.clear();
+    for (std::size_t i = 0; i < paths.size(); ++i) pathSpans.push_back({paths[i].start, paths[i].end, 0, i});
+    std::sort(pathSpans.begin(), pathSpans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    reach = 0;
+    for (Span& s : pathSpans) s.reach = reach = std::max(reach, s.end);
+}
+
+namespace {
+
+// The span with the nearest start at or before off that reaches past it.
+std::optional<std::size_t> holding(const std::vector<Model::Data::Span>& spans, std::uint32_t off) {
+    auto it = std::upper_bound(spans.begin(), spans.end(), off,
+                               [](std::uint32_t o, const Model::Data::Span& s) { return o < s.start; });
+    while (it != spans.begin()) {
+        --it;
+        if (it->reach <= off) break;
+        if (off < it->end) return it->table;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::size_t> Model::Data::pathHolding(std::uint32_t off) const {
+    return holding(pathSpans, off);
 }
 
 const Table* Model::Data::tableHolding(std::uint32_t off, std::uint32_t& entry) const {
     if (!(flags[off] & F_TABLE)) return nullptr;
-    // The nearest start at or before off whose table reaches past it; tables seldom
-    // nest, so the walk back from the binary search's place stops at once.
-    auto it = std::upper_bound(tableSpans.begin(), tableSpans.end(), off,
-                               [](std::uint32_t o, const Span& s) { return o < s.start; });
-    while (it != tableSpans.begin()) {
+    // Tables seldom nest, so the walk back from the binary search's place stops at once.
+    const auto at = std::upper_bound(tableSpans.begin(), tableSpans.end(), off,
+                                     [](std::uint32_t o, const Span& s) { return o < s.start; });
+    for (auto it = at; it != tableSpans.begin();) {
         --it;
         if (it->reach <= off) break;
         if (off < it->end) {
@@ -202,6 +227,107 @@ const std::vector<std::uint32_t>& Model::Data::statements() const {
         for (std::uint32_t off = 0; off < size(); off += statementAt(off).size) statementStarts.push_back(off);
     }
     return statementStarts;
+}
+
+std::string_view pointerEvidenceText(PointerEvidence why) {
+    switch (why) {
+        case PointerEvidence::UsedAsAddress:
+            return "the register it is loaded into is used as an address";
+        case PointerEvidence::JumpedThrough:
+            return "a jump or call goes through it";
+        case PointerEvidence::FunctionStart:
+            return "it holds the start of a function";
+        case PointerEvidence::IntoImage:
+            return "it holds an address in the image, above $0000FFFF";
+        case PointerEvidence::Table:
+            return "an entry of a table of pointers";
+        case PointerEvidence::Vector:
+            return "an exception vector";
+        case PointerEvidence::InfoFile:
+            return "the info file says its range holds pointers";
+    }
+    return "";
+}
+
+std::vector<Fact> Model::why(std::uint32_t address) const {
+    std::vector<Fact> facts;
+    std::uint32_t off;
+    if (!d_->inImage(address, off)) return facts;
+    const Model::Data& d = *d_;
+    auto fromOf = [](std::uint32_t a) {
+        return a == Model::Data::kNoCause ? std::nullopt : std::optional<std::uint32_t>(a);
+    };
+    auto hex = [](std::uint32_t v) {
+        char buf[12];
+        std::snprintf(buf, sizeof buf, "$%08X", v);
+        return std::string(buf);
+    };
+    const Item item = *itemAt(address);
+    static constexpr const char* kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
+    facts.push_back({FactKind::Item, std::nullopt, std::nullopt, std::nullopt,
+                     std::string(kItems[static_cast<std::size_t>(item.kind)]) + " of " + std::to_string(item.size) +
+                         (item.size == 1 ? " byte at " : " bytes at ") + hex(item.address)});
+    std::uint32_t start;
+    d.inImage(item.address, start);
+    if (d.flags[off] & F_LABEL) {
+        const Evidence e = d.reasonAt(off);
+        const auto c = d.cause.find(off);
+        const auto from = c != d.cause.end() ? std::optional<std::uint32_t>(c->second) : std::nullopt;
+        facts.push_back({FactKind::Label, e, std::nullopt, from,
+                         std::string(evidenceText(e)) + (from ? " (by " + hex(*from) + ")" : std::string())});
+    }
+    if (d.flags[off] & (F_CODE | F_CONT)) {
+        const std::uint32_t at = (d.flags[off] & F_CODE) ? off : off - 1;
+        if (const auto p = d.pathHolding(at)) {
+            const std::uint32_t s = d.paths[*p].start;
+            const auto e = (d.flags[s] & F_LABEL) ? std::optional<Evidence>(d.reasonAt(s)) : std::optional<Evidence>(Evidence::Forced);
+            facts.push_back({FactKind::Code, e, std::nullopt, d.address(s),
+                             "on the path from " + hex(d.address(s)) + " to " + hex(d.address(d.paths[*p].end)) + " (" +
+                                 std::string(evidenceText(*e)) + ")"});
+        } else {
+            facts.push_back({FactKind::Code, std::nullopt, std::nullopt, std::nullopt,
+                             "in the delay slot of a branch on a path"});
+        }
+    }
+    if (const auto f = d.functionWhy.find(off); f != d.functionWhy.end()) {
+        facts.push_back({FactKind::Function, f->second, std::nullopt, std::nullopt,
+                         "a function starts here: " + std::string(evidenceText(f->second))});
+    }
+    std::uint32_t entry;
+    if (const Table* t = d.tableHolding(off, entry)) {
+        std::string text = "in a table of " + std::to_string(t->count) + " entries of " + std::to_string(t->width) +
+                           " bytes at " + hex(t->address);
+        text += t->pointers ? ": pointers found in data" : t->jump ? ": used by the jump at " + hex(t->jump) : ": from the info file";
+        facts.push_back({FactKind::Table, std::nullopt, std::nullopt, t->jump ? std::optional<std::uint32_t>(t->jump) : std::nullopt, text});
+    }
+    if (d.flags[start] & F_PTR) {
+        const auto p = d.pointerWhy.find(start);
+        if (p != d.pointerWhy.end()) {
+            const auto from = fromOf(p->second.second);
+            facts.push_back({FactKind::Pointer, std::nullopt, p->second.first, from,
+                             "written as a label: " + std::string(pointerEvidenceText(p->second.first)) +
+                                 (from ? " (" + hex(*from) + ")" : std::string())});
+        }
+    } else if ((d.flags[start] & F_LITL) && item.kind == ItemKind::Literal) {
+        const std::uint32_t v = d.longAt(start);
+        std::uint32_t to;
+        std::string text = "a number: ";
+        if (d.more[start] & G_CONST) {
+            text += "the info file says it is a constant";
+        } else if (const auto o = d.offsets.find(start); o != d.offsets.end()) {
+            text += "an offset that a BRAF or BSRF adds to " + hex(o->second.base);
+        } else if (!d.inImage(v, to)) {
+            const auto alias = d.aliasOffset(v);
+            text += alias && (d.flags[*alias] & F_LABEL) ? "an alias of " + hex(d.address(*alias)) + " in another cache area"
+                                                          : "not an address in the image";
+        } else if (!d.labelFits(to)) {
+            text += "it points inside an item, where no label can stand";
+        } else {
+            text += "no evidence that it is a pointer (its register is not used as an address, no jump goes through it)";
+        }
+        facts.push_back({FactKind::Number, std::nullopt, std::nullopt, std::nullopt, text});
+    }
+    return facts;
 }
 
 std::optional<Item> Model::itemAt(std::uint32_t address) const {

@@ -128,6 +128,7 @@ struct Model::Data {
         std::size_t table;
     };
     std::vector<Span> tableSpans;
+    std::vector<Span> pathSpans;  // the same for the code paths
     void indexTables();
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
     std::unordered_map<std::uint32_t, dis::Offset> offsets;      // literal offset -> BRAF/BSRF
@@ -135,6 +136,19 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::string> comments;     // address -> lines before it
     std::unordered_map<std::uint32_t, Evidence> functionWhy;    // start offset -> reason
     std::vector<std::uint32_t> literals;  // every 32-bit literal, as first read
+    // The evidence beside the marks: what gave a label its reason (an address), why a
+    // literal or entry is a pointer, which instruction used a literal's register as an
+    // address, and where each code path began and ended.
+    static constexpr std::uint32_t kNoCause = 0xFFFFFFFFu;
+    std::unordered_map<std::uint32_t, std::uint32_t> cause;
+    std::unordered_map<std::uint32_t, std::pair<PointerEvidence, std::uint32_t>> pointerWhy;
+    std::unordered_map<std::uint32_t, std::uint32_t> usedBy;
+    struct Path {
+        std::uint32_t start, end;
+    };
+    std::vector<Path> paths;
+    // The path that marked the code at off (its index in paths), or none.
+    std::optional<std::size_t> pathHolding(std::uint32_t off) const;
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code
     std::size_t instructions = 0;
 
@@ -173,10 +187,12 @@ struct Model::Data {
                image[off + 2] << 8 | image[off + 3];
     }
     // Labels of branch targets, most of them, leave why alone (its pages untouched).
-    bool label(std::uint32_t off, Evidence reason) {
+    // from is the address of the instruction or item that gave the reason.
+    bool label(std::uint32_t off, Evidence reason, std::uint32_t from = kNoCause) {
         if (flags[off] & dis::F_LABEL) return false;
         flags[off] |= dis::F_LABEL;
         if (reason != Evidence::Branch) why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+        if (from != kNoCause) cause.emplace(off, from);
         return true;
     }
     // The reason of the label at off (which has one).
@@ -184,9 +200,19 @@ struct Model::Data {
         return why[off] == 0 ? Evidence::Branch : static_cast<Evidence>(why[off] - 1);
     }
     // A label whose reason says more than the one it had (a table that MOVA named).
-    void relabel(std::uint32_t off, Evidence reason) {
+    void relabel(std::uint32_t off, Evidence reason, std::uint32_t from = kNoCause) {
         flags[off] |= dis::F_LABEL;
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
+        if (from != kNoCause) {
+            cause[off] = from;
+        } else {
+            cause.erase(off);
+        }
+    }
+    // Why a literal or table entry is written as a label, and what said so.
+    void pointer(std::uint32_t off, PointerEvidence reason, std::uint32_t from) {
+        flags[off] |= dis::F_PTR;
+        pointerWhy.emplace(off, std::make_pair(reason, from));
     }
     // A table entry of width 1, 2 or 4 at off, sign-extended when asked.
     std::uint32_t entryAt(std::uint32_t off, unsigned width, bool signExtend) const {

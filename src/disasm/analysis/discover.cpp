@@ -22,6 +22,7 @@ constexpr std::uint32_t kPadding = 32;            // the most fill before a rout
 // Below this, values in an image are too often plain constants to count as pointers by
 // their value alone.
 constexpr std::uint32_t kLowestPointer = 0x10000;
+constexpr unsigned kStack = sh2::kConventions.stack, kFrame = sh2::kConventions.frame;
 
 // A routine decoded from its first word, without following its branches out of it.
 struct Routine {
@@ -110,11 +111,11 @@ class Discovery {
         for (; p < r.end; p += 2) {
             const auto d = sh2::decode(d_.word(p));
             const Form* f = d->form;
-            if (f == k.push && d->fields.n == 15 && d->fields.m != 15) {
+            if (f == k.push && d->fields.n == kStack && d->fields.m != kStack) {
                 saved = static_cast<std::uint16_t>(saved | 1u << d->fields.m);
-            } else if (f == k.pushPr && d->fields.n == 15) {
+            } else if (f == k.pushPr && d->fields.n == kStack) {
                 pr = true;
-            } else if (f == k.addImm && d->fields.n == 15 && static_cast<std::int8_t>(d->fields.d) < 0) {
+            } else if (f == k.addImm && d->fields.n == kStack && static_cast<std::int8_t>(d->fields.d) < 0) {
                 frame -= static_cast<std::int8_t>(d->fields.d);
             } else {
                 break;
@@ -129,13 +130,13 @@ class Discovery {
         for (std::uint32_t q = p; q < r.end; q += 2) {
             const auto d = sh2::decode(d_.word(q));
             const Form* f = d->form;
-            if (f == k.pop && d->fields.m == 15 && d->fields.n != 15) {
+            if (f == k.pop && d->fields.m == kStack && d->fields.n != kStack) {
                 restored = static_cast<std::uint16_t>(restored | 1u << d->fields.n);
-            } else if (f == k.popPr && d->fields.m == 15) {
+            } else if (f == k.popPr && d->fields.m == kStack) {
                 prBack = true;
-            } else if (f == k.addImm && d->fields.n == 15 && static_cast<std::int8_t>(d->fields.d) > 0) {
+            } else if (f == k.addImm && d->fields.n == kStack && static_cast<std::int8_t>(d->fields.d) > 0) {
                 unframed += static_cast<std::int8_t>(d->fields.d);
-            } else if (f == k.movRR && d->fields.n == 15 && d->fields.m == 14) {
+            } else if (f == k.movRR && d->fields.n == kStack && d->fields.m == kFrame) {
                 frameFromR14 = true;
             }
         }

@@ -32,8 +32,8 @@ struct Registers {
         known = static_cast<std::uint16_t>(known & ~regs);
         traced = static_cast<std::uint16_t>(traced & ~regs);
     }
-    // A call may change R0-R7 (the callee saves R8-R14, as compilers for SH agree).
-    void afterCall() { forgetAll(0x00FF); }
+    // A call may change the registers the calling convention gives the callee.
+    void afterCall() { forgetAll(sh2::kConventions.changedByCall); }
     bool has(unsigned r) const { return (known >> r) & 1u; }
     bool hasOrigin(unsigned r) const { return (traced >> r) & 1u; }
     void set(unsigned r, std::uint32_t v) {
@@ -59,7 +59,6 @@ struct Registers {
 struct Effect {
     enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate };
     Kind kind = Other;
-    bool addressN = false, addressM = false, addressR0 = false;  // registers used as addresses
 };
 
 const std::vector<Effect>& effects() {
@@ -68,14 +67,6 @@ const std::vector<Effect>& effects() {
         std::vector<Effect> t;
         for (const Form& f : sh2::forms()) {
             Effect e;
-            for (const Arg a : f.args) {
-                e.addressN = e.addressN || a == Arg::AtRn || a == Arg::AtMinusRn || a == Arg::AtRnPlus ||
-                             a == Arg::AtR0Rn || a == Arg::AtDispRn;
-                e.addressM = e.addressM || a == Arg::AtRm || a == Arg::AtRmPlus || a == Arg::AtR0Rm ||
-                             a == Arg::AtDispRm;
-                e.addressR0 = e.addressR0 || a == Arg::AtR0Rn || a == Arg::AtR0Rm;
-            }
-            if (f.args[1] == Arg::GBR && f.args[0] == Arg::Rm) e.addressM = true;  // LDC Rm,GBR
             if (&f == k.mova) {
                 e.kind = Effect::Mova;
             } else if (f.reach == Reach::PcLong) {
@@ -223,11 +214,9 @@ class Flow {
                 step(regs, d, pc);
                 continue;
             }
-            std::optional<std::uint32_t> to;
-            if (f.reach != Reach::None) to = sh2::targetOf(f, d.fields, pc);
-            if ((f.flow & sh2::FlowRegister) && regs.has(d.fields.m)) {
+            const std::optional<std::uint32_t> to = destination(d, pc, regs);
+            if ((f.flow & sh2::FlowRegister) && to) {
                 const std::uint32_t v = regs.value[d.fields.m];
-                to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
                 if (!(d_.flags[off] & F_KNOWN)) {
                     d_.flags[off] |= F_KNOWN;
                     const bool call = (f.flow & sh2::FlowCall) != 0;
@@ -239,28 +228,52 @@ class Flow {
             const std::uint32_t slot = off + 2;
             if (slot + 1 >= d_.size() || !(d_.flags[slot] & F_CODE)) return;
             const sh2::Decoded s = *sh2::decode(d_.word(slot));
-            if (d_.flags[slot] & F_SLOTPC) {
-                const std::uint16_t w = sh2::writtenRegisters(*s.form, s.fields);
-                if (to && !(f.flow & sh2::FlowConditional)) {
-                    step(regs, s, sh2::slotPcFor(*to));
-                } else {
-                    for (unsigned k = 0; k < 16; ++k) {
-                        if (w & (1u << k)) regs.forget(k);
-                    }
-                }
-            } else {
-                step(regs, s, d_.address(slot));
-            }
-            const bool call = (f.flow & sh2::FlowCall) ||
-                              ((f.flow & sh2::FlowRelative) && s.form == k_->ldsPr);
+            stepSlot(regs, s, f, to, d_.address(slot), (d_.flags[slot] & F_SLOTPC) != 0);
+            const bool call = returnsAfterSlot(f, s.form);
             if (to && !call && d_.inImage(*to, t)) join(t, regs, pending);
-            if (call) {
-                regs.afterCall();
-            } else if (f.flow & sh2::FlowEnds) {
-                return;
-            }
+            if (!goesOn(regs, call, f)) return;
             off += 2;
         }
+    }
+
+    // ---- the rules of a path, shared by code finding (follow) and the register pass (walk)
+
+    // Where a delayed branch goes when that is known: its target, or for JMP/JSR the
+    // register's known value and for BRAF/BSRF their address + 4 + that value.
+    static std::optional<std::uint32_t> destination(const sh2::Decoded& d, std::uint32_t pc, const Registers& regs) {
+        const Form& f = *d.form;
+        if (f.reach != Reach::None) return sh2::targetOf(f, d.fields, pc);
+        if ((f.flow & sh2::FlowRegister) && regs.has(d.fields.m)) {
+            const std::uint32_t v = regs.value[d.fields.m];
+            return (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
+        }
+        return std::nullopt;
+    }
+    // Whether a branch returns after its slot: a call, or BRAF with LDS Rm,PR in its slot.
+    bool returnsAfterSlot(const Form& branch, const Form* slot) const {
+        return (branch.flow & sh2::FlowCall) || ((branch.flow & sh2::FlowRelative) && slot == k_->ldsPr);
+    }
+    // The slot runs before the branch. A PC-relative load there (readsFromTarget) reads
+    // from the branch target + 2 when the branch is always taken; where it may or may not
+    // be, the register it loads is unknown.
+    void stepSlot(Registers& regs, const sh2::Decoded& s, const Form& branch, std::optional<std::uint32_t> to,
+                  std::uint32_t slotAddress, bool readsFromTarget) {
+        if (!readsFromTarget) {
+            step(regs, s, slotAddress);
+        } else if (to && !(branch.flow & sh2::FlowConditional)) {
+            step(regs, s, sh2::slotPcFor(*to));
+        } else {
+            regs.forgetAll(sh2::writtenRegisters(*s.form, s.fields));
+        }
+    }
+    // After a branch and its slot: whether the path goes on (after a call, with what the
+    // callee may change forgotten).
+    static bool goesOn(Registers& regs, bool call, const Form& branch) {
+        if (call) {
+            regs.afterCall();
+            return true;
+        }
+        return !(branch.flow & sh2::FlowEnds);
     }
 
     std::unordered_map<std::uint32_t, Registers> states_;
@@ -322,14 +335,13 @@ class Flow {
         const sh2::Fields& x = d.fields;
         const Effect& e = effects_[static_cast<std::size_t>(&f - forms_)];
         if (r.traced) {
-            auto use = [&](unsigned k) {
-                if (!r.hasOrigin(k) || (d_.flags[r.origin[k]] & F_USED)) return;
+            // A literal whose register is used as an address is a pointer.
+            const std::uint16_t used = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.traced);
+            for (unsigned k = 0; used >> k; ++k) {
+                if (!((used >> k) & 1u) || (d_.flags[r.origin[k]] & F_USED)) continue;
                 d_.flags[r.origin[k]] |= F_USED;
                 d_.usedBy.emplace(r.origin[k], pc);
-            };
-            if (e.addressN) use(x.n);
-            if (e.addressM) use(x.m);
-            if (e.addressR0) use(0);
+            }
         }
         std::uint32_t t;
         switch (e.kind) {
@@ -405,12 +417,9 @@ class Flow {
                 continue;
             }
             // Where the branch goes, when that is known.
-            std::optional<std::uint32_t> to;
-            if (f.reach != Reach::None) {
-                to = sh2::targetOf(f, d->fields, pc);
-            } else if ((f.flow & sh2::FlowRegister) && regs.has(d->fields.m)) {
+            const std::optional<std::uint32_t> to = destination(*d, pc, regs);
+            if (f.reach == Reach::None && to) {
                 const std::uint32_t v = regs.value[d->fields.m];
-                to = (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
                 d_.flags[off] |= F_KNOWN;
                 // JSR/JMP through a literal: the literal is a pointer to code.
                 if (regs.hasOrigin(d->fields.m)) throughLiteral(f, regs.origin[d->fields.m], v, pc);
@@ -420,11 +429,9 @@ class Flow {
             std::optional<sh2::Decoded> s;
             if (slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)))
                 s = decodable(slot);
-            bool call = (f.flow & sh2::FlowCall) != 0;
+            const bool call = returnsAfterSlot(f, s ? s->form : nullptr);
             if (s) {
                 d_.flags[slot] |= F_SLOT;
-                // BRAF with LDS Rm,PR in its slot: a call that returns after the slot.
-                call = call || ((f.flow & sh2::FlowRelative) && s->form == k_->ldsPr);
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
             if (to) {
@@ -440,11 +447,7 @@ class Flow {
                 if (!call) jumps_.push_back(off);  // a jump table may say where it goes
             }
             if (!s) return off + 2;
-            if (call) {
-                regs.afterCall();
-            } else if (f.flow & sh2::FlowEnds) {
-                return off + 4;
-            }
+            if (!goesOn(regs, call, f)) return off + 4;
             off += 2;
         }
     }
@@ -464,7 +467,7 @@ class Flow {
             if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch, d_.address(slot));
         }
         if (reach != Reach::PcWord && reach != Reach::PcLong) {
-            step(regs, s, d_.address(slot));
+            stepSlot(regs, s, branch, to, d_.address(slot), false);
             return;
         }
         d_.flags[slot] |= F_SLOTPC;
@@ -478,15 +481,7 @@ class Flow {
             pcRelative(slot, s, d_.address(slot), RefKind::SlotLoad);
         }
         d_.slotReads.emplace(slot, read);
-        // The register is known only when one literal is read.
-        if (to && !(branch.flow & sh2::FlowConditional)) {
-            step(regs, s, sh2::slotPcFor(*to));
-        } else {
-            const std::uint16_t w = sh2::writtenRegisters(*s.form, s.fields);
-            for (unsigned k = 0; k < 16; ++k) {
-                if (w & (1u << k)) regs.forget(k);
-            }
-        }
+        stepSlot(regs, s, branch, to, d_.address(slot), true);
     }
 
     Model::Data& d_;

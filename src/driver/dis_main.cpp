@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "files/names.h"
+#include "driver/dis_command.h"
 #include "files/replace.h"
 #include "korvane/disassemble.h"
 #include "korvane/files.h"
@@ -41,41 +42,6 @@ constexpr std::uint64_t kLargestImage = 16u << 20;
 // A source korvane-dis writes for the largest image is well below this (about 7 bytes of
 // text an image byte at most).
 constexpr std::uint64_t kLargestSource = 1u << 30;
-
-constexpr const char* kUsage =
-    "usage: korvane-dis IMAGE [--base ADDR] [--entry ADDR]... [--code ADDR-ADDR]...\n"
-    "                   [--data ADDR-ADDR]... [--vectors ADDR]... [--no-guess]\n"
-    "                   [--format flat|saturn|32x] [--ip IP.BIN] [--info FILE] [--symbols FILE]\n"
-    "                   [--info-out FILE] [-o SOURCE] [--flat] [--why ADDR]...\n"
-    "       korvane-dis --check SOURCE [--write [-o OUT]]\n"
-    "       korvane-dis -h | --help | -V | --version\n";
-
-constexpr const char* kHelp =
-    "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n"
-    "\n"
-    "  --base ADDR         address of the image's first byte (default 0)\n"
-    "  --entry ADDR        where code starts (default: the base); may be repeated\n"
-    "  --code ADDR-ADDR    take this range as code (its end excluded); may be repeated\n"
-    "  --data ADDR-ADDR    take this range as data; may be repeated\n"
-    "  --vectors ADDR      an SH-2 exception vector table: its PCs are entries\n"
-    "  --no-guess          code only where paths and the options lead, none by evidence\n"
-    "  --format FORMAT     flat (the default); saturn: a program loaded at $6004000\n"
-    "                      (or where --ip IP.BIN says); 32x: a 32X ROM, read from its header\n"
-    "  -o SOURCE           write the top source as SOURCE (parts are named after it);\n"
-    "                      -o - writes a source of one part to standard output\n"
-    "  --flat              take an image that starts like an ELF file as flat bytes\n"
-    "  --                  everything after it is the image's name\n"
-    "  --info FILE         names, entries, ranges, tables, comments and constants (README)\n"
-    "  --symbols FILE      names from nm output, NAME = ADDR or ADDR NAME lines\n"
-    "  --info-out FILE     write what was found as an info file to start from\n"
-    "  --why ADDR          say what is at ADDR and why (label, code, function, table,\n"
-    "                      pointer or number, with the evidence); writes no source\n"
-    "  --check SOURCE      assemble an edited disassembly in memory and report what no\n"
-    "                      longer holds (table entries, loads in delay slots, stale pointers)\n"
-    "  --write             with --check: rewrite those numbers in SOURCE (or write the\n"
-    "                      checked source as OUT, a new file, with -o OUT)\n"
-    "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
-    "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
 
 // ---- what a signal or exhausted memory must clean up ----------------------------------
 // The temporary files of the run, kept where a signal handler can reach them.
@@ -98,29 +64,24 @@ extern "C" void onSignal(int sig) {
 
 void outOfMemory() {
     gTemps.removeAll();
-    say("korvane-dis: out of memory\n");
+    say("korvane-dis: out of memory\n");  // no room to make a text: the catalogue's, as it stands
     ::_exit(1);
 }
 
 int usage(const std::string& why) {
-    say("korvane-dis: " + why + "\n" + kUsage);
+    say("korvane-dis: " + why + "\n" + korvane::command::usage());
     return 2;
+}
+
+using korvane::command::Say;
+int error(Say code, const korvane::command::Blanks& blanks = {}) {
+    say("korvane-dis: " + korvane::command::text(code, blanks) + "\n");
+    return 1;
 }
 
 int error(const std::string& why) {
     say("korvane-dis: " + why + "\n");
     return 1;
-}
-
-bool parseRange(std::string_view text, korvane::AddressRange& range) {
-    const std::size_t dash = text.find('-');
-    if (dash == std::string_view::npos) return false;
-    std::uint64_t begin, end;
-    if (!korvane::parseAddress(text.substr(0, dash), begin) ||
-        !korvane::parseAddress(text.substr(dash + 1), end) || begin > 0xFFFFFFFFull || end < begin)
-        return false;
-    range = {static_cast<std::uint32_t>(begin), end};
-    return true;
 }
 
 bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& why,
@@ -195,21 +156,19 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     struct stat link {};
     const bool inPlace = output.empty() || korvane::files::sameName(output, path);
     if (writeBack && inPlace && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-        return error(path + " is a symbolic link; --write replaces files, not links: give the file itself");
+        return error(Say::CheckedLink, {.name = path});
     korvane::files::Seen seen;
     if (!readAll(path, bytes, why, kLargestSource, false, &seen)) return error(why);
     if (writeBack && inPlace && (seen.mode & 0222) == 0)
-        return error(path + " is read-only; --write does not replace it: make it writable, or write the "
-                            "checked source elsewhere with -o NAME");
+        return error(Say::CheckedReadOnly, {.name = path});
     if (writeBack && !inPlace && korvane::files::look(output).exists)
-        return error(output + " exists; --check --write -o writes a new file only: name another, or remove it");
+        return error(Say::CheckedOutputExists, {.name = output});
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     bool holds = true;
     for (const std::string& part : mixedParts(text, [&](const std::string& name) { return judgeFile(directory + name); })) {
-        say(path + ": " + part + " is not the part this source was written with (a run was stopped while it "
-                                 "replaced the set); run korvane-dis again to write the whole set\n");
+        say(korvane::command::text(Say::CheckedMixedSet, {.name = path, .other = part}) + "\n");
         holds = false;
     }
     korvane::FileIncludes includes;
@@ -225,13 +184,12 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
         const gid_t gid = inPlace ? static_cast<gid_t>(seen.gid) : ::getegid();
         if (!files.put(target, out, mode, uid, gid)) {
             if (uid != ::geteuid())
-                return error(target + " belongs to another user; --write does not take it over: write the checked "
-                                      "source elsewhere with -o NAME");
-            return error("cannot write " + target);
+                return error(Say::CheckedOtherUser, {.name = target});
+            return error(Say::CannotWrite, {.name = target});
         }
         // The source read must still be there as read: an edit saved meanwhile is kept.
         if (inPlace && korvane::files::look(path) != seen)
-            return error(path + " was changed while korvane-dis checked it; it is not replaced: check it again");
+            return error(Say::CheckedChanged, {.name = path});
         if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
     }
     return holds && report.holds ? 0 : 1;
@@ -308,145 +266,38 @@ std::map<std::string, Verdict> judge(const std::string& directory, const std::st
 }
 
 int run(int argc, char** argv) {
-    std::string imagePath;
-    std::string output;
-    korvane::DisassemblyOptions options;
-    std::uint64_t base = 0;
-    bool baseGiven = false;
-    korvane::ImageFormat format = korvane::ImageFormat::Flat;
-    std::string ipPath;
-    std::string checkPath;
-    std::string infoPath, symbolsPath, infoOutPath;
-    bool writeBack = false;
-    bool flat = false;
-    bool optionsEnd = false;
-    std::vector<std::string> notForCheck;  // options given that --check does not take
-    std::vector<std::uint32_t> whys;       // --why: addresses to explain
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!imagePath.empty()) return usage("one image at a time");
-            imagePath = arg;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            say(std::string(kUsage) + "\n" + kHelp);
-            return 0;
-        }
-        if (arg == "--version" || arg == "-V") {
-            say("korvane-dis " + std::string(korvane::version()) + "\n");
-            return 0;
-        }
-        if (arg == "--write") {
-            writeBack = true;
-            continue;
-        }
-        // --opt value or --opt=value.
-        std::string_view inlineValue;
-        bool hasInline = false;
-        if (const std::size_t eq = arg.find('='); eq != std::string_view::npos && arg[1] == '-') {
-            inlineValue = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasInline = true;
-        }
-        if (arg != "--check" && arg != "-o" && arg != "--output") notForCheck.emplace_back(arg);
-        if (arg == "--flat") {
-            flat = true;
-            continue;
-        }
-        if (arg == "--no-guess") {
-            options.guess = false;
-            continue;
-        }
-        auto value = [&]() -> const char* {
-            if (hasInline) return inlineValue.data();
-            return i + 1 < argc ? argv[++i] : nullptr;
-        };
-        if (arg == "--base" || arg == "--entry" || arg == "--vectors" || arg == "--why") {
-            const char* v = value();
-            std::uint64_t a;
-            if (v == nullptr || !korvane::parseAddress(v, a) || a > 0xFFFFFFFFull)
-                return usage(std::string(arg) + " needs an address");
-            if (arg == "--base") {
-                base = a;
-                baseGiven = true;
-            } else if (arg == "--why") {
-                whys.push_back(static_cast<std::uint32_t>(a));
-            } else {
-                (arg == "--entry" ? options.entries : options.vectors).push_back(static_cast<std::uint32_t>(a));
-            }
-        } else if (arg == "--format") {
-            const char* v = value();
-            const std::string_view f = v == nullptr ? "" : v;
-            if (f == "flat") {
-                format = korvane::ImageFormat::Flat;
-            } else if (f == "saturn") {
-                format = korvane::ImageFormat::Saturn;
-            } else if (f == "32x" || f == "32X") {
-                format = korvane::ImageFormat::ThirtyTwoX;
-            } else {
-                return usage("--format needs flat, saturn or 32x");
-            }
-        } else if (arg == "--info" || arg == "--symbols" || arg == "--info-out") {
-            const char* v = value();
-            if (v == nullptr || *v == '\0') return usage(std::string(arg) + " needs a file name");
-            (arg == "--info" ? infoPath : arg == "--symbols" ? symbolsPath : infoOutPath) = v;
-        } else if (arg == "--check") {
-            const char* v = value();
-            if (v == nullptr || *v == '\0') return usage("--check needs a source");
-            checkPath = v;
-        } else if (arg == "--ip") {
-            const char* v = value();
-            if (v == nullptr || *v == '\0') return usage("--ip needs a file name");
-            ipPath = v;
-        } else if (arg == "--code" || arg == "--data") {
-            const char* v = value();
-            korvane::AddressRange range;
-            if (v == nullptr || !parseRange(v, range))
-                return usage(std::string(arg) + " needs a range ADDR-ADDR");
-            if (arg == "--code") {
-                options.code.push_back(range);
-            } else {
-                options.data.push_back({range});
-            }
-        } else if (arg == "-o" || arg == "--output") {
-            const char* v = value();
-            if (v == nullptr || *v == '\0') return usage(std::string(arg) + " needs a file name");
-            output = v;
-        } else {
-            return usage("unknown option " + std::string(arg));
-        }
+    korvane::command::Parsed p;
+    if (const std::string bad = korvane::command::parse(argc, argv, p); !bad.empty()) return usage(bad);
+    if (p.help) {
+        say(korvane::command::usage() + "\n" + korvane::command::help());
+        return 0;
     }
-    if (!checkPath.empty()) {
-        if (!imagePath.empty()) return usage("--check takes a source, not an image");
-        if (!notForCheck.empty()) return usage(notForCheck.front() + " does not apply to --check");
-        if (!output.empty() && !writeBack) return usage("-o goes with --check only beside --write");
-        if (output == "-") return usage("--check --write writes a file: -o - is for a disassembly");
-        return check(checkPath, writeBack, output);
+    if (p.version) {
+        say("korvane-dis " + std::string(korvane::version()) + "\n");
+        return 0;
     }
-    if (writeBack) return usage("--write goes with --check");
-    if (imagePath.empty()) return usage("no image named");
+    if (!p.check.empty()) return check(p.check, p.write, p.output);
+    const std::string& imagePath = p.image;
+    const std::string& output = p.output;
+    const std::string& infoPath = p.info;
+    const std::string& symbolsPath = p.symbols;
+    const std::string& infoOutPath = p.infoOut;
+    const std::vector<std::uint32_t>& whys = p.whys;
+    korvane::DisassemblyOptions options = p.disassembly;
 
     std::vector<std::uint8_t> image;
     korvane::files::Seen imageSeen;
     std::string why;
     if (!readAll(imagePath, image, why, kLargestImage, false, &imageSeen)) return error(why);
-    if (!flat && image.size() >= 4 && image[0] == 0x7F && image[1] == 'E' && image[2] == 'L' &&
+    if (!p.flat && image.size() >= 4 && image[0] == 0x7F && image[1] == 'E' && image[2] == 'L' &&
         image[3] == 'F') {
-        return error(imagePath + " is an ELF file, not a flat image; extract its code with\n  " +
-                     "sh-elf-objcopy -O binary " + korvane::shellWord(imagePath) + " " +
-                     korvane::shellWord(imagePath + ".flat") +
-                     "\nand disassemble that (or give --flat to take the file as it is)");
+        const std::string words = korvane::shellWord(imagePath) + " " + korvane::shellWord(imagePath + ".flat");
+        return error(Say::ElfImage, {.name = imagePath, .other = words});
     }
-    options.base = static_cast<std::uint32_t>(base);
-    if (!ipPath.empty() && format != korvane::ImageFormat::Saturn) return usage("--ip goes with --format saturn");
+    options.base = p.base;
     std::vector<std::uint8_t> ip;
-    if (!ipPath.empty() && !readAll(ipPath, ip, why)) return error(why);
-    if (const std::string bad = korvane::applyFormat(format, image, ip, baseGiven, options); !bad.empty())
+    if (!p.ip.empty() && !readAll(p.ip, ip, why)) return error(why);
+    if (const std::string bad = korvane::applyFormat(p.format, image, ip, p.baseGiven, options); !bad.empty())
         return error(imagePath + ": " + bad);
     // What the user knows: errors in those files are reported as FILE:LINE, nothing
     // written. Either may be a pipe (<(nm prog.elf)).
@@ -475,7 +326,7 @@ int run(int argc, char** argv) {
         imageSlash == std::string::npos ? imagePath : imagePath.substr(imageSlash + 1);
     if (!output.empty() && !toStandardOutput) {
         options.sourceName = slash == std::string::npos ? output : output.substr(slash + 1);
-        if (options.sourceName.empty()) return error("-o needs a file name, not a directory");
+        if (options.sourceName.empty()) return error(Say::OutputIsDirectory);
     }
     // Whether the sources a run before wrote may be replaced takes reading them whole: it
     // is worked out beside the analysis where a second thread can be had, else first.
@@ -493,11 +344,10 @@ int run(int argc, char** argv) {
     if (!whys.empty()) return explain(dis.model(), whys);
     if (toStandardOutput) {
         if (dis.files().size() > 1)
-            return error("the image needs " + std::to_string(dis.files().size() - 1) +
-                         " parts; -o - writes a single source only: name the top source with -o NAME");
-        if (!infoOutPath.empty()) return error("--info-out goes with a source written to a file, not -o -");
+            return error(Say::PartsToStandardOutput, {.count = std::to_string(dis.files().size() - 1)});
+        if (!infoOutPath.empty()) return error(Say::InfoOutToStandardOutput);
         StandardOutput out;
-        return dis.write(out) ? 0 : error("cannot write the standard output");
+        return dis.write(out) ? 0 : error(Say::CannotWriteStandardOutput);
     }
     const std::map<std::string, Verdict> known = verdicts.get();
     for (const std::string& name : dis.files()) {
@@ -505,7 +355,7 @@ int run(int argc, char** argv) {
         const std::string b = korvane::baseName(path);
         // Assembling a source must never replace the image it came from.
         if (sameFile(imageSeen, path) || sameFile(imageSeen, b + ".bin") || sameFile(imageSeen, b + ".log"))
-            return error("assembling " + path + " would replace the image itself; choose another -o");
+            return error(Say::ReplacesImage, {.name = path});
     }
     korvane::files::FileSet files(directory, gTemps);
     for (const std::string& name : dis.files()) {
@@ -546,8 +396,7 @@ int run(int argc, char** argv) {
         if (!symbolsPath.empty()) others.push_back(symbolsPath);
         for (const std::string& other : others) {
             if (korvane::files::sameName(infoOutPath, other))
-                return error("--info-out " + infoOutPath + " names a file this run reads or writes (" + other +
-                             "); name another");
+                return error(Say::InfoOutIsOwnFile, {.name = infoOutPath, .other = other});
         }
         korvane::files::Seen seen;
         const std::string refused = korvane::files::whyNotReplace(
@@ -555,14 +404,14 @@ int run(int argc, char** argv) {
         if (!refused.empty()) return error(refused);
         files.expect(infoOutPath, seen, korvane::Written::Info);
     }
-    if (!dis.write(files)) return error("cannot write " + files.current());
+    if (!dis.write(files)) return error(Say::CannotWrite, {.name = files.current()});
     if (!infoOutPath.empty() &&
         !files.put(infoOutPath, korvane::infoOf(dis, options), 0666 & ~currentUmask(), ::geteuid(), ::getegid()))
-        return error("cannot write " + infoOutPath);
+        return error(Say::CannotWrite, {.name = infoOutPath});
     if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
     for (const std::string& part : mixed)
-        say("korvane-dis: " + directory + part + " was not the part " + directory + top +
-            " was written with (a run was stopped while it replaced the set); the whole set is replaced\n");
+        say("korvane-dis: " +
+            korvane::command::text(Say::MixedSetReplaced, {.name = directory + part, .other = directory + top}) + "\n");
     if (dis.files().size() > 1) {
         std::string text = "the image needs " + std::to_string(dis.files().size() - 1) +
                            " parts; rebuild it in the directory of the sources (INCBIN names "
@@ -592,7 +441,7 @@ int main(int argc, char** argv) {
     } catch (const std::system_error& e) {
         // No thread, no lock: the system refused what the run needed.
         gTemps.removeAll();
-        say(std::string("korvane-dis: the system refused what the run needed: ") + e.what() + "\n");
+        say("korvane-dis: " + korvane::command::text(Say::SystemRefused, {.why = e.what()}) + "\n");
         return 1;
     }
 }

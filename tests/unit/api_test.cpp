@@ -2,12 +2,14 @@
 // the record of every statement, and the message catalogue that the README documents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/dis_command.h"
 #include "korvane/korvane.h"
 #include "unit/support.h"
 
@@ -162,6 +164,34 @@ TEST(Api, ReadmeListsEveryMessageOfTheCatalogue) {
         catalogue.insert(text);
     }
     EXPECT_EQ(documented, catalogue);
+}
+
+// README's section on the disassembler lists every message of korvane-dis's own
+// catalogue: each fixed piece of a message's text (up to where README elides it with
+// "…") stands in that section.
+TEST(Api, ReadmeListsEveryMessageOfKorvaneDis) {
+    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../README.md");
+    ASSERT_TRUE(file);
+    std::string section, line;
+    bool in = false;
+    while (std::getline(file, line)) {
+        if (line.rfind("## ", 0) == 0) in = line == "## The disassembler";
+        if (in) section += line + "\n";
+    }
+    ASSERT_FALSE(section.empty());
+    for (const command::SayTemplate& m : command::catalogue()) {
+        std::string_view rest = m.text;
+        while (!rest.empty()) {
+            const std::size_t blank = rest.find('{');
+            std::string_view piece = rest.substr(0, blank);
+            rest = blank == std::string_view::npos ? std::string_view() : rest.substr(rest.find('}', blank) + 1);
+            piece = piece.substr(0, std::min({piece.find(';'), piece.find('\n'), piece.find(" ("), piece.size()}));
+            while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
+            while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
+            if (piece.size() < 6) continue;
+            EXPECT_NE(section.find(piece), std::string::npos) << "README does not list: " << m.text;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+// korvane-dis's command line: one table of options makes the parser, the usage and the
+// help; one catalogue holds the messages the command itself says (the library's and
+// the file handling's come with their own texts).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvane/disassemble.h"
+
+namespace korvane::command {
+
+// ---- the messages ----------------------------------------------------------------------
+
+enum class Say : std::uint8_t {
+    // Usage errors (status 2, with the usage after them).
+    NoImage,
+    OneImage,
+    UnknownOption,
+    NeedsAddress,
+    NeedsRange,
+    NeedsFile,
+    NeedsFormat,
+    NeedsSource,
+    CheckTakesSource,
+    WriteGoesWithCheck,
+    NotForCheck,
+    OutputWithoutWrite,
+    CheckToStandardOutput,
+    IpWithoutSaturn,
+    // Errors (status 1).
+    ElfImage,
+    OutputIsDirectory,
+    ReplacesImage,
+    PartsToStandardOutput,
+    InfoOutToStandardOutput,
+    InfoOutIsOwnFile,
+    CannotWrite,
+    CannotWriteStandardOutput,
+    CheckedLink,
+    CheckedReadOnly,
+    CheckedOutputExists,
+    CheckedOtherUser,
+    CheckedChanged,
+    CheckedMixedSet,
+    SystemRefused,
+    OutOfMemory,
+    // A note (the run goes on).
+    MixedSetReplaced,
+};
+
+struct SayTemplate {
+    Say code;
+    int status;  // 2 usage, 1 error, 0 a note
+    // Blanks: {opt} an option, {name} and {other} file names, {count} a number, {why}
+    // the reason another part gave.
+    std::string_view text;
+};
+std::span<const SayTemplate> catalogue();
+
+struct Blanks {
+    std::string_view opt = {}, name = {}, other = {}, count = {}, why = {};
+};
+// The text of a message with its blanks filled.
+std::string text(Say code, const Blanks& blanks = {});
+
+// ---- the options -----------------------------------------------------------------------
+
+// What an option takes.
+enum class Takes : std::uint8_t { Nothing, Address, Range, File, Format, Source };
+
+struct OptionRow {
+    std::string_view name;   // "--base"
+    std::string_view brief;  // its other name ("-o", "-h"), or ""
+    Takes takes;
+    std::string_view value;  // how usage names the value: "ADDR", "FILE"
+    bool repeats;
+    bool withCheck;          // taken beside --check
+    std::string_view help;   // one line (or more, separated by '\n')
+};
+std::span<const OptionRow> options();
+
+// What the command line says.
+struct Parsed {
+    std::string image;
+    std::string output;  // -o: "" none, "-" standard output
+    std::string check;   // --check SOURCE
+    bool write = false;
+    bool flat = false;
+    bool help = false, version = false;
+    bool baseGiven = false;
+    std::uint32_t base = 0;
+    ImageFormat format = ImageFormat::Flat;
+    std::string ip, info, symbols, infoOut;
+    std::vector<std::uint32_t> whys;
+    DisassemblyOptions disassembly;  // entries, ranges, vectors, guess
+};
+
+// Parses argv; "" when it could, else the usage error (said with status 2).
+std::string parse(int argc, char** argv, Parsed& parsed);
+
+// The usage lines and the help, made from the table.
+std::string usage();
+std::string help();
+
+}  // namespace korvane::command

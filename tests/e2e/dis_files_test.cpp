@@ -119,12 +119,14 @@ TEST(DisFiles, SourcesAreReplacedOnlyWhileUnchanged) {
 // run's temporary files go, except after SIGKILL, whose leftovers the next run removes.
 TEST(DisFiles, FailedAndInterruptedRunsLeaveThePreviousSetWhole) {
     TempDir dir;
-    dir.write("big.bin", randomImage(4u << 20, 7));
-    const std::vector<std::string> args{"big.bin", "--code", "0-$400000"};
+    // 2 MiB of words forced to code: 50 sources, long enough to be interrupted while
+    // they are written.
+    dir.write("big.bin", randomImage(2u << 20, 7));
+    const std::vector<std::string> args{"big.bin", "--code", "0-$200000"};
     ASSERT_EQ(dis(dir, args).status, 0);
     const std::map<std::string, std::string> before = snapshot(dir);
     ASSERT_GT(before.size(), 5u);
-    dir.write("big.bin", randomImage(4u << 20, 8));  // the next runs would write another set
+    dir.write("big.bin", randomImage(2u << 20, 8));  // the next runs would write another set
     auto expectBefore = [&](const std::string& what) {
         std::map<std::string, std::string> now = snapshot(dir);
         now["big.bin"] = before.at("big.bin");
@@ -150,7 +152,7 @@ TEST(DisFiles, FailedAndInterruptedRunsLeaveThePreviousSetWhole) {
     }
     // A file-size limit: reported, and nothing of the run is left.
     const CommandResult limited =
-        runCommand({"/bin/sh", "-c", "ulimit -f 100 && exec " + kDis + " big.bin --code 0-0x400000"},
+        runCommand({"/bin/sh", "-c", "ulimit -f 100 && exec " + kDis + " big.bin --code 0-0x200000"},
                    dir.path(), 60);
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.out.find("korvane-dis: cannot write big.bin.part01.s"), std::string::npos)
@@ -160,7 +162,7 @@ TEST(DisFiles, FailedAndInterruptedRunsLeaveThePreviousSetWhole) {
     // Memory: "out of memory", nothing left behind.
     if (!underSanitizer()) {
         const CommandResult starved = runCommand(
-            {"/bin/sh", "-c", "ulimit -v 30000 && exec " + kDis + " big.bin --code 0-0x400000"},
+            {"/bin/sh", "-c", "ulimit -v 30000 && exec " + kDis + " big.bin --code 0-0x200000"},
             dir.path(), 60);
         EXPECT_EQ(starved.status, 1);
         EXPECT_EQ(starved.out, "korvane-dis: out of memory\n");

@@ -20,17 +20,6 @@ std::string hex8(std::uint32_t v) {
     return b;
 }
 
-std::string readFile(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "";
-    std::string s;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
 class Emulated : public ::testing::Test {
   protected:
     void SetUp() override {

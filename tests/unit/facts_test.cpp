@@ -62,15 +62,11 @@ struct Expect {
 };
 
 TEST(Facts, EveryKindWithItsEvidence) {
-    const Assembled a = assembleText(kProgram);
-    ASSERT_TRUE(a.result.ok) << a.message();
-    const std::vector<std::uint8_t> image(a.bin.begin(), a.bin.end());
     DisassemblyOptions o;
     o.imageName = "f.bin";
     o.base = kBase;
-    const Disassembly dis(image, o);
-    ASSERT_EQ(dis.error(), "");
-    const Model& m = dis.model();
+    const Disassembled d = assembleAndDisassemble(kProgram, o);
+    const Model& m = d.model();
     const Expect expected[] = {
         {0x00, FactKind::Label, Evidence::Entry, {}, {}, "an entry"},
         {0x00, FactKind::Function, Evidence::Entry, {}, {}, "a function starts here"},

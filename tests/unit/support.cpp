@@ -241,4 +241,42 @@ bool asOrdinaryUser(std::vector<std::string>& argv) {
     return true;
 }
 
+std::uint32_t bigEndian(const std::string& b, std::uint32_t at, unsigned width) {
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < width; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+DisassemblyOptions unguessedAt06000000(const char* imageName) {
+    DisassemblyOptions o;
+    o.imageName = imageName;
+    o.base = 0x06000000;
+    o.guess = false;
+    return o;
+}
+
+Disassembled assembleAndDisassemble(const std::string& program, const DisassemblyOptions& options) {
+    Disassembled d;
+    const Assembled a = assembleText(program);
+    EXPECT_TRUE(a.result.ok) << a.message();
+    d.image.assign(a.bin.begin(), a.bin.end());
+    d.dis = std::make_unique<Disassembly>(d.image, options);
+    EXPECT_EQ(d.dis->error(), "");
+    MemoryOutput out;
+    EXPECT_TRUE(d.dis->write(out));
+    d.files = std::move(out.files);
+    return d;
+}
+
+std::string disassembled(const std::string& program) {
+    return assembleAndDisassemble(program, unguessedAt06000000("t.bin")).source();
+}
+
 }  // namespace korvane::test

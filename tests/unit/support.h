@@ -127,4 +127,27 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
 // Whether an executable of this name is on PATH.
 bool haveTool(const std::string& name);
 
+// A big-endian number of width bytes at a position of bytes.
+std::uint32_t bigEndian(const std::string& bytes, std::uint32_t at, unsigned width);
+
+// A whole file's bytes ("" when it cannot be read).
+std::string readFile(const std::string& path);
+
+// Options for an image read from $06000000 with no guessing.
+DisassemblyOptions unguessedAt06000000(const char* imageName);
+
+// A program assembled here and disassembled with options: the image, the analysis and
+// every source it writes (the top one is source()).
+struct Disassembled {
+    std::vector<std::uint8_t> image;
+    std::unique_ptr<Disassembly> dis;
+    std::map<std::string, std::string> files;
+    const Model& model() const { return dis->model(); }
+    const std::string& source() const { return files.at(dis->files().back()); }
+};
+Disassembled assembleAndDisassemble(const std::string& program, const DisassemblyOptions& options);
+
+// The top source korvane-dis writes for a program assembled here, unguessed at $06000000.
+std::string disassembled(const std::string& program);
+
 }  // namespace korvane::test

@@ -1,0 +1,295 @@
+// --check, the edit's guard: an edited disassembly assembled in memory, and what the
+// disassembler wrote as numbers worked out again (relative entries, BRAF/BSRF offsets,
+// loads in delay slots), every reference out of reach explained, a stale pointer
+// reported; the command end to end.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korvane/disassemble.h"
+#include "korvane/sh2.h"
+#include "unit/support.h"
+
+namespace korvane::test {
+namespace {
+
+
+// A BRAF's offset in a literal is written with what it reaches; a check of an edit
+// that moves the target works it out again and rewrites it.
+// A BRAF/BSRF offset kept in a literal counts from the end of the branch's delay slot,
+// wherever code is inserted: before the target, or between the slot and the label that
+// stood at the base.
+TEST(Check, BrafOffsetsFollowAnEdit) {
+    struct Edit {
+        const char* program;
+        const char* note;       // what the disassembler writes beside the literal
+        const char* before;     // two NOPs go before this
+        const char* message;    // what --check --write says
+        std::uint32_t literal;  // where the offset is after the edit, and its width
+        unsigned width;
+        std::uint32_t base;     // the end of the slot after the edit
+    };
+    const Edit cases[] = {
+        {"        SETPC   $6000000\n"
+         "        MOV.W   @(LOFF,PC),R1\n"
+         "        BRAF    R1\n"  // to $06000006 + $1A = $06000020
+         "        NOP\n"
+         "LOFF:   DC.W    $1A\n"
+         "        ORG     $6000020\n"
+         "        RTS\n"
+         "        MOV     #7,R0\n",
+         "-> L06000020 (from B06000006 for BRAF)", "L06000020:",
+         "b.s:11: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)", 6, 2, 6},
+        {"        SETPC   $6000000\n"
+         "        MOV.L   @(LOFF,PC),R1\n"
+         "        BSRF    R1\n"  // to $06000006 + $1A = $06000020
+         "        NOP\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LOFF:   DC.L    $1A\n"
+         "        ORG     $6000020\n"
+         "        RTS\n"
+         "        MOV     #7,R0\n",
+         "-> L06000020 (from L06000006 for BSRF)", "L06000006:",
+         "b.s:15: rewrote BSRF offset $1A as $1E (L06000020 - $06000006, the end of the BSRF's delay slot)", 0x10,
+         4, 6},
+    };
+    for (const Edit& c : cases) {
+        std::string source = disassembled(c.program);
+        ASSERT_NE(source.find(c.note), std::string::npos) << source;
+        source.insert(source.find(c.before), "            NOP\n            NOP\n");
+        MemoryIncludes none;
+        const CheckReport report = checkSource(source, "b.s", none, true);
+        ASSERT_TRUE(report.rewritten) << source;
+        EXPECT_TRUE(report.holds);
+        ASSERT_FALSE(report.messages.empty());
+        EXPECT_EQ(report.messages[0], c.message);
+        const Assembled back = assembleText(report.text);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        const std::uint32_t offset = bigEndian(back.bin, c.literal, c.width);
+        EXPECT_EQ(back.bin.substr(c.base + offset, 2), std::string("\x00\x0B", 2)) << report.text;  // the RTS
+    }
+}
+
+
+
+// What the assembler would refuse after an edit, each with its reason and line.
+TEST(Check, CheckExplainsEveryReferenceOutOfReach) {
+    const std::string program =
+        "        SETPC   $6000000\n"
+        "        BT      FAR\n"              // line 2
+        "        MOV.L   @(LIT,PC),R1\n"     // line 3
+        "        BRA     FAR\n"              // line 4
+        "        NOP\n"
+        + repeat("        NOP\n", 600) +      // lines 6-605: the edit
+        "FAR:    RTS\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "LIT:    DC.L    $12345678\n"
+        "        MOVA    @(ODD,PC),R0\n"
+        "        RTS\n"
+        "        NOP\n"
+        "ODD:    DC.B    1\n";
+    MemoryIncludes none;
+    const CheckReport report = checkSource(program, "p.s", none, true);
+    EXPECT_FALSE(report.holds);
+    EXPECT_FALSE(report.rewritten);
+    const std::vector<std::string> expected = {
+        "p.s:2: BT can no longer reach FAR: 950 bytes beyond its reach of 254 forward",
+        "p.s:3: MOV.L can no longer reach LIT: 188 bytes beyond its reach of 1020 forward"};
+    ASSERT_GE(report.messages.size(), 2u);
+    EXPECT_EQ(report.messages[0], expected[0]);
+    EXPECT_EQ(report.messages[1], expected[1]);
+    // The other statement that no longer holds is named too (MOVA of an odd address is
+    // refused by the assembler whatever the edit).
+    bool odd = false;
+    for (const std::string& m : report.messages) odd = odd || m.find("MOVA can no longer reach ODD") != std::string::npos;
+    EXPECT_TRUE(odd);
+
+    // Fifty at once, one in column 0, beyond an ORG of 16 MiB: each explained.
+    std::string many = "BRA     FAR\n" + repeat("        BSR     FAR\n", 49) +
+                       "        ORG     $1000000\nFAR:    RTS\n        NOP\n";
+    const CheckReport all = checkSource(many, "m.s", none, false);
+    ASSERT_EQ(all.messages.size(), 50u);
+    EXPECT_EQ(all.messages[0], "m.s:1: BRA can no longer reach FAR: 16773118 bytes beyond its reach of 4094 forward");
+    EXPECT_EQ(all.messages[49], "m.s:50: BSR can no longer reach FAR: 16773020 bytes beyond its reach of 4094 forward");
+}
+
+
+
+// A load in the slot of BT/S reads one literal when the branch is taken (from its
+// target) and another when not (from its own place): one word must serve both.
+TEST(Check, CheckOfALoadInAConditionalSlot) {
+    const std::string source = disassembled(
+        "        SETPC   $6000000\n"
+        "        CMP/EQ  R4,R5\n"
+        "        BT/S    TGT\n"
+        "        DC.W    $D101\n"  // MOV.L @(4,PC),R1: $0600000C not taken, $06000014 taken
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "        DC.L    $11111111\n"
+        "TGT:    RTS\n"
+        "        NOP\n"
+        "        DC.L    $22222222\n"
+        "        DC.L    $33333333\n");
+    ASSERT_NE(source.find("reads L06000014 taken, L0600000C not taken"), std::string::npos) << source;
+    struct Edit {
+        std::vector<const char*> before;  // two NOPs before the statement that stood here
+        const char* message;              // "" when it holds as it is
+        unsigned word;                    // the slot's word after --write
+    };
+    const Edit edits[] = {
+        {{"; 06000010"}, "", 0xD101},  // both literals move with what they are counted from
+        {{"; 06000006"}, "c.s:8: the load in the delay slot can no longer read both L06000014 (taken, "
+                         "displacement 1) and L0600000C (not taken, displacement 2)", 0xD101},
+        {{"; 06000006", "; 06000014"},
+         "c.s:8: rewrote the load in the delay slot $D101 as $D102 (reads L06000014 from L06000010 + 2)", 0xD102},
+    };
+    for (const Edit& e : edits) {
+        std::string edited = source;
+        for (const char* at : e.before) {
+            const std::size_t line = edited.rfind('\n', edited.find(at)) + 1;
+            edited.insert(line, "            NOP\n            NOP\n");
+        }
+        MemoryIncludes none;
+        const CheckReport report = checkSource(edited, "c.s", none, true);
+        if (*e.message == '\0') {
+            EXPECT_TRUE(report.holds);
+            EXPECT_TRUE(report.messages.empty()) << report.messages[0];
+            continue;
+        }
+        ASSERT_FALSE(report.messages.empty()) << edited;
+        EXPECT_EQ(report.messages[0], e.message) << edited;
+        EXPECT_EQ(report.holds, report.rewritten);
+        const Assembled back = assembleText(report.rewritten ? report.text : edited);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        EXPECT_EQ(bigEndian(back.bin, 4, 2), e.word);
+    }
+}
+
+
+
+const std::string kAsm = KORVANE_EXE;
+const std::string kDis = KORVANE_DIS_EXE;
+
+TEST(Check, AfterAnEditEndToEnd) {
+    TempDir dir;
+    const std::string program =
+        "        SETPC   $6000000\n"
+        "        MOV     #3,R1\n"
+        "        CMP/HI  R1,R4\n"
+        "        BT      DEFLT\n"
+        "        MOVA    @(TAB,PC),R0\n"
+        "        MOV.B   @(R0,R4),R4\n"
+        "        BRAF    R4\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "TAB:    DC.B    $6,$A,$E,$12\n"
+        "C0:     RTS\n"
+        "        MOV     #0,R0\n"
+        "C1:     RTS\n"
+        "        MOV     #1,R0\n"
+        "C2:     RTS\n"
+        "        MOV     #2,R0\n"
+        "C3:     BRA     TGT\n"
+        "        DC.W    $D101\n"  // MOV.L @(4,PC),R1 from TGT + 2
+        "DEFLT:  RTS\n"
+        "        MOV     #-1,R0\n"
+        "TGT:    RTS\n"  // $06000028
+        "        NOP\n"
+        "        DC.L    $11111111\n"
+        "        DC.L    $22222222\n"  // $06000030 = ((0x28 + 2) & ~3) + 4
+        "        DC.L    $600001C\n";  // where C2 is: a pointer only by chance
+    const Assembled a = assembleText(program);
+    ASSERT_TRUE(a.result.ok) << a.message();
+    dir.write("t.bin", a.bin);
+    ASSERT_EQ(runCommand({kDis, "t.bin", "--base", "$6000000", "--no-guess"}, dir.path(), 60).status, 0);
+    std::string source = dir.read("t.bin.s");
+    // One NOP at the start of the first case moves the others and the BRA's target.
+    const std::size_t c0 = source.find("L06000014:");
+    ASSERT_NE(c0, std::string::npos) << source;
+    source.insert(c0, "            NOP\n");
+    // Two more before the pool the slot reads: the literal moves away from the target.
+    const std::size_t pool = source.find("L0600002C:");
+    ASSERT_NE(pool, std::string::npos);
+    source.insert(source.rfind("            ALIGN.L", pool), "            NOP\n            NOP\n");
+    dir.write("t.bin.s", source);
+
+    const CommandResult report = runCommand({kDis, "--check", "t.bin.s"}, dir.path(), 60);
+    EXPECT_EQ(report.status, 1) << report.out;
+    EXPECT_NE(report.out.find("t.bin.s:"), std::string::npos) << report.out;
+    EXPECT_NE(report.out.find("table entry $A should be $C (L06000018 - L0600000E)"), std::string::npos)
+        << report.out;
+    EXPECT_NE(report.out.find("the load in the delay slot $D101 should be"), std::string::npos) << report.out;
+    EXPECT_NE(report.out.find("$0600001C is where L0600001C was; it is now at $0600001E"), std::string::npos)
+        << report.out;
+    EXPECT_EQ(dir.read("t.bin.s"), source);  // a check alone writes nothing
+
+    const CommandResult fixed = runCommand({kDis, "--check", "t.bin.s", "--write"}, dir.path(), 60);
+    EXPECT_NE(fixed.out.find("rewrote table entry $A as $C"), std::string::npos) << fixed.out;
+    const std::string after = dir.read("t.bin.s");
+    EXPECT_NE(after, source);
+    // Only numbers changed: the same lines, the same comments.
+    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), std::count(source.begin(), source.end(), '\n'));
+    // The stale pointer is still reported (status 1) until it is marked as a constant.
+    EXPECT_EQ(fixed.status, 1) << fixed.out;
+    std::string marked = after;
+    const std::size_t p = marked.find(",$600001C");
+    ASSERT_NE(p, std::string::npos) << marked;
+    marked.insert(marked.find('\n', p), " ; const");
+    dir.write("t.bin.s", marked);
+    const CommandResult clean = runCommand({kDis, "--check", "t.bin.s"}, dir.path(), 60);
+    EXPECT_EQ(clean.status, 0) << clean.out;
+
+    // The rebuilt program: each table entry lands on its case's RTS, the slot's load
+    // reads $11111111 again.
+    ASSERT_EQ(runCommand({kAsm, "t.bin.s"}, dir.path(), 60).status, 0);
+    const std::string bin = dir.read("t.bin.bin");
+    auto word = [&](std::uint32_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bin[at]) << 8 | static_cast<unsigned char>(bin[at + 1]));
+    };
+    for (std::uint32_t e = 0; e < 4; ++e) {
+        const std::uint32_t target = 0xE + static_cast<std::uint32_t>(static_cast<unsigned char>(bin[0x10 + e]));
+        EXPECT_TRUE(word(target) == 0x000B || (word(target) & 0xF000) == 0xA000) << "entry " << e << " lands at " << target;
+    }
+    // Find the BRA and its slot, then the literal the slot reads from the BRA's target.
+    std::uint32_t bra = 0;
+    while (bra + 1 < bin.size() && (word(bra) & 0xF000) != 0xA000) bra += 2;
+    ASSERT_LT(bra + 3, bin.size());
+    const std::uint32_t tgt = bra + 4 + 2 * ((word(bra) & 0xFFF) ^ 0x800) - 0x1000;
+    const std::uint32_t slot = word(bra + 2);
+    const std::uint32_t literal = ((tgt + 2) & ~3u) + 4 * (slot & 0xFF);
+    EXPECT_EQ(word(literal) << 16 | word(literal + 2), 0x11111111u);
+
+    // Another user's source, writable by all, in a directory all may write: --write does
+    // not take it over (a rename would make it the other user's file).
+    if (::geteuid() == 0) {
+        dir.write("t.bin.s", source);
+        ::chmod(dir.file("t.bin.s").c_str(), 0666);
+        ::chmod(dir.path().c_str(), 0777);
+        std::vector<std::string> argv = {kDis, "--check", "t.bin.s", "--write"};
+        if (asOrdinaryUser(argv)) {
+            const CommandResult other = runCommand(argv, dir.path(), 60);
+            EXPECT_EQ(other.status, 1) << other.out;
+            EXPECT_NE(other.out.find("t.bin.s belongs to another user; --write does not take it over"), std::string::npos)
+                << other.out;
+            struct stat st {};
+            ::stat(dir.file("t.bin.s").c_str(), &st);
+            EXPECT_EQ(st.st_uid, 0u);
+            EXPECT_EQ(dir.read("t.bin.s"), source);
+        }
+    }
+}
+
+
+}  // namespace
+}  // namespace korvane::test

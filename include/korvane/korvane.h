@@ -135,6 +135,10 @@ struct Options {
     std::vector<std::uint32_t>* outOfReach = nullptr;
 };
 
+// Whether a word (upper case) names a register in the language: R0 to R15 or a system
+// register (SR, GBR, VBR, MACH, MACL, PR, PC). Such a word cannot be a label.
+bool isRegisterName(std::string_view word);
+
 // Assembles `source`, writing the image to `bin` and the listing to `log`.
 // Both sinks receive every byte promised up to the point where the run stopped.
 Result assemble(ByteSource& source, ByteSink& bin, ByteSink& log, IncludeOpener& includes,

@@ -31,3 +31,18 @@ MnemonicIndex build() {
 const MnemonicIndex Mnemonics = build();
 
 }  // namespace korvane::detail
+
+namespace korvane {
+
+bool isRegisterName(std::string_view w) {
+    for (const auto& name : detail::RegNames) {
+        std::string_view n(name.data(), name.size());
+        n = n.substr(0, n.find(' '));
+        if (w == n) return true;
+    }
+    if (w.size() < 2 || w.size() > 3 || w[0] != 'R') return false;
+    if (w.size() == 3 && (w[1] != '1' || w[2] < '0' || w[2] > '5')) return false;
+    return w[1] >= '0' && w[1] <= '9' && (w.size() == 2 || w[1] == '1');
+}
+
+}  // namespace korvane

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "isa/isa.h"
+#include "isa/known.h"
 #include "disasm/grammar/annotations.h"
 #include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
@@ -165,6 +166,8 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     // stops a run at its statement: that statement is set aside (a word in its place)
     // and the run made again, a few times at most. Nothing of the image is kept.
     std::string relaxed;
+    // What stands in for a refused statement: NOP as a word of data, the same size.
+    const std::string nopWord = "DC.W    " + dis::hexText(sh2::known().nopWord) + " ";
     std::vector<std::pair<std::uint32_t, std::string>> refused;  // line, its statement text
     Lines lines;
     Result r;
@@ -193,7 +196,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         const Operand o = parse(l.text, c);
         const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
         refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
-        relaxed.replace(l.begin + m, c - m, "DC.W    $9 ");
+        relaxed.replace(l.begin + m, c - m, nopWord);
     }
     relaxed = std::string();
     if (!outOfReach.empty()) {

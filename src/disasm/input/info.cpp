@@ -10,6 +10,7 @@
 
 #include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
+#include "korvane/korvane.h"
 
 namespace korvane {
 
@@ -62,20 +63,9 @@ bool range(std::string_view text, std::uint32_t& from, std::uint64_t& to) {
 
 constexpr std::size_t kLabelMost = 20;
 
-bool registerName(std::string_view s) {
-    static const std::set<std::string_view> kNames = {"SR", "GBR", "VBR", "MACH", "MACL", "PR", "PC"};
-    if (kNames.count(s)) return true;
-    if (s.size() >= 2 && s.size() <= 3 && s[0] == 'R' &&
-        std::all_of(s.begin() + 1, s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        const int n = std::stoi(std::string(s.substr(1)));
-        return n <= 15 && !(s.size() == 3 && s[1] == '0');
-    }
-    return false;
-}
-
 // Whether the assembler takes name as a label as it stands.
 bool goodLabel(std::string_view name) {
-    if (name.size() < 2 || name.size() > kLabelMost || registerName(name)) return false;
+    if (name.size() < 2 || name.size() > kLabelMost || isRegisterName(name)) return false;
     if (!(std::isupper(static_cast<unsigned char>(name[0])) || name[0] == '_')) return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '_';
@@ -91,7 +81,7 @@ std::string labelFor(std::string_view name) {
         const auto u = static_cast<unsigned char>(c);
         s += std::isalnum(u) ? static_cast<char>(std::toupper(u)) : '_';
     }
-    if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0])) || registerName(s)) s = "_" + s;
+    if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0])) || isRegisterName(s)) s = "_" + s;
     if (s.size() < 2) s += '_';
     if (s.size() > kLabelMost) {
         std::uint32_t h = 2166136261u;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "isa/isa.h"
+#include "isa/known.h"
 #include "korvane/analysis.h"
 #include "korvane/disassembly_options.h"
 
@@ -67,16 +68,9 @@ struct SlotRead {
     std::optional<std::uint32_t> notTaken;
 };
 
-// The forms the analysis looks for by name, found once.
-struct KnownForms {
-    const sh2::Form *mova, *movRR, *movImm, *addRR, *addImm, *extuB, *extuW, *shll, *shll2;
-    const sh2::Form *loadR0[3];  // MOV.B, MOV.W, MOV.L @(R0,Rm),Rn
-    const sh2::Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
-    const sh2::Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
-    const sh2::Form* ldsPr;
-    std::uint16_t nopWord;  // NOP's whole word, which padding may repeat
-};
-const KnownForms& known();
+// The forms the analysis looks for (the instruction table's, found once).
+using sh2::KnownForms;
+using sh2::known;
 
 // A zeroed array from calloc: its pages are the system's own zero pages until written,
 // so a large image's marks cost nothing where nothing is marked.

@@ -178,6 +178,34 @@ TEST(Check, CheckOfALoadInAConditionalSlot) {
 
 
 
+// A pointer into the middle of an instruction is its number with the item it points
+// into; an edit that moves the item gets the number rewritten to follow it.
+TEST(Check, PointerIntoAnItemFollowsIt) {
+    const std::string source = disassembled(
+        "        SETPC   $6000000\n"
+        "        MOV.L   @(PTR,PC),R1\n"
+        "        MOV.B   @R1,R0\n"
+        "        BSR     SUB\n"
+        "        NOP\n"
+        "        RTS\n"
+        "        NOP\n"
+        "SUB:    RTS\n"
+        "        MOV     #5,R2\n"  // $0600000E: the pointer names its second byte
+        "PTR:    DC.L    $600000F\n");
+    ASSERT_NE(source.find("DC.L    $600000F            ; 06000010 0600000F ; inside L0600000E+1"), std::string::npos)
+        << source;
+    std::string edited = source;
+    edited.insert(edited.find("L0600000C:"), "            NOP\n");
+    MemoryIncludes none;
+    const CheckReport report = checkSource(edited, "p.s", none, true);
+    ASSERT_EQ(report.messages.size(), 1u);
+    EXPECT_NE(report.messages[0].find(": rewrote the pointer $600000F as $6000011 (inside L0600000E+1)"), std::string::npos)
+        << report.messages[0];
+    const Assembled back = assembleText(report.text);
+    ASSERT_TRUE(back.result.ok) << back.message();
+    EXPECT_EQ(bigEndian(back.bin, 0x14, 4), 0x06000011u);  // the pool after its ALIGN.L
+}
+
 const std::string kAsm = KORVANE_EXE;
 const std::string kDis = KORVANE_DIS_EXE;
 

@@ -151,5 +151,75 @@ TEST(Disasm, QueriesOnLongTablesAgreeWithAPlainWalk) {
     }
 }
 
+// Random images of pointer tables whose entries point at the starts and middles of
+// each other's entries, of instructions and of strings: every source rebuilds its image
+// byte for byte (a value that points inside an item is a number, never a label that
+// cannot stand).
+TEST(Disasm, PointersIntoItemsRebuild) {
+    std::mt19937 random(11);
+    int inside = 0;  // sources with a pointer into an item
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::uint32_t base = 0x06000000u;
+        std::string image;
+        std::vector<std::uint32_t> starts;
+        auto put32 = [&](std::uint32_t v) {
+            for (int b = 3; b >= 0; --b) image += static_cast<char>(v >> (8 * b));
+        };
+        // Code first (the entry), then pieces: tables, code, strings.
+        for (int k = 0; k < 4; ++k) image += std::string("\x00\x09", 2);
+        image += std::string("\x00\x0B\x00\x09", 4);
+        const int pieces = 4 + static_cast<int>(random() % 6);
+        std::vector<std::pair<std::size_t, std::size_t>> tables;  // where, how many entries
+        for (int p = 0; p < pieces; ++p) {
+            while (image.size() % 4) image += '\0';
+            starts.push_back(static_cast<std::uint32_t>(image.size()));
+            switch (random() % 3) {
+                case 0: {
+                    const std::size_t n = 2 + random() % 6;
+                    tables.push_back({image.size(), n});
+                    for (std::size_t e = 0; e < n; ++e) put32(0);  // filled below
+                    break;
+                }
+                case 1:
+                    for (int k = 0; k < 3; ++k) image += std::string("\xE1\x05\x00\x0B\x00\x09", 6);
+                    break;
+                default:
+                    image += "Hello, pointers into strings";
+                    break;
+            }
+        }
+        const auto size = static_cast<std::uint32_t>(image.size());
+        for (const auto& [at, n] : tables) {
+            for (std::size_t e = 0; e < n; ++e) {
+                // The start or a middle of a piece (or of any entry of a table).
+                std::uint32_t target = starts[random() % starts.size()];
+                if (random() % 2) target += 1 + static_cast<std::uint32_t>(random() % 6);
+                if (target >= size) target = size - 1;
+                const std::uint32_t v = base + target;
+                for (int b = 0; b < 4; ++b) image[at + 4 * e + static_cast<std::size_t>(b)] = static_cast<char>(v >> (24 - 8 * b));
+            }
+        }
+        const std::vector<std::uint8_t> bytes(image.begin(), image.end());
+        DisassemblyOptions o;
+        o.imageName = "p.bin";
+        o.base = base;
+        // Every other round, the tables are the info file's ("data A-B pointers").
+        for (const auto& [at, n] : tables) {
+            if (round % 2) o.data.push_back({{base + static_cast<std::uint32_t>(at), base + at + 4 * n}, DataWidth::Pointers});
+        }
+        const Disassembly dis(bytes, o);
+        ASSERT_EQ(dis.error(), "");
+        ASSERT_EQ(dis.files().size(), 1u);
+        MemoryOutput out;
+        ASSERT_TRUE(dis.write(out));
+        const Assembled back = assembleText(out.files.at("p.bin.s"));
+        ASSERT_TRUE(back.result.ok) << back.message() << "\n" << out.files.at("p.bin.s");
+        EXPECT_TRUE(back.bin == image) << out.files.at("p.bin.s");
+        inside += out.files.at("p.bin.s").find("; inside ") != std::string::npos;
+    }
+    EXPECT_GT(inside, 10);
+}
+
 }  // namespace
 }  // namespace korvane::test

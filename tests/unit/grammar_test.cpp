@@ -70,6 +70,16 @@ TEST(Grammar, EveryAnnotationReadsBackWhatWasWritten) {
         EXPECT_FALSE(note::readRelative(o.text));
     }
 
+    for (const std::uint32_t k : {1u, 2u, 3u, 1000u}) {
+        Out o = comment(0x06000104);
+        note::writeInside(o, [&] { o.put("L06000100"); }, k);
+        const auto r = note::readInside(o.text);
+        ASSERT_TRUE(r) << o.text;
+        EXPECT_EQ(r->item, "L06000100");
+        EXPECT_EQ(r->offset, k);
+    }
+    EXPECT_FALSE(note::readInside("; 06000104 06000009 ; inside L06000100"));
+
     Out constant = comment(0x06000100);
     note::writeConstant(constant);
     EXPECT_TRUE(note::isConstant(constant.text));

@@ -312,7 +312,16 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
                 d.label(*alias, Evidence::Pointer, d.address(off));
             continue;
         }
-        if (!d.labelFits(to)) continue;
+        if (!d.labelFits(to)) {
+            // Used as an address, but into the middle of an item: a pointer all the same,
+            // written as its number with the item it points into.
+            if (used && d.insideItem(v)) {
+                const auto user = d.usedBy.find(off);
+                d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
+                d.refs.push_back({d.address(off), v, RefKind::Pointer});
+            }
+            continue;
+        }
         if (!used && v < kLowestPointer) continue;
         if (d.flags[to] & F_CODE) {
             if (!used && !(d.flags[to] & F_FUNC)) continue;  // code, but no function starts there

@@ -591,14 +591,22 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         break;
     }
     // Data the user says are pointers: every aligned long that points where a label can
-    // stand (once the code is known, so never into an instruction).
+    // stand (once the code is known, so never into an instruction), or into the middle of
+    // an item (its number, with the item).
+    d.indexTables();
     for (const DataRange& r : options.data) {
         if (r.width != DataWidth::Pointers) continue;
         offsets(r, [&d, &r](std::uint32_t off, std::uint64_t a) {
             std::uint32_t to;
             if ((a & 3) || a + 4 > r.end || off + 4 > d.size() || (d.flags[off] & F_PTR) ||
-                !d.inImage(d.longAt(off), to) || !d.labelFits(to))
+                !d.inImage(d.longAt(off), to))
                 return;
+            if (!d.labelFits(to)) {  // into the middle of an item: its number, with the item
+                if (!d.insideItem(d.longAt(off))) return;
+                d.pointer(off, PointerEvidence::InfoFile, Model::Data::kNoCause);
+                d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
+                return;
+            }
             d.pointer(off, PointerEvidence::InfoFile, Model::Data::kNoCause);
             d.label(to, Evidence::Pointer, static_cast<std::uint32_t>(a));
             d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
@@ -612,6 +620,12 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });
     d.indexTables();
+    // A pointer into the middle of an instruction or a table's entry is written as its
+    // number with the item it points into, which gets a label so that it can be named.
+    for (const Reference& r : d.refs) {
+        if (r.kind != RefKind::Pointer) continue;
+        if (const auto item = d.insideItem(r.to)) d.label(*item, Evidence::Pointer, r.from);
+    }
 }
 
 }  // namespace korvane::dis

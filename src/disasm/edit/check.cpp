@@ -338,6 +338,12 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
                 }
             }
         }
+        // A pointer into an item, written as a number: the item's address now, and as far in.
+        if (const auto inside = dis::note::readInside(comment); inside && o.hasNumber) {
+            if (const auto item = valueOf(inside->item); item && *item + inside->offset != o.number)
+                correct(lineNumber, l, o, "the pointer ", dis::hexText(*item + inside->offset),
+                        "inside " + std::string(inside->item) + "+" + std::to_string(inside->offset));
+        }
         // A load in a delay slot: after BRA/BSR counted from the branch's target, after
         // BT/S or BF/S from the target when taken and from its own place when not; one
         // word must serve both.

@@ -31,6 +31,7 @@ inline constexpr std::string_view kNotTaken = " not taken";
 inline constexpr std::string_view kNowhere = " reads from where the branch goes";
 inline constexpr std::string_view kSlotEnd = "; depends on the branch)";
 inline constexpr std::string_view kConst = " ; const";
+inline constexpr std::string_view kInside = " ; inside ";
 
 // ---- reading ---------------------------------------------------------------------------
 
@@ -95,6 +96,22 @@ inline std::optional<SlotReads> readSlotLoad(std::string_view comment) {
     return r;
 }
 
+// A pointer into an item: the item's label and how far in.
+struct Inside {
+    std::string_view item;
+    std::uint32_t offset;
+};
+inline std::optional<Inside> readInside(std::string_view comment) {
+    const std::string_view item = nameAfter(comment, kInside);
+    if (item.empty()) return std::nullopt;
+    const std::size_t plus = comment.find(kInside) + kInside.size() + item.size();
+    std::uint32_t k = 0;
+    std::size_t n = plus + 1;
+    while (n < comment.size() && comment[n] >= '0' && comment[n] <= '9') k = k * 10 + static_cast<std::uint32_t>(comment[n++] - '0');
+    if (plus >= comment.size() || comment[plus] != '+' || n == plus + 1) return std::nullopt;
+    return Inside{item, k};
+}
+
 inline bool isConstant(std::string_view comment) {
     return comment.find(kConst.substr(1)) != std::string_view::npos;
 }
@@ -149,6 +166,20 @@ void writeSlotLoad(Out& t, What what, const Place* taken, const Place* notTaken)
     }
     if (!taken && !notTaken) t.put(kNowhere);
     t.put(kSlotEnd);
+}
+
+template <typename Out, typename Place>
+void writeInside(Out& t, Place item, std::uint32_t offset) {
+    t.put(kInside);
+    item();
+    t.put('+');
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + offset % 10);
+        offset /= 10;
+    } while (offset != 0);
+    while (n > 0) t.put(digits[--n]);
 }
 
 template <typename Out>

@@ -90,8 +90,8 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
     if (f & F_TABLE) {
         std::uint32_t entry = off;
         if (const Table* t = tableHolding(off, entry); t && entry == off) {
-            const bool refers = !t->relative;
             const std::uint32_t v = t->width == 4 ? longAt(off) : 0;
+            const bool refers = !t->relative && !insideItem(v);
             return {Kind::TableEntry, off, t->width, refers, refers ? v : 0};
         }
     }
@@ -104,7 +104,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
     };
     auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0; };
     if ((f & (F_LITL | F_PTR)) && room(4) >= 4) {
-        const bool sym = (f & F_PTR) != 0;
+        const bool sym = (f & F_PTR) != 0 && !insideItem(longAt(off));
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }
     if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};

@@ -225,6 +225,20 @@ struct Model::Data {
     bool labelFits(std::uint32_t off) const {
         return !(flags[off] & (dis::F_CONT | dis::F_LITIN)) && (!(flags[off] & dis::F_TABLE) || tableStarting(off));
     }
+    // Where a value that names the image points inside what the source writes as one
+    // statement (an instruction, a table's entry), where no label can stand: the
+    // offset of that statement's start, or nothing (outside the image, or at a start).
+    std::optional<std::uint32_t> insideItem(std::uint32_t value) const {
+        std::uint32_t to, entry;
+        if (!inImage(value, to)) return std::nullopt;
+        if (flags[to] & dis::F_CONT) return to - 1;
+        if (tableHolding(to, entry) && entry != to) return entry;
+        if (flags[to] & dis::F_LITIN) {  // a literal's later bytes: back to its first
+            for (std::uint32_t back = 1; back <= 3 && back <= to; ++back)
+                if (flags[to - back] & (dis::F_LITL | dis::F_LITW)) return to - back;
+        }
+        return std::nullopt;
+    }
     // Whether code needs the item at off aligned (so ALIGN may stand before it).
     bool wantsAlignment(std::uint32_t off) const {
         const std::uint32_t a = address(off);

@@ -183,6 +183,15 @@ bool Printer::offsetNote(Text& t, const Statement& s) const {
     return true;
 }
 
+// A pointer into the middle of an item, written as its number: which item and how far
+// in (; inside LABEL+K), so that a reader and the check can follow it.
+void Printer::insideNote(Text& t, std::uint32_t value) const {
+    const auto item = d_.insideItem(value);
+    if (!item) return;
+    const std::uint32_t start = d_.address(*item);
+    note::writeInside(t, [&] { place(t, start); }, value - start);
+}
+
 // What a 32-bit value is beyond its number: a register's name, another cache area's
 // view of a label.
 void Printer::valueNote(Text& t, std::uint32_t value) const {
@@ -265,6 +274,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 t.hexTrim(v);
             }
             comment(t, lineStart, s);
+            if (table && !table->relative) insideNote(t, v);
             if (table && table->relative) {
                 std::uint32_t first = 0;
                 d_.inImage(table->address, first);
@@ -286,6 +296,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 }
             }
             comment(t, lineStart, s);
+            if (s.size == 4 && (d_.flags[s.off] & F_PTR) && !s.refers) insideNote(t, d_.longAt(s.off));
             if (s.size == 4 && (d_.flags[s.off] & F_LITL)) {
                 if (!offsetNote(t, s)) valueNote(t, d_.longAt(s.off));
             }

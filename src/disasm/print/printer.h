@@ -34,6 +34,7 @@ class Printer {
     void comment(Text& t, std::size_t lineStart, const Statement& s) const;
     void note(Text& t, const Statement& s) const;
     void valueNote(Text& t, std::uint32_t value) const;
+    void insideNote(Text& t, std::uint32_t value) const;
     bool offsetNote(Text& t, const Statement& s) const;
     void statement(Text& t, const Statement& s) const;
     void decodedMeaning(Text& t, const Statement& s) const;

@@ -41,41 +41,36 @@ void Model::Data::indexTables() {
     for (Span& s : pathSpans) s.reach = reach = std::max(reach, s.end);
 }
 
+
 namespace {
 
-// The span with the nearest start at or before off that reaches past it.
-std::optional<std::size_t> holding(const std::vector<Model::Data::Span>& spans, std::uint32_t off) {
+// The span with the nearest start at or before off that reaches past it (spans seldom
+// nest, so the walk back from the binary search's place stops at once), or null.
+const Model::Data::Span* holding(const std::vector<Model::Data::Span>& spans, std::uint32_t off) {
     auto it = std::upper_bound(spans.begin(), spans.end(), off,
                                [](std::uint32_t o, const Model::Data::Span& s) { return o < s.start; });
     while (it != spans.begin()) {
         --it;
         if (it->reach <= off) break;
-        if (off < it->end) return it->table;
+        if (off < it->end) return &*it;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 }  // namespace
 
-std::optional<std::size_t> Model::Data::pathHolding(std::uint32_t off) const {
-    return holding(pathSpans, off);
-}
-
 const Table* Model::Data::tableHolding(std::uint32_t off, std::uint32_t& entry) const {
     if (!(flags[off] & F_TABLE)) return nullptr;
-    // Tables seldom nest, so the walk back from the binary search's place stops at once.
-    const auto at = std::upper_bound(tableSpans.begin(), tableSpans.end(), off,
-                                     [](std::uint32_t o, const Span& s) { return o < s.start; });
-    for (auto it = at; it != tableSpans.begin();) {
-        --it;
-        if (it->reach <= off) break;
-        if (off < it->end) {
-            const Table& t = tables[it->table];
-            entry = it->start + ((off - it->start) / t.width) * t.width;
-            return &t;
-        }
-    }
-    return nullptr;
+    const Span* span = holding(tableSpans, off);
+    if (span == nullptr) return nullptr;
+    const Table& t = tables[span->index];
+    entry = span->start + ((off - span->start) / t.width) * t.width;
+    return &t;
+}
+
+std::optional<std::size_t> Model::Data::pathHolding(std::uint32_t off) const {
+    const Span* span = holding(pathSpans, off);
+    return span != nullptr ? std::optional<std::size_t>(span->index) : std::nullopt;
 }
 
 Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {

@@ -116,10 +116,10 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::size_t> tableIndex;  // start offset -> table
     // The tables by start offset, each with the furthest end of it and every table
     // before it, so that the table holding a byte is found by a binary search (made by
-    // indexTables once the analysis is done).
+    // indexTables once the analysis is done); the code paths likewise.
     struct Span {
         std::uint32_t start, end, reach;
-        std::size_t table;
+        std::size_t index;  // of the table (or path)
     };
     std::vector<Span> tableSpans;
     std::vector<Span> pathSpans;  // the same for the code paths

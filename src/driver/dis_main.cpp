@@ -48,12 +48,7 @@ constexpr std::uint64_t kLargestSource = 1u << 30;
 korvane::files::TempList gTemps;
 
 void say(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t k = ::write(STDERR_FILENO, text.data(), text.size());
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(k));
-    }
+    korvane::files::writeAll(STDERR_FILENO, text);
 }
 
 extern "C" void onSignal(int sig) {
@@ -92,42 +87,19 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::str
     return ok;
 }
 
-bool sameFile(const korvane::files::Seen& a, const std::string& path) {
-    struct stat b {};
-    return a.exists && ::stat(path.c_str(), &b) == 0 && a.dev == static_cast<std::uint64_t>(b.st_dev) &&
-           a.ino == static_cast<std::uint64_t>(b.st_ino);
-}
-
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
+using korvane::files::Judgement;
 
 // The parts a top source names that are not as it wrote them: a set a stopped run left
 // mixed, told by the fingerprints the top records (a part edited by hand is not one).
-// judged gives what is known of a part already (whether it is there, its own fingerprint,
-// whether it holds), or nothing.
-struct Judged {
-    bool exists = false, edited = false;
-    std::uint64_t recorded = 0;
-};
+// judged gives the judgement of a part by its name.
 template <typename Judge>
 std::vector<std::string> mixedParts(std::string_view top, Judge judged) {
     std::vector<std::string> mixed;
     for (const korvane::RecordedPart& p : korvane::recordedParts(top)) {
-        const Judged j = judged(p.name);
-        if (!j.exists || (j.recorded != p.fingerprint && !j.edited)) mixed.push_back(p.name);
+        const Judgement j = judged(p.name);
+        if (!j.seen.exists || (j.recorded != p.fingerprint && !j.changed)) mixed.push_back(p.name);
     }
     return mixed;
-}
-Judged judgeFile(const std::string& path) {
-    korvane::files::Seen seen;
-    Judged j;
-    const std::string why = korvane::files::whyNotReplace(path, korvane::Written::Source, "", seen, &j.recorded);
-    j.exists = seen.exists;
-    j.edited = why.find("was changed") != std::string::npos;
-    return j;
 }
 
 // The first bytes of a file (its header), at most n.
@@ -167,7 +139,8 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     const std::size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     bool holds = true;
-    for (const std::string& part : mixedParts(text, [&](const std::string& name) { return judgeFile(directory + name); })) {
+    auto judged = [&](const std::string& name) { return korvane::files::judge(directory + name, korvane::Written::Source, ""); };
+    for (const std::string& part : mixedParts(text, judged)) {
         say(korvane::command::text(Say::CheckedMixedSet, {.name = path, .other = part}) + "\n");
         holds = false;
     }
@@ -179,7 +152,7 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
         const std::string target = inPlace ? path : output;
         files.expect(target, inPlace ? seen : korvane::files::Seen{}, korvane::Written::Source);
         const std::string_view out = report.rewritten ? std::string_view(report.text) : text;
-        const mode_t mode = inPlace ? static_cast<mode_t>(seen.mode) : 0666 & ~currentUmask();
+        const mode_t mode = inPlace ? static_cast<mode_t>(seen.mode) : korvane::files::newFileMode();
         const uid_t uid = inPlace ? static_cast<uid_t>(seen.uid) : ::geteuid();
         const gid_t gid = inPlace ? static_cast<gid_t>(seen.gid) : ::getegid();
         if (!files.put(target, out, mode, uid, gid)) {
@@ -227,16 +200,7 @@ class StandardOutput : public korvane::SourceOutput {
         text_.replace(static_cast<std::size_t>(position), text.size(), text);
         return true;
     }
-    bool close() override {
-        std::string_view t = text_;
-        while (!t.empty()) {
-            const ssize_t k = ::write(STDOUT_FILENO, t.data(), t.size());
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) return false;
-            t.remove_prefix(static_cast<std::size_t>(k));
-        }
-        return true;
-    }
+    bool close() override { return korvane::files::writeAll(STDOUT_FILENO, text_); }
 
   private:
     std::string text_;
@@ -244,23 +208,14 @@ class StandardOutput : public korvane::SourceOutput {
 
 // What may be replaced, worked out for the names a run will probably use: the top
 // source and every part an earlier run left.
-struct Verdict {
-    std::string why;  // "" when it may be replaced
-    korvane::files::Seen seen;
-    std::uint64_t recorded = 0;  // the fingerprint it records
-};
-std::map<std::string, Verdict> judge(const std::string& directory, const std::string& top) {
-    std::map<std::string, Verdict> v;
-    const std::string way = "; move it away, or write the source elsewhere with -o NAME";
-    auto one = [&](const std::string& name) {
-        Verdict& d = v[name];
-        d.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source, way, d.seen, &d.recorded);
-    };
-    one(top);
+constexpr const char* kWay = "; move it away, or write the source elsewhere with -o NAME";
+std::map<std::string, Judgement> judgeSources(const std::string& directory, const std::string& top) {
+    std::map<std::string, Judgement> v;
+    v[top] = korvane::files::judge(directory + top, korvane::Written::Source, kWay);
     for (std::size_t i = 0; i < 10000; ++i) {
         const std::string part = korvane::partName(top, i);
         if (!korvane::files::look(directory + part).exists) break;
-        one(part);
+        v[part] = korvane::files::judge(directory + part, korvane::Written::Source, kWay);
     }
     return v;
 }
@@ -286,9 +241,8 @@ int run(int argc, char** argv) {
     korvane::DisassemblyOptions options = p.disassembly;
 
     std::vector<std::uint8_t> image;
-    korvane::files::Seen imageSeen;
     std::string why;
-    if (!readAll(imagePath, image, why, kLargestImage, false, &imageSeen)) return error(why);
+    if (!readAll(imagePath, image, why)) return error(why);
     if (!p.flat && image.size() >= 4 && image[0] == 0x7F && image[1] == 'E' && image[2] == 'L' &&
         image[3] == 'F') {
         const std::string words = korvane::shellWord(imagePath) + " " + korvane::shellWord(imagePath + ".flat");
@@ -331,12 +285,12 @@ int run(int argc, char** argv) {
     // Whether the sources a run before wrote may be replaced takes reading them whole: it
     // is worked out beside the analysis where a second thread can be had, else first.
     const std::string top = options.sourceName.empty() ? options.imageName + ".s" : options.sourceName;
-    std::future<std::map<std::string, Verdict>> verdicts;
+    std::future<std::map<std::string, Judgement>> verdicts;
     if (!toStandardOutput && whys.empty()) {
         try {
-            verdicts = std::async(std::launch::async, [directory, top] { return judge(directory, top); });
+            verdicts = std::async(std::launch::async, [directory, top] { return judgeSources(directory, top); });
         } catch (const std::system_error&) {
-            verdicts = std::async(std::launch::deferred, [directory, top] { return judge(directory, top); });
+            verdicts = std::async(std::launch::deferred, [directory, top] { return judgeSources(directory, top); });
         }
     }
     const korvane::Disassembly dis(image, options);
@@ -349,25 +303,20 @@ int run(int argc, char** argv) {
         StandardOutput out;
         return dis.write(out) ? 0 : error(Say::CannotWriteStandardOutput);
     }
-    const std::map<std::string, Verdict> known = verdicts.get();
+    const std::map<std::string, Judgement> known = verdicts.get();
     for (const std::string& name : dis.files()) {
         const std::string path = directory + name;
         const std::string b = korvane::baseName(path);
         // Assembling a source must never replace the image it came from.
-        if (sameFile(imageSeen, path) || sameFile(imageSeen, b + ".bin") || sameFile(imageSeen, b + ".log"))
+        if (korvane::files::sameName(imagePath, path) || korvane::files::sameName(imagePath, b + ".bin") ||
+            korvane::files::sameName(imagePath, b + ".log"))
             return error(Say::ReplacesImage, {.name = path});
     }
     korvane::files::FileSet files(directory, gTemps);
     for (const std::string& name : dis.files()) {
         korvane::files::removeLeftovers(directory, name);
         const auto it = known.find(name);
-        Verdict v;
-        if (it != known.end()) {
-            v = it->second;
-        } else {
-            v.why = korvane::files::whyNotReplace(directory + name, korvane::Written::Source,
-                                                  "; move it away, or write the source elsewhere with -o NAME", v.seen);
-        }
+        const Judgement v = it != known.end() ? it->second : korvane::files::judge(directory + name, korvane::Written::Source, kWay);
         if (!v.why.empty()) return error(v.why);
         files.expect(name, v.seen, korvane::Written::Source);
     }
@@ -382,9 +331,7 @@ int run(int argc, char** argv) {
     if (known.count(top) && known.at(top).seen.exists && known.at(top).why.empty()) {
         mixed = mixedParts(headOf(directory + top, 1 << 20), [&](const std::string& name) {
             const auto it = known.find(name);
-            if (it == known.end()) return judgeFile(directory + name);
-            return Judged{it->second.seen.exists, it->second.why.find("was changed") != std::string::npos,
-                          it->second.recorded};
+            return it != known.end() ? it->second : korvane::files::judge(directory + name, korvane::Written::Source, kWay);
         });
     }
 
@@ -398,15 +345,14 @@ int run(int argc, char** argv) {
             if (korvane::files::sameName(infoOutPath, other))
                 return error(Say::InfoOutIsOwnFile, {.name = infoOutPath, .other = other});
         }
-        korvane::files::Seen seen;
-        const std::string refused = korvane::files::whyNotReplace(
-            infoOutPath, korvane::Written::Info, "; move it away, or name another file for --info-out", seen);
-        if (!refused.empty()) return error(refused);
-        files.expect(infoOutPath, seen, korvane::Written::Info);
+        const Judgement info =
+            korvane::files::judge(infoOutPath, korvane::Written::Info, "; move it away, or name another file for --info-out");
+        if (!info.why.empty()) return error(info.why);
+        files.expect(infoOutPath, info.seen, korvane::Written::Info);
     }
     if (!dis.write(files)) return error(Say::CannotWrite, {.name = files.current()});
     if (!infoOutPath.empty() &&
-        !files.put(infoOutPath, korvane::infoOf(dis, options), 0666 & ~currentUmask(), ::geteuid(), ::getegid()))
+        !files.put(infoOutPath, korvane::infoOf(dis, options), korvane::files::newFileMode(), ::geteuid(), ::getegid()))
         return error(Say::CannotWrite, {.name = infoOutPath});
     if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
     for (const std::string& part : mixed)

@@ -70,6 +70,12 @@ Seen seenOf(const struct stat& st) {
     return s;
 }
 
+std::string_view headerOf(Written kind) {
+    return kind == Written::Source ? kDisassemblyHeader : kInfoHeader;
+}
+
+}  // namespace
+
 bool writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t k = ::write(fd, text.data(), text.size());
@@ -80,17 +86,11 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
-mode_t currentUmask() {
+mode_t newFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return mask;
+    return 0666 & ~mask;
 }
-
-std::string_view headerOf(Written kind) {
-    return kind == Written::Source ? kDisassemblyHeader : kInfoHeader;
-}
-
-}  // namespace
 
 Seen look(const std::string& path) {
     struct stat st {};
@@ -98,18 +98,22 @@ Seen look(const std::string& path) {
     return seenOf(st);
 }
 
-std::string whyNotReplace(const std::string& path, Written kind, const std::string& way, Seen& seen,
-                          std::uint64_t* recorded) {
+Judgement judge(const std::string& path, Written kind, const std::string& way) {
+    Judgement j;
     struct stat st {};
-    seen = {};
-    if (recorded != nullptr) *recorded = 0;
     if (::lstat(path.c_str(), &st) != 0) {
-        return errno == ENOENT ? "" : path + " cannot be examined: " + std::strerror(errno);
+        if (errno != ENOENT) j.why = path + " cannot be examined: " + std::strerror(errno);
+        return j;
     }
-    seen = seenOf(st);
-    if (!S_ISREG(st.st_mode)) return path + " exists and is not a regular file" + way;
+    j.seen = seenOf(st);
+    const Seen& seen = j.seen;
+    auto refuse = [&](std::string why) {
+        j.why = std::move(why);
+        return j;
+    };
+    if (!S_ISREG(st.st_mode)) return refuse(path + " exists and is not a regular file" + way);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return path + " cannot be read, so korvane-dis does not replace it" + way;
+    if (fd < 0) return refuse(path + " cannot be read, so korvane-dis does not replace it" + way);
     SourceCheck check(kind);
     std::vector<char> buf(1 << 16);
     for (;;) {
@@ -122,13 +126,16 @@ std::string whyNotReplace(const std::string& path, Written kind, const std::stri
     struct stat after {};
     const bool steady = ::fstat(fd, &after) == 0 && seenOf(after) == seen;
     ::close(fd);
-    if (recorded != nullptr) *recorded = check.recorded();
+    j.recorded = check.recorded();
     const std::string who = kind == Written::Source ? "korvane-dis" : "--info-out";
-    if (!check.fromDisassembler()) return path + " exists and was not written by " + who + way;
-    if (!steady || !check.unchanged()) return path + " was changed since " + who + " wrote it; it is not replaced" + way;
+    if (!check.fromDisassembler()) return refuse(path + " exists and was not written by " + who + way);
+    if (!steady || !check.unchanged()) {
+        j.changed = true;
+        return refuse(path + " was changed since " + who + " wrote it; it is not replaced" + way);
+    }
     if ((st.st_mode & 0222) == 0)
-        return path + " is read-only; it is not replaced: make it writable to let " + who + " replace it" + way;
-    return "";
+        return refuse(path + " is read-only; it is not replaced: make it writable to let " + who + " replace it" + way);
+    return j;
 }
 
 bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
@@ -304,7 +311,7 @@ bool FileSet::open(const std::string& name) {
         }
         files_.push_back(std::move(f));
     }
-    ::fchmod(fd_, 0666 & ~currentUmask());
+    ::fchmod(fd_, newFileMode());
     return true;
 }
 
@@ -345,10 +352,9 @@ std::string FileSet::commit() {
     auto stillAsSeen = [&](const File& f) -> std::string {
         const Seen now = look(f.final);
         if (now == f.seen) return "";
-        Seen judged;
-        const std::string why = whyNotReplace(f.final, f.kind, "; nothing more was replaced" + again, judged);
-        if (!why.empty()) return why;
-        if (!judged.exists || judged == now) return "";
+        const Judgement judged = judge(f.final, f.kind, "; nothing more was replaced" + again);
+        if (!judged.why.empty()) return judged.why;
+        if (!judged.seen.exists || judged.seen == now) return "";
         return f.final + " was changed while korvane-dis ran; it is not replaced" + again;
     };
     const SignalsHeld held;

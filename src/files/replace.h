@@ -62,12 +62,22 @@ struct Seen {
 // The name as it is now (not followed if it is a link).
 Seen look(const std::string& path);
 
-// Why a name may not be replaced by a file of this kind: "" when it is absent, or a
-// regular file that korvane-dis wrote and nobody changed since, with a write permission
-// bit; otherwise a message that ends with `way` (what the user may do instead). seen is
-// what was judged; recorded, the fingerprint the file records (0 for none).
-std::string whyNotReplace(const std::string& path, Written kind, const std::string& way, Seen& seen,
-                          std::uint64_t* recorded = nullptr);
+// Whether a name may be replaced by a file of this kind: why is "" when it is absent, or
+// a regular file that korvane-dis wrote and nobody changed since, with a write permission
+// bit; otherwise a message that ends with `way` (what the user may do instead).
+struct Judgement {
+    std::string why;
+    Seen seen;                   // the name as it was judged
+    std::uint64_t recorded = 0;  // the fingerprint the file records (0 for none)
+    bool changed = false;        // korvane-dis wrote it, and it was changed since
+};
+Judgement judge(const std::string& path, Written kind, const std::string& way);
+
+// Writes all of text to a descriptor, going on after interruptions; false on failure.
+bool writeAll(int fd, std::string_view text);
+
+// The mode a new file gets: 0666 less the process's umask.
+mode_t newFileMode();
 
 // Reads a whole file: a regular file, or a pipe or FIFO where pipes is set (an info file
 // given as <(command)). why says what went wrong. st is the file as read.

@@ -40,8 +40,7 @@ TEST(Files, ReplacedOnlyWhileStillAsJudged) {
         TempDir dir;
         const std::string path = dir.file("a.s");
         if (c.existed) dir.write("a.s", "earlier\n");
-        Seen seen;
-        korvane::files::whyNotReplace(path, Written::Source, "", seen);
+        const Seen seen = korvane::files::judge(path, Written::Source, "").seen;
         TempList temps;
         {
             FileSet set(dir.path() + "/", temps);

@@ -168,6 +168,13 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     std::string relaxed;
     // What stands in for a refused statement: NOP as a word of data, the same size.
     const std::string nopWord = "DC.W    " + dis::hexText(sh2::known().nopWord) + " ";
+    // A line's statement: from its mnemonic to its comment (where it starts, its text).
+    auto statementOf = [](const SourceLine& l) {
+        const std::size_t c = commentAt(l.text);
+        const auto m = static_cast<std::size_t>(parse(l.text, c).mnemonic.data() - l.text.data());
+        return std::make_pair(m, l.text.substr(m, c - m));
+    };
+    const std::vector<SourceLine> all = splitLines(text);
     std::vector<std::pair<std::uint32_t, std::string>> refused;  // line, its statement text
     Lines lines;
     Result r;
@@ -183,32 +190,23 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         r = assemble(source, bin, includes, options);
         if (r.ok) break;
         if (relaxed.empty()) relaxed = text;
-        const std::vector<SourceLine> all = splitLines(relaxed);
+        const std::vector<SourceLine> now = splitLines(relaxed);
         const std::uint32_t n = r.diagnostic.line;
-        if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > all.size() ||
+        if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > now.size() ||
             round == kMostRetries) {
             say(n, r.diagnostic.text);
             report.holds = false;
             return report;
         }
-        const SourceLine& l = all[n - 1];
-        const std::size_t c = commentAt(l.text);
-        const Operand o = parse(l.text, c);
-        const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
-        refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
-        relaxed.replace(l.begin + m, c - m, nopWord);
+        const auto [at, statement] = statementOf(now[n - 1]);
+        refused.emplace_back(n, std::string(statement));
+        relaxed.replace(now[n - 1].begin + at, statement.size(), nopWord);
     }
     relaxed = std::string();
     if (!outOfReach.empty()) {
-        const std::vector<SourceLine> all = splitLines(text);
         for (const std::uint32_t n : outOfReach) {
             if (refused.size() == kMostRefusals) break;
-            if (n == 0 || n > all.size()) continue;
-            const SourceLine& l = all[n - 1];
-            const std::size_t c = commentAt(l.text);
-            const Operand o = parse(l.text, c);
-            const std::size_t m = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
-            refused.emplace_back(n, std::string(l.text.substr(m, c - m)));
+            if (n != 0 && n <= all.size()) refused.emplace_back(n, std::string(statementOf(all[n - 1]).second));
         }
         std::sort(refused.begin(), refused.end());
         refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
@@ -263,7 +261,6 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
         }
     };
 
-    const std::vector<SourceLine> all = splitLines(text);
     // Where each label stood in the image: the address in the comment of the line that
     // defines it (named or not), or for L and eight digits, those digits.
     std::unordered_map<std::uint32_t, std::string> stoodAt;

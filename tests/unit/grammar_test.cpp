@@ -2,7 +2,6 @@
 // one writer and read back by its one reader, with the names it carries.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "disasm/grammar/annotations.h"
@@ -48,16 +47,17 @@ TEST(Grammar, EveryAnnotationReadsBackWhatWasWritten) {
         EXPECT_FALSE(note::isConstant(o.text));
     }
 
-    using Place = std::function<void()>;
     const struct {
         const char* taken;
         const char* notTaken;
     } slots[] = {{"L06000030", nullptr}, {"L06000030", "L06000040"}, {nullptr, "L06000040"}, {nullptr, nullptr}};
     for (const auto& c : slots) {
         Out o = comment(0x06000012);
-        const Place taken = [&] { o.put(c.taken); }, notTaken = [&] { o.put(c.notTaken); };
-        note::writeSlotLoad(o, [&] { o.put("MOV.L @(disp,PC),R1"); }, c.taken ? &taken : nullptr,
-                            c.notTaken ? &notTaken : nullptr);
+        // Address 1 is where it reads when taken, 2 when not.
+        const auto name = [&](std::uint32_t a) { o.put(a == 1 ? c.taken : c.notTaken); };
+        note::writeSlotLoad(o, [&] { o.put("MOV.L @(disp,PC),R1"); }, name,
+                            c.taken ? std::optional<std::uint32_t>(1) : std::nullopt,
+                            c.notTaken ? std::optional<std::uint32_t>(2) : std::nullopt);
         const auto r = note::readSlotLoad(o.text);
         ASSERT_TRUE(r) << o.text;
         const std::string first = c.taken ? c.taken : c.notTaken ? c.notTaken : "";

@@ -620,11 +620,16 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     std::sort(d.tables.begin(), d.tables.end(),
               [](const Table& a, const Table& b) { return a.address < b.address; });
     d.indexTables();
-    // A pointer into the middle of an instruction or a table's entry is written as its
-    // number with the item it points into, which gets a label so that it can be named.
+    // A pointer or table entry into the middle of an item is written as its number with
+    // the item it points into, which gets a label so that it can be named.
     for (const Reference& r : d.refs) {
-        if (r.kind != RefKind::Pointer) continue;
-        if (const auto item = d.insideItem(r.to)) d.label(*item, Evidence::Pointer, r.from);
+        std::uint32_t from, start;
+        if (r.kind != RefKind::Pointer && r.kind != RefKind::TableEntry) continue;
+        const auto item = d.insideItem(r.to);
+        if (!item || !d.inImage(r.from, from)) continue;
+        if (const Table* t = d.tableHolding(from, start); r.kind == RefKind::TableEntry && (!t || t->relative)) continue;
+        d.more[from] |= G_INSIDE;
+        d.label(*item, Evidence::Pointer, r.from);
     }
 }
 

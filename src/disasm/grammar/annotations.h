@@ -148,20 +148,21 @@ void writeRelative(Out& t, Place target, PlaceBase base, User user) {
     t.put(user == User::Table ? std::string_view(")") : user == User::Braf ? kForBraf : kForBsrf);
 }
 
-// what writes the load as it would read ("MOV.L @(disp,PC),R1"); taken and notTaken
-// write where it reads (or are null).
+// what writes the load as it would read ("MOV.L @(disp,PC),R1"); place(address) writes
+// where it reads, taken and notTaken (either may be unknown).
 template <typename Out, typename What, typename Place>
-void writeSlotLoad(Out& t, What what, const Place* taken, const Place* notTaken) {
+void writeSlotLoad(Out& t, What what, Place place, std::optional<std::uint32_t> taken,
+                   std::optional<std::uint32_t> notTaken) {
     t.put(kSlot);
     what();
     if (taken) {
         t.put(kReads);
-        (*taken)();
+        place(*taken);
         if (notTaken) t.put(kTaken);
     }
     if (notTaken) {
         t.put(taken ? std::string_view(", ") : kReads);
-        (*notTaken)();
+        place(*notTaken);
         t.put(kNotTaken);
     }
     if (!taken && !notTaken) t.put(kNowhere);

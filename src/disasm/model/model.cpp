@@ -86,7 +86,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         std::uint32_t entry = off;
         if (const Table* t = tableHolding(off, entry); t && entry == off) {
             const std::uint32_t v = t->width == 4 ? longAt(off) : 0;
-            const bool refers = !t->relative && !insideItem(v);
+            const bool refers = !t->relative && !(more[off] & G_INSIDE);
             return {Kind::TableEntry, off, t->width, refers, refers ? v : 0};
         }
     }
@@ -99,7 +99,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
     };
     auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0; };
     if ((f & (F_LITL | F_PTR)) && room(4) >= 4) {
-        const bool sym = (f & F_PTR) != 0 && !insideItem(longAt(off));
+        const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE);
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }
     if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};

@@ -53,6 +53,7 @@ enum : std::uint8_t {
     G_LONGS = 0x10,
     G_TEXT = 0x20,
     G_SHAPE = G_BYTES | G_WORDS | G_LONGS | G_TEXT,
+    G_INSIDE = 0x40,  // this pointer or entry names the inside of an item: written as its number
 };
 
 // A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.

@@ -5,7 +5,6 @@
 #include "disasm/print/printer.h"
 
 #include <cstring>
-#include <functional>
 
 #include "disasm/grammar/annotations.h"
 #include "disasm/print/text.h"
@@ -255,11 +254,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 t.put(" @(disp,PC),");
                 operand(t, d.form->args[1], d, pc);
             };
-            auto taken = [&] { place(t, *r.taken); };
-            auto notTaken = [&] { place(t, *r.notTaken); };
-            using Place = std::function<void()>;
-            const Place takenAt = taken, notTakenAt = notTaken;
-            note::writeSlotLoad(t, what, r.taken ? &takenAt : nullptr, r.notTaken ? &notTakenAt : nullptr);
+            note::writeSlotLoad(t, what, [&](std::uint32_t a) { place(t, a); }, r.taken, r.notTaken);
             break;
         }
         case Kind::TableEntry: {
@@ -274,7 +269,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 t.hexTrim(v);
             }
             comment(t, lineStart, s);
-            if (table && !table->relative) insideNote(t, v);
+            if (d_.more[s.off] & G_INSIDE) insideNote(t, v);
             if (table && table->relative) {
                 std::uint32_t first = 0;
                 d_.inImage(table->address, first);
@@ -296,7 +291,7 @@ void Printer::statement(Text& t, const Statement& s) const {
                 }
             }
             comment(t, lineStart, s);
-            if (s.size == 4 && (d_.flags[s.off] & F_PTR) && !s.refers) insideNote(t, d_.longAt(s.off));
+            if (d_.more[s.off] & G_INSIDE) insideNote(t, d_.longAt(s.off));
             if (s.size == 4 && (d_.flags[s.off] & F_LITL)) {
                 if (!offsetNote(t, s)) valueNote(t, d_.longAt(s.off));
             }

@@ -493,22 +493,23 @@ MESSAGES = [
 ]
 
 
-def build_reference(work):
+def build_reference(work, reference=REFERENCE, target="korvane"):
+    """The executable target built from the reference commit's sources (git archive)."""
     # Named by the commit, so that a work directory kept from another reference is not
     # taken for this one.
-    src = os.path.join(work, "reference-src-" + REFERENCE[:12])
-    build = os.path.join(work, "reference-build-" + REFERENCE[:12])
-    exe = os.path.join(build, "korvane")
+    src = os.path.join(work, "reference-src-" + reference[:12])
+    build = os.path.join(work, "reference-build-" + reference[:12])
+    exe = os.path.join(build, target)
     if os.path.exists(exe):
         return exe
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(src)
-    archive = subprocess.run(["git", "-C", ROOT, "archive", REFERENCE], stdout=subprocess.PIPE,
+    archive = subprocess.run(["git", "-C", ROOT, "archive", reference], stdout=subprocess.PIPE,
                              check=True).stdout
     subprocess.run(["tar", "-x", "-C", src], input=archive, check=True)
     subprocess.run(["cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
                     "-DKORVANE_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build, "-j2", "--target", "korvane"], check=True,
+    subprocess.run(["cmake", "--build", build, "-j2", "--target", target], check=True,
                    stdout=subprocess.DEVNULL)
     return exe
 

@@ -27,6 +27,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+import differential  # noqa: E402  (the reference build, shared with the assembler's check)
 
 # The behaviour the disassembler's refactorings are compared against: the tree after
 # the work on files, limits and input (sources name their parts' fingerprints, info
@@ -48,24 +50,6 @@ INFO = ("label $6000010 HANDLER\n"
         "table $6000080 4 2 relative $6000080\n"
         "const $6000100\n"
         "comment $6000004 the start\n")
-
-
-def build_reference(work):
-    src = os.path.join(work, "reference-src-" + REFERENCE[:12])
-    build = os.path.join(work, "reference-build-" + REFERENCE[:12])
-    exe = os.path.join(build, "korvane-dis")
-    if os.path.exists(exe):
-        return exe
-    shutil.rmtree(src, ignore_errors=True)
-    os.makedirs(src)
-    archive = subprocess.run(["git", "-C", ROOT, "archive", REFERENCE], stdout=subprocess.PIPE,
-                             check=True).stdout
-    subprocess.run(["tar", "-x", "-C", src], input=archive, check=True)
-    subprocess.run(["cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DKORVANE_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build, "-j2", "--target", "korvane-dis"], check=True,
-                   stdout=subprocess.DEVNULL)
-    return exe
 
 
 def assembled(asm, work, path):
@@ -190,7 +174,7 @@ def main():
     os.makedirs(os.path.join(work, "runs"), exist_ok=True)
     new = os.path.abspath(args.new)
     asm = os.path.abspath(args.asm or os.path.join(os.path.dirname(new), "korvane"))
-    reference = build_reference(work)
+    reference = differential.build_reference(work, REFERENCE, "korvane-dis")
     items = []
     for name, image in images(asm, work, args.count, args.seed):
         for options in OPTION_SETS:

@@ -69,7 +69,6 @@ class Run {
     Statement statement_;
     StatementObserver* observer_;
     std::vector<std::uint32_t>* outOfReach_;
-    std::uint32_t start_ = 0;  // the PC of the image's first byte
     std::vector<std::uint8_t> captured_;  // the bytes of the statement told to the observer
 };
 
@@ -110,7 +109,7 @@ Result Run::run() {
         listing_.tryFlush();
     }
     result.bytesWritten = image_.written();
-    result.start = start_;
+    result.start = image_.start();
     result.statements = listing_.statements();
     result.referenceCount = refs_.count();
     try {
@@ -147,7 +146,6 @@ bool Run::statement(const OpRow& row) {
         operands_.reject();  // "(x,)" is no operand form of any statement
     }
     if (!wrote) fail(Message::MissingArgument, scanner_.line());
-    if (offset == 0 && image_.written() != 0) start_ = pc;
     refs_.checkCapacity();
     if (observer_ != nullptr) tell(row, line, pc, offset);
     scanner_.endStatement();

@@ -15,7 +15,14 @@ class Image {
     Image(ByteSink& sink, std::uint8_t placeholder);
 
     std::uint32_t pc() const { return pc_; }
-    void setPc(std::uint32_t pc) { pc_ = pc; }
+    // Only SETPC, ORG and PAD move the PC without appending: the PC they set before the
+    // first byte is where the image starts.
+    void setPc(std::uint32_t pc) {
+        if (written_ == 0) start_ = pc;
+        pc_ = pc;
+    }
+    // The address of the image's first byte (0 while nothing is written).
+    std::uint32_t start() const { return written_ == 0 ? 0 : start_; }
     // Bytes appended so far (the binary offset less one).
     std::uint64_t written() const { return written_; }
     // The 1-based position of the next byte.
@@ -70,6 +77,7 @@ class Image {
     OutputBuffer buffer_;
     std::uint8_t placeholder_;
     std::uint32_t pc_ = 0;
+    std::uint32_t start_ = 0;
     std::uint64_t written_ = 0;
     std::vector<std::uint8_t>* capture_ = nullptr;
 };

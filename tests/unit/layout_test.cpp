@@ -26,7 +26,7 @@ const std::vector<std::set<std::string>> kLayers = {
 // assembler's interface (korvane/) only; the facade (disasm itself) puts them together.
 const std::map<std::string, std::set<std::string>> kOnly = {
     {"disasm/grammar", {"isa"}},
-    {"disasm/model", {"isa"}},
+    {"disasm/model", {"isa", "disasm/grammar"}},
     {"disasm/analysis", {"isa", "disasm/model"}},
     {"disasm/input", {"isa", "disasm/grammar"}},
     {"disasm/print", {"isa", "files", "disasm/grammar", "disasm/model"}},

@@ -1,8 +1,8 @@
 // The model's statements (what the source writes at every offset) and the queries the
 // library offers on it.
 #include <algorithm>
-#include <cstdio>
 
+#include "disasm/grammar/grammar.h"
 #include "disasm/model/model.h"
 
 namespace korvane {
@@ -217,11 +217,7 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     auto fromOf = [](std::uint32_t a) {
         return a == Model::Data::kNoCause ? std::nullopt : std::optional<std::uint32_t>(a);
     };
-    auto hex = [](std::uint32_t v) {
-        char buf[12];
-        std::snprintf(buf, sizeof buf, "$%08X", v);
-        return std::string(buf);
-    };
+    const auto hex = dis::addressText;
     const Item item = *itemAt(address);
     static constexpr const char* kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
     facts.push_back({FactKind::Item, std::nullopt, std::nullopt, std::nullopt,

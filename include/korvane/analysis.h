@@ -96,8 +96,9 @@ struct Table {
     bool relative;        // entries are offsets from base; otherwise addresses
     bool pointers;        // a table of pointers found in data (not behind a jump)
     std::uint32_t base;   // what relative entries are added to
-    std::uint32_t jump;   // the BRAF/JMP that uses it (0 for pointer tables)
+    std::uint32_t jump;   // the BRAF/JMP/JSR that uses it (0 for pointer tables in data)
     std::vector<std::uint32_t> targets;
+    bool open = false;    // nothing bounds it: count is how far its entries stay plausible
 };
 
 struct Function {

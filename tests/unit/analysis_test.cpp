@@ -419,6 +419,96 @@ TEST(Analysis, FunctionsAndCallers) {
     EXPECT_EQ(f[1].callers, (std::vector<std::uint32_t>{kBase + 2, kBase + 6}));
 }
 
+// Tables of code pointers behind an indexed load whose value is jumped or called
+// through: the entries are labels (an edit moves them with their handlers), the targets
+// code; without a bound, as many entries as point at code, and the table is open.
+TEST(Analysis, CodePointerTablesBehindCalls) {
+    const std::string handlers =
+        "        ALIGN.L\n"
+        "H1:     MOV.L   @(V1,PC),R0\n"  // the second handler branches here: known
+        "        RTS\n"                  // only once the first is code
+        "        ADD     #1,R0\n"
+        "        ALIGN.L\n"
+        "V1:     DC.L    $600\n"
+        "H2:     BRA     H1\n"
+        "        ADD     #2,R0\n";
+    struct TableCase {
+        const char* name;
+        std::string dispatch;  // from $06000000; TAB names the table, HS the handlers
+        std::uint32_t count;   // entries found (0: no table)
+        bool open, called;
+    };
+    const std::vector<TableCase> cases = {
+        {"a call, the index scaled by SHLL2",
+         "        STS.L   PR,@-R15\n        MOV.L   @(TP,PC),R1\n        MOV     R4,R0\n        SHLL2   R0\n"
+         "        MOV.L   @(R0,R1),R0\n        JSR     @R0\n        NOP\n        LDS.L   @R15+,PR\n"
+         "        RTS\n        NOP\n",
+         2, true, true},
+        {"a tail call through a copy of the entry",
+         "        MOV.L   @(TP,PC),R1\n        MOV     R4,R0\n        SHLL2   R0\n        MOV.L   @(R0,R1),R2\n"
+         "        MOV     R2,R3\n        JMP     @R3\n        MOV     R5,R4\n",
+         2, true, false},
+        {"the table's address in R0 by MOVA, bounded by a check",
+         "        MOV     #2,R1\n        CMP/HS  R1,R4\n        BT      OUT\n        SHLL2   R4\n"
+         "        MOVA    @(TAB,PC),R0\n        MOV.L   @(R0,R4),R2\n        JMP     @R2\n        NOP\n"
+         "OUT:    RTS\n        NOP\n",
+         2, false, false},
+        {"small numbers are not code pointers",
+         "        MOV.L   @(TQ,PC),R1\n        MOV     R4,R0\n        SHLL2   R0\n        MOV.L   @(R0,R1),R0\n"
+         "        JMP     @R0\n        NOP\n",
+         0, false, false},
+    };
+    for (const TableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string program = "        SETPC   $6000000\n" + c.dispatch +
+                                    "        ALIGN.L\n"
+                                    "TP:     DC.L    TAB\n"
+                                    "TQ:     DC.L    SMALL\n"
+                                    "TAB:    DC.L    H1,H2\n"
+                                    "        DC.B    \"text\",0\n" +
+                                    handlers +
+                                    "        ALIGN.L\n"
+                                    "SMALL:  DC.L    $B,$D\n";
+        const Disassembled d = assembleAndDisassemble(program, unguessedAt06000000("t.bin"));
+        const Assembled a = assembleText(program + "        DC.L    TAB,H1\n");
+        ASSERT_TRUE(a.result.ok) << a.message();
+        const std::uint32_t tab = bigEndian(a.bin, static_cast<std::uint32_t>(a.bin.size()) - 8, 4);
+        const std::uint32_t h1 = bigEndian(a.bin, static_cast<std::uint32_t>(a.bin.size()) - 4, 4);
+        const korvane::Table* t = d.model().tableAt(tab);
+        if (c.count == 0) {
+            EXPECT_EQ(t, nullptr);
+            EXPECT_NE(d.model().kindAt(kBase + static_cast<std::uint32_t>(a.bin.size()) - 16), ItemKind::Instruction);
+            continue;
+        }
+        ASSERT_NE(t, nullptr) << d.source();
+        EXPECT_EQ(t->count, c.count);
+        EXPECT_EQ(t->open, c.open);
+        EXPECT_EQ(t->pointers, c.open || c.called);  // a bounded jump is a switch
+        EXPECT_EQ(t->targets, (std::vector<std::uint32_t>{h1, h1 + 0xC}));
+        for (const std::uint32_t target : t->targets) {
+            EXPECT_EQ(d.model().kindAt(target), ItemKind::Instruction);
+            EXPECT_EQ(d.model().referencesTo(target).empty(), false);
+        }
+        const std::vector<Function> f = d.model().functions();
+        EXPECT_EQ(std::any_of(f.begin(), f.end(), [&](const Function& x) { return x.start == h1 + 0xC; }), c.called);
+        // Two NOPs in the first handler: the entries follow it, and nothing is said.
+        std::string edited = d.source();
+        char h1Label[16];
+        std::snprintf(h1Label, sizeof h1Label, "\nL%08X:", h1);
+        const std::size_t at = edited.find(h1Label);
+        ASSERT_NE(at, std::string::npos) << edited;
+        edited.insert(edited.find('\n', at + 1) + 1, "            NOP\n            NOP\n");
+        MemoryIncludes none;
+        const CheckReport report = checkSource(edited, "t.bin.s", none, true);
+        EXPECT_TRUE(report.holds && report.messages.empty()) << report.messages[0];
+        EXPECT_FALSE(report.rewritten);
+        const Assembled back = assembleText(edited);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        EXPECT_EQ(bigEndian(back.bin, tab - kBase, 4), h1) << edited;
+        EXPECT_EQ(bigEndian(back.bin, tab - kBase + 4, 4), h1 + 0xC + 4) << edited;
+    }
+}
+
 // Register names: the SH7604's own block, and the 32X's only when asked for.
 
 // An edit that moves code by 2 bytes (one NOP) before literal pools: the ALIGN.L the

@@ -19,9 +19,18 @@ void analyse(Model::Data& data, const DisassemblyOptions& options);
 bool findSwitchTables(Model::Data& data, std::vector<std::uint32_t>& work,
                       std::vector<std::uint32_t>& jumps);
 
+// Open tables of code pointers (no bound says how long) take the entries after them
+// that now point at code; each new target goes to work. True when one grew.
+bool growOpenTables(Model::Data& data, std::vector<std::uint32_t>& work);
+
 // Code that no path reaches, found by evidence (prologues, whole leaf routines, tables
 // of code pointers); each start goes to work. True when something was found.
 bool discoverCode(Model::Data& data, std::vector<std::uint32_t>& work);
+
+// Whether a routine starts at off: whole when decoded on from there (every word an
+// instruction up to a return or a jump, its branches inside it or to known code, its
+// pool after it), and nothing known in its way.
+bool routineAt(const Model::Data& data, std::uint32_t off);
 
 // Literals and table entries that are pointers by evidence become labels.
 void markPointers(Model::Data& data, std::vector<std::uint32_t>& work);

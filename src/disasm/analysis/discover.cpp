@@ -32,73 +32,75 @@ struct Routine {
     std::uint32_t lastEnder = 0;
 };
 
+// The routine that starts at c, decoded linearly: every word an instruction, no
+// slot-illegal one in a slot, branches to its own instruction starts or to known
+// code, loads reading beyond its end words that no instruction occupies.
+Routine decodeRoutine(const Model::Data& data, std::uint32_t c) {
+    Routine r;
+    std::vector<std::uint32_t> branches;
+    std::uint32_t pending = 0;  // the furthest forward branch target within it
+    std::uint32_t lowestLiteral = ~0u;
+    std::uint32_t p = c;
+    for (std::size_t n = 0; n < kMostInstructions; ++n) {
+        if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown)) return r;
+        if (p >= lowestLiteral) return r;  // ran into its own pool
+        const auto d = sh2::decode(data.word(p));
+        if (!d) return r;
+        const Form& f = *d->form;
+        const std::uint32_t pc = data.address(p);
+        if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
+            const std::uint32_t lit = sh2::targetOf(f, d->fields, pc);
+            std::uint32_t at;
+            if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size())
+                return r;
+            if (d->form != known().mova) {
+                lowestLiteral = std::min(lowestLiteral, at);
+                r.poolEnd = std::max(r.poolEnd, at + (f.reach == Reach::PcLong ? 4u : 2u));
+            }
+        } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
+            const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
+            std::uint32_t at;
+            if (!data.inImage(t, at)) return r;
+            if (at > p) pending = std::max(pending, at);
+            branches.push_back(at);
+        }
+        if (!(f.flow & sh2::FlowDelayed)) {
+            p += 2;
+            continue;
+        }
+        const std::uint32_t slot = p + 2;
+        if (slot + 1 >= data.size() || (data.flags[slot] & kKnown) || slot >= lowestLiteral) return r;
+        const auto s = sh2::decode(data.word(slot));
+        if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
+        p += 4;
+        if ((f.flow & sh2::FlowEnds) && pending < p) {
+            r.end = p;
+            r.lastEnder = p - 4;
+            break;
+        }
+    }
+    if (r.end == 0) return r;
+    // Branches land on instruction starts: walk again and compare.
+    std::vector<std::uint32_t> starts;
+    for (std::uint32_t q = c; q < r.end; q += 2) starts.push_back(q);
+    for (const std::uint32_t b : branches) {
+        const bool inside = b >= c && b < r.end && ((b - c) & 1) == 0;
+        if (!inside && !(data.flags[b] & F_CODE)) return r;
+    }
+    if (lowestLiteral != ~0u && lowestLiteral < r.end) return r;
+    if (r.poolEnd < r.end) r.poolEnd = r.end;
+    for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
+        if (data.flags[q] & (F_CODE | F_CONT)) return r;
+    }
+    r.ok = true;
+    return r;
+}
+
 class Discovery {
   public:
     explicit Discovery(Model::Data& d) : d_(d) {}
 
-    // The routine that starts at c, decoded linearly: every word an instruction, no
-    // slot-illegal one in a slot, branches to its own instruction starts or to known
-    // code, loads reading beyond its end words that no instruction occupies.
-    Routine decode(std::uint32_t c) const {
-        Routine r;
-        std::vector<std::uint32_t> branches;
-        std::uint32_t pending = 0;  // the furthest forward branch target within it
-        std::uint32_t lowestLiteral = ~0u;
-        std::uint32_t p = c;
-        for (std::size_t n = 0; n < kMostInstructions; ++n) {
-            if (p + 1 >= d_.size() || (d_.flags[p] & kKnown) || (d_.flags[p + 1] & kKnown)) return r;
-            if (p >= lowestLiteral) return r;  // ran into its own pool
-            const auto d = sh2::decode(d_.word(p));
-            if (!d) return r;
-            const Form& f = *d->form;
-            const std::uint32_t pc = d_.address(p);
-            if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
-                const std::uint32_t lit = sh2::targetOf(f, d->fields, pc);
-                std::uint32_t at;
-                if (!d_.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= d_.size())
-                    return r;
-                if (d->form != known().mova) {
-                    lowestLiteral = std::min(lowestLiteral, at);
-                    r.poolEnd = std::max(r.poolEnd, at + (f.reach == Reach::PcLong ? 4u : 2u));
-                }
-            } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
-                const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
-                std::uint32_t at;
-                if (!d_.inImage(t, at)) return r;
-                if (at > p) pending = std::max(pending, at);
-                branches.push_back(at);
-            }
-            if (!(f.flow & sh2::FlowDelayed)) {
-                p += 2;
-                continue;
-            }
-            const std::uint32_t slot = p + 2;
-            if (slot + 1 >= d_.size() || (d_.flags[slot] & kKnown) || slot >= lowestLiteral) return r;
-            const auto s = sh2::decode(d_.word(slot));
-            if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
-            p += 4;
-            if ((f.flow & sh2::FlowEnds) && pending < p) {
-                r.end = p;
-                r.lastEnder = p - 4;
-                break;
-            }
-        }
-        if (r.end == 0) return r;
-        // Branches land on instruction starts: walk again and compare.
-        std::vector<std::uint32_t> starts;
-        for (std::uint32_t q = c; q < r.end; q += 2) starts.push_back(q);
-        for (const std::uint32_t b : branches) {
-            const bool inside = b >= c && b < r.end && ((b - c) & 1) == 0;
-            if (!inside && !(d_.flags[b] & F_CODE)) return r;
-        }
-        if (lowestLiteral != ~0u && lowestLiteral < r.end) return r;
-        if (r.poolEnd < r.end) r.poolEnd = r.end;
-        for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
-            if (d_.flags[q] & (F_CODE | F_CONT)) return r;
-        }
-        r.ok = true;
-        return r;
-    }
+    Routine decode(std::uint32_t c) const { return decodeRoutine(d_, c); }
 
     // A prologue at c (register pushes, PR saved, a frame made) whose saves the
     // instructions before the routine's last jump restore.
@@ -291,6 +293,10 @@ class Discovery {
 
 
 }  // namespace
+
+bool routineAt(const Model::Data& d, std::uint32_t off) {
+    return decodeRoutine(d, off).ok;
+}
 
 bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
     Discovery discovery(d);

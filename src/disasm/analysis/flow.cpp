@@ -444,7 +444,7 @@ class Flow {
                 target(off, *to, kind, why, work, f.reach == Reach::None);
             } else if (f.flow & sh2::FlowRegister) {
                 if (d->fields.m >= 8) unresolved_.push_back(off);
-                if (!call) jumps_.push_back(off);  // a jump table may say where it goes
+                jumps_.push_back(off);  // a table (of cases, of code pointers) may say where it goes
             }
             if (!s) return off + 2;
             if (!goesOn(regs, call, f)) return off + 4;
@@ -585,6 +585,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         flow.run(work);
         if (flow.registerPass(work)) continue;
         if (findSwitchTables(d, work, jumps)) continue;
+        if (growOpenTables(d, work)) continue;
         markPointers(d, work);
         if (!work.empty()) continue;
         if (d.guess && discoverCode(d, work)) continue;

@@ -3,6 +3,11 @@
 // range, the table's address (MOVA or a literal), an indexed load scaled to the entry
 // width, then the jump. The instructions are read backwards from the jump, across the
 // conditional branch that leads to its block where there is one.
+//
+// Tables of code pointers behind JSR and JMP (handlers[i](x), also as a tail call): an
+// indexed MOV.L from a table whose address is known, its value (or a copy of it) the
+// register jumped through. Without a bound, the entries run as far as each one points
+// at code (known, or a whole routine) and nothing else starts: such a table is open.
 #include <algorithm>
 
 #include "disasm/analysis/analysis.h"
@@ -13,6 +18,45 @@ namespace {
 
 using sh2::Form;
 
+constexpr std::uint32_t kMostEntries = 4096;
+
+// Whether the long at at (in the table of code pointers at off) is one more entry:
+// nothing else is there or starts there, and it points at code, known or a whole routine.
+bool plausibleEntry(const Model::Data& d, std::uint32_t off, std::uint32_t at, bool first) {
+    constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE;
+    if (at + 4 > d.size() || (!first && (d.flags[at] & F_LABEL))) return false;
+    if ((d.flags[at] | d.flags[at + 1] | d.flags[at + 2] | d.flags[at + 3]) & kTaken) return false;
+    const std::uint32_t v = d.longAt(at);
+    std::uint32_t to;
+    return !(v & 1) && d.inImage(v, to) && to + 1 < d.size() && !(to >= off && to < at + 4) &&
+           !(d.flags[to] & (kTaken & ~F_CODE)) && sh2::decode(d.word(to)) &&
+           ((d.flags[to] & F_CODE) || routineAt(d, to));
+}
+
+// Makes the next n longs of table t its entries: pointers written as labels, their
+// targets code (functions, when a call goes through them).
+void takeEntries(Model::Data& d, Table& t, std::uint32_t n, bool call, std::vector<std::uint32_t>& work) {
+    std::uint32_t off = 0;
+    d.inImage(t.address, off);
+    for (std::uint32_t e = t.count; e < t.count + n; ++e) {
+        const std::uint32_t at = off + 4 * e;
+        const std::uint32_t v = d.longAt(at);
+        std::uint32_t to = 0;
+        d.inImage(v, to);
+        for (std::uint32_t b = 0; b < 4; ++b) d.flags[at + b] |= F_TABLE;
+        t.targets.push_back(v);
+        d.pointer(at, PointerEvidence::JumpedThrough, t.jump);
+        d.refs.push_back({d.address(at), v, RefKind::Pointer});
+        d.label(to, Evidence::PointerTable, d.address(at));
+        if (call && !(d.flags[to] & F_FUNC)) {
+            d.flags[to] |= F_FUNC;
+            d.functionWhy.emplace(to, Evidence::PointerTable);
+        }
+        work.push_back(to);
+    }
+    t.count += n;
+}
+
 // An instruction of the window: where it is and what it is.
 struct Step {
     std::uint32_t off;
@@ -22,7 +66,6 @@ struct Step {
 
 constexpr std::size_t kWindow = 32;
 constexpr unsigned kCrossings = 3;  // conditional branches followed back to their blocks
-constexpr std::uint32_t kMostEntries = 4096;
 
 class SwitchFinder {
   public:
@@ -46,6 +89,8 @@ class SwitchFinder {
         const sh2::Decoded j = *sh2::decode(d_.word(jump));
         const KnownForms& k = known();
         const bool braf = (j.form->flow & sh2::FlowRelative) != 0;
+        const bool call = (j.form->flow & sh2::FlowCall) != 0;
+        if (call && braf) return false;
         unsigned rd = j.fields.m;
         std::size_t i = steps_.size();
         bool addR0 = false;  // ADD R0,Rd before JMP @Rd: entries count from the table
@@ -64,6 +109,10 @@ class SwitchFinder {
             if (!(sh2::writtenRegisters(*s.form, s.fields) & (1u << rd))) continue;
             if ((s.form == k.extuB || s.form == k.extuW) && s.fields.n == rd) {
                 isUnsigned = true;
+                rd = s.fields.m;
+                continue;
+            }
+            if (s.form == k.movRR && s.fields.n == rd) {  // a copy of the entry
                 rd = s.fields.m;
                 continue;
             }
@@ -91,6 +140,7 @@ class SwitchFinder {
         }
         if (index == 16 || (relative && addR0 && index != lf.m)) return false;
         if (!relative && width != 4) return false;
+        if (call && addR0) return false;
         // The index scaled to the entry width, back to the comparison that bounds it.
         unsigned scale = 1;
         std::optional<std::uint32_t> count;
@@ -123,6 +173,8 @@ class SwitchFinder {
         }
         std::uint32_t off;
         if (!d_.inImage(table, off) || d_.tableStarting(off)) return false;
+        if (!relative && (call || !count || scale != width))
+            return codePointers(off, jump, call, scale == width ? count : std::nullopt, work);
         Table t{table, 0, static_cast<std::uint8_t>(width), relative, false,
                 braf ? d_.address(jump) + 4 : table, d_.address(jump), {}};
         if (!count || scale != width) {  // a table whose length is not known: named only
@@ -165,6 +217,22 @@ class SwitchFinder {
     }
 
   private:
+    // The table of code pointers at off read for the jump or call at jump: count
+    // entries when a bound says so, otherwise as far as they stay plausible.
+    bool codePointers(std::uint32_t off, std::uint32_t jump, bool call, std::optional<std::uint32_t> count,
+                      std::vector<std::uint32_t>& work) {
+        if (d_.address(off) & 3) return false;
+        Table t{d_.address(off), 0, 4, false, true, 0, d_.address(jump), {}, !count};
+        std::uint32_t n = 0;
+        while (n < count.value_or(kMostEntries) && plausibleEntry(d_, off, off + 4 * n, n == 0)) ++n;
+        if (n == 0 || (count && n != *count)) return false;
+        d_.flags[off] |= F_ALIGN4;
+        d_.relabel(off, Evidence::Table, t.jump);
+        add(off, std::move(t));
+        takeEntries(d_, d_.tables.back(), n, call, work);
+        return true;
+    }
+
     void add(std::uint32_t off, Table t) {
         d_.tableIndex.emplace(off, d_.tables.size());
         d_.tables.push_back(std::move(t));
@@ -263,6 +331,20 @@ bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vec
     for (const std::uint32_t j : jumps) found = finder.find(j, work) || found;
     jumps.clear();
     return found;
+}
+
+bool growOpenTables(Model::Data& d, std::vector<std::uint32_t>& work) {
+    bool grown = false;
+    for (Table& t : d.tables) {
+        std::uint32_t off;
+        if (!t.open || !t.pointers || !d.inImage(t.address, off)) continue;
+        std::uint32_t n = 0;
+        while (t.count + n < kMostEntries && plausibleEntry(d, off, off + 4 * (t.count + n), false)) ++n;
+        if (n == 0) continue;
+        takeEntries(d, t, n, d.calledThrough(t), work);
+        grown = true;
+    }
+    return grown;
 }
 
 }  // namespace korvane::dis

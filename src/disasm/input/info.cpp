@@ -278,7 +278,7 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
             continue;
         }
         out += "# table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
-               (t.relative ? " relative " + dis::addressText(t.base) : "") + (t.pointers ? "  (pointers)" : "  (jump table)") + "\n";
+               (t.relative ? " relative " + dis::addressText(t.base) : "") + (t.pointers ? t.jump && t.open ? "  (code pointers, as far as they point at code)" : "  (pointers)" : "  (jump table)") + "\n";
     }
     // The fingerprint of everything but its own digits.
     detail::Fingerprint f;

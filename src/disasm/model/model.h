@@ -248,6 +248,12 @@ struct Model::Data {
     // A base that is also an item to align must keep its own place (the end of the
     // code before the ALIGN): it has its own label, B and eight digits.
     bool baseOfItsOwn(std::uint32_t off) const { return (more[off] & dis::G_BASE) && wantsAlignment(off); }
+    // Whether the instruction that uses table t calls through it (JSR, BSRF).
+    bool calledThrough(const Table& t) const {
+        std::uint32_t j;
+        return t.jump != 0 && inImage(t.jump, j) && j + 1 < size() &&
+               (sh2::decodeForm(word(j))->flow & sh2::FlowCall) != 0;
+    }
     const Table* tableStarting(std::uint32_t off) const {
         const auto it = tableIndex.find(off);
         return it == tableIndex.end() ? nullptr : &tables[it->second];

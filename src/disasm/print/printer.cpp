@@ -132,7 +132,15 @@ void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
 void Printer::note(Text& t, const Statement& s) const {
     if (const Table* table = d_.tableStarting(s.off)) {
         t.put("; ");
-        if (table->pointers) {
+        if (table->pointers && table->jump != 0) {
+            t.put("a table of ");
+            t.dec(table->count);
+            t.put(" code pointers, used by the ");
+            t.put(d_.calledThrough(*table) ? "call" : "jump");
+            t.put(" at $");
+            t.hex(table->jump, 8);
+            if (table->open) t.put("; nothing bounds it: the entries that point at code");
+        } else if (table->pointers) {
             t.put("a table of ");
             t.dec(table->count);
             t.put(" pointers");

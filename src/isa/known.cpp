@@ -35,4 +35,16 @@ const KnownForms& known() {
     return k;
 }
 
+const Form* oppositeCondition(const Form& form) {
+    static const std::pair<const Form*, const Form*> pairs[] = {
+        {FormSet("BT").referring(), FormSet("BF").referring()},
+        {FormSet("BT/S").referring(), FormSet("BF/S").referring()},
+    };
+    for (const auto& [t, f] : pairs) {
+        if (&form == t) return f;
+        if (&form == f) return t;
+    }
+    return nullptr;
+}
+
 }  // namespace korvane::sh2

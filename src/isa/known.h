@@ -19,4 +19,8 @@ struct KnownForms {
 };
 const KnownForms& known();
 
+// The conditional branch that branches when form does not (BT and BF, BT/S and BF/S),
+// or null for any other form.
+const Form* oppositeCondition(const Form& form);
+
 }  // namespace korvane::sh2

@@ -206,6 +206,73 @@ TEST(Check, PointerIntoAnItemFollowsIt) {
     EXPECT_EQ(bigEndian(back.bin, 0x14, 4), 0x06000011u);  // the pool after its ALIGN.L
 }
 
+// A conditional branch that an edit put out of reach: --write turns it around (the
+// opposite branch over BRA and NOP, a BT/S's slot kept before the BRA, so it runs once
+// either way); without --write, and where the slot reads PC-relatively, it is reported
+// with what mends it, as are loads out of reach, with where a literal pool may go.
+TEST(Check, BranchesOutOfReachTurnedAround) {
+    struct Case {
+        const char* name;
+        std::string branch;  // the branch and its slot (for the delayed ones), to L
+        bool backward;       // the label before the branch, the filler between
+        bool turned;
+        std::string said;    // in the messages
+    };
+    const std::vector<Case> cases = {
+        {"BT forward", "        BT      FAR\n", false, true, "turned into BF over BRA FAR and NOP"},
+        {"BF back", "        BF      FAR\n", true, true, "turned into BT over BRA FAR and NOP"},
+        {"BT/S keeps its slot", "        BT/S    FAR\n        ADD     #2,R0\n", false, true,
+         "turned into BF/S over BRA FAR and NOP"},
+        {"a slot that reads PC-relatively stays", "        BF/S    FAR\n        MOV.L   @(POOL,PC),R1\n", false, false,
+         "BF/S can no longer reach FAR: "},
+        {"a load out of reach", "        MOV.L   @(POOL,PC),R1\n", false, false,
+         "; a literal pool may go after line 6 (the delay slot of the RTS at $06000006)"},
+    };
+    const std::string filler = repeat("        NOP\n", 520);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string label = "FAR:    ADD     #3,R0\n";
+        const std::string source = "        SETPC   $6000000\n" + (c.backward ? label + filler : std::string()) +
+                                   "        CMP/EQ  R4,R5\n" + c.branch +
+                                   "        ADD     #1,R0\n        RTS\n        NOP\n" +
+                                   (c.backward ? std::string() : filler + label) + "        RTS\n        NOP\n        ALIGN.L\nPOOL:   DC.L    $12345678\n";
+        MemoryIncludes none;
+        const CheckReport report = checkSource(source, "p.s", none, true);
+        std::string all;
+        for (const std::string& m : report.messages) all += m + "\n";
+        EXPECT_NE(all.find(c.said), std::string::npos) << all;
+        EXPECT_EQ(report.holds, c.turned) << all;
+        EXPECT_EQ(report.rewritten, c.turned);
+        if (!c.turned) continue;
+        const CheckReport again = checkSource(report.text, "p.s", none, false);
+        EXPECT_TRUE(again.holds && again.messages.empty()) << report.text;
+        const Assembled a = assembleText(report.text);
+        ASSERT_TRUE(a.result.ok) << a.message();
+        const std::uint32_t at = c.backward ? 2 + 1040 + 2 : 2;  // the turned branch
+        const auto turned = sh2::decode(static_cast<std::uint16_t>(bigEndian(a.bin, at, 2)));
+        ASSERT_TRUE(turned);
+        const bool delayed = c.branch.find("/S") != std::string::npos;
+        const auto skip = sh2::targetOf(*turned->form, turned->fields, 0x06000000 + at);
+        EXPECT_EQ(skip, 0x06000000u + at + (delayed ? 8 : 6));
+        const std::uint32_t braAt = at + (delayed ? 4 : 2);
+        const auto bra = sh2::decode(static_cast<std::uint16_t>(bigEndian(a.bin, braAt, 2)));
+        ASSERT_TRUE(bra);
+        EXPECT_EQ(bra->form->mnemonic, "BRA");
+        const auto l = std::find_if(a.result.labels.begin(), a.result.labels.end(), [](const Label& x) { return x.name == "FAR"; });
+        ASSERT_NE(l, a.result.labels.end());
+        EXPECT_EQ(sh2::targetOf(*bra->form, bra->fields, 0x06000000 + braAt), l->value);
+        if (delayed) {
+            EXPECT_EQ(bigEndian(a.bin, at + 2, 2), 0x7002u);  // the slot, kept
+        }
+    }
+    // Without --write: reported, with the remedy.
+    MemoryIncludes none;
+    const CheckReport report = checkSource("        SETPC   $6000000\n        BT      FAR\n" + filler + "FAR:    RTS\n        NOP\n",
+                                           "p.s", none, false);
+    ASSERT_EQ(report.messages.size(), 1u);
+    EXPECT_NE(report.messages[0].find("; --write turns it around"), std::string::npos) << report.messages[0];
+}
+
 const std::string kAsm = KORVANE_EXE;
 const std::string kDis = KORVANE_DIS_EXE;
 

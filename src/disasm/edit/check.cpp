@@ -24,6 +24,9 @@ namespace {
 // again after a displacement written as a number that does not fit.
 constexpr std::size_t kMostRefusals = 1000;
 constexpr std::size_t kMostRetries = 8;
+// How many times --write turns conditional branches around and checks again (each
+// turn may push others out of reach).
+constexpr unsigned kMostTurns = 16;
 
 // Each line's statement as the assembler recorded it: its PC, size and first word
 // (kNoStatement where a line has none).
@@ -153,9 +156,106 @@ std::string whyUnreachable(std::string_view mnemonic, std::string_view operands,
     return {};
 }
 
+// What mends a statement out of reach: a conditional branch is turned around by
+// --write; a load, or a BRA/BSR that must become a load and a jump, needs a literal
+// pool within its reach: the nearest place after a jump or return and its slot (where
+// no path falls through), or the word that there is none.
+std::string remedy(const Lines& lines, std::size_t line, std::string_view mnemonic, std::uint32_t pc) {
+    const sh2::Form* form = sh2::FormSet(mnemonic).referring();
+    if (form == nullptr) return {};
+    if (sh2::oppositeCondition(*form) != nullptr) return "; --write turns it around";
+    const sh2::Reach reach = form->reach == sh2::Reach::Branch12 ? sh2::Reach::PcLong : form->reach;
+    if (reach != sh2::Reach::PcLong && reach != sh2::Reach::PcWord) return {};
+    const std::uint32_t most = sh2::reachBase(reach, pc) + sh2::reachingOf(reach).ahead;
+    for (std::size_t n = line + 1; n + 1 < lines.made.size(); ++n) {
+        const auto at = lines.pc(n);
+        if (!at) continue;
+        if (*at + 4 > most || *at < pc) break;
+        const auto d = lines.size(n) == 2 ? sh2::decode(lines.made[n].word) : std::nullopt;
+        if (!d || !(d->form->flow & sh2::FlowDelayed) || (d->form->flow & (sh2::FlowConditional | sh2::FlowCall)))
+            continue;
+        return "; a literal pool may go after line " + std::to_string(n + 1) + " (the delay slot of the " +
+               std::string(d->form->mnemonic) + " at " + dis::addressText(*at) + ")";
+    }
+    return "; no jump or return within its reach has room after it for a literal pool";
+}
+
+// A conditional branch that can no longer reach its label, turned around on a rewrite:
+// BT L becomes BF over BRA L and NOP (BT/S L with its slot X: BF/S over X, BRA L and
+// NOP, so X runs once either way), as GNU as relaxes it. The slot must be an ordinary
+// instruction: no label on it, no PC-relative load (which would read from elsewhere).
+// The skipped-to label is local, named after the turn and the line. The new text, or "".
+std::string turnAround(const std::vector<SourceLine>& all, std::string_view text,
+                       const std::vector<std::pair<std::uint32_t, std::string>>& refused,
+                       const std::unordered_map<std::string, std::uint32_t>& labels, unsigned turn,
+                       std::vector<std::pair<std::uint32_t, std::string>>& turned) {
+    std::string out;
+    std::size_t copied = 0;
+    for (const auto& [line, statement] : refused) {
+        const std::size_t blank = statement.find_first_of(" \t");
+        if (blank == std::string::npos || line == 0 || line > all.size()) continue;
+        const sh2::Form* form = sh2::FormSet(std::string_view(statement).substr(0, blank)).referring();
+        const sh2::Form* opposite = form != nullptr ? sh2::oppositeCondition(*form) : nullptr;
+        std::string_view target = std::string_view(statement).substr(blank);
+        while (!target.empty() && (target.front() == ' ' || target.front() == '\t')) target.remove_prefix(1);
+        while (!target.empty() && (target.back() == ' ' || target.back() == '\t')) target.remove_suffix(1);
+        if (opposite == nullptr || labels.find(std::string(target)) == labels.end()) continue;
+        const bool delayed = (form->flow & sh2::FlowDelayed) != 0;
+        if (delayed) {
+            if (line >= all.size()) continue;
+            const std::string_view slot = all[line].text;  // the next line
+            const std::string_view code = slot.substr(0, commentAt(slot));
+            if (slot.empty() || (slot[0] != ' ' && slot[0] != '\t') || parse(slot, commentAt(slot)).mnemonic.empty() ||
+                code.find(",PC)") != std::string_view::npos || dis::note::readSlotLoad(slot.substr(commentAt(slot))))
+                continue;
+        }
+        const SourceLine& l = all[line - 1];
+        const std::size_t c = commentAt(l.text);
+        const auto m = static_cast<std::size_t>(parse(l.text, c).mnemonic.data() - l.text.data());
+        const std::string skip = "@T" + std::to_string(turn) + "L" + std::to_string(line);
+        std::string turnedText(opposite->mnemonic);
+        turnedText.resize(std::max<std::size_t>(turnedText.size() + 1, 8), ' ');
+        turnedText += skip;
+        if (turnedText.size() < statement.size()) turnedText.resize(statement.size(), ' ');
+        out.append(text.substr(copied, l.begin + m - copied));
+        out += turnedText;
+        copied = l.begin + m + statement.size();
+        // The address comment's bytes: the turned branch's own, over what it skips.
+        if (const auto stood = dis::note::addressOf(l.text.substr(c)); stood && l.text.size() >= c + 15) {
+            sh2::Fields f{};
+            f.d = delayed ? 2 : 1;
+            const std::uint16_t word = sh2::encode(*opposite, f);
+            out.append(text.substr(copied, l.begin + c + 11 - copied));
+            for (int shift = 12; shift >= 0; shift -= 4) out += dis::kHex[(word >> shift) & 15];
+            copied = l.begin + c + 15;
+        }
+        const SourceLine& last = all[delayed ? line : line - 1];
+        const std::size_t end = std::min(text.size(), last.begin + last.text.size() + 1);
+        out.append(text.substr(copied, end - copied));
+        if (out.back() != '\n') out += '\n';
+        copied = end;
+        out += "            BRA     " + std::string(target) + "\n            NOP\n" + skip + ":\n";
+        turned.emplace_back(line, "turned into " + std::string(opposite->mnemonic) + " over BRA " + std::string(target) + " and NOP");
+    }
+    if (turned.empty()) return {};
+    out.append(text.substr(copied));
+    return out;
+}
+
+CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
+                      unsigned turn, bool& refusedAny);
+
 }  // namespace
 
 CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write) {
+    bool refused = false;
+    return checkText(text, name, includes, write, 0, refused);
+}
+
+namespace {
+
+CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
+                      unsigned turn, bool& refusedAny) {
     CheckReport report;
     auto say = [&](std::uint32_t line, const std::string& what) {
         report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
@@ -215,6 +315,33 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     for (const Label& l : r.labels) {
         if (l.defined && !l.local) labels.emplace(l.name, l.value);
     }
+    refusedAny = !refused.empty();
+    if (!refused.empty() && write && turn < kMostTurns) {
+        // Conditional branches out of reach turned around, when the source then holds
+        // as far as reach goes (a BRA that cannot reach either leaves it as it was).
+        std::vector<std::pair<std::uint32_t, std::string>> turned;
+        const std::string around = turnAround(all, text, refused, labels, turn, turned);
+        bool stillRefused = false;
+        CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused);
+        if (!around.empty() && !stillRefused) {
+            for (const auto& [line, what] : turned) {
+                const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
+                const std::size_t blank = st.find_first_of(" \t");
+                std::string_view operands = std::string_view(st).substr(blank);
+                while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
+                while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
+                const auto pc = lines.pc(line);
+                const std::string why = pc ? whyUnreachable(std::string_view(st).substr(0, blank), operands, *pc, labels) : std::string();
+                say(line, (why.empty() ? std::string() : why + "; ") + what);
+            }
+            for (std::string& m : next.messages) report.messages.push_back(std::move(m));
+            report.holds = next.holds;
+            report.rewritten = true;
+            report.text = next.rewritten ? std::move(next.text) : around;
+            refusedAny = false;
+            return report;
+        }
+    }
     if (!refused.empty()) {
         for (const auto& [line, statement] : refused) {
             std::string_view st = statement;
@@ -225,7 +352,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
             while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
             const auto pc = lines.pc(line);
             const std::string why = pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
-            say(line, why.empty() ? "invalid address reference: " + statement : why);
+            say(line, why.empty() ? "invalid address reference: " + statement : why + remedy(lines, line, mnemonic, *pc));
         }
         report.holds = false;
         write = false;  // nothing is rewritten in a source that does not assemble
@@ -416,12 +543,15 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
     }
     if (write && report.rewritten) {
         // What was rewritten must now hold.
-        const CheckReport again = checkSource(out, name, includes, false);
+        bool refusedAgain = false;
+        const CheckReport again = checkText(out, name, includes, false, kMostTurns, refusedAgain);
         report.holds = report.holds && again.holds;
         for (const std::string& m : again.messages) report.messages.push_back(m);
         report.text = std::move(out);
     }
     return report;
 }
+
+}  // namespace
 
 }  // namespace korvane

@@ -104,7 +104,8 @@ TEST(Check, CheckExplainsEveryReferenceOutOfReach) {
     EXPECT_FALSE(report.rewritten);
     const std::vector<std::string> expected = {
         "p.s:2: BT can no longer reach FAR: 950 bytes beyond its reach of 254 forward",
-        "p.s:3: MOV.L can no longer reach LIT: 188 bytes beyond its reach of 1020 forward"};
+        "p.s:3: MOV.L can no longer reach LIT: 188 bytes beyond its reach of 1020 forward; a literal pool may go "
+        "after line 5 (the delay slot of the BRA at $06000004)"};
     ASSERT_GE(report.messages.size(), 2u);
     EXPECT_EQ(report.messages[0], expected[0]);
     EXPECT_EQ(report.messages[1], expected[1]);
@@ -119,8 +120,9 @@ TEST(Check, CheckExplainsEveryReferenceOutOfReach) {
                        "        ORG     $1000000\nFAR:    RTS\n        NOP\n";
     const CheckReport all = checkSource(many, "m.s", none, false);
     ASSERT_EQ(all.messages.size(), 50u);
-    EXPECT_EQ(all.messages[0], "m.s:1: BRA can no longer reach FAR: 16773118 bytes beyond its reach of 4094 forward");
-    EXPECT_EQ(all.messages[49], "m.s:50: BSR can no longer reach FAR: 16773020 bytes beyond its reach of 4094 forward");
+    const std::string noPool = "; no jump or return within its reach has room after it for a literal pool";
+    EXPECT_EQ(all.messages[0], "m.s:1: BRA can no longer reach FAR: 16773118 bytes beyond its reach of 4094 forward" + noPool);
+    EXPECT_EQ(all.messages[49], "m.s:50: BSR can no longer reach FAR: 16773020 bytes beyond its reach of 4094 forward" + noPool);
 }
 
 

@@ -160,10 +160,10 @@ std::string whyUnreachable(std::string_view mnemonic, std::string_view operands,
 // --write; a load, or a BRA/BSR that must become a load and a jump, needs a literal
 // pool within its reach: the nearest place after a jump or return and its slot (where
 // no path falls through), or the word that there is none.
-std::string remedy(const Lines& lines, std::size_t line, std::string_view mnemonic, std::uint32_t pc) {
+std::string remedy(const Lines& lines, std::size_t line, std::string_view mnemonic, std::uint32_t pc, bool write) {
     const sh2::Form* form = sh2::FormSet(mnemonic).referring();
     if (form == nullptr) return {};
-    if (sh2::oppositeCondition(*form) != nullptr) return "; --write turns it around";
+    if (sh2::oppositeCondition(*form) != nullptr) return write ? "" : "; --write turns it around";
     const sh2::Reach reach = form->reach == sh2::Reach::Branch12 ? sh2::Reach::PcLong : form->reach;
     if (reach != sh2::Reach::PcLong && reach != sh2::Reach::PcWord) return {};
     const std::uint32_t most = sh2::reachBase(reach, pc) + sh2::reachingOf(reach).ahead;
@@ -352,7 +352,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
             while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
             const auto pc = lines.pc(line);
             const std::string why = pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
-            say(line, why.empty() ? "invalid address reference: " + statement : why + remedy(lines, line, mnemonic, *pc));
+            say(line, why.empty() ? "invalid address reference: " + statement : why + remedy(lines, line, mnemonic, *pc, write));
         }
         report.holds = false;
         write = false;  // nothing is rewritten in a source that does not assemble

@@ -38,6 +38,7 @@ enum class Evidence : std::uint8_t {
     Leaf,          // code no path reaches: the gap decodes as whole routines with pools
     Forced,        // inside a --code range
     Named,         // the user named it (an info file, a symbol table)
+    Unsettled,     // what an unknown would reach (data that may be code, a number that may be a pointer)
 };
 
 // A short text for a reason, as the source's comments write it.
@@ -101,6 +102,18 @@ struct Table {
     bool open = false;    // nothing bounds it: count is how far its entries stay plausible
 };
 
+// Where the analysis could not decide, and what an edit must keep for either answer.
+enum class UnknownKind : std::uint8_t {
+    MaybeCode,     // data whose words would branch or load PC-relatively if it were code
+    OpenTable,     // a relative jump table whose length no bound gives
+    MaybePointer,  // a literal that holds an address in the image but stays a number
+};
+struct Unknown {
+    UnknownKind kind;
+    std::uint32_t address;                // the statement (or table) it is about
+    std::vector<std::uint32_t> targets;  // what it would reach
+};
+
 struct Function {
     std::uint32_t start;
     std::uint32_t end;  // the byte after its last instruction
@@ -131,6 +144,9 @@ class Model {
     std::vector<Function> functions() const;
     // How many instructions were found.
     std::size_t instructionCount() const;
+    // What stays unknown, each with the addresses it would reach, in address order (one
+    // for every statement of data that may be code).
+    std::vector<Unknown> unknowns() const;
     // Every fact about an address, with its evidence (nothing outside the image).
     std::vector<Fact> why(std::uint32_t address) const;
 

@@ -164,6 +164,11 @@ struct CheckReport {
 // message when the source does not assemble.
 CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write);
 
+// Every mark of what stays unknown in a source korvane-dis wrote ("NAME:LINE: $ADDR ..."),
+// each with the info-file line that settles it: data that may be code, a jump table of
+// unknown length, a number that may be a pointer.
+std::vector<std::string> listUnknowns(std::string_view text, const std::string& name);
+
 // An address as the command line writes it: $6004000, 0x6004000 or decimal. False for
 // anything else or a value past 32 bits.
 bool parseAddress(std::string_view text, std::uint64_t& value);

@@ -20,6 +20,7 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::NeedsSource, 2, "--check needs a source"},
     {Say::CheckTakesSource, 2, "--check takes a source, not an image"},
     {Say::WriteGoesWithCheck, 2, "--write goes with --check"},
+    {Say::UnknownsGoWithCheck, 2, "--unknowns goes with --check, without --write"},
     {Say::NotForCheck, 2, "{opt} does not apply to --check"},
     {Say::OutputWithoutWrite, 2, "-o goes with --check only beside --write"},
     {Say::CheckToStandardOutput, 2, "--check --write writes a file: -o - is for a disassembly"},
@@ -78,6 +79,8 @@ constexpr OptionRow kOptions[] = {
      "assemble an edited disassembly in memory and report what no\nlonger holds (table entries, loads in delay "
      "slots, stale pointers)"},
     {"--write", "", Takes::Nothing, "", false, true, "with --check: rewrite those numbers in SOURCE"},
+    {"--unknowns", "", Takes::Nothing, "", false, true,
+     "with --check: list what stays unknown in SOURCE, each with the\ninfo-file line that settles it"},
     {"--help", "-h", Takes::Nothing, "", false, true, "this text"},
     {"--version", "-V", Takes::Nothing, "", false, true, "the version"},
 };
@@ -163,6 +166,7 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 if (name == "--help") p.help = true;
                 if (name == "--version") p.version = true;
                 if (name == "--write") p.write = true;
+                if (name == "--unknowns") p.unknowns = true;
                 if (name == "--flat") p.flat = true;
                 if (name == "--no-guess") p.disassembly.guess = false;
                 if (p.help || p.version) return "";
@@ -221,11 +225,13 @@ std::string parse(int argc, char** argv, Parsed& p) {
     if (!p.check.empty()) {
         if (!p.image.empty()) return text(Say::CheckTakesSource);
         if (!notForCheck.empty()) return text(Say::NotForCheck, {.opt = notForCheck.front()});
+        if (p.unknowns && (p.write || !p.output.empty())) return text(Say::UnknownsGoWithCheck);
         if (!p.output.empty() && !p.write) return text(Say::OutputWithoutWrite);
         if (p.output == "-") return text(Say::CheckToStandardOutput);
         return "";
     }
     if (p.write) return text(Say::WriteGoesWithCheck);
+    if (p.unknowns) return text(Say::UnknownsGoWithCheck);
     if (p.image.empty()) return text(Say::NoImage);
     if (!p.ip.empty() && p.format != ImageFormat::Saturn) return text(Say::IpWithoutSaturn);
     return "";
@@ -257,7 +263,7 @@ std::string usage() {
     }
     out += line;
     out += '\n';
-    out += "       korvane-dis --check SOURCE [--write [-o OUT]]\n";
+    out += "       korvane-dis --check SOURCE [--write [-o OUT] | --unknowns]\n";
     out += "       korvane-dis -h | --help | -V | --version\n";
     return out;
 }

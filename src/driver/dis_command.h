@@ -27,6 +27,7 @@ enum class Say : std::uint8_t {
     NeedsSource,
     CheckTakesSource,
     WriteGoesWithCheck,
+    UnknownsGoWithCheck,
     NotForCheck,
     OutputWithoutWrite,
     CheckToStandardOutput,
@@ -89,6 +90,7 @@ struct Parsed {
     std::string output;  // -o: "" none, "-" standard output
     std::string check;   // --check SOURCE
     bool write = false;
+    bool unknowns = false;
     bool flat = false;
     bool help = false, version = false;
     bool baseGiven = false;

@@ -119,6 +119,19 @@ std::string headOf(const std::string& path, std::size_t n) {
     return text;
 }
 
+// --check SOURCE --unknowns: every mark of what stays unknown, on standard output.
+int unknowns(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!readAll(path, bytes, why, kLargestSource, false, nullptr)) return error(why);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string out;
+    for (const std::string& line : korvane::listUnknowns(text, path)) out += line + "\n";
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+        return error(Say::CannotWriteStandardOutput);
+    return 0;
+}
+
 // --check SOURCE [--write [-o OUT]]: the report on standard error; the rewritten numbers
 // put in place (the file replaced through a temporary beside it, with its mode and
 // owner), or the checked source written as OUT.
@@ -231,6 +244,7 @@ int run(int argc, char** argv) {
         say("korvane-dis " + std::string(korvane::version()) + "\n");
         return 0;
     }
+    if (!p.check.empty() && p.unknowns) return unknowns(p.check);
     if (!p.check.empty()) return check(p.check, p.write, p.output);
     const std::string& imagePath = p.image;
     const std::string& output = p.output;

@@ -234,7 +234,7 @@ TEST(DisCommand, OptionsNamesAndRefusals) {
         {{"--base=0", "c.bin"}, 0, "SETPC   $00000000"},
         {{"c.bin", "--base=$6004000", "--entry=0x6004010"}, 0, "L06004010:  NOP"},
         {{"c.bin", "--entry", "0x000000000000000000000002"}, 0, "L00000002:  SHLL2"},
-        {{"c.bin"}, 0, "            DC.W    $9 "},  // $12 is no code: the register changed
+        {{"c.bin"}, 0, "L00000012:  DC.W    $9 "},  // $12 is no code: the register changed (maybe a pointer)
         {{"c.bin"}, 0, "DC.L    $12 "},
         {{"c.bin"}, 0, "L0000001C:  RTS"},  // MOV.L then JSR of the same register
         {{"c.bin"}, 0, "L00000000:  MOV.L"},  // the entry is labelled

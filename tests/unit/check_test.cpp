@@ -46,7 +46,7 @@ TEST(Check, BrafOffsetsFollowAnEdit) {
          "        RTS\n"
          "        MOV     #7,R0\n",
          "-> L06000020 (from B06000006 for BRAF)", "L06000020:",
-         "b.s:11: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)", 6, 2, 6},
+         "b.s:12: rewrote BRAF offset $1A as $1E (L06000020 - B06000006)", 6, 2, 6},
         {"        SETPC   $6000000\n"
          "        MOV.L   @(LOFF,PC),R1\n"
          "        BSRF    R1\n"  // to $06000006 + $1A = $06000020
@@ -59,7 +59,7 @@ TEST(Check, BrafOffsetsFollowAnEdit) {
          "        RTS\n"
          "        MOV     #7,R0\n",
          "-> L06000020 (from L06000006 for BSRF)", "L06000006:",
-         "b.s:15: rewrote BSRF offset $1A as $1E (L06000020 - $06000006, the end of the BSRF's delay slot)", 0x10,
+         "b.s:16: rewrote BSRF offset $1A as $1E (L06000020 - $06000006, the end of the BSRF's delay slot)", 0x10,
          4, 6},
     };
     for (const Edit& c : cases) {
@@ -151,10 +151,10 @@ TEST(Check, CheckOfALoadInAConditionalSlot) {
     };
     const Edit edits[] = {
         {{"; 06000010"}, "", 0xD101},  // both literals move with what they are counted from
-        {{"; 06000006"}, "c.s:8: the load in the delay slot can no longer read both L06000014 (taken, "
+        {{"; 06000006"}, "c.s:9: the load in the delay slot can no longer read both L06000014 (taken, "
                          "displacement 1) and L0600000C (not taken, displacement 2)", 0xD101},
         {{"; 06000006", "; 06000014"},
-         "c.s:8: rewrote the load in the delay slot $D101 as $D102 (reads L06000014 from L06000010 + 2)", 0xD102},
+         "c.s:9: rewrote the load in the delay slot $D101 as $D102 (reads L06000014 from L06000010 + 2)", 0xD102},
     };
     for (const Edit& e : edits) {
         std::string edited = source;

@@ -32,6 +32,10 @@ bool discoverCode(Model::Data& data, std::vector<std::uint32_t>& work);
 // pool after it), and nothing known in its way.
 bool routineAt(const Model::Data& data, std::uint32_t off);
 
+// Records what stays unknown once the analysis is done (data that may be code, open
+// relative tables, literals that may be pointers), labelling what each would reach.
+void markUnknowns(Model::Data& data);
+
 // Literals and table entries that are pointers by evidence become labels.
 void markPointers(Model::Data& data, std::vector<std::uint32_t>& work);
 

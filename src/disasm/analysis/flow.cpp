@@ -632,6 +632,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         d.more[from] |= G_INSIDE;
         d.label(*item, Evidence::Pointer, r.from);
     }
+    markUnknowns(d);
 }
 
 }  // namespace korvane::dis

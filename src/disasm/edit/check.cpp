@@ -412,6 +412,10 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     }
     std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
     for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
+    auto oldAddress = [&](std::string_view label) -> std::optional<std::uint32_t> {
+        if (const auto it = wasAt.find(label); it != wasAt.end()) return it->second;
+        return originalOf(label);
+    };
     // The base's value, and how to name it: the label, or where the branch's slot now
     // ends when code went in between.
     auto baseOf = [&](std::string_view label, std::string& named) -> std::optional<std::uint32_t> {
@@ -516,8 +520,49 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 }
             }
         }
+        // What stays unknown: each mark holds while what it depends on keeps its place.
+        const auto was0 = dis::note::addressOf(comment);
+        const auto pcNow = lines.pc(lineNumber);
+        const std::string range = was0 ? dis::addressText(*was0) + "-" + dis::addressText(*was0 + lines.size(lineNumber)) : "";
+        for (const dis::note::WouldBe& w : dis::note::readIfCode(comment)) {
+            const sh2::Form* form = sh2::FormSet(w.mnemonic).referring();
+            const auto was = oldAddress(w.target), is = valueOf(w.target);
+            if (form == nullptr || !was0 || !pcNow || !was || !is) continue;
+            if (sh2::fieldFor(form->reach, *was0 + w.offset, *was) == sh2::fieldFor(form->reach, *pcNow + w.offset, *is)) continue;
+            say(lineNumber, "unknown: if the data at " + dis::addressText(*was0) + " is code, its " + std::string(w.mnemonic) +
+                                " at +" + std::to_string(w.offset) + " no longer reaches " + std::string(w.target) +
+                                "; settle it with \"code " + range + "\" or \"data " + range + "\" in the info file");
+            report.holds = false;
+            break;
+        }
+        if (const auto open = dis::note::readOpenTable(comment); open && was0) {
+            std::string baseNamed;
+            const auto base = baseOf(open->base, baseNamed);
+            const auto baseWas = oldAddress(open->base);
+            for (std::size_t i = 0; i < open->targets.size(); ++i) {
+                const auto was = oldAddress(open->targets[i]), is = valueOf(open->targets[i]);
+                if (!base || !baseWas || !was || !is || *is - *base == *was - *baseWas) continue;
+                say(lineNumber, "unknown: the table of unknown length at " + dis::addressText(*was0) + " no longer reaches " +
+                                    std::string(open->targets[i]) + " with its entry " + std::to_string(i) +
+                                    " if it has one; settle it with \"table " + dis::addressText(*was0) + " N " +
+                                    std::to_string(open->width) + " relative " + dis::addressText(*baseWas) +
+                                    "\" in the info file");
+                report.holds = false;
+                break;
+            }
+        }
+        const std::string_view maybe = dis::note::readMaybePointer(comment);
+        if (!maybe.empty() && o.hasNumber && was0) {
+            if (const auto is = valueOf(maybe); is && *is != o.number) {
+                say(lineNumber, "unknown: " + dis::hexText(o.number) + " may be a pointer to " + std::string(maybe) +
+                                    ", which is now at " + dis::addressText(*is) + "; settle it with \"const " +
+                                    dis::addressText(*was0) + "\" (a number) or \"data " + range +
+                                    " pointers\" (a pointer) in the info file");
+                report.holds = false;
+            }
+        }
         // A number where a label stood before it moved (SETPC says where the code is).
-        if (!isConst && !relative && lines.pc(lineNumber) && lines.size(lineNumber) != 0) {
+        if (!isConst && !relative && maybe.empty() && lines.pc(lineNumber) && lines.size(lineNumber) != 0) {
             const std::string_view ops = l.text.substr(0, c);
             for (std::size_t i = ops.find('$'); i != std::string_view::npos; i = ops.find('$', i + 1)) {
                 std::size_t j = i + 1;
@@ -553,5 +598,39 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
 }
 
 }  // namespace
+
+std::vector<std::string> listUnknowns(std::string_view text, const std::string& name) {
+    std::vector<std::string> out;
+    std::size_t n = 0;
+    for (const SourceLine& l : splitLines(text)) {
+        ++n;
+        const std::string_view comment = l.text.substr(commentAt(l.text));
+        const auto at = dis::note::addressOf(comment);
+        if (!at || l.text.substr(0, 1) == ";") continue;
+        const std::string where = name + ":" + std::to_string(n) + ": " + dis::addressText(*at) + ": ";
+        const std::string range = dis::addressText(*at) + "-" + dis::addressText(*at + dis::note::bytesOf(comment));
+        if (const auto would = dis::note::readIfCode(comment); !would.empty()) {
+            std::string what;
+            for (const dis::note::WouldBe& w : would) {
+                const sh2::Form* f = sh2::FormSet(w.mnemonic).referring();
+                const bool load = f != nullptr && (f->reach == sh2::Reach::PcWord || f->reach == sh2::Reach::PcLong);
+                what += (what.empty() ? "" : ", ") + std::string(w.mnemonic) + (load ? " reads " : " ") + std::string(w.target) +
+                        " at +" + std::to_string(w.offset);
+            }
+            out.push_back(where + "data that may be code (" + what + "); settled by \"code " + range + "\" or \"data " + range + "\"");
+        }
+        if (const auto open = dis::note::readOpenTable(comment)) {
+            const auto base = dis::ownLabelAddress(open->base) ? dis::ownLabelAddress(open->base) : dis::ownLabelAddress(open->base, 'B');
+            out.push_back(where + "a jump table of unknown length, entries of " + std::to_string(open->width) + " from " +
+                          std::string(open->base) + "; settled by \"table " + dis::addressText(*at) + " N " +
+                          std::to_string(open->width) + (base ? " relative " + dis::addressText(*base) : std::string()) + "\"");
+        }
+        if (const std::string_view maybe = dis::note::readMaybePointer(comment); !maybe.empty()) {
+            out.push_back(where + "a number that may be a pointer to " + std::string(maybe) + "; settled by \"const " +
+                          dis::addressText(*at) + "\" or \"data " + range + " pointers\"");
+        }
+    }
+    return out;
+}
 
 }  // namespace korvane

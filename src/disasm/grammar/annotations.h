@@ -8,13 +8,20 @@
 //   slot load   " (in a delay slot: MOV.L @(disp,PC),Rn reads X[ taken][, Y not taken];
 //                depends on the branch)": what a load in a delay slot reads
 //   constant    " ; const": a number that is not a pointer, whatever it equals
+//   if code     " ; if code: BRA TARGET at +K, MOV.L reads TARGET at +K": data that may
+//               be code, with what its words at K bytes in would reach
+//   open table  " ; unknown length: entries of W from BASE give TARGET, TARGET": a
+//               relative table no bound limits, with what its plausible entries reach
+//   maybe       " ; maybe a pointer to TARGET": a literal that may be a pointer
 //
 // TARGET, BASE, X and Y are labels (or $ and eight digits where no label stands).
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "disasm/grammar/grammar.h"
 
@@ -32,6 +39,10 @@ inline constexpr std::string_view kNowhere = " reads from where the branch goes"
 inline constexpr std::string_view kSlotEnd = "; depends on the branch)";
 inline constexpr std::string_view kConst = " ; const";
 inline constexpr std::string_view kInside = " ; inside ";
+inline constexpr std::string_view kIfCode = " ; if code: ";
+inline constexpr std::string_view kOpenTable = " ; unknown length: entries of ";
+inline constexpr std::string_view kGive = " give ";
+inline constexpr std::string_view kMaybe = " ; maybe a pointer to ";
 
 // ---- reading ---------------------------------------------------------------------------
 
@@ -55,6 +66,16 @@ inline std::optional<std::uint32_t> addressOf(std::string_view comment) {
         !hexNumber(comment.substr(2, 8), was))
         return std::nullopt;
     return was;
+}
+// How many bytes the address comment says its statement holds (0 when it does not).
+inline std::uint32_t bytesOf(std::string_view comment) {
+    std::uint32_t n = 0;
+    for (std::size_t i = 11; i < comment.size(); ++i) {
+        const char c = comment[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) break;
+        ++n;
+    }
+    return n / 2;
 }
 // Whether a line's address comment is there at all (a label line has the address
 // alone).
@@ -110,6 +131,68 @@ inline std::optional<Inside> readInside(std::string_view comment) {
     while (n < comment.size() && comment[n] >= '0' && comment[n] <= '9') k = k * 10 + static_cast<std::uint32_t>(comment[n++] - '0');
     if (plus >= comment.size() || comment[plus] != '+' || n == plus + 1) return std::nullopt;
     return Inside{item, k};
+}
+
+// Data that may be code: each would-be reference, its mnemonic, target and place.
+struct WouldBe {
+    std::string_view mnemonic, target;
+    std::uint32_t offset;
+};
+inline std::vector<WouldBe> readIfCode(std::string_view comment) {
+    std::vector<WouldBe> out;
+    const std::size_t at = comment.find(kIfCode);
+    if (at == std::string_view::npos) return out;
+    std::string_view rest = comment.substr(at + kIfCode.size());
+    for (;;) {
+        const std::size_t blank = rest.find(' ');
+        if (blank == std::string_view::npos) break;
+        WouldBe w{rest.substr(0, blank), {}, 0};
+        rest.remove_prefix(blank);
+        if (rest.substr(0, kReads.size()) == kReads) rest.remove_prefix(kReads.size() - 1);
+        w.target = nameAfter(rest, " ");
+        const std::size_t plus = rest.find(" at +");
+        if (w.target.empty() || plus == std::string_view::npos) break;
+        rest.remove_prefix(plus + 5);
+        std::size_t n = 0;
+        while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') w.offset = w.offset * 10 + static_cast<std::uint32_t>(rest[n++] - '0');
+        if (n == 0) break;
+        out.push_back(w);
+        rest.remove_prefix(n);
+        if (rest.substr(0, 2) != ", ") break;
+        rest.remove_prefix(2);
+    }
+    return out;
+}
+
+// A relative table of unknown length: its width, base and the plausible targets.
+struct OpenTable {
+    unsigned width = 0;
+    std::string_view base;
+    std::vector<std::string_view> targets;
+};
+inline std::optional<OpenTable> readOpenTable(std::string_view comment) {
+    const std::size_t at = comment.find(kOpenTable);
+    if (at == std::string_view::npos) return std::nullopt;
+    OpenTable t;
+    std::string_view rest = comment.substr(at + kOpenTable.size());
+    if (rest.empty() || rest[0] < '1' || rest[0] > '4') return std::nullopt;
+    t.width = static_cast<unsigned>(rest[0] - '0');
+    t.base = nameAfter(rest, " from ");
+    const std::size_t give = rest.find(kGive);
+    if (t.base.empty() || give == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(give + kGive.size() - 1);
+    while (!rest.empty() && rest[0] == ' ') {
+        const std::string_view name = nameAfter(rest, " ");
+        if (name.empty()) break;
+        t.targets.push_back(name);
+        rest.remove_prefix(1 + name.size());
+        if (rest.substr(0, 1) == ",") rest.remove_prefix(1);
+    }
+    return t;
+}
+
+inline std::string_view readMaybePointer(std::string_view comment) {
+    return nameAfter(comment, kMaybe);
 }
 
 inline bool isConstant(std::string_view comment) {
@@ -186,6 +269,43 @@ void writeInside(Out& t, Place item, std::uint32_t offset) {
 template <typename Out>
 void writeConstant(Out& t) {
     t.put(kConst);
+}
+
+// refs: (mnemonic, target address, offset, is a load); place writes a target.
+template <typename Out, typename Refs, typename Place>
+void writeIfCode(Out& t, const Refs& refs, Place place) {
+    t.put(kIfCode);
+    bool first = true;
+    for (const auto& [mnemonic, target, offset, load] : refs) {
+        if (!first) t.put(", ");
+        first = false;
+        t.put(mnemonic);
+        t.put(load ? kReads : std::string_view(" "));
+        place(target);
+        t.put(" at +");
+        t.put(std::to_string(offset));
+    }
+}
+
+template <typename Out, typename PlaceBase, typename Targets, typename Place>
+void writeOpenTable(Out& t, unsigned width, PlaceBase base, const Targets& targets, Place place) {
+    t.put(kOpenTable);
+    t.put(static_cast<char>('0' + width));
+    t.put(" from ");
+    base();
+    t.put(kGive.substr(0, kGive.size() - 1));
+    bool first = true;
+    for (const std::uint32_t target : targets) {
+        t.put(first ? " " : ", ");
+        first = false;
+        place(target);
+    }
+}
+
+template <typename Out, typename Place>
+void writeMaybePointer(Out& t, Place target) {
+    t.put(kMaybe);
+    target();
 }
 
 }  // namespace korvane::dis::note

@@ -178,6 +178,8 @@ std::string_view evidenceText(Evidence why) {
             return "forced code";
         case Evidence::Named:
             return "named by the user";
+        case Evidence::Unsettled:
+            return "what an unknown would reach";
     }
     return "";
 }
@@ -395,6 +397,24 @@ const Table* Model::tableAt(std::uint32_t address) const {
     std::uint32_t off;
     if (!d_->inImage(address, off)) return nullptr;
     return d_->tableStarting(off);
+}
+
+std::vector<Unknown> Model::unknowns() const {
+    const Data& d = *d_;
+    std::vector<Unknown> out;
+    for (const std::uint32_t off : d.statements()) {
+        const Data::Statement s = d.statementAt(off);
+        if (s.kind == Data::Kind::Instruction || s.kind == Data::Kind::SlotLoad || s.kind == Data::Kind::TableEntry) continue;
+        if (const auto w = d.wouldBeIn(off, s.size); !w.empty()) {
+            Unknown u{UnknownKind::MaybeCode, d.address(off), {}};
+            for (const Data::WouldBe& x : w) u.targets.push_back(x.target);
+            out.push_back(std::move(u));
+        }
+        if (const Table* t = d.tableStarting(off); t && t->count == 0 && !t->targets.empty())
+            out.push_back({UnknownKind::OpenTable, t->address, t->targets});
+        if (d.more[off] & dis::G_MAYBE) out.push_back({UnknownKind::MaybePointer, d.address(off), {d.longAt(off)}});
+    }
+    return out;
 }
 
 std::vector<Function> Model::functions() const {

@@ -54,6 +54,7 @@ enum : std::uint8_t {
     G_TEXT = 0x20,
     G_SHAPE = G_BYTES | G_WORDS | G_LONGS | G_TEXT,
     G_INSIDE = 0x40,  // this pointer or entry names the inside of an item: written as its number
+    G_MAYBE = 0x80,   // this literal holds an address in the image but stays a number: maybe a pointer
 };
 
 // A literal that BRAF or BSRF adds to its address + 4: that base and where it goes.
@@ -145,6 +146,23 @@ struct Model::Data {
     // The path that marked the code at off (its index in paths), or none.
     std::optional<std::size_t> pathHolding(std::uint32_t off) const;
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code
+    // Words of data that would branch or load PC-relatively if they were code, by
+    // offset, with where they would reach; and how many unknowns the source marks.
+    struct WouldBe {
+        std::uint32_t at;
+        std::uint32_t target;
+        const sh2::Form* form;
+    };
+    std::vector<WouldBe> wouldBe;
+    std::vector<std::uint32_t> unknownAt;  // the offset of every unknown's statement, in order
+    // The would-be references of the statement at off (size bytes): a range of wouldBe.
+    std::span<const WouldBe> wouldBeIn(std::uint32_t off, std::uint32_t size) const {
+        const auto first = std::lower_bound(wouldBe.begin(), wouldBe.end(), off,
+                                            [](const WouldBe& w, std::uint32_t o) { return w.at < o; });
+        auto last = first;
+        while (last != wouldBe.end() && last->at < off + size) ++last;
+        return {first, last};
+    }
     std::size_t instructions = 0;
 
     // Where the image's bytes sit: one segment at base, or several (every byte in one).

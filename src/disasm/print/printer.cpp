@@ -343,7 +343,31 @@ void Printer::statement(Text& t, const Statement& s) const {
             comment(t, lineStart, s);
             break;
     }
+    if (s.kind != Kind::Instruction && s.kind != Kind::SlotLoad && s.kind != Kind::TableEntry) unknownNotes(t, s);
     t.endLine();
+}
+
+// What stays unknown about a statement of data: what its words would reach if it were
+// code, what a table of unknown length starting there would reach, the pointer a
+// literal may be.
+void Printer::unknownNotes(Text& t, const Statement& s) const {
+    auto at = [&](std::uint32_t a) { place(t, a); };
+    if (const auto would = d_.wouldBeIn(s.off, s.size); !would.empty()) {
+        struct Ref {
+            std::string_view mnemonic;
+            std::uint32_t target, offset;
+            bool load;
+        };
+        std::vector<Ref> refs;
+        for (const Model::Data::WouldBe& w : would) {
+            const bool load = w.form->reach == sh2::Reach::PcWord || w.form->reach == sh2::Reach::PcLong;
+            refs.push_back({w.form->mnemonic, w.target, w.at - s.off, load});
+        }
+        note::writeIfCode(t, refs, at);
+    }
+    if (const Table* table = d_.tableStarting(s.off); table && table->count == 0 && !table->targets.empty())
+        note::writeOpenTable(t, table->width, [&] { placeBase(t, table->base); }, table->targets, at);
+    if (d_.more[s.off] & G_MAYBE) note::writeMaybePointer(t, [&] { place(t, d_.longAt(s.off)); });
 }
 
 // After a data word that is an instruction: what it would be, for the reader.
@@ -358,8 +382,14 @@ void Printer::decodedMeaning(Text& t, const Statement& s) const {
     t.put(')');
 }
 
-void Printer::header(Text& t) const {
+void Printer::header(Text& t, std::uint32_t begin, std::uint32_t end, bool top) const {
     rebuild(t);
+    const auto first = std::lower_bound(d_.unknownAt.begin(), d_.unknownAt.end(), begin);
+    const auto last = std::lower_bound(first, d_.unknownAt.end(), end);
+    t.put("; unknowns: ");
+    t.dec(static_cast<std::int64_t>(last - first));
+    t.put(top ? " in the parts (korvane-dis --check PART --unknowns lists a part's)\n"
+              : " (korvane-dis --check SOURCE --unknowns lists them)\n");
     for (const std::string& note : options_.notes) {
         t.put("; ");
         t.put(note);
@@ -412,7 +442,7 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
     const std::string& name = files_[part];
     if (!out.open(name)) return false;
     Text t(out, &d_.names);
-    header(t);
+    header(t, begin, end, false);
     t.put("            SETPC   $");
     t.hex(d_.address(begin), 8);
     t.put('\n');
@@ -464,7 +494,7 @@ bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partSta
     const std::string& top = files_.back();
     if (!out.open(top)) return false;
     Text t(out);
-    header(t);
+    header(t, 0, d_.size(), true);
     // The parts as this run wrote them: a set that a stopped run left mixed is told by these.
     for (std::size_t i = 0; i < parts; ++i) note::writePart(t, printed[i], files_[i]);
     for (std::size_t i = 0; i + 1 < files_.size(); ++i) {

@@ -35,10 +35,11 @@ class Printer {
     void note(Text& t, const Statement& s) const;
     void valueNote(Text& t, std::uint32_t value) const;
     void insideNote(Text& t, std::uint32_t value) const;
+    void unknownNotes(Text& t, const Statement& s) const;
     bool offsetNote(Text& t, const Statement& s) const;
     void statement(Text& t, const Statement& s) const;
     void decodedMeaning(Text& t, const Statement& s) const;
-    void header(Text& t) const;
+    void header(Text& t, std::uint32_t begin, std::uint32_t end, bool top) const;
     void rebuild(Text& t) const;
     static std::string binOf(const std::string& source);
     std::string resultName() const;

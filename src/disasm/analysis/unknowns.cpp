@@ -1,0 +1,111 @@
+// What the analysis could not decide, recorded so that an edit can be checked against
+// either answer: data that may be code (a run of words that all decode, one of them a
+// return or jump) with the places its branches and PC-relative loads would reach; a
+// relative jump table that no bound limits, with the targets of its plausible entries;
+// a literal that holds an address in the image but has no evidence of being a pointer.
+// Each place they would reach gets a label, so that --check can see it move.
+#include <algorithm>
+
+#include "disasm/analysis/analysis.h"
+
+namespace korvane::dis {
+
+namespace {
+
+constexpr std::uint16_t kExplained = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
+constexpr std::uint32_t kShortestCode = 16;     // bytes of data that may be code: eight words
+constexpr std::uint32_t kMostOpenEntries = 256;  // plausible entries looked at in an open table
+
+// Where a would-be reference could be checked: a place in the image where a label stands.
+bool markable(const Model::Data& d, std::uint32_t target, std::uint32_t& to) {
+    return d.inImage(target, to) && d.labelFits(to);
+}
+
+void maybeCode(Model::Data& d) {
+    for (std::uint32_t off = 0; off + 1 < d.size();) {
+        if ((d.address(off) & 1) || ((d.flags[off] | d.flags[off + 1]) & kExplained)) {
+            ++off;
+            continue;
+        }
+        // A run of words that all decode, no slot holding a branch, with a return or a
+        // jump through a register (rare in other data: RTS is one word of 65,536).
+        std::uint32_t end = off;
+        bool ends = false, slot = false;
+        while (end + 1 < d.size() && !((d.flags[end] | d.flags[end + 1]) & kExplained)) {
+            const auto w = sh2::decode(d.word(end));
+            if (!w || (slot && (w->form->flow & sh2::FlowSlotIllegal))) break;
+            slot = (w->form->flow & sh2::FlowDelayed) != 0;
+            ends = ends || ((w->form->flow & sh2::FlowEnds) && w->form->reach == sh2::Reach::None);
+            end += 2;
+        }
+        if (ends && end - off >= kShortestCode) {
+            for (std::uint32_t at = off; at < end; at += 2) {
+                const sh2::Decoded w = *sh2::decode(d.word(at));
+                if (w.form->reach == sh2::Reach::None) continue;
+                const std::uint32_t target = sh2::targetOf(*w.form, w.fields, d.address(at));
+                std::uint32_t to;
+                if (!markable(d, target, to)) continue;
+                d.wouldBe.push_back({at, target, w.form});
+                d.label(to, Evidence::Unsettled, d.address(at));
+            }
+        }
+        off = end > off ? end : off + 2;
+    }
+}
+
+void openTables(Model::Data& d) {
+    for (Table& t : d.tables) {
+        std::uint32_t off;
+        if (t.count != 0 || !t.relative || t.jump == 0 || !d.inImage(t.address, off)) continue;
+        for (std::uint32_t e = 0; e < kMostOpenEntries; ++e) {
+            const std::uint32_t at = off + e * t.width;
+            if (at + t.width > d.size() || (e > 0 && (d.flags[at] & F_LABEL))) break;
+            bool taken = false;
+            for (std::uint32_t b = 0; b < t.width; ++b) taken = taken || (d.flags[at + b] & kExplained);
+            if (taken) break;
+            const std::uint32_t target = t.base + d.entryAt(at, t.width, true);
+            std::uint32_t to;
+            if ((target & 1) || !markable(d, target, to) || to + 1 >= d.size() || !sh2::decode(d.word(to))) break;
+            t.targets.push_back(target);
+        }
+        if (t.targets.empty()) continue;
+        d.unknownAt.push_back(off);
+        std::uint32_t base;
+        if (t.base != t.address && d.inImage(t.base, base)) d.markBase(base);
+        for (const std::uint32_t target : t.targets) {
+            std::uint32_t to;
+            d.inImage(target, to);
+            d.label(to, Evidence::Unsettled, t.address);
+        }
+    }
+}
+
+void maybePointers(Model::Data& d) {
+    for (const std::uint32_t off : d.literals) {
+        if (!(d.flags[off] & F_LITL) || (d.flags[off] & F_PTR) || (d.more[off] & G_CONST) || off + 3 >= d.size())
+            continue;
+        std::uint32_t to;
+        if (!markable(d, d.longAt(off), to)) continue;
+        d.more[off] |= G_MAYBE;
+        d.label(to, Evidence::Unsettled, d.address(off));
+        d.unknownAt.push_back(off);
+    }
+}
+
+}  // namespace
+
+void markUnknowns(Model::Data& d) {
+    maybeCode(d);
+    openTables(d);
+    maybePointers(d);
+    // One unknown for every statement of data that may be code (once every label stands).
+    const std::vector<std::uint32_t>& starts = d.statements();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::uint32_t end = i + 1 < starts.size() ? starts[i + 1] : d.size();
+        if (!(d.flags[starts[i]] & kExplained) && !d.wouldBeIn(starts[i], end - starts[i]).empty())
+            d.unknownAt.push_back(starts[i]);
+    }
+    std::sort(d.unknownAt.begin(), d.unknownAt.end());
+}
+
+}  // namespace korvane::dis

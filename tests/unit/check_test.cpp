@@ -275,6 +275,90 @@ TEST(Check, BranchesOutOfReachTurnedAround) {
     EXPECT_NE(report.messages[0].find("; --write turns it around"), std::string::npos) << report.messages[0];
 }
 
+// What stays unknown carries a mark that --check re-tests: an edit that changes what a
+// mark depends on is reported with the info-file line that settles it; an edit
+// elsewhere passes; --unknowns lists every mark.
+TEST(Check, UnknownsRecordedAndHonoured) {
+    // At $06000000: a BRAF table without a bound (entries from the end of its slot), a
+    // literal that holds an address in the image, and after the code, data that may be
+    // code (never reached) with a branch and a load.
+    const std::string program =
+        "        SETPC   $6000000\n"
+        "        MOV.L   @(LIT,PC),R1\n"  // maybe a pointer: code, but no function starts there
+        "        MOVA    @(TAB,PC),R0\n"
+        "        MOV.B   @(R0,R4),R4\n"
+        "        BRAF    R4\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "LIT:    DC.L    $6000004\n"
+        "TAB:    DC.B    $A,$E,$7F,0\n"  // C0 and C1 from the end of the slot, $0600000A
+        "C0:     RTS\n"
+        "        NOP\n"
+        "C1:     RTS\n"
+        "        MOV     #1,R0\n"
+        "        DC.L    $FFFFFFFF\n"
+        "DEAD:   MOV     #5,R0\n"  // data that may be code: eight words, a return
+        "        BRA     DEAD\n"
+        "        NOP\n"
+        "        MOV.L   @(FAR,PC),R3\n"
+        "        ADD     #1,R3\n"
+        "        ADD     #2,R3\n"
+        "        RTS\n"
+        "        NOP\n"
+        "        ALIGN.L\n"
+        "FAR:    DC.L    $11223344\n"
+        "        DC.B    \"text\",0\n";
+    const Disassembled d = assembleAndDisassemble(program, unguessedAt06000000("t.bin"));
+    const std::vector<Unknown> u = d.model().unknowns();
+    ASSERT_EQ(u.size(), 3u) << d.source();
+    EXPECT_EQ(u[0].kind, UnknownKind::MaybePointer);
+    EXPECT_EQ(u[1].kind, UnknownKind::OpenTable);
+    EXPECT_EQ(u[2].kind, UnknownKind::MaybeCode);
+    EXPECT_EQ(u[1].targets, (std::vector<std::uint32_t>{0x06000014, 0x06000018}));
+    EXPECT_NE(d.source().find("; unknowns: 3 "), std::string::npos);
+    const std::string source = d.source();
+    const std::vector<std::string> listed = listUnknowns(source, "t.s");
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_NE(listed[0].find("a number that may be a pointer to L"), std::string::npos) << listed[0];
+    EXPECT_NE(listed[1].find("settled by \"table $06000010 N 1 relative $0600000A\""), std::string::npos) << listed[1];
+    EXPECT_NE(listed[2].find("data that may be code (BRA L"), std::string::npos) << listed[2];
+
+    struct Edit {
+        const char* name;
+        std::string before;  // two NOPs inserted before this text's line
+        std::string says;    // "" when the edit passes
+    };
+    const std::vector<Edit> edits = {
+        {"at the end: nothing a mark depends on moves", "            DC.B    $0 ", ""},
+        {"into the first case: the open table's entry", "L06000014:", "the table of unknown length at $06000010 no longer reaches L06000014"},
+        {"into the would-be code: its load", "            ADD     #1,R3", "its MOV.L at +"},
+        {"before what the maybe-pointer names", "L06000004:", "$6000004 may be a pointer to L06000004"},
+    };
+    for (const Edit& e : edits) {
+        SCOPED_TRACE(e.name);
+        std::string edited = source;
+        std::size_t at = edited.find(e.before);
+        if (e.before == "            ADD     #1,R3") {  // in a statement of data: after the would-be code's
+            at = edited.find("DC.L    $E005AFFD");
+            ASSERT_NE(at, std::string::npos) << edited;
+            at = edited.find('\n', at) + 1;
+        } else {
+            ASSERT_NE(at, std::string::npos) << edited;
+        }
+        edited.insert(at, "            NOP\n            NOP\n");
+        MemoryIncludes none;
+        const CheckReport report = checkSource(edited, "t.s", none, false);
+        std::string all;
+        for (const std::string& m : report.messages) all += m + "\n";
+        if (std::string(e.says).empty()) {
+            EXPECT_TRUE(report.holds) << all;
+        } else {
+            EXPECT_FALSE(report.holds);
+            EXPECT_NE(all.find(e.says), std::string::npos) << all << edited;
+        }
+    }
+}
+
 const std::string kAsm = KORVANE_EXE;
 const std::string kDis = KORVANE_DIS_EXE;
 

@@ -164,6 +164,23 @@ struct CheckReport {
 // message when the source does not assemble.
 CheckReport checkSource(std::string_view text, const std::string& name, IncludeOpener& includes, bool write);
 
+// The parts of a large image checked as one program, in the order the top source
+// assembles them: each part starts where the one before now ends (unless it began a
+// segment of its own), the labels it defines for other parts take their new
+// addresses, and then each part is checked as checkSource checks a source. With write
+// the SETPC and label lines are rewritten too; changed holds every part whose text
+// changed. Messages name the part: "NAME:LINE: text".
+struct PartText {
+    std::string name;
+    std::string text;
+};
+struct PartsReport {
+    std::vector<std::string> messages;
+    bool holds = true;
+    std::vector<PartText> changed;
+};
+PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includes, bool write);
+
 // Every mark of what stays unknown in a source korvane-dis wrote ("NAME:LINE: $ADDR ..."),
 // each with the info-file line that settles it: data that may be code, a jump table of
 // unknown length, a number that may be a pointer.

@@ -47,6 +47,8 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::CheckedMixedSet, 1,
      "{name}: {other} is not the part this source was written with (a run was stopped while it replaced the set); "
      "run korvane-dis again to write the whole set"},
+    {Say::CheckedPartsElsewhere, 1,
+     "{name} is the top source of a set of parts: --write rewrites its parts in place; -o is for a source of one part"},
     {Say::SystemRefused, 1, "the system refused what the run needed: {why}"},
     {Say::OutOfMemory, 1, "out of memory"},
     {Say::MixedSetReplaced, 0,

@@ -47,6 +47,7 @@ enum class Say : std::uint8_t {
     CheckedOtherUser,
     CheckedChanged,
     CheckedMixedSet,
+    CheckedPartsElsewhere,
     SystemRefused,
     OutOfMemory,
     // A note (the run goes on).

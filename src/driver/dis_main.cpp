@@ -132,6 +132,42 @@ int unknowns(const std::string& path) {
     return 0;
 }
 
+// --check TOP [--write] for the top source of a set of parts: the parts checked as one
+// program, and with --write every part that changed replaced (each only while as read).
+int checkParts(const std::string& directory, const std::string& top, const std::vector<korvane::RecordedPart>& recorded,
+               bool writeBack, bool inPlace) {
+    if (writeBack && !inPlace) return error(Say::CheckedPartsElsewhere, {.name = top});
+    std::vector<korvane::PartText> parts;
+    std::vector<korvane::files::Seen> seen(recorded.size());
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        std::vector<std::uint8_t> bytes;
+        std::string why;
+        const std::string name = directory + recorded[i].name;
+        if (!readAll(name, bytes, why, kLargestSource, false, &seen[i])) return error(why);
+        if (writeBack && (seen[i].mode & 0222) == 0) return error(Say::CheckedReadOnly, {.name = name});
+        parts.push_back({name, std::string(bytes.begin(), bytes.end())});
+    }
+    korvane::FileIncludes includes;
+    const korvane::PartsReport report = korvane::checkParts(parts, includes, writeBack);
+    for (const std::string& m : report.messages) say(m + "\n");
+    if (writeBack && !report.changed.empty()) {
+        korvane::files::FileSet files("", gTemps);
+        for (const korvane::PartText& p : report.changed) {
+            const std::size_t i = static_cast<std::size_t>(
+                std::find_if(parts.begin(), parts.end(), [&](const korvane::PartText& x) { return x.name == p.name; }) - parts.begin());
+            files.expect(p.name, seen[i], korvane::Written::Source);
+            if (!files.put(p.name, p.text, static_cast<mode_t>(seen[i].mode), static_cast<uid_t>(seen[i].uid),
+                           static_cast<gid_t>(seen[i].gid))) {
+                if (static_cast<uid_t>(seen[i].uid) != ::geteuid()) return error(Say::CheckedOtherUser, {.name = p.name});
+                return error(Say::CannotWrite, {.name = p.name});
+            }
+            if (korvane::files::look(p.name) != seen[i]) return error(Say::CheckedChanged, {.name = p.name});
+        }
+        if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
+    }
+    return report.holds ? 0 : 1;
+}
+
 // --check SOURCE [--write [-o OUT]]: the report on standard error; the rewritten numbers
 // put in place (the file replaced through a temporary beside it, with its mode and
 // owner), or the checked source written as OUT.
@@ -158,6 +194,8 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
         holds = false;
     }
     korvane::FileIncludes includes;
+    if (const std::vector<korvane::RecordedPart> recorded = korvane::recordedParts(text); !recorded.empty())
+        return holds ? checkParts(directory, path, recorded, writeBack, inPlace) : 1;
     const korvane::CheckReport report = korvane::checkSource(text, path, includes, writeBack);
     for (const std::string& m : report.messages) say(m + "\n");
     if (writeBack && (report.rewritten || !inPlace)) {

@@ -359,6 +359,65 @@ TEST(Check, UnknownsRecordedAndHonoured) {
     }
 }
 
+// A large image is written as parts; an edit in the first moves the later ones: the top
+// source's parts checked as one program start where the part before now ends, the
+// labels they define for each other follow, and the rebuilt image is the edited one.
+TEST(Check, PartsEditAsOneProgram) {
+    // At $06000000: a call through a literal to the last routine, a BRA into a chain of
+    // 16,000 BRAs each to the next (a label and a reference each: four parts), an RTS.
+    constexpr std::uint32_t kBlocks = 16000, kChain = 0x10;
+    std::string image = std::string("\xD1\x02\x41\x0B\x00\x09\xA0\x03\x00\x09\x00\x09", 12);
+    const std::uint32_t last = 0x06000000 + kChain + 4 * kBlocks;
+    for (int shift = 24; shift >= 0; shift -= 8) image += static_cast<char>(last >> shift);
+    for (std::uint32_t i = 0; i < kBlocks; ++i) image += std::string("\xA0\x00\x00\x09", 4);
+    image += std::string("\x00\x0B\x00\x09", 4);
+    const std::vector<std::uint8_t> bytes(image.begin(), image.end());
+    const Disassembly d(bytes, unguessedAt06000000("t.bin"));
+    MemoryOutput out;
+    ASSERT_TRUE(d.write(out));
+    ASSERT_EQ(d.files().size(), 5u);  // four parts and the top
+    std::vector<PartText> parts;
+    for (const RecordedPart& p : recordedParts(out.files.at("t.bin.s"))) parts.push_back({p.name, out.files.at(p.name)});
+    ASSERT_EQ(parts.size(), 4u);
+    // Two NOPs before the 1000th block's label, in the first part.
+    const std::uint32_t at = kChain + 4 * 1000;
+    char label[16];
+    std::snprintf(label, sizeof label, "L%08X:", 0x06000000 + at);
+    const std::size_t line = parts[0].text.find(label);
+    ASSERT_NE(line, std::string::npos);
+    parts[0].text.insert(line, "            NOP\n            NOP\n");
+    MemoryIncludes none;
+    const PartsReport told = checkParts(parts, none, false);
+    EXPECT_FALSE(told.holds);
+    ASSERT_FALSE(told.messages.empty());
+    EXPECT_NE(told.messages[0].find("t.bin.part02.s:"), std::string::npos) << told.messages[0];
+    EXPECT_NE(told.messages[0].find(" should be "), std::string::npos) << told.messages[0];
+    const PartsReport written = checkParts(parts, none, true);
+    EXPECT_TRUE(written.holds) << (written.messages.empty() ? "" : written.messages[0]);
+    EXPECT_EQ(written.changed.size(), 4u);  // the first (its pointer), the others moved
+    for (const PartText& p : written.changed) {
+        for (PartText& q : parts) {
+            if (q.name == p.name) q.text = p.text;
+        }
+    }
+    const PartsReport again = checkParts(parts, none, false);
+    EXPECT_TRUE(again.holds) << (again.messages.empty() ? "" : again.messages[0]);
+    // The parts assembled one after another, as the top source's INCBINs put them.
+    std::string rebuilt;
+    for (const PartText& p : parts) {
+        const Assembled a = assembleText(p.text);
+        ASSERT_TRUE(a.result.ok) << p.name << ": " << a.message();
+        rebuilt += a.bin;
+    }
+    std::string expected = image;
+    expected.replace(at - 4, 2, "\xA0\x02", 2);  // the BRA before the NOPs reaches over them
+    expected.insert(at, "\x00\x09\x00\x09", 4);
+    expected[15] = static_cast<char>(expected[15] + 4);  // the literal: the last routine moved
+    ASSERT_EQ(rebuilt.size(), expected.size());
+    const auto differs = std::mismatch(rebuilt.begin(), rebuilt.end(), expected.begin());
+    EXPECT_TRUE(differs.first == rebuilt.end()) << "first difference at " << (differs.first - rebuilt.begin()) << ": " ;
+}
+
 const std::string kAsm = KORVANE_EXE;
 const std::string kDis = KORVANE_DIS_EXE;
 

@@ -242,8 +242,11 @@ std::string turnAround(const std::vector<SourceLine>& all, std::string_view text
     return out;
 }
 
+using LabelValues = std::unordered_map<std::string, std::uint32_t>;
+// others: the labels other parts of the program define (for the marks of unknowns,
+// which name what they would reach without referring to it).
 CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
-                      unsigned turn, bool& refusedAny);
+                      unsigned turn, bool& refusedAny, const LabelValues* others = nullptr);
 
 }  // namespace
 
@@ -255,7 +258,7 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
 namespace {
 
 CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
-                      unsigned turn, bool& refusedAny) {
+                      unsigned turn, bool& refusedAny, const LabelValues* others) {
     CheckReport report;
     auto say = [&](std::uint32_t line, const std::string& what) {
         report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
@@ -322,7 +325,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         std::vector<std::pair<std::uint32_t, std::string>> turned;
         const std::string around = turnAround(all, text, refused, labels, turn, turned);
         bool stillRefused = false;
-        CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused);
+        CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused, others);
         if (!around.empty() && !stillRefused) {
             for (const auto& [line, what] : turned) {
                 const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
@@ -358,9 +361,10 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         write = false;  // nothing is rewritten in a source that does not assemble
     }
     auto valueOf = [&](std::string_view label) -> std::optional<std::uint32_t> {
-        const auto it = labels.find(std::string(label));
-        if (it == labels.end()) return std::nullopt;
-        return it->second;
+        if (const auto it = labels.find(std::string(label)); it != labels.end()) return it->second;
+        if (others == nullptr) return std::nullopt;
+        if (const auto it = others->find(std::string(label)); it != others->end()) return it->second;
+        return std::nullopt;
     };
     // Where a label named by its original address stood.
     auto originalOf = [](std::string_view label) {
@@ -589,7 +593,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     if (write && report.rewritten) {
         // What was rewritten must now hold.
         bool refusedAgain = false;
-        const CheckReport again = checkText(out, name, includes, false, kMostTurns, refusedAgain);
+        const CheckReport again = checkText(out, name, includes, false, kMostTurns, refusedAgain, others);
         report.holds = report.holds && again.holds;
         for (const std::string& m : again.messages) report.messages.push_back(m);
         report.text = std::move(out);
@@ -631,6 +635,138 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
         }
     }
     return out;
+}
+
+namespace {
+
+// What a part of a set says of its place: the line of its first SETPC and the address
+// there, where it ends (the byte after its last statement, from the address comments),
+// and the line after which it defines other parts' labels (its line count when none).
+struct PartPlace {
+    std::size_t setpcLine = 0;
+    std::uint32_t start = 0, end = 0;
+    std::size_t elsewhere = 0;
+    bool found = false;
+};
+
+PartPlace placeOf(const std::vector<SourceLine>& lines) {
+    PartPlace p;
+    p.elsewhere = lines.size();
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const std::string_view l = lines[n].text;
+        if (l == dis::kElsewhereLine) {
+            p.elsewhere = n;
+            break;
+        }
+        if (!p.found && l.substr(0, dis::kSetpcLead.size()) == dis::kSetpcLead &&
+            dis::hexNumber(l.substr(dis::kSetpcLead.size(), 8), p.start)) {
+            p.found = true;
+            p.setpcLine = n;
+            p.end = p.start;
+        }
+        const std::string_view comment = l.substr(commentAt(l));
+        if (const auto at = dis::note::addressOf(comment); at && l.substr(0, 1) != ";") {
+            std::uint32_t size = dis::note::bytesOf(comment);
+            if (const std::size_t x = comment.find(" FF x "); x == 10) size = static_cast<std::uint32_t>(std::stoul(std::string(comment.substr(x + 6))));
+            p.end = std::max(p.end, *at + size);
+        }
+    }
+    return p;
+}
+
+// The text with line n replaced.
+std::string replaceLine(std::string_view text, const SourceLine& l, std::string_view now) {
+    std::string out(text.substr(0, l.begin));
+    out += now;
+    out += text.substr(l.begin + l.text.size());
+    return out;
+}
+
+}  // namespace
+
+PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includes, bool write) {
+    PartsReport report;
+    std::vector<std::string> texts;
+    std::vector<PartPlace> places;
+    for (const PartText& p : parts) {
+        texts.push_back(p.text);
+        places.push_back(placeOf(splitLines(p.text)));
+    }
+    // Each part after the next: its start where the part before now ends, when it
+    // followed on from it.
+    std::unordered_map<std::string, std::uint32_t> defined;  // every part's own labels, now
+    std::uint32_t end = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::vector<SourceLine> lines = splitLines(texts[i]);
+        PartPlace& at = places[i];
+        if (!at.found) continue;
+        if (i > 0 && places[i - 1].found && at.start == places[i - 1].end && end != at.start) {
+            const std::string line = std::string(dis::kSetpcLead) + dis::addressText(end).substr(1);
+            texts[i] = replaceLine(texts[i], lines[at.setpcLine], line);
+            report.messages.push_back(parts[i].name + ":" + std::to_string(at.setpcLine + 1) + ": " +
+                                      (write ? "rewrote SETPC " : "SETPC ") + dis::hexText(at.start) +
+                                      (write ? " as " : " should be ") + dis::hexText(end) + " (where " +
+                                      parts[i - 1].name + " now ends)");
+            report.holds = report.holds && write;
+        }
+        // Its labels and its end, assembled where it now starts (the values it gives
+        // other parts' labels do not move anything of its own).
+        MemorySource source(texts[i]);
+        NullSink bin("image");
+        Lines made;
+        std::vector<std::uint32_t> outOfReach;
+        Options options;
+        options.observer = &made;
+        options.outOfReach = &outOfReach;
+        const Result r = assemble(source, bin, includes, options);
+        std::unordered_map<std::string, bool> foreign;
+        const std::vector<SourceLine> now = splitLines(texts[i]);  // the text may have changed
+        for (std::size_t n = at.elsewhere; n < now.size(); ++n) {
+            const std::string_view l = now[n].text;
+            if (const std::size_t colon = l.find(':'); colon != std::string_view::npos && l[0] != ' ' && l[0] != ';')
+                foreign.emplace(std::string(l.substr(0, colon)), true);
+        }
+        for (const Label& l : r.labels) {
+            if (l.defined && !l.local && !foreign.count(l.name)) defined.emplace(l.name, l.value);
+        }
+        end = at.start;
+        for (std::size_t n = 1; n <= at.elsewhere && n < made.made.size(); ++n) {
+            if (const auto pc = made.pc(n)) end = std::max<std::uint32_t>(end, static_cast<std::uint32_t>(std::min<std::uint64_t>(*pc + std::uint64_t{made.size(n)}, 0xFFFFFFFFu)));
+        }
+        if (!r.ok && r.diagnostic.code != Message::InvalidAddressReference) end = places[i].end;  // as it was
+    }
+    // The labels each part defines for the others, at their new addresses; then each
+    // part checked as a source.
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::vector<SourceLine> lines = splitLines(texts[i]);
+        const PartPlace& at = places[i];
+        std::string text = texts[i];
+        for (std::size_t n = lines.size(); n-- > at.elsewhere + 1;) {
+            const std::string_view l = lines[n].text;
+            const std::size_t colon = l.find(':');
+            if (colon == std::string_view::npos || l[0] == ' ' || l[0] == ';' || n == 0) continue;
+            const auto now = defined.find(std::string(l.substr(0, colon)));
+            const std::string_view setpc = lines[n - 1].text;
+            std::uint32_t was;
+            if (now == defined.end() || setpc.substr(0, dis::kSetpcLead.size()) != dis::kSetpcLead ||
+                !dis::hexNumber(setpc.substr(dis::kSetpcLead.size(), 8), was) || was == now->second)
+                continue;
+            text = replaceLine(text, lines[n - 1], std::string(dis::kSetpcLead) + dis::addressText(now->second).substr(1));
+            report.messages.push_back(parts[i].name + ":" + std::to_string(n) + ": " + (write ? "rewrote where " : "") +
+                                      std::string(l.substr(0, colon)) + (write ? " is, " : " is now at ") +
+                                      (write ? dis::addressText(was) + ", as " : std::string()) +
+                                      dis::addressText(now->second) + (write ? "" : ", not " + dis::addressText(was)) +
+                                      " (another part defines it)");
+            report.holds = report.holds && write;
+        }
+        bool refused = false;
+        const CheckReport checked = checkText(text, parts[i].name, includes, write, 0, refused, &defined);
+        for (const std::string& m : checked.messages) report.messages.push_back(m);
+        report.holds = report.holds && checked.holds;
+        const std::string& now = checked.rewritten ? checked.text : text;
+        if (write && now != parts[i].text) report.changed.push_back({parts[i].name, now});
+    }
+    return report;
 }
 
 }  // namespace korvane

@@ -19,6 +19,11 @@ inline constexpr char kHex[] = "0123456789ABCDEF";
 // A top source's line for each of its parts: this, the part's fingerprint, a blank and
 // its name.
 inline constexpr std::string_view kPartLead = "; part ";
+// A part's first SETPC (where it starts), and the line after which it defines, each by a
+// SETPC and a label line, the labels of other parts (and those outside the image).
+inline constexpr std::string_view kSetpcLead = "            SETPC   $";
+inline constexpr std::string_view kElsewhereLine = "; Labels defined in other parts or outside the image.";
+inline constexpr std::string_view kOutsideLine = "; Targets outside the image: labels only, nothing is written.";
 
 // "$" and the hexadecimal digits, without leading zeros: how messages write a number.
 inline std::string hexText(std::uint64_t v) {

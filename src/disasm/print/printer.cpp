@@ -467,11 +467,11 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
     std::sort(elsewhere.begin(), elsewhere.end());
     elsewhere.erase(std::unique(elsewhere.begin(), elsewhere.end()), elsewhere.end());
     if (!elsewhere.empty()) {
-        t.put(whole ? "; Targets outside the image: labels only, nothing is written.\n"
-                    : "; Labels defined in other parts or outside the image.\n");
+        t.put(whole ? kOutsideLine : kElsewhereLine);
+        t.put('\n');
     }
     for (const std::uint32_t a : elsewhere) {
-        t.put("            SETPC   $");
+        t.put(kSetpcLead);
         t.hex(a, 8);
         t.endLine();
         t.label(a);

@@ -147,9 +147,41 @@ def annotate(source):
     return "\n".join(lines) + "\n", facts
 
 
-def build(work, name, sources):
+def stubs(work, objects):
+    """An object that defines every symbol the objects use but none defines (a library's
+    calls into the C library), each as RTS with a NOP; None when none is missing."""
+    defined, used = set(), set()
+    for obj in objects:
+        for line in run(["sh-elf-nm", obj], work).stdout.splitlines():
+            parts = line.split()
+            if len(parts) == 2 and parts[0] == "U":
+                used.add(parts[1])
+            elif len(parts) == 3 and parts[1] in "TtDdBbRrCc":
+                defined.add(parts[2])
+    missing = sorted(used - defined)
+    if not missing:
+        return None
+    text = "\t.text\n" + "".join("\t.global %s\n\t.align 2\n%s:\n\trts\n\tnop\n" % (m, m) for m in missing)
+    with open(os.path.join(work, "stubs.s"), "w") as fh:
+        fh.write(text)
+    run(["sh-elf-as", "-isa=sh2", "-big", "-o", "stubs.o", "stubs.s"], work)
+    return "stubs.o"
+
+
+def link(work, name, objects):
+    """Links the objects flat at BASE: the image."""
+    with open(os.path.join(work, "link.ld"), "w") as fh:
+        fh.write(LINK)
+    run(["sh-elf-ld", "-T", "link.ld", "-o", name + ".elf"] + objects, work)
+    run(["sh-elf-objcopy", "-O", "binary", name + ".elf", name + ".bin"], work)
+    with open(os.path.join(work, name + ".bin"), "rb") as fh:
+        return fh.read()
+
+
+def build(work, name, sources, names=None):
     """Assembles and links; returns (image, {address: (kind, size, width)}) or None when
-    GNU as refuses the program for SH-2."""
+    GNU as refuses the program for SH-2. Symbols no source defines are stubbed. With
+    names, each item's address maps to its label and its source's index there."""
     facts = {}
     objects = []
     for i, (src_name, text) in enumerate(sources):
@@ -165,18 +197,17 @@ def build(work, name, sources):
         if r.returncode != 0:
             return None, r.stdout
         objects.append(obj)
-    with open(os.path.join(work, "link.ld"), "w") as fh:
-        fh.write(LINK)
-    run(["sh-elf-ld", "-T", "link.ld", "-o", name + ".elf"] + objects, work)
-    run(["sh-elf-objcopy", "-O", "binary", name + ".elf", name + ".bin"], work)
+    stub = stubs(work, objects)
+    image = link(work, name, objects + ([stub] if stub else []))
     nm = run(["sh-elf-nm", name + ".elf"], work).stdout
     where = {}
     for line in nm.splitlines():
         parts = line.split()
         if len(parts) == 3 and parts[2] in facts:
             where[int(parts[0], 16)] = facts[parts[2]]
-    with open(os.path.join(work, name + ".bin"), "rb") as fh:
-        return fh.read(), where
+            if names is not None:
+                names[int(parts[0], 16)] = parts[2]
+    return image, where
 
 
 STATEMENT = re.compile(r"^(?:L[0-9A-F]{8}:)?\s+(\S+)\s*([^;]*?)\s*; ([0-9A-F]{8}) (?:FF x (\d+)|([0-9A-F]+))(.*)$")

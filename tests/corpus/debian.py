@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""Real C libraries nobody here wrote, from Debian's source packages: what korvane-dis
+finds in them, and edits of their disassemblies checked against GNU's own build of the
+same edit.
+
+    tests/corpus/debian.py --dis build/korvane-dis --asm build/korvane [--work DIR]
+                           [--edits 20] [--check] [--seed 1]
+
+Each package's sources are fetched with `apt-get source` (a deb-src line for the
+archive is needed: .ci/run adds one) into WORK/src, once. Its library's C files are
+compiled by GCC for SH (sh4-linux-gnu-gcc -m4-nofpu -mb, at -O0, -O2 and -Os); SHAD and
+SHLD, which the SH-2 lacks, become a same-size SH-2 stand-in (SHLL Rn: these programs
+are compared with GNU's build, not run), and a file sh-elf-as -isa=sh2 still refuses is
+left out. The files are linked flat at $6004000 after a start that calls one function of
+the library's interface; what the C library would provide is stubbed (RTS, NOP).
+korvane-dis is given the image and its base only. Measured, per image:
+- instructions shown as instructions, bytes of data shown as code, table entries and
+  pointers (as tests/corpus/measure.py measures them; a label before every item of the
+  compiler's assembly is the ground truth);
+- the round trip: korvane rebuilds the image byte for byte;
+- EDITS edits: two NOPs inserted before a random instruction that korvane-dis shows
+  (not in a delay slot), the same two NOPs inserted before the same instruction (and
+  its labels) in the compiler's assembly and built by GNU. The edit is kept when
+  `korvane-dis --check --write` passes and korvane's build equals GNU's byte for byte,
+  reported when --check (or the assembler) says why not, broken when neither said
+  anything and the builds differ: a silently wrong edit.
+With --check the status is 1 when an edit broke or an image did not rebuild. Exits with
+77 (skipped) when a tool is missing or apt-get source cannot fetch a package.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import measure  # noqa: E402  (the instrumented build and what korvane-dis shows)
+
+CC = "sh4-linux-gnu-gcc"
+CFLAGS = ["-m4-nofpu", "-mb", "-mdiv=call-div1", "-ffreestanding", "-fno-builtin", "-fno-pic", "-S"]
+LEVELS = {"O0": ["-O0"], "O2": ["-O2"], "Os": ["-Os"]}
+# Each package: the directory its sources unpack to (a prefix), the library's files, and
+# the function the start calls.
+PACKAGES = {
+    "zlib": ("zlib-", ["adler32.c", "compress.c", "crc32.c", "deflate.c", "infback.c", "inffast.c", "inflate.c",
+                       "inftrees.c", "trees.c", "uncompr.c", "zutil.c"], "compress"),
+    "bzip2": ("bzip2-", ["blocksort.c", "huffman.c", "crctable.c", "randtable.c", "compress.c", "decompress.c",
+                         "bzlib.c"], "BZ2_bzBuffToBuffCompress"),
+    "lz4": ("lz4-", ["lib/lz4.c", "lib/lz4hc.c"], "LZ4_compress_default"),
+    "cjson": ("cjson-", ["cJSON.c"], "cJSON_Parse"),
+}
+SH4_SHIFT = re.compile(r"^(\s*)sh[al]d(\s+)r\d+,(r\d+)", re.M)
+NOPS = "            NOP\n            NOP\n"
+
+
+def run(cmd, cwd, check=True, timeout=300):
+    r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
+    if check and r.returncode != 0:
+        raise RuntimeError("%s: %s" % (" ".join(cmd), r.stdout))
+    return r
+
+
+def fetch(src, package, prefix):
+    """The unpacked source directory of a package, fetched once; None when it cannot be."""
+    os.makedirs(src, exist_ok=True)
+    have = [d for d in os.listdir(src) if d.startswith(prefix) and os.path.isdir(os.path.join(src, d))]
+    if not have:
+        r = run(["apt-get", "source", "-qq", package], src, check=False)
+        if r.returncode != 0:
+            print("apt-get source %s failed (a deb-src line for the archive is needed):\n%s" % (package, r.stdout[-600:]))
+            return None
+        have = [d for d in os.listdir(src) if d.startswith(prefix) and os.path.isdir(os.path.join(src, d))]
+    return os.path.join(src, sorted(have)[0]) if have else None
+
+
+def compile_all(work, root, files, flags):
+    """(file, assembly) for every file GCC compiles and sh-elf-as -isa=sh2 accepts."""
+    out = []
+    for f in files:
+        path = os.path.join(root, f)
+        r = run([CC] + CFLAGS + flags + ["-I", os.path.dirname(path), "-o", "-", path], work, check=False)
+        if r.returncode != 0:
+            continue
+        text = SH4_SHIFT.sub(r"\1shll\2\3", r.stdout)
+        with open(os.path.join(work, "probe.s"), "w") as fh:
+            fh.write(text)
+        if run(["sh-elf-as", "-isa=sh2", "-big", "-o", "probe.o", "probe.s"], work, check=False).returncode == 0:
+            out.append((os.path.basename(f), text))
+    return out
+
+
+def sources_of(work, name):
+    """The sources korvane-dis wrote for NAME.bin, in the order they are assembled."""
+    top = name + ".bin.s"
+    parts = [l[len("; part ") + 17:].strip() for l in open(os.path.join(work, top)) if l.startswith("; part ")]
+    return parts + [top]
+
+
+def gnu_edit(work, name, count, names, address):
+    """GNU's build with two NOPs before the item at address (and the labels before it)."""
+    label = names[address]
+    index = int(label.rsplit("_", 1)[1])
+    path = os.path.join(work, "%s.%d.s" % (name, index))
+    with open(path) as fh:
+        lines = fh.read().split("\n")
+    at = lines.index(label + ":")
+    while at > 0 and re.match(r"^[A-Za-z_.$][\w.$]*:$", lines[at - 1]):
+        at -= 1
+    edited = lines[:at] + ["\tnop", "\tnop"] + lines[at:]
+    with open(os.path.join(work, "edit.s"), "w") as fh:
+        fh.write("\n".join(edited))
+    objects = ["start.o" if i == 0 else "%s.%d.o" % (name, i) for i in range(count)]
+    objects[index] = "edit.o"
+    if run(["sh-elf-as", "-isa=sh2", "-big", "-o", "edit.o", "edit.s"], work, check=False).returncode != 0:
+        return None  # GNU as refuses the edit too (a literal or branch out of reach)
+    if os.path.exists(os.path.join(work, "stubs.o")):
+        objects.append("stubs.o")
+    return measure.link(work, name + ".gnu", objects)
+
+
+def korvane_edit(work, name, dis, asm, address):
+    """korvane's build of korvane-dis's sources with two NOPs before the statement at
+    address, after --check --write: (image or None, what was reported)."""
+    order = sources_of(work, name)
+    edit = os.path.join(work, "edit")
+    shutil.rmtree(edit, ignore_errors=True)
+    os.makedirs(edit)
+    mark = "; %08X " % address
+    for s in order:
+        with open(os.path.join(work, s)) as fh:
+            text = fh.read()
+        at = text.find(mark)
+        if at >= 0:
+            line = text.rfind("\n", 0, at) + 1
+            text = text[:line] + NOPS + text[line:]
+        with open(os.path.join(edit, s), "w") as fh:
+            fh.write(text)
+    r = run([dis, "--check", order[-1], "--write"], edit, check=False)
+    if r.returncode != 0:
+        return None, r.stdout.strip().splitlines()[0] if r.stdout.strip() else "status %d" % r.returncode
+    for s in order:
+        a = run([asm, s], edit, check=False)
+        if a.returncode != 0:
+            return None, a.stdout.strip()
+    with open(os.path.join(edit, order[-1][:-2] + ".bin"), "rb") as fh:
+        return fh.read(), None
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--dis", required=True)
+    ap.add_argument("--asm", required=True)
+    ap.add_argument("--work", default="/tmp/korvane-debian")
+    ap.add_argument("--edits", type=int, default=20)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--check", action="store_true")
+    ap.add_argument("--verbose", action="store_true", help="say why each reported edit was")
+    ap.add_argument("--packages", nargs="*", default=list(PACKAGES))
+    a = ap.parse_args()
+    dis, asm = os.path.abspath(a.dis), os.path.abspath(a.asm)
+    work = os.path.abspath(a.work)
+    for tool in (CC, "sh-elf-as", "sh-elf-ld", "sh-elf-objcopy", "sh-elf-nm", "apt-get", "dpkg-source"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (packages gcc-sh4-linux-gnu, binutils-sh-elf, dpkg-dev)" % tool)
+            return 77
+    os.makedirs(work, exist_ok=True)
+    with open(os.path.join(HERE, "gcc", "start.s")) as fh:
+        start = fh.read()
+    rng = random.Random(a.seed)
+    failed = []
+    totals = {"code": 0, "code shown": 0, "data as code": 0, "kept": 0, "reported": 0, "broken": 0, "unverified": 0}
+    print("%-14s %14s %9s %12s %10s %5s %5s %8s %6s" % ("image", "instructions", "data/code", "table entries",
+                                                        "pointers", "same", "kept", "reported", "broken"))
+    for package in a.packages:
+        prefix, files, entry = PACKAGES[package]
+        root = fetch(os.path.join(work, "src"), package, prefix)
+        if root is None:
+            print("skipped: apt-get source %s" % package)
+            return 77
+        for level, flags in LEVELS.items():
+            name = "%s-%s" % (package, level)
+            compiled = compile_all(work, root, files, flags)
+            if not compiled:
+                continue
+            names = {}
+            image, where = measure.build(work, name, [("start.s", start.replace("main", entry))] + compiled, names)
+            if image is None:
+                failed.append("%s: GNU as refused it: %s" % (name, where.splitlines()[0]))
+                continue
+            statements, same = measure.shown(work, name, asm, dis)
+            r, _ = measure.measure(statements, where)
+            if not same:
+                failed.append(name + ": the round trip changed the image")
+            # Two-NOP edits before instructions korvane-dis shows, that GNU's build has.
+            places = sorted(addr for addr, (mn, ops, size, rest) in statements.items()
+                            if size == 2 and not mn.startswith("DC.") and addr in names and where[addr][0] == "code"
+                            and "in a delay slot" not in rest)
+            delayed = {addr + 2 for addr, (mn, ops, size, rest) in statements.items() if mn in measure_delayed()}
+            places = [p for p in places if p not in delayed]
+            counts = {"kept": 0, "reported": 0, "broken": 0, "unverified": 0}
+            for address in rng.sample(places, min(a.edits, len(places))):
+                gnu = gnu_edit(work, name, len(compiled) + 1, names, address)
+                ours, why = korvane_edit(work, name, dis, asm, address)
+                if a.verbose and ours is None:
+                    print("  $%08X: %s" % (address, why))
+                if ours is None:
+                    counts["reported"] += 1
+                elif gnu is None:
+                    counts["unverified"] += 1
+                elif ours == gnu:
+                    counts["kept"] += 1
+                else:
+                    counts["broken"] += 1
+                    failed.append("%s: two NOPs before $%08X: korvane's build differs from GNU's, nothing said" %
+                                  (name, address))
+            for k in counts:
+                totals[k] += counts[k]
+            totals["code"] += r["code"]
+            totals["code shown"] += r["code shown"]
+            totals["data as code"] += r["data as code"]
+            print("%-14s %6d/%-7d %9d %6d/%-6d %5d/%-5d %5s %5d %8d %6d" % (
+                name, r["code shown"], r["code"], r["data as code"], r["table entries shown"], r["table entries"],
+                r["pointers shown"], r["pointers"], "yes" if same else "NO", counts["kept"], counts["reported"],
+                counts["broken"]))
+            sys.stdout.flush()
+    edits = totals["kept"] + totals["reported"] + totals["broken"]
+    print("all: %d of %d instructions shown (%.2f%%), %d bytes of data shown as code; edits: %d kept (%.1f%%), "
+          "%d reported, %d broken" % (totals["code shown"], totals["code"],
+                                       100.0 * totals["code shown"] / max(totals["code"], 1), totals["data as code"],
+                                       totals["kept"], 100.0 * totals["kept"] / max(edits, 1), totals["reported"],
+                                       totals["broken"]))
+    for f in failed:
+        print("FAILED " + f)
+    return 1 if (a.check and failed) else 0
+
+
+def measure_delayed():
+    return {"BRA", "BSR", "BRAF", "BSRF", "JMP", "JSR", "RTS", "RTE", "BT/S", "BF/S"}
+
+
+if __name__ == "__main__":
+    sys.exit(main())

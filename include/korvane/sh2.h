@@ -259,6 +259,33 @@ constexpr std::uint16_t writtenRegisters(const Form& form, const Fields& f) {
     if (form.writes & WritesR0) regs = static_cast<std::uint16_t>(regs | 1u);
     return regs;
 }
+// The general registers (bit k for Rk) that the operands of an instruction of this form
+// name, read or written, R0 included where an operand names it.
+constexpr std::uint16_t namedRegisters(const Form& form, const Fields& f) {
+    std::uint16_t regs = 0;
+    for (const Arg a : form.args) {
+        switch (a) {
+            case Arg::Rn: case Arg::AtRn: case Arg::AtMinusRn: case Arg::AtRnPlus: case Arg::AtDispRn:
+                regs = static_cast<std::uint16_t>(regs | 1u << (f.n & 0xFu));
+                break;
+            case Arg::AtR0Rn:
+                regs = static_cast<std::uint16_t>(regs | 1u << (f.n & 0xFu) | 1u);
+                break;
+            case Arg::Rm: case Arg::AtRm: case Arg::AtRmPlus: case Arg::AtDispRm:
+                regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
+                break;
+            case Arg::AtR0Rm:
+                regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu) | 1u);
+                break;
+            case Arg::R0: case Arg::AtR0Gbr:
+                regs = static_cast<std::uint16_t>(regs | 1u);
+                break;
+            default:
+                break;
+        }
+    }
+    return static_cast<std::uint16_t>(regs | writtenRegisters(form, f));
+}
 // The general registers (bit k for Rk) that an instruction of this form with these
 // fields uses as an address: the base of @Rn, @Rm+, @-Rn, @(disp,Rn), @(R0,Rn) (and R0
 // there), and the register LDC Rm,GBR makes the base of the GBR-relative forms.

@@ -12,6 +12,7 @@ const KnownForms& known() {
         f.movRR = form("MOV", Arg::Rm, Arg::Rn);
         f.movImm = form("MOV", Arg::SImm, Arg::Rn);
         f.addRR = form("ADD", Arg::Rm, Arg::Rn);
+        f.subRR = form("SUB", Arg::Rm, Arg::Rn);
         f.addImm = form("ADD", Arg::SImm, Arg::Rn);
         f.extuB = form("EXTU.B", Arg::Rm, Arg::Rn);
         f.extuW = form("EXTU.W", Arg::Rm, Arg::Rn);

@@ -14,11 +14,14 @@ namespace korvane::dis {
 namespace {
 
 using sh2::Form;
+using sh2::Arg;
 using sh2::Reach;
 
 constexpr std::uint16_t kKnown = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
 constexpr std::size_t kMostInstructions = 8192;  // in one routine found by evidence
 constexpr std::uint32_t kPadding = 32;            // the most fill before a routine
+constexpr std::size_t kPrologueMost = 24;         // instructions a prologue's saves spread over
+constexpr std::uint32_t kMostMidPool = 1024;      // bytes a BRA may jump over to a routine's next code
 // Below this, values in an image are too often plain constants to count as pointers by
 // their value alone.
 constexpr std::uint32_t kLowestPointer = 0x10000;
@@ -30,14 +33,44 @@ struct Routine {
     std::uint32_t end = 0;      // after its last instruction (the slot of its last jump)
     std::uint32_t poolEnd = 0;  // after the last literal it reads (end when none)
     std::uint32_t lastEnder = 0;
+    // Pools inside it that a BRA jumps over: [from, to) offsets.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> skips;
+    bool skipped(std::uint32_t off) const {
+        return std::any_of(skips.begin(), skips.end(), [off](const auto& s) { return off >= s.first && off < s.second; });
+    }
 };
 
 // The routine that starts at c, decoded linearly: every word an instruction, no
 // slot-illegal one in a slot, branches to its own instruction starts or to known
 // code, loads reading beyond its end words that no instruction occupies.
-Routine decodeRoutine(const Model::Data& data, std::uint32_t c) {
+// Where the jump table of a BRAF at t ends: its entries (words, else bytes), each an
+// offset from base (the end of the BRAF's slot) to a case after the table, run up to
+// the first case or limit (where a branch of the routine goes next), whichever comes
+// first. t itself when they do not.
+std::uint32_t tableEnd(const Model::Data& data, std::uint32_t t, std::uint32_t base, std::uint32_t limit) {
+    for (const unsigned width : {2u, 1u}) {
+        std::uint32_t first = limit, q = t;
+        while (q + width <= data.size() && q < first && q - t < kMostMidPool) {
+            const std::uint32_t to = base + data.entryAt(q, width, true);
+            if ((to & 1) || to <= q || to >= data.size()) break;
+            first = std::min(first, to);
+            q += width;
+        }
+        if (q == first) return q;
+        if (q < first && first - q < 4) {  // alignment before the cases
+            bool fill = true;
+            for (std::uint32_t k = q; k < first; ++k) fill = fill && (data.image[k] == 0 || data.image[k] == 0x09);
+            if (fill) return first;
+        }
+    }
+    return t;
+}
+
+Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     Routine r;
     std::vector<std::uint32_t> branches;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> literals;  // what its loads read
+    std::vector<std::uint32_t> tables;  // what its MOVAs name (a jump table runs on from there)
     std::uint32_t pending = 0;  // the furthest forward branch target within it
     std::uint32_t lowestLiteral = ~0u;
     std::uint32_t p = c;
@@ -53,9 +86,13 @@ Routine decodeRoutine(const Model::Data& data, std::uint32_t c) {
             std::uint32_t at;
             if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size())
                 return r;
-            if (d->form != known().mova) {
+            if (d->form == known().mova) {
+                tables.push_back(at);
+            } else {
+                const std::uint32_t size = f.reach == Reach::PcLong ? 4u : 2u;
                 lowestLiteral = std::min(lowestLiteral, at);
-                r.poolEnd = std::max(r.poolEnd, at + (f.reach == Reach::PcLong ? 4u : 2u));
+                literals.emplace_back(at, at + size);
+                r.poolEnd = std::max(r.poolEnd, at + size);
             }
         } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
             const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
@@ -78,21 +115,75 @@ Routine decodeRoutine(const Model::Data& data, std::uint32_t c) {
             r.lastEnder = p - 4;
             break;
         }
+        // Past a jump or return inside it, a pool that the code before reads (loads
+        // reach forward only), with fill, or the jump table of a BRAF that a MOVA before
+        // names (its entries, counted from after the slot, run up to its first case):
+        // the routine goes on after it.
+        if ((f.flow & sh2::FlowEnds) && skipPools) {
+            auto read = [&](std::uint32_t q) {
+                return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
+            };
+            auto table = [&](std::uint32_t q) {
+                return (f.flow & sh2::FlowRelative) && std::find(tables.begin(), tables.end(), q) != tables.end();
+            };
+            std::uint32_t q = p;
+            while (q + 1 < data.size() && q - p <= kMostMidPool) {
+                const bool fill = data.word(q) == known().nopWord || data.word(q) == 0;
+                if (read(q) || (fill && q + 3 < data.size() && (read(q + 2) || table(q + 2)))) {
+                    q += 2;
+                } else if (table(q)) {
+                    std::uint32_t limit = ~0u;
+                    for (const std::uint32_t b : branches) {
+                        if (b > q) limit = std::min(limit, b);
+                    }
+                    q = tableEnd(data, q, p, limit);
+                    break;
+                } else {
+                    break;
+                }
+            }
+            if (q > p) {
+                r.skips.emplace_back(p, q);
+                p = q;
+                lowestLiteral = ~0u;
+                for (const auto& [from, to] : literals) {
+                    if (from >= p) lowestLiteral = std::min(lowestLiteral, from);
+                }
+            }
+        }
     }
     if (r.end == 0) return r;
-    // Branches land on instruction starts: walk again and compare.
-    std::vector<std::uint32_t> starts;
-    for (std::uint32_t q = c; q < r.end; q += 2) starts.push_back(q);
+    // Branches land on instruction starts (never in a pool it jumped over).
     for (const std::uint32_t b : branches) {
-        const bool inside = b >= c && b < r.end && ((b - c) & 1) == 0;
+        const bool inside = b >= c && b < r.end && ((b - c) & 1) == 0 && !r.skipped(b);
         if (!inside && !(data.flags[b] & F_CODE)) return r;
     }
-    if (lowestLiteral != ~0u && lowestLiteral < r.end) return r;
+    // What it jumped over is its literals, fill and tables that its MOVAs name.
+    for (const auto& [from, to] : r.skips) {
+        for (std::uint32_t q = from; q < to; q += 2) {
+            const bool read = std::any_of(literals.begin(), literals.end(),
+                                          [q](const auto& l) { return q >= l.first && q < l.second; });
+            const bool table = std::any_of(tables.begin(), tables.end(),
+                                           [&](std::uint32_t t) { return t >= from && t <= q; });
+            if (!read && !table && data.word(q) != known().nopWord && data.word(q) != 0) return r;
+        }
+    }
+    for (const auto& [from, to] : literals) {
+        if (from < r.end && !r.skipped(from)) return r;
+    }
     if (r.poolEnd < r.end) r.poolEnd = r.end;
     for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
         if (data.flags[q] & (F_CODE | F_CONT)) return r;
     }
     r.ok = true;
+    return r;
+}
+
+// The routine at c, taking what a jump inside it skips as its pool, or where that
+// fails, linearly.
+Routine decodeRoutine(const Model::Data& data, std::uint32_t c) {
+    Routine r = decodeOnce(data, c, true);
+    if (!r.ok && !r.skips.empty()) r = decodeOnce(data, c, false);
     return r;
 }
 
@@ -103,24 +194,44 @@ class Discovery {
     Routine decode(std::uint32_t c) const { return decodeRoutine(d_, c); }
 
     // A prologue at c (register pushes, PR saved, a frame made) whose saves the
-    // instructions before the routine's last jump restore.
+    // instructions before the routine's last jump restore. Compilers schedule argument
+    // moves between the saves and save PR late: the saves are read from the first
+    // instructions, passing over those that touch neither R15 nor PR, up to the first
+    // that uses R15 otherwise or branches. A frame is ADD #-n,R15, or a size loaded
+    // from a literal and subtracted (MOV.W/MOV.L @(disp,PC),Rn; SUB Rn,R15).
     bool prologue(std::uint32_t c, const Routine& r) const {
         const KnownForms& k = known();
         std::uint16_t saved = 0;
         bool pr = false;
         std::int32_t frame = 0;
+        bool frameBySub = false;
+        std::uint16_t sizes = 0;  // registers that hold a literal (a frame's size)
         std::uint32_t p = c;
-        for (; p < r.end; p += 2) {
+        for (std::size_t n = 0; p < r.end && n < kPrologueMost; p += 2, ++n) {
             const auto d = sh2::decode(d_.word(p));
+            if (!d || r.skipped(p)) break;
             const Form* f = d->form;
-            if (f == k.push && d->fields.n == kStack && d->fields.m != kStack) {
-                saved = static_cast<std::uint16_t>(saved | 1u << d->fields.m);
-            } else if (f == k.pushPr && d->fields.n == kStack) {
+            const sh2::Fields& x = d->fields;
+            if (f == k.push && x.n == kStack && x.m != kStack) {
+                saved = static_cast<std::uint16_t>(saved | 1u << x.m);
+            } else if (f == k.pushPr && x.n == kStack) {
                 pr = true;
-            } else if (f == k.addImm && d->fields.n == kStack && static_cast<std::int8_t>(d->fields.d) < 0) {
-                frame -= static_cast<std::int8_t>(d->fields.d);
-            } else {
+            } else if (f == k.addImm && x.n == kStack && static_cast<std::int8_t>(x.d) < 0) {
+                frame -= static_cast<std::int8_t>(x.d);
+            } else if (f == k.subRR && x.n == kStack && (sizes & (1u << x.m))) {
+                frameBySub = true;
+            } else if (f->flow != 0) {
                 break;
+            } else {
+                const bool touchesPr = std::find(std::begin(f->args), std::end(f->args), Arg::PR) != std::end(f->args);
+                if ((sh2::namedRegisters(*f, x) & (1u << kStack)) || touchesPr) break;
+                const std::uint16_t written = sh2::writtenRegisters(*f, x);
+                if (f->reach == Reach::PcWord || f->reach == Reach::PcLong) {
+                    sizes = static_cast<std::uint16_t>(sizes | written);
+                } else {
+                    sizes = static_cast<std::uint16_t>(sizes & ~written);
+                }
+                if (saved == 0 && !pr) break;  // a prologue opens with a save
             }
         }
         if (saved == 0 && !pr) return false;
@@ -128,9 +239,10 @@ class Discovery {
         std::uint16_t restored = 0;
         bool prBack = false;
         std::int32_t unframed = 0;
-        bool frameFromR14 = false;
+        bool frameFromR14 = false, frameByAdd = false;
         for (std::uint32_t q = p; q < r.end; q += 2) {
             const auto d = sh2::decode(d_.word(q));
+            if (!d || r.skipped(q)) continue;
             const Form* f = d->form;
             if (f == k.pop && d->fields.m == kStack && d->fields.n != kStack) {
                 restored = static_cast<std::uint16_t>(restored | 1u << d->fields.n);
@@ -138,23 +250,27 @@ class Discovery {
                 prBack = true;
             } else if (f == k.addImm && d->fields.n == kStack && static_cast<std::int8_t>(d->fields.d) > 0) {
                 unframed += static_cast<std::int8_t>(d->fields.d);
+            } else if (f == k.addRR && d->fields.n == kStack && d->fields.m != kStack) {
+                frameByAdd = true;
             } else if (f == k.movRR && d->fields.n == kStack && d->fields.m == kFrame) {
                 frameFromR14 = true;
             }
         }
         return (restored & saved) == saved && prBack == pr &&
-               (frame == 0 || unframed >= frame || frameFromR14);
+               (frame == 0 || unframed >= frame || frameFromR14 || frameByAdd) &&
+               (!frameBySub || frameByAdd || frameFromR14);
     }
 
-    // The gap from c to the next known item decodes as routines one after another,
-    // each followed by the pool it reads and padding: their starts, or nothing.
+    // The gap from c decodes as routines one after another, each followed by the pool it
+    // reads and padding: their starts, up to the first piece that is not a whole routine
+    // (unused library routines are often followed by read-only data).
     std::vector<std::uint32_t> wholeRoutines(std::uint32_t c) const {
         std::vector<std::uint32_t> starts;
         std::uint32_t p = c;
         while (p < d_.size() && !(d_.flags[p] & kKnown)) {
             if (p != c && (d_.flags[p] & F_LABEL) && !sh2::decode(d_.word(p))) break;  // named data
             const Routine r = decode(p);
-            if (!r.ok) return {};
+            if (!r.ok) break;
             starts.push_back(p);
             p = skipPadding(r.poolEnd);
         }

@@ -214,6 +214,10 @@ def main():
                     counts["kept"] += 1
                 else:
                     counts["broken"] += 1
+                    if a.verbose:
+                        at = next((i for i in range(min(len(ours), len(gnu))) if ours[i] != gnu[i]), min(len(ours), len(gnu)))
+                        print("  $%08X: broken: sizes %d/%d, first difference at $%08X: %s (korvane) %s (GNU)" % (
+                            address, len(ours), len(gnu), measure.BASE + at, ours[at:at + 8].hex(), gnu[at:at + 8].hex()))
                     failed.append("%s: two NOPs before $%08X: korvane's build differs from GNU's, nothing said" %
                                   (name, address))
             for k in counts:

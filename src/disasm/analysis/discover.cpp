@@ -415,14 +415,31 @@ bool routineAt(const Model::Data& d, std::uint32_t off) {
 }
 
 bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
+    // Routines after routines first (whose pools are then known), tables of pointers in
+    // data only when no more are found.
     Discovery discovery(d);
-    const bool tables = discovery.pointerTables(work);
-    const bool gaps = discovery.gaps(work);
-    return tables || gaps;
+    return discovery.gaps(work) || discovery.pointerTables(work);
 }
 
 void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
     Discovery discovery(d);
+    // A long of data that holds the start of a function (a callback in a structure, a
+    // member of an array of structures): a pointer. Chance rarely hits a function's
+    // first byte exactly; a function start below kLowestPointer is not taken so.
+    for (std::uint32_t off = 0; off + 3 < d.size(); ++off) {
+        if ((d.address(off) & 3) != 0) continue;
+        if ((d.flags[off] | d.flags[off + 1] | d.flags[off + 2] | d.flags[off + 3]) & (kKnown | F_PTR)) {
+            off += 3;
+            continue;
+        }
+        const std::uint32_t v = d.longAt(off);
+        std::uint32_t to;
+        if (v >= kLowestPointer && d.inImage(v, to) && (d.flags[to] & F_FUNC) && !(d.more[off] & G_CONST)) {
+            d.pointer(off, PointerEvidence::FunctionStart, Model::Data::kNoCause);
+            d.refs.push_back({d.address(off), v, RefKind::Pointer});
+        }
+        off += 3;
+    }
     for (const std::uint32_t off : d.literals) {
         if ((d.flags[off] & (F_PTR | F_CODE | F_CONT)) || (d.more[off] & G_CONST) || off + 3 >= d.size()) continue;
         const std::uint32_t v = d.longAt(off);

@@ -301,6 +301,12 @@ class Flow {
         // The instruction itself says what it reads; only a slot's load is recorded.
         if (kind == RefKind::SlotLoad) d_.refs.push_back({d_.address(from), target, kind});
         if (!d_.inImage(target, t)) return;
+        // A table of pointers taken from data before this routine was reached holds its
+        // literals: it was no table.
+        const std::uint32_t size = mova ? 1 : d.form->reach == Reach::PcWord ? 2 : 4;
+        for (std::uint32_t b = t; b < t + size && b < d_.size(); ++b) {
+            if (d_.flags[b] & F_TABLE) d_.undoDataTable(b);
+        }
         d_.label(t, mova ? Evidence::Mova : Evidence::Literal, d_.address(from));
         if (mova) d_.flags[t] |= F_ALIGN4;
         if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);

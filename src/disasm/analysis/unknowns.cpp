@@ -80,15 +80,28 @@ void openTables(Model::Data& d) {
     }
 }
 
+// A long that holds an address in the image where a label can stand, with no evidence
+// either way: a literal, or a 4-aligned long of data that nothing explains (a member
+// of a structure, an entry of a table too short to count).
+void maybePointer(Model::Data& d, std::uint32_t off) {
+    std::uint32_t to;
+    if ((d.flags[off] & F_PTR) || (d.more[off] & G_CONST) || off + 3 >= d.size() || d.longAt(off) == 0 ||
+        !markable(d, d.longAt(off), to))
+        return;
+    d.more[off] |= G_MAYBE;
+    d.label(to, Evidence::Unsettled, d.address(off));
+    d.unknownAt.push_back(off);
+}
+
 void maybePointers(Model::Data& d) {
     for (const std::uint32_t off : d.literals) {
-        if (!(d.flags[off] & F_LITL) || (d.flags[off] & F_PTR) || (d.more[off] & G_CONST) || off + 3 >= d.size())
-            continue;
-        std::uint32_t to;
-        if (!markable(d, d.longAt(off), to)) continue;
-        d.more[off] |= G_MAYBE;
-        d.label(to, Evidence::Unsettled, d.address(off));
-        d.unknownAt.push_back(off);
+        if (d.flags[off] & F_LITL) maybePointer(d, off);
+    }
+    for (std::uint32_t off = 0; off + 3 < d.size(); ++off) {
+        if ((d.address(off) & 3) != 0) continue;
+        if ((d.flags[off] | d.flags[off + 1] | d.flags[off + 2] | d.flags[off + 3]) & kExplained) continue;
+        maybePointer(d, off);
+        off += 3;
     }
 }
 

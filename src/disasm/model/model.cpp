@@ -97,8 +97,9 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         while (n < most && off + n < size() && !boundary(off + n)) ++n;
         return n;
     };
-    auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0; };
-    if ((f & (F_LITL | F_PTR)) && room(4) >= 4) {
+    // Literals, pointers and longs that may be pointers stand alone (each with its note).
+    auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0 || (more[o] & dis::G_MAYBE); };
+    if (((f & (F_LITL | F_PTR)) || (more[off] & dis::G_MAYBE)) && room(4) >= 4) {
         const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE);
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }

@@ -266,6 +266,33 @@ struct Model::Data {
     // A base that is also an item to align must keep its own place (the end of the
     // code before the ALIGN): it has its own label, B and eight digits.
     bool baseOfItsOwn(std::uint32_t off) const { return (more[off] & dis::G_BASE) && wantsAlignment(off); }
+    // A table of pointers found in data that turns out to hold code's literals (its
+    // routine was reached later): no longer a table (the labels it gave stay).
+    void undoDataTable(std::uint32_t off) {
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            const Table& t = tables[i];
+            std::uint32_t start;
+            if (!t.pointers || t.jump != 0 || !inImage(t.address, start) || off < start || off >= start + 4 * t.count)
+                continue;
+            const std::uint32_t end = start + 4 * t.count;
+            for (std::uint32_t b = start; b < end; ++b) flags[b] &= static_cast<std::uint16_t>(~(dis::F_TABLE | dis::F_PTR));
+            for (std::uint32_t e = start; e < end; e += 4) {
+                pointerWhy.erase(e);
+                more[e] &= static_cast<std::uint8_t>(~dis::G_INSIDE);
+            }
+            const std::uint32_t from = t.address, to = t.address + 4 * t.count;
+            refs.erase(std::remove_if(refs.begin(), refs.end(),
+                                      [&](const Reference& r) { return r.kind == RefKind::Pointer && r.from >= from && r.from < to; }),
+                       refs.end());
+            tables.erase(tables.begin() + static_cast<std::ptrdiff_t>(i));
+            tableIndex.clear();
+            for (std::size_t j = 0; j < tables.size(); ++j) {
+                std::uint32_t o;
+                if (inImage(tables[j].address, o)) tableIndex.emplace(o, j);
+            }
+            return;
+        }
+    }
     // Whether the instruction that uses table t calls through it (JSR, BSRF).
     bool calledThrough(const Table& t) const {
         std::uint32_t j;

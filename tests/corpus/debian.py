@@ -107,7 +107,7 @@ def gnu_edit(work, name, count, names, address):
     with open(path) as fh:
         lines = fh.read().split("\n")
     at = lines.index(label + ":")
-    while at > 0 and re.match(r"^[A-Za-z_.$][\w.$]*:$", lines[at - 1]):
+    while at > 0 and (re.match(r"^[A-Za-z_.$][\w.$]*:$", lines[at - 1]) or not lines[at - 1].strip()):
         at -= 1
     edited = lines[:at] + ["\tnop", "\tnop"] + lines[at:]
     with open(os.path.join(work, "edit.s"), "w") as fh:

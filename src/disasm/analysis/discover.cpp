@@ -44,16 +44,16 @@ struct Routine {
 // slot-illegal one in a slot, branches to its own instruction starts or to known
 // code, loads reading beyond its end words that no instruction occupies.
 // Where the jump table of a BRAF at t ends: its entries (words, else bytes), each an
-// offset from base (the end of the BRAF's slot) to a case after the table, run up to
-// the first case or limit (where a branch of the routine goes next), whichever comes
-// first. t itself when they do not.
+// offset from base (the end of the BRAF's slot) to an even case outside the table, run
+// up to the first case after it or limit (where a branch of the routine goes next),
+// whichever comes first. t itself when they do not.
 std::uint32_t tableEnd(const Model::Data& data, std::uint32_t t, std::uint32_t base, std::uint32_t limit) {
     for (const unsigned width : {2u, 1u}) {
         std::uint32_t first = limit, q = t;
         while (q + width <= data.size() && q < first && q - t < kMostMidPool) {
             const std::uint32_t to = base + data.entryAt(q, width, true);
-            if ((to & 1) || to <= q || to >= data.size()) break;
-            first = std::min(first, to);
+            if ((to & 1) || (to >= t && to <= q) || to >= data.size()) break;
+            if (to > q) first = std::min(first, to);  // cases after the table (or before it)
             q += width;
         }
         if (q == first) return q;

@@ -21,7 +21,9 @@ bool markable(const Model::Data& d, std::uint32_t target, std::uint32_t& to) {
     return d.inImage(target, to) && d.labelFits(to);
 }
 
-void maybeCode(Model::Data& d) {
+// hints: where a plausible entry of an open table would jump (code there needs no
+// return of its own to be maybe code: cases often end in a BRA).
+void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
     for (std::uint32_t off = 0; off + 1 < d.size();) {
         if ((d.address(off) & 1) || ((d.flags[off] | d.flags[off + 1]) & kExplained)) {
             ++off;
@@ -38,7 +40,8 @@ void maybeCode(Model::Data& d) {
             ends = ends || ((w->form->flow & sh2::FlowEnds) && w->form->reach == sh2::Reach::None);
             end += 2;
         }
-        if (ends && end - off >= kShortestCode) {
+        const auto hint = std::lower_bound(hints.begin(), hints.end(), off);
+        if ((ends && end - off >= kShortestCode) || (hint != hints.end() && *hint < end)) {
             for (std::uint32_t at = off; at < end; at += 2) {
                 const sh2::Decoded w = *sh2::decode(d.word(at));
                 if (w.form->reach == sh2::Reach::None) continue;
@@ -53,7 +56,7 @@ void maybeCode(Model::Data& d) {
     }
 }
 
-void openTables(Model::Data& d) {
+void openTables(Model::Data& d, std::vector<std::uint32_t>& hints) {
     for (Table& t : d.tables) {
         std::uint32_t off;
         if (t.count != 0 || !t.relative || t.jump == 0 || !d.inImage(t.address, off)) continue;
@@ -76,6 +79,7 @@ void openTables(Model::Data& d) {
             std::uint32_t to;
             d.inImage(target, to);
             d.label(to, Evidence::Unsettled, t.address);
+            hints.push_back(to);
         }
     }
 }
@@ -108,8 +112,10 @@ void maybePointers(Model::Data& d) {
 }  // namespace
 
 void markUnknowns(Model::Data& d) {
-    maybeCode(d);
-    openTables(d);
+    std::vector<std::uint32_t> hints;
+    openTables(d, hints);
+    std::sort(hints.begin(), hints.end());
+    maybeCode(d, hints);
     maybePointers(d);
     // One unknown for every statement of data that may be code (once every label stands).
     const std::vector<std::uint32_t>& starts = d.statements();

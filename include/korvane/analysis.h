@@ -53,6 +53,7 @@ enum class PointerEvidence : std::uint8_t {
     Table,          // an entry of a table of pointers
     Vector,         // an exception vector
     InfoFile,       // the info file says the range holds pointers
+    Member,         // a member of a structure that code points at, holding an aligned address of data
 };
 std::string_view pointerEvidenceText(PointerEvidence why);
 

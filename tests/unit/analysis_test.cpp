@@ -320,6 +320,66 @@ const std::vector<Case>& cases() {
           {kBase + 0x10, Instruction},
           {kBase + 0x18, Instruction}},
          {{kBase + 8, kBase + 0x14, RefKind::Pointer}}},
+        // Code found in code nobody here wrote: the idioms of compiled libraries.
+        {"a prologue whose saves the scheduler mixed with other moves, its frame made by SUB",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        MOV.L   R8,@-R15\n"  // $06000004
+         "        MOV     R4,R8\n"
+         "        MOV.L   R9,@-R15\n"
+         "        STS.L   PR,@-R15\n"
+         "        MOV.W   @(SZ,PC),R1\n"
+         "        SUB     R1,R15\n"
+         "        MOV     R8,R0\n"
+         "        ADD     R1,R15\n"
+         "        LDS.L   @R15+,PR\n"
+         "        MOV.L   @R15+,R9\n"
+         "        RTS\n"
+         "        MOV.L   @R15+,R8\n"
+         "SZ:     DC.W    $100\n",
+         true,
+         {{kBase + 4, Instruction, Evidence::Prologue}, {kBase + 0x1C, Literal}}},
+        {"a gap of whole routines before text: every routine up to the text",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        MOV     #1,R0\n"  // $06000004
+         "        RTS\n"
+         "        NOP\n"
+         "        MOV     #2,R0\n"  // $0600000A
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.B    \"plain text, no code\",0\n",  // $06000010
+         true,
+         {{kBase + 4, Instruction, Evidence::Leaf}, {kBase + 0xA, Instruction, Evidence::Leaf}, {kBase + 0x10, String}}},
+        {"a routine that keeps a pool after a BRA inside it",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        MOV.L   @(LIT,PC),R1\n"  // $06000004
+         "        CMP/EQ  R1,R4\n"
+         "        BRA     ON\n"
+         "        NOP\n"
+         "LIT:    DC.L    $12345678\n"  // $0600000C
+         "ON:     MOV     R1,R0\n"      // $06000010
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.B    \"text after the routine\",0\n",
+         true,
+         {{kBase + 4, Instruction, Evidence::Leaf}, {kBase + 0xC, Literal}, {kBase + 0x10, Instruction}}},
+        {"a long of data that holds a function's start is a pointer",
+         "        SETPC   $6000000\n"
+         "        BSR     FN\n"
+         "        NOP\n"
+         "        RTS\n"
+         "        NOP\n"
+         "FN:     RTS\n"  // $06000008
+         "        NOP\n"
+         "        DC.L    FN\n",  // $0600000C
+         true,
+         {{kBase + 8, Instruction}},
+         {{kBase + 0xC, kBase + 8, RefKind::Pointer}}},
     };
     return c;
 }

@@ -22,6 +22,7 @@ constexpr std::size_t kMostInstructions = 8192;  // in one routine found by evid
 constexpr std::uint32_t kPadding = 32;            // the most fill before a routine
 constexpr std::size_t kPrologueMost = 24;         // instructions a prologue's saves spread over
 constexpr std::uint32_t kMostMidPool = 1024;      // bytes a BRA may jump over to a routine's next code
+constexpr std::uint32_t kMemberReach = 32;        // bytes of a structure looked at for pointers
 // Below this, values in an image are too often plain constants to count as pointers by
 // their value alone.
 constexpr std::uint32_t kLowestPointer = 0x10000;
@@ -421,6 +422,27 @@ bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
     return discovery.gaps(work) || discovery.pointerTables(work);
 }
 
+// The members of a structure in data that a pointer of code names (a descriptor, a
+// table of hooks): in its first kMemberReach bytes, up to anything else, a 4-aligned long
+// holding a 4-aligned address of data in the image, above kLowestPointer, is a pointer.
+void structureMembers(Model::Data& d, std::uint32_t literal) {
+    std::uint32_t start;
+    if (!d.inImage(d.longAt(literal), start) || (d.address(start) & 3) != 0 || (d.flags[start] & (kKnown | F_TABLE)))
+        return;
+    for (std::uint32_t at = start; at + 3 < d.size() && at - start < kMemberReach; at += 4) {
+        if (at != start && (d.flags[at] & F_LABEL)) return;
+        if ((d.flags[at] | d.flags[at + 1] | d.flags[at + 2] | d.flags[at + 3]) & (kKnown | F_PTR)) return;
+        const std::uint32_t v = d.longAt(at);
+        std::uint32_t to;
+        if (v < kLowestPointer || (v & 3) != 0 || !d.inImage(v, to) || !d.labelFits(to) || (d.flags[to] & F_CODE) ||
+            (d.more[at] & G_CONST))
+            continue;
+        d.pointer(at, PointerEvidence::Member, d.address(literal));
+        d.label(to, Evidence::Pointer, d.address(at));
+        d.refs.push_back({d.address(at), v, RefKind::Pointer});
+    }
+}
+
 void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
     Discovery discovery(d);
     // A long of data that holds the start of a function (a callback in a structure, a
@@ -482,6 +504,7 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         }
         d.label(to, Evidence::Pointer, d.address(off));
         d.refs.push_back({d.address(off), v, RefKind::Pointer});
+        if (v >= kLowestPointer) structureMembers(d, off);
     }
 }
 

@@ -208,6 +208,8 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
             return "an exception vector";
         case PointerEvidence::InfoFile:
             return "the info file says its range holds pointers";
+        case PointerEvidence::Member:
+            return "a member of a structure that code points at, holding the aligned address of data";
     }
     return "";
 }

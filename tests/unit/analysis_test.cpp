@@ -522,8 +522,8 @@ TEST(Analysis, CodePointerTablesBehindCalls) {
         SCOPED_TRACE(c.name);
         const std::string program = "        SETPC   $6000000\n" + c.dispatch +
                                     "        ALIGN.L\n"
-                                    "TP:     DC.L    TAB\n"
-                                    "TQ:     DC.L    SMALL\n"
+                                    "TP:     DC.L    TAB\n" +
+                                    (c.dispatch.find("TQ") != std::string::npos ? "TQ:     DC.L    SMALL\n" : "") +
                                     "TAB:    DC.L    H1,H2\n"
                                     "        DC.B    \"text\",0\n" +
                                     handlers +

@@ -117,6 +117,17 @@ void markUnknowns(Model::Data& d) {
     std::sort(hints.begin(), hints.end());
     maybeCode(d, hints);
     maybePointers(d);
+    // A long that a label now splits is no statement of its own: no mark.
+    std::erase_if(d.unknownAt, [&d](std::uint32_t off) {
+        if (!(d.more[off] & G_MAYBE) || (d.flags[off] & F_LITW)) return false;
+        for (std::uint32_t b = 1; b < 4; ++b) {
+            if (d.boundary(off + b)) {
+                d.more[off] &= static_cast<std::uint8_t>(~G_MAYBE);
+                return true;
+            }
+        }
+        return false;
+    });
     // One unknown for every statement of data that may be code (once every label stands).
     const std::vector<std::uint32_t>& starts = d.statements();
     for (std::size_t i = 0; i < starts.size(); ++i) {

@@ -556,7 +556,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
             }
         }
         const std::string_view maybe = dis::note::readMaybePointer(comment);
-        if (!maybe.empty() && o.hasNumber && was0) {
+        if (!maybe.empty() && o.hasNumber && was0 && !isConst) {
             if (const auto is = valueOf(maybe); is && *is != o.number) {
                 say(lineNumber, "unknown: " + dis::hexText(o.number) + " may be a pointer to " + std::string(maybe) +
                                     ", which is now at " + dis::addressText(*is) + "; settle it with \"const " +

@@ -367,7 +367,8 @@ void Printer::unknownNotes(Text& t, const Statement& s) const {
     }
     if (const Table* table = d_.tableStarting(s.off); table && table->count == 0 && !table->targets.empty())
         note::writeOpenTable(t, table->width, [&] { placeBase(t, table->base); }, table->targets, at);
-    if (d_.more[s.off] & G_MAYBE) note::writeMaybePointer(t, [&] { place(t, d_.longAt(s.off)); });
+    if ((d_.more[s.off] & G_MAYBE) && s.kind == Kind::Long && s.size == 4)
+        note::writeMaybePointer(t, [&] { place(t, d_.longAt(s.off)); });
 }
 
 // After a data word that is an instruction: what it would be, for the reader.

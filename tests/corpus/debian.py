@@ -51,6 +51,10 @@ PACKAGES = {
                          "bzlib.c"], "BZ2_bzBuffToBuffCompress"),
     "lz4": ("lz4-", ["lib/lz4.c", "lib/lz4hc.c"], "LZ4_compress_default"),
     "cjson": ("cjson-", ["cJSON.c"], "cJSON_Parse"),
+    "lua5.4": ("lua5.4-", ["src/%s.c" % f for f in ("lapi", "lcode", "lctype", "ldebug", "ldo", "ldump", "lfunc", "lgc",
+                                                   "llex", "lmem", "lobject", "lopcodes", "lparser", "lstate", "lstring",
+                                                   "ltable", "ltm", "lundump", "lvm", "lzio", "lauxlib", "lbaselib",
+                                                   "lstrlib", "ltablib")], "luaL_newstate"),
 }
 SH4_SHIFT = re.compile(r"^(\s*)sh[al]d(\s+)r\d+,(r\d+)", re.M)
 NOPS = "            NOP\n            NOP\n"
@@ -76,12 +80,21 @@ def fetch(src, package, prefix):
     return os.path.join(src, sorted(have)[0]) if have else None
 
 
+# Headers a package's build makes, which its sources include.
+MADE_HEADERS = {"lua5.4-deb-multiarch.h": '#define DEB_HOST_MULTIARCH "sh4-linux-gnu"\n'}
+
+
 def compile_all(work, root, files, flags):
     """(file, assembly) for every file GCC compiles and sh-elf-as -isa=sh2 accepts."""
+    made = os.path.join(work, "made")
+    os.makedirs(made, exist_ok=True)
+    for name, text in MADE_HEADERS.items():
+        with open(os.path.join(made, name), "w") as fh:
+            fh.write(text)
     out = []
     for f in files:
         path = os.path.join(root, f)
-        r = run([CC] + CFLAGS + flags + ["-I", os.path.dirname(path), "-o", "-", path], work, check=False)
+        r = run([CC] + CFLAGS + flags + ["-I", os.path.dirname(path), "-I", made, "-o", "-", path], work, check=False)
         if r.returncode != 0:
             continue
         text = SH4_SHIFT.sub(r"\1shll\2\3", r.stdout)
@@ -140,7 +153,8 @@ def korvane_edit(work, name, dis, asm, address):
             fh.write(text)
     r = run([dis, "--check", order[-1], "--write"], edit, check=False)
     if r.returncode != 0:
-        return None, r.stdout.strip().splitlines()[0] if r.stdout.strip() else "status %d" % r.returncode
+        said = [l for l in r.stdout.strip().splitlines() if ": rewrote " not in l]
+        return None, said[0] if said else "status %d" % r.returncode
     for s in order:
         a = run([asm, s], edit, check=False)
         if a.returncode != 0:

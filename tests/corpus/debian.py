@@ -211,6 +211,7 @@ def main():
             # Two-NOP edits before instructions korvane-dis shows, that GNU's build has.
             places = sorted(addr for addr, (mn, ops, size, rest) in statements.items()
                             if size == 2 and not mn.startswith("DC.") and addr in names and where[addr][0] == "code"
+                            and not names[addr].endswith("_0")
                             and "in a delay slot" not in rest)
             delayed = {addr + 2 for addr, (mn, ops, size, rest) in statements.items() if mn in measure_delayed()}
             places = [p for p in places if p not in delayed]

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "disasm/model/model.h"
@@ -15,9 +17,12 @@ namespace dis {
 void analyse(Model::Data& data, const DisassemblyOptions& options);
 
 // The jump tables of the BRAF/JMP instructions found so far that have none yet; each
-// new case target goes to work. True when a table was found.
-bool findSwitchTables(Model::Data& data, std::vector<std::uint32_t>& work,
-                      std::vector<std::uint32_t>& jumps);
+// new case target goes to work. A bound held in a register set before the window (before
+// the loop that holds the dispatch) is asked of valueBefore (offset, register). True when
+// a table was found.
+using ValueBefore = std::function<std::optional<std::uint32_t>(std::uint32_t, unsigned)>;
+bool findSwitchTables(Model::Data& data, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps,
+                      const ValueBefore& valueBefore);
 
 // Open tables of code pointers (no bound says how long) take the entries after them
 // that now point at code; each new target goes to work. True when one grew.

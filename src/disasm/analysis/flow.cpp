@@ -57,7 +57,7 @@ struct Registers {
 
 // What a form does to the registers the analysis follows, worked out once per form.
 struct Effect {
-    enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate };
+    enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate, Immediate };
     Kind kind = Other;
 };
 
@@ -79,6 +79,8 @@ const std::vector<Effect>& effects() {
                 e.kind = Effect::AddRegister;
             } else if (&f == k.addImm) {
                 e.kind = Effect::AddImmediate;
+            } else if (&f == k.movImm) {
+                e.kind = Effect::Immediate;
             }
             t.push_back(e);
         }
@@ -136,6 +138,50 @@ class Flow {
             walk(off, pending, work);
         }
         return work.size() != before;
+    }
+
+    // The value a register holds before the instruction at off, on every path into its
+    // block: the registers joined at the block's label over the paths from the start of
+    // the function (or case) that holds it, then the block's own instructions.
+    std::optional<std::uint32_t> valueBefore(std::uint32_t off, unsigned reg) {
+        if (settled_.empty()) settled_.assign(d_.size(), false);
+        std::uint32_t start = off, block = off;
+        bool blockFound = false;
+        for (std::uint32_t p = off;; p -= 2) {
+            const std::uint16_t f = d_.flags[p];
+            if (!(f & F_CODE)) return std::nullopt;
+            if (!blockFound && p != off && (f & F_LABEL)) {
+                block = p;
+                blockFound = true;
+            }
+            if ((f & F_FUNC) || ((f & F_LABEL) && d_.reasonAt(p) != Evidence::Branch)) {
+                start = p;
+                break;
+            }
+            if (p < 2) return std::nullopt;
+        }
+        if (!blockFound || block < start) block = start;
+        std::vector<std::uint32_t> pending, work;
+        seed(start, pending);
+        while (!pending.empty()) {
+            const std::uint32_t at = pending.back();
+            pending.pop_back();
+            walk(at, pending, work);
+        }
+        Registers regs;
+        if (block != start) {
+            const auto it = states_.find(block);
+            if (it == states_.end()) return std::nullopt;
+            regs = it->second;
+        }
+        for (std::uint32_t p = block; p < off; p += 2) {
+            if (!(d_.flags[p] & F_CODE)) return std::nullopt;
+            const sh2::Decoded d = *sh2::decode(d_.word(p));
+            if (d.form->flow & sh2::FlowDelayed) return std::nullopt;
+            if (!(d.form->reach == Reach::Branch8)) step(regs, d, d_.address(p));
+        }
+        if (!regs.has(reg)) return std::nullopt;
+        return regs.value[reg];
     }
 
   private:
@@ -370,6 +416,9 @@ class Flow {
                     r.forget(x.n);
                 }
                 return;
+            case Effect::Immediate:  // a small number (a bound, an offset)
+                r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
+                return;
             case Effect::Copy: {
                 const bool traced = r.hasOrigin(x.m);
                 const std::uint32_t o = r.origin[x.m];
@@ -590,7 +639,9 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     for (;;) {
         flow.run(work);
         if (flow.registerPass(work)) continue;
-        if (findSwitchTables(d, work, jumps)) continue;
+        if (findSwitchTables(d, work, jumps,
+                             [&flow](std::uint32_t off, unsigned reg) { return flow.valueBefore(off, reg); }))
+            continue;
         if (growOpenTables(d, work)) continue;
         markPointers(d, work);
         if (!work.empty()) continue;

@@ -69,7 +69,7 @@ constexpr unsigned kCrossings = 3;  // conditional branches followed back to the
 
 class SwitchFinder {
   public:
-    explicit SwitchFinder(Model::Data& d) : d_(d) {
+    SwitchFinder(Model::Data& d, const ValueBefore& valueBefore) : d_(d), valueBefore_(valueBefore) {
         // Every branch of the code found, by target (in the order of the code, so the
         // sort has little to do).
         for (std::uint32_t off = 0; off + 1 < d.size(); off += 2) {
@@ -152,7 +152,8 @@ class SwitchFinder {
             if (f == k.cmpHi || f == k.cmpGt || f == k.cmpHs || f == k.cmpGe) {
                 if (x.n != index) continue;
                 if (!branchesAwayWhenT(at)) break;
-                const auto bound = valueOf(x.m, at, true);
+                auto bound = valueOf(x.m, at, true);
+                if (!bound && !writtenInWindow(x.m, at)) bound = valueBefore_(s.off, x.m);  // set before the window
                 if (!bound) break;
                 const bool inclusive = f == k.cmpHi || f == k.cmpGt;  // T when index > bound
                 const std::uint64_t n = static_cast<std::uint64_t>(*bound) + (inclusive ? 1 : 0);
@@ -290,6 +291,15 @@ class SwitchFinder {
         return false;
     }
 
+    // Whether an instruction of the window before steps_[before] writes the register.
+    bool writtenInWindow(unsigned reg, std::size_t before) const {
+        for (std::size_t i = before; i-- > 0;) {
+            const sh2::Decoded& s = steps_[i].d;
+            if (sh2::writtenRegisters(*s.form, s.fields) & (1u << reg)) return true;
+        }
+        return false;
+    }
+
     // The value a register has before steps_[before], from the window: MOVA, a
     // PC-relative load, or (with imm) MOV #imm.
     std::optional<std::uint32_t> valueOf(unsigned reg, std::size_t before, bool imm) const {
@@ -318,15 +328,17 @@ class SwitchFinder {
     }
 
     Model::Data& d_;
+    const ValueBefore& valueBefore_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // branch target, branch
     std::vector<Step> steps_;
 };
 
 }  // namespace
 
-bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps) {
+bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps,
+                      const ValueBefore& valueBefore) {
     if (jumps.empty()) return false;
-    SwitchFinder finder(d);
+    SwitchFinder finder(d, valueBefore);
     bool found = false;
     for (const std::uint32_t j : jumps) found = finder.find(j, work) || found;
     jumps.clear();

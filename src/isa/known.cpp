@@ -21,6 +21,7 @@ const KnownForms& known() {
         f.loadR0[0] = form("MOV.B", Arg::AtR0Rm, Arg::Rn);
         f.loadR0[1] = form("MOV.W", Arg::AtR0Rm, Arg::Rn);
         f.loadR0[2] = form("MOV.L", Arg::AtR0Rm, Arg::Rn);
+        f.loadAt = form("MOV.L", Arg::AtRm, Arg::Rn);
         f.cmpHi = form("CMP/HI", Arg::Rm, Arg::Rn);
         f.cmpGt = form("CMP/GT", Arg::Rm, Arg::Rn);
         f.cmpHs = form("CMP/HS", Arg::Rm, Arg::Rn);

@@ -12,6 +12,7 @@ namespace korvane::sh2 {
 struct KnownForms {
     const Form *mova, *movRR, *movImm, *addRR, *subRR, *addImm, *extuB, *extuW, *shll, *shll2;
     const Form* loadR0[3];  // MOV.B, MOV.W, MOV.L @(R0,Rm),Rn
+    const Form* loadAt;     // MOV.L @Rm,Rn
     const Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
     const Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
     const Form* ldsPr;

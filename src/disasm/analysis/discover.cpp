@@ -334,6 +334,7 @@ class Discovery {
         const std::uint32_t enough =
             share >= 1 ? 2u : static_cast<std::uint32_t>(std::ceil(std::log(1e-9) / std::log(share)));
         std::uint32_t off = 0;
+        std::uint32_t lastEnd = ~0u;  // where the last table ended
         while (off + 3 < d_.size()) {
             if (d_.address(off) & 3) {
                 ++off;
@@ -346,7 +347,10 @@ class Discovery {
             std::uint32_t n = 0;
             bool allCode = true;
             while (off + 4 * n + 3 < d_.size() && pointsAtCode(off + 4 * n, allCode)) ++n;
-            if (n >= std::max(enough, 2u) || (n >= 2 && allCode)) {
+            // A table goes on past a null entry (an array of structures whose member is
+            // NULL in one row): a run right after the table and one zero long is its own.
+            const bool goesOn = n >= 1 && lastEnd != ~0u && off == lastEnd + 4 && d_.longAt(lastEnd) == 0;
+            if (n >= std::max(enough, 2u) || (n >= 2 && allCode) || goesOn) {
                 Table t{d_.address(off), n, 4, false, true, 0, 0, {}};
                 for (std::uint32_t e = 0; e < n; ++e) {
                     const std::uint32_t at = off + 4 * e;
@@ -370,6 +374,7 @@ class Discovery {
                 d_.tables.push_back(std::move(t));
                 found = true;
                 off += 4 * n;
+                lastEnd = off;
             } else {
                 off += 4 * (n + 1);
             }

@@ -20,9 +20,21 @@ using sh2::Form;
 
 constexpr std::uint32_t kMostEntries = 4096;
 
+// The region of the routine that holds the instruction at off: from the last function
+// start at or before it to the next one after it (at most kRegion bytes each way).
+constexpr std::uint32_t kRegion = 0x10000;
+std::pair<std::uint32_t, std::uint32_t> regionOf(const Model::Data& d, std::uint32_t off) {
+    std::uint32_t from = off, to = off + 2;
+    while (from > 0 && off - from < kRegion && !(d.flags[from] & F_FUNC)) --from;
+    while (to < d.size() && to - off < kRegion && !(d.flags[to] & F_FUNC)) ++to;
+    return {from, to};
+}
+
 // Whether the long at at (in the table of code pointers at off) is one more entry:
-// nothing else is there or starts there, and it points at code, known or a whole routine.
-bool plausibleEntry(const Model::Data& d, std::uint32_t off, std::uint32_t at, bool first) {
+// nothing else is there or starts there, and it points at code: known, a whole routine,
+// or for a jump (not a call) an instruction in the jumping routine's region.
+bool plausibleEntry(const Model::Data& d, std::uint32_t off, std::uint32_t at, bool first,
+                    std::pair<std::uint32_t, std::uint32_t> region = {0, 0}) {
     constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE;
     if (at + 4 > d.size() || (!first && (d.flags[at] & F_LABEL))) return false;
     if ((d.flags[at] | d.flags[at + 1] | d.flags[at + 2] | d.flags[at + 3]) & kTaken) return false;
@@ -30,7 +42,7 @@ bool plausibleEntry(const Model::Data& d, std::uint32_t off, std::uint32_t at, b
     std::uint32_t to;
     return !(v & 1) && d.inImage(v, to) && to + 1 < d.size() && !(to >= off && to < at + 4) &&
            !(d.flags[to] & (kTaken & ~F_CODE)) && sh2::decode(d.word(to)) &&
-           ((d.flags[to] & F_CODE) || routineAt(d, to));
+           ((d.flags[to] & F_CODE) || (to >= region.first && to < region.second) || routineAt(d, to));
 }
 
 // Makes the next n longs of table t its entries: pointers written as labels, their
@@ -119,20 +131,35 @@ class SwitchFinder {
             for (unsigned w = 0; w < 3; ++w) {
                 if (s.form == k.loadR0[w] && s.fields.n == rd) width = 1u << w;
             }
+            if (s.form == k.loadAt && s.fields.n == rd && !braf && !addR0) width = 4;  // MOV.L @Rm,Rd
             if (width == 0) return false;
             load = i;
             break;
         }
         const sh2::Fields& lf = steps_[load].d.fields;
         const bool relative = braf || addR0;
-        // The table's address: MOVA into R0 (relative or absolute), or a literal.
+        // The table's address: MOVA into R0 (relative or absolute), or a literal; for
+        // MOV.L @Rm,Rd, a literal added to the index in Rm (ADD).
         std::uint32_t table = 0;
         unsigned index = 16;
-        if (const auto r0 = valueOf(0, load, false)) {
+        if (steps_[load].d.form == k.loadAt) {
+            std::size_t add = load;
+            while (add > 0 && !(sh2::writtenRegisters(*steps_[add - 1].d.form, steps_[add - 1].d.fields) & (1u << lf.m))) --add;
+            if (add == 0 || steps_[add - 1].d.form != k.addRR || steps_[add - 1].d.fields.n != lf.m) return false;
+            const sh2::Fields& af = steps_[--add].d.fields;
+            if (const auto rt = valueOf(af.m, add, false)) {
+                table = *rt;
+                index = af.n;
+            } else if (const auto rn = valueOf(af.n, add, false)) {
+                table = *rn;
+                index = af.m;
+            }
+            load = add;  // the index is scaled before the ADD
+        } else if (const auto r0 = valueOf(0, load, false)) {
             table = *r0;
             index = lf.m;
         }
-        if (index == 16 && !relative) {
+        if (index == 16 && !relative && steps_[load].d.form != k.addRR) {
             if (const auto rt = valueOf(lf.m, load, false)) {
                 table = *rt;
                 index = 0;
@@ -225,7 +252,8 @@ class SwitchFinder {
         if (d_.address(off) & 3) return false;
         Table t{d_.address(off), 0, 4, false, true, 0, d_.address(jump), {}, !count};
         std::uint32_t n = 0;
-        while (n < count.value_or(kMostEntries) && plausibleEntry(d_, off, off + 4 * n, n == 0)) ++n;
+        const auto region = call ? std::pair<std::uint32_t, std::uint32_t>{0, 0} : regionOf(d_, jump);
+        while (n < count.value_or(kMostEntries) && plausibleEntry(d_, off, off + 4 * n, n == 0, region)) ++n;
         if (n == 0 || (count && n != *count)) return false;
         d_.flags[off] |= F_ALIGN4;
         d_.relabel(off, Evidence::Table, t.jump);
@@ -245,17 +273,36 @@ class SwitchFinder {
         steps_.clear();
         std::uint32_t p = jump;
         unsigned crossings = 0;
+        // Whether the code before off runs on into it.
+        auto fallsInto = [&](std::uint32_t off) {
+            if (off < 2 || !(d_.flags[off - 2] & F_CODE)) return false;
+            const auto before = sh2::decode(d_.word(off - 2));
+            if (!before || (d_.flags[off - 2] & F_SLOT)) {
+                // a slot: the branch before it decides
+                if (off < 4 || !(d_.flags[off - 4] & F_CODE)) return true;
+                const auto branch = sh2::decode(d_.word(off - 4));
+                return !branch || !(branch->form->flow & sh2::FlowEnds);
+            }
+            return !(before->form->flow & sh2::FlowEnds);
+        };
         while (steps_.size() < kWindow) {
-            if (p != jump && (d_.flags[p] & F_LABEL)) {
+            if ((p != jump || !fallsInto(p)) && (d_.flags[p] & F_LABEL)) {
                 // One branch into this block, and no way to fall into it.
                 const auto range = std::equal_range(
                     into_.begin(), into_.end(), std::pair<std::uint32_t, std::uint32_t>{d_.address(p), 0},
                     [](const auto& a, const auto& b) { return a.first < b.first; });
-                if (range.second - range.first != 1 || crossings == kCrossings) break;
+                if (range.first == range.second || crossings == kCrossings) break;
                 std::uint32_t from;
                 if (!d_.inImage(range.first->second, from)) break;
                 const sh2::Decoded b = *sh2::decode(d_.word(from));
-                if (!(b.form->flow & sh2::FlowConditional)) break;
+                // One conditional branch into the block, or only BRAs (a shared dispatch
+                // that each path reaches with its entry loaded): back along the first.
+                const bool bras = std::all_of(range.first, range.second, [&](const auto& x) {
+                    std::uint32_t o;
+                    return d_.inImage(x.second, o) && sh2::decodeForm(d_.word(o))->reach == sh2::Reach::Branch12;
+                });
+                if (!(b.form->flow & sh2::FlowConditional) && !bras) break;
+                if ((b.form->flow & sh2::FlowConditional) && range.second - range.first != 1) break;
                 if (p >= 2 && (d_.flags[p - 2] & F_CODE)) {
                     const auto before = sh2::decode(d_.word(p - 2));
                     if (before && !(before->form->flow & sh2::FlowEnds) && !(d_.flags[p - 2] & F_SLOT))
@@ -264,7 +311,7 @@ class SwitchFinder {
                 if (b.form->flow & sh2::FlowDelayed) {  // its slot runs on the way
                     if (auto s = sh2::decode(d_.word(from + 2))) steps_.push_back({from + 2, *s, false});
                 }
-                steps_.push_back({from, b, true});
+                steps_.push_back({from, b, (b.form->flow & sh2::FlowConditional) != 0});
                 ++crossings;
                 p = from;
             }

@@ -142,23 +142,24 @@ class Flow {
 
     // The value a register holds before the instruction at off, on every path into its
     // block: the registers joined at the block's label over the paths from the start of
-    // the function (or case) that holds it, then the block's own instructions.
+    // the function that holds it, then the block's own instructions.
     std::optional<std::uint32_t> valueBefore(std::uint32_t off, unsigned reg) {
+        constexpr std::uint32_t kFarthestStart = 0x10000;
         if (settled_.empty()) settled_.assign(d_.size(), false);
         std::uint32_t start = off, block = off;
         bool blockFound = false;
         for (std::uint32_t p = off;; p -= 2) {
             const std::uint16_t f = d_.flags[p];
             if (!(f & F_CODE)) return std::nullopt;
-            if (!blockFound && p != off && (f & F_LABEL)) {
+            if (!blockFound && (f & F_LABEL)) {
                 block = p;
                 blockFound = true;
             }
-            if ((f & F_FUNC) || ((f & F_LABEL) && d_.reasonAt(p) != Evidence::Branch)) {
+            if (f & F_FUNC) {  // the function's start: every path into the block begins there
                 start = p;
                 break;
             }
-            if (p < 2) return std::nullopt;
+            if (p < 2 || off - p > kFarthestStart) return std::nullopt;
         }
         if (!blockFound || block < start) block = start;
         std::vector<std::uint32_t> pending, work;

@@ -160,7 +160,11 @@ class SwitchFinder {
             index = lf.m;
         }
         if (index == 16 && !relative && steps_[load].d.form != k.addRR) {
-            if (const auto rt = valueOf(lf.m, load, false)) {
+            auto rt = valueOf(lf.m, load, false);
+            // A table's address kept in a register from before the window (the start of
+            // the routine that dispatches in a loop).
+            if (!rt && !writtenInWindow(lf.m, load)) rt = valueBefore_(steps_[load].off, lf.m);
+            if (rt) {
                 table = *rt;
                 index = 0;
             }

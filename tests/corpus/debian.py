@@ -24,8 +24,9 @@ korvane-dis is given the image and its base only. Measured, per image:
   `korvane-dis --check --write` passes and korvane's build equals GNU's byte for byte,
   reported when --check (or the assembler) says why not, broken when neither said
   anything and the builds differ: a silently wrong edit.
-With --check the status is 1 when an edit broke or an image did not rebuild. Exits with
-77 (skipped) when a tool is missing or apt-get source cannot fetch a package.
+With --check the status is 1 when an edit broke, an image did not rebuild or (with
+--kept P) fewer than P percent of the edits were kept. Exits with 77 (skipped) when a
+tool is missing or apt-get source cannot fetch a package.
 """
 import argparse
 import os
@@ -171,6 +172,8 @@ def main():
     ap.add_argument("--edits", type=int, default=20)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--check", action="store_true")
+    ap.add_argument("--kept", type=float, default=0.0,
+                    help="with --check: the share of edits (percent) that must be kept")
     ap.add_argument("--verbose", action="store_true", help="say why each reported edit was")
     ap.add_argument("--packages", nargs="*", default=list(PACKAGES))
     a = ap.parse_args()
@@ -251,6 +254,8 @@ def main():
                                        100.0 * totals["code shown"] / max(totals["code"], 1), totals["data as code"],
                                        totals["kept"], 100.0 * totals["kept"] / max(edits, 1), totals["reported"],
                                        totals["broken"]))
+    if edits and 100.0 * totals["kept"] / edits < a.kept:
+        failed.append("%.1f%% of edits kept, below %.0f%%" % (100.0 * totals["kept"] / edits, a.kept))
     for f in failed:
         print("FAILED " + f)
     return 1 if (a.check and failed) else 0

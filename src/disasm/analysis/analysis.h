@@ -41,6 +41,9 @@ bool routineAt(const Model::Data& data, std::uint32_t off);
 // relative tables, literals that may be pointers), labelling what each would reach.
 void markUnknowns(Model::Data& data);
 
+// Longs of data that hold the start of a function become pointers (once the code is known).
+void functionPointers(Model::Data& data);
+
 // Literals and table entries that are pointers by evidence become labels.
 void markPointers(Model::Data& data, std::vector<std::uint32_t>& work);
 

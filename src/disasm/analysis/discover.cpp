@@ -448,11 +448,11 @@ void structureMembers(Model::Data& d, std::uint32_t literal) {
     }
 }
 
-void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
-    Discovery discovery(d);
-    // A long of data that holds the start of a function (a callback in a structure, a
-    // member of an array of structures): a pointer. Chance rarely hits a function's
-    // first byte exactly; a function start below kLowestPointer is not taken so.
+// A long of data that holds the start of a function (a callback in a structure, a
+// member of an array of structures): a pointer. Chance rarely hits a function's first
+// byte exactly; a function start below kLowestPointer is not taken so. Once, when the
+// code is known.
+void functionPointers(Model::Data& d) {
     for (std::uint32_t off = 0; off + 3 < d.size(); ++off) {
         if ((d.address(off) & 3) != 0) continue;
         if ((d.flags[off] | d.flags[off + 1] | d.flags[off + 2] | d.flags[off + 3]) & (kKnown | F_PTR)) {
@@ -467,6 +467,10 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         }
         off += 3;
     }
+}
+
+void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
+    Discovery discovery(d);
     for (const std::uint32_t off : d.literals) {
         if ((d.flags[off] & (F_PTR | F_CODE | F_CONT)) || (d.more[off] & G_CONST) || off + 3 >= d.size()) continue;
         const std::uint32_t v = d.longAt(off);

@@ -649,6 +649,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (d.guess && discoverCode(d, work)) continue;
         break;
     }
+    functionPointers(d);
     // Data the user says are pointers: every aligned long that points where a label can
     // stand (once the code is known, so never into an instruction), or into the middle of
     // an item (its number, with the item).

@@ -78,21 +78,27 @@ struct Step {
 
 constexpr std::size_t kWindow = 32;
 constexpr unsigned kCrossings = 3;  // conditional branches followed back to their blocks
+constexpr std::uint32_t kCallLook = 16;  // bytes before a call where its table's load may stand
 
 class SwitchFinder {
   public:
-    SwitchFinder(Model::Data& d, const ValueBefore& valueBefore) : d_(d), valueBefore_(valueBefore) {
-        // Every branch of the code found, by target (in the order of the code, so the
-        // sort has little to do).
-        for (std::uint32_t off = 0; off + 1 < d.size(); off += 2) {
-            if ((d.flags[off] & (F_CODE | F_SLOT)) != F_CODE) continue;
-            const sh2::Form* f = sh2::decodeForm(d.word(off));
+    SwitchFinder(Model::Data& d, const ValueBefore& valueBefore) : d_(d), valueBefore_(valueBefore) {}
+
+    // Every branch of the code found, by target (in the order of the code, so the sort
+    // has little to do): made when a window first meets a label.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& into() {
+        if (intoMade_) return into_;
+        intoMade_ = true;
+        for (std::uint32_t off = 0; off + 1 < d_.size(); off += 2) {
+            if ((d_.flags[off] & (F_CODE | F_SLOT)) != F_CODE) continue;
+            const sh2::Form* f = sh2::decodeForm(d_.word(off));
             if ((f->reach != sh2::Reach::Branch8 && f->reach != sh2::Reach::Branch12) || (f->flow & sh2::FlowCall))
                 continue;
-            const std::uint32_t pc = d.address(off);
-            into_.push_back({sh2::targetOf(*f, sh2::fieldsOf(*f, d.word(off)), pc), pc});
+            const std::uint32_t pc = d_.address(off);
+            into_.push_back({sh2::targetOf(*f, sh2::fieldsOf(*f, d_.word(off)), pc), pc});
         }
         std::sort(into_.begin(), into_.end());
+        return into_;
     }
 
     // A table for the jump at off, or false.
@@ -292,8 +298,9 @@ class SwitchFinder {
         while (steps_.size() < kWindow) {
             if ((p != jump || !fallsInto(p)) && (d_.flags[p] & F_LABEL)) {
                 // One branch into this block, and no way to fall into it.
+                const auto& branches = into();
                 const auto range = std::equal_range(
-                    into_.begin(), into_.end(), std::pair<std::uint32_t, std::uint32_t>{d_.address(p), 0},
+                    branches.begin(), branches.end(), std::pair<std::uint32_t, std::uint32_t>{d_.address(p), 0},
                     [](const auto& a, const auto& b) { return a.first < b.first; });
                 if (range.first == range.second || crossings == kCrossings) break;
                 std::uint32_t from;
@@ -381,6 +388,7 @@ class SwitchFinder {
     Model::Data& d_;
     const ValueBefore& valueBefore_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // branch target, branch
+    bool intoMade_ = false;
     std::vector<Step> steps_;
 };
 
@@ -388,6 +396,19 @@ class SwitchFinder {
 
 bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps,
                       const ValueBefore& valueBefore) {
+    // A call goes through a table only where an indexed load leaves the register it
+    // calls through, a few instructions before it (most calls through registers are not).
+    const KnownForms& k = known();
+    std::erase_if(jumps, [&](std::uint32_t j) {
+        const sh2::Decoded call = *sh2::decode(d.word(j));
+        if (!(call.form->flow & sh2::FlowCall)) return false;
+        for (std::uint32_t back = 2; back <= kCallLook && back <= j; back += 2) {
+            if (!(d.flags[j - back] & F_CODE)) return true;
+            const sh2::Decoded w = *sh2::decode(d.word(j - back));
+            if ((w.form == k.loadR0[2] || w.form == k.loadAt) && w.fields.n == call.fields.m) return false;
+        }
+        return true;
+    });
     if (jumps.empty()) return false;
     SwitchFinder finder(d, valueBefore);
     bool found = false;

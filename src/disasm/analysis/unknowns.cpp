@@ -42,6 +42,7 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
         }
         const auto hint = std::lower_bound(hints.begin(), hints.end(), off);
         if ((ends && end - off >= kShortestCode) || (hint != hints.end() && *hint < end)) {
+            const std::size_t before = d.wouldBe.size();
             for (std::uint32_t at = off; at < end; at += 2) {
                 const sh2::Decoded w = *sh2::decode(d.word(at));
                 if (w.form->reach == sh2::Reach::None) continue;
@@ -51,6 +52,7 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
                 d.wouldBe.push_back({at, target, w.form});
                 d.label(to, Evidence::Unsettled, d.address(at));
             }
+            if (d.wouldBe.size() != before) d.unknownAt.push_back(off);  // the run counts once
         }
         off = end > off ? end : off + 2;
     }
@@ -128,13 +130,6 @@ void markUnknowns(Model::Data& d) {
         }
         return false;
     });
-    // One unknown for every statement of data that may be code (once every label stands).
-    const std::vector<std::uint32_t>& starts = d.statements();
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::uint32_t end = i + 1 < starts.size() ? starts[i + 1] : d.size();
-        if (!(d.flags[starts[i]] & kExplained) && !d.wouldBeIn(starts[i], end - starts[i]).empty())
-            d.unknownAt.push_back(starts[i]);
-    }
     std::sort(d.unknownAt.begin(), d.unknownAt.end());
 }
 

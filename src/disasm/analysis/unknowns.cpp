@@ -89,11 +89,16 @@ void openTables(Model::Data& d, std::vector<std::uint32_t>& hints) {
 // A long that holds an address in the image where a label can stand, with no evidence
 // either way: a literal, or a 4-aligned long of data that nothing explains (a member
 // of a structure, an entry of a table too short to count).
+// One that names the inside of an item (an instruction, a literal, a table's entry) is
+// marked with the item, which gets a label.
 void maybePointer(Model::Data& d, std::uint32_t off) {
     std::uint32_t to;
-    if ((d.flags[off] & F_PTR) || (d.more[off] & G_CONST) || off + 3 >= d.size() || d.longAt(off) == 0 ||
-        !markable(d, d.longAt(off), to))
-        return;
+    if ((d.flags[off] & F_PTR) || (d.more[off] & G_CONST) || off + 3 >= d.size() || d.longAt(off) == 0) return;
+    if (!markable(d, d.longAt(off), to)) {
+        const auto item = d.insideItem(d.longAt(off));
+        if (!item || !d.labelFits(*item)) return;
+        to = *item;
+    }
     d.more[off] |= G_MAYBE;
     d.label(to, Evidence::Unsettled, d.address(off));
     d.unknownAt.push_back(off);

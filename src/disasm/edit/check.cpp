@@ -555,10 +555,13 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 break;
             }
         }
-        const std::string_view maybe = dis::note::readMaybePointer(comment);
-        if (!maybe.empty() && o.hasNumber && was0 && !isConst) {
-            if (const auto is = valueOf(maybe); is && *is != o.number) {
-                say(lineNumber, "unknown: " + dis::hexText(o.number) + " may be a pointer to " + std::string(maybe) +
+        const auto maybeMark = dis::note::readMaybePointer(comment);
+        const std::string_view maybe = maybeMark ? maybeMark->target : std::string_view();
+        if (maybeMark && o.hasNumber && was0 && !isConst) {
+            const std::string named = std::string(maybe) + (maybeMark->offset ? "+" + std::to_string(maybeMark->offset) : "");
+            if (auto is = valueOf(maybe); is && *is + maybeMark->offset != o.number) {
+                *is += maybeMark->offset;
+                say(lineNumber, "unknown: " + dis::hexText(o.number) + " may be a pointer to " + named +
                                     ", which is now at " + dis::addressText(*is) + "; settle it with \"const " +
                                     dis::addressText(*was0) + "\" (a number) or \"data " + range +
                                     " pointers\" (a pointer) in the info file");
@@ -629,8 +632,9 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
                           std::string(open->base) + "; settled by \"table " + dis::addressText(*at) + " N " +
                           std::to_string(open->width) + (base ? " relative " + dis::addressText(*base) : std::string()) + "\"");
         }
-        if (const std::string_view maybe = dis::note::readMaybePointer(comment); !maybe.empty()) {
-            out.push_back(where + "a number that may be a pointer to " + std::string(maybe) + "; settled by \"const " +
+        if (const auto maybe = dis::note::readMaybePointer(comment)) {
+            out.push_back(where + "a number that may be a pointer to " + std::string(maybe->target) +
+                          (maybe->offset ? "+" + std::to_string(maybe->offset) : std::string()) + "; settled by \"const " +
                           dis::addressText(*at) + "\" or \"data " + range + " pointers\"");
         }
     }

@@ -12,7 +12,8 @@
 //               be code, with what its words at K bytes in would reach
 //   open table  " ; unknown length: entries of W from BASE give TARGET, TARGET": a
 //               relative table no bound limits, with what its plausible entries reach
-//   maybe       " ; maybe a pointer to TARGET": a literal that may be a pointer
+//   maybe       " ; maybe a pointer to TARGET[+K]": a long that may be a pointer (K bytes
+//               into the item TARGET labels)
 //
 // TARGET, BASE, X and Y are labels (or $ and eight digits where no label stands).
 #pragma once
@@ -191,8 +192,20 @@ inline std::optional<OpenTable> readOpenTable(std::string_view comment) {
     return t;
 }
 
-inline std::string_view readMaybePointer(std::string_view comment) {
-    return nameAfter(comment, kMaybe);
+// What a number that may be a pointer names: a label, and how far into its item.
+struct Maybe {
+    std::string_view target;
+    std::uint32_t offset = 0;
+};
+inline std::optional<Maybe> readMaybePointer(std::string_view comment) {
+    Maybe m{nameAfter(comment, kMaybe)};
+    if (m.target.empty()) return std::nullopt;
+    std::size_t n = comment.find(kMaybe) + kMaybe.size() + m.target.size();
+    if (n < comment.size() && comment[n] == '+') {
+        while (++n < comment.size() && comment[n] >= '0' && comment[n] <= '9')
+            m.offset = m.offset * 10 + static_cast<std::uint32_t>(comment[n] - '0');
+    }
+    return m;
 }
 
 inline bool isConstant(std::string_view comment) {
@@ -303,9 +316,13 @@ void writeOpenTable(Out& t, unsigned width, PlaceBase base, const Targets& targe
 }
 
 template <typename Out, typename Place>
-void writeMaybePointer(Out& t, Place target) {
+void writeMaybePointer(Out& t, Place target, std::uint32_t offset) {
     t.put(kMaybe);
     target();
+    if (offset != 0) {
+        t.put('+');
+        t.put(std::to_string(offset));
+    }
 }
 
 }  // namespace korvane::dis::note

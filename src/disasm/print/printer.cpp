@@ -367,8 +367,12 @@ void Printer::unknownNotes(Text& t, const Statement& s) const {
     }
     if (const Table* table = d_.tableStarting(s.off); table && table->count == 0 && !table->targets.empty())
         note::writeOpenTable(t, table->width, [&] { placeBase(t, table->base); }, table->targets, at);
-    if ((d_.more[s.off] & G_MAYBE) && s.kind == Kind::Long && s.size == 4)
-        note::writeMaybePointer(t, [&] { place(t, d_.longAt(s.off)); });
+    if ((d_.more[s.off] & G_MAYBE) && s.kind == Kind::Long && s.size == 4) {
+        const std::uint32_t v = d_.longAt(s.off);
+        const auto item = d_.insideItem(v);
+        const std::uint32_t start = item ? d_.address(*item) : v;
+        note::writeMaybePointer(t, [&] { place(t, start); }, v - start);
+    }
 }
 
 // After a data word that is an instruction: what it would be, for the reader.

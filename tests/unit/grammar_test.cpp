@@ -84,6 +84,43 @@ TEST(Grammar, EveryAnnotationReadsBackWhatWasWritten) {
     note::writeConstant(constant);
     EXPECT_TRUE(note::isConstant(constant.text));
 
+    // The marks of what stays unknown: data that may be code, a table of unknown length,
+    // a number that may be a pointer (to a label, or inside an item).
+    struct Ref {
+        std::string_view mnemonic;
+        std::uint32_t target, offset;
+        bool load;
+    };
+    const std::vector<Ref> refs = {{"BRA", 0x06000020, 0, false}, {"MOV.L", 0x06000030, 6, true}, {"BT/S", 0x06000010, 14, false}};
+    Out code = comment(0x06000000);
+    note::writeIfCode(code, refs, [&](std::uint32_t a) { code.put("L0600" + std::to_string(a & 0xFFFF)); });
+    const std::vector<note::WouldBe> would = note::readIfCode(code.text);
+    ASSERT_EQ(would.size(), refs.size()) << code.text;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        EXPECT_EQ(would[i].mnemonic, refs[i].mnemonic) << code.text;
+        EXPECT_EQ(would[i].target, "L0600" + std::to_string(refs[i].target & 0xFFFF)) << code.text;
+        EXPECT_EQ(would[i].offset, refs[i].offset) << code.text;
+    }
+    Out open = comment(0x06000040);
+    const std::vector<std::uint32_t> targets = {0x06000050, 0x06000060};
+    note::writeOpenTable(open, 2, [&] { open.put("B0600003C"); }, targets,
+                         [&](std::uint32_t a) { open.put(a == 0x06000050 ? "L06000050" : "L06000060"); });
+    const auto table = note::readOpenTable(open.text);
+    ASSERT_TRUE(table) << open.text;
+    EXPECT_EQ(table->width, 2u);
+    EXPECT_EQ(table->base, "B0600003C");
+    EXPECT_EQ(table->targets, (std::vector<std::string_view>{"L06000050", "L06000060"}));
+    for (const std::uint32_t k : {0u, 1u, 3u}) {
+        Out maybe = comment(0x06000070);
+        note::writeMaybePointer(maybe, [&] { maybe.put("L06000080"); }, k);
+        const auto m = note::readMaybePointer(maybe.text);
+        ASSERT_TRUE(m) << maybe.text;
+        EXPECT_EQ(m->target, "L06000080");
+        EXPECT_EQ(m->offset, k);
+        EXPECT_TRUE(note::readIfCode(maybe.text).empty());
+        EXPECT_FALSE(note::readOpenTable(maybe.text));
+    }
+
     // The top source's lines for its parts.
     Out top;
     top.put("; korvane-dis: source of g.bin\n");

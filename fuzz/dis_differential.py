@@ -34,7 +34,7 @@ import differential  # noqa: E402  (the reference build, shared with the assembl
 # the work on edits of binaries nobody here wrote and on finding their code (marks of
 # unknowns, parts checked as one program, tables of code pointers, pools inside
 # routines, switch bounds from the register pass).
-REFERENCE = "e3e3468f7a8d6221bd3508450cd6184ae04907ba"
+REFERENCE = "353ea619a731c39bb527fa1861a2eedf072a0558"
 
 OPTION_SETS = [
     [],

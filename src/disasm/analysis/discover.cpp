@@ -160,7 +160,8 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         if (!inside && !(data.flags[b] & F_CODE)) return r;
     }
     // What it jumped over is its literals, fill and tables that its MOVAs name.
-    for (const auto& [from, to] : r.skips) {
+    for (const auto& skip : r.skips) {
+        const std::uint32_t from = skip.first, to = skip.second;
         for (std::uint32_t q = from; q < to; q += 2) {
             const bool read = std::any_of(literals.begin(), literals.end(),
                                           [q](const auto& l) { return q >= l.first && q < l.second; });

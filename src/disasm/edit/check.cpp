@@ -327,7 +327,8 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         bool stillRefused = false;
         CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused, others);
         if (!around.empty() && !stillRefused) {
-            for (const auto& [line, what] : turned) {
+            for (const auto& [turnedLine, what] : turned) {
+                const std::uint32_t line = turnedLine;
                 const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
                 const std::size_t blank = st.find_first_of(" \t");
                 std::string_view operands = std::string_view(st).substr(blank);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "isa/isa.h"
 #include "isa/known.h"
@@ -123,6 +124,54 @@ Operand parse(std::string_view line, std::size_t comment) {
     return o;
 }
 
+// A statement's text split into its mnemonic and its operands (without the blanks
+// around them).
+std::pair<std::string_view, std::string_view> splitStatement(std::string_view st) {
+    const std::size_t blank = st.find_first_of(" \t");
+    std::string_view operands = blank == std::string_view::npos ? std::string_view() : st.substr(blank);
+    while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
+    while (!operands.empty() && (operands.back() == ' ' || operands.back() == '\t')) operands.remove_suffix(1);
+    return {st.substr(0, blank), operands};
+}
+
+// The label a line defines in column 0 (before its comment), or "".
+std::string_view labelDefinedBy(std::string_view line) {
+    if (line.empty() || line[0] == ' ' || line[0] == '\t' || line[0] == ';') return {};
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon > commentAt(line)) return {};
+    return line.substr(0, colon);
+}
+
+// The source assembled in memory, each line's statement recorded, every label out of
+// reach listed (nothing of the image is kept).
+Result assembleLines(std::string_view text, IncludeOpener& includes, Lines& lines, std::vector<std::uint32_t>& outOfReach) {
+    MemorySource source(text);
+    NullSink bin("image");
+    lines.made.clear();
+    outOfReach.clear();
+    Options options;
+    options.observer = &lines;
+    options.outOfReach = &outOfReach;
+    return assemble(source, bin, includes, options);
+}
+
+// The info-file lines that settle an unknown, as --check and --unknowns name them (a
+// maybe-pointer's with what each says, where saying).
+std::string rangeText(std::uint32_t from, std::uint32_t to) {
+    return dis::addressText(from) + "-" + dis::addressText(to);
+}
+std::string settleCode(const std::string& range) {
+    return "\"code " + range + "\" or \"data " + range + "\"";
+}
+std::string settleTable(std::uint32_t at, unsigned width, std::optional<std::uint32_t> base) {
+    return "\"table " + dis::addressText(at) + " N " + std::to_string(width) +
+           (base ? " relative " + dis::addressText(*base) : std::string()) + "\"";
+}
+std::string settleMaybe(std::uint32_t at, const std::string& range, bool saying) {
+    return "\"const " + dis::addressText(at) + "\"" + (saying ? " (a number)" : "") + " or \"data " + range +
+           " pointers\"" + (saying ? " (a pointer)" : "");
+}
+
 }  // namespace
 
 namespace {
@@ -192,13 +241,10 @@ std::string turnAround(const std::vector<SourceLine>& all, std::string_view text
     std::string out;
     std::size_t copied = 0;
     for (const auto& [line, statement] : refused) {
-        const std::size_t blank = statement.find_first_of(" \t");
-        if (blank == std::string::npos || line == 0 || line > all.size()) continue;
-        const sh2::Form* form = sh2::FormSet(std::string_view(statement).substr(0, blank)).referring();
+        const auto [mnemonic, target] = splitStatement(statement);
+        if (target.empty() || line == 0 || line > all.size()) continue;
+        const sh2::Form* form = sh2::FormSet(mnemonic).referring();
         const sh2::Form* opposite = form != nullptr ? sh2::oppositeCondition(*form) : nullptr;
-        std::string_view target = std::string_view(statement).substr(blank);
-        while (!target.empty() && (target.front() == ' ' || target.front() == '\t')) target.remove_prefix(1);
-        while (!target.empty() && (target.back() == ' ' || target.back() == '\t')) target.remove_suffix(1);
         if (opposite == nullptr || labels.find(std::string(target)) == labels.end()) continue;
         const bool delayed = (form->flow & sh2::FlowDelayed) != 0;
         if (delayed) {
@@ -283,14 +329,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     Result r;
     std::vector<std::uint32_t> outOfReach;
     for (std::size_t round = 0;; ++round) {
-        MemorySource source(relaxed.empty() ? text : std::string_view(relaxed));
-        NullSink bin("image");
-        lines.made.clear();
-        outOfReach.clear();
-        Options options;
-        options.observer = &lines;
-        options.outOfReach = &outOfReach;
-        r = assemble(source, bin, includes, options);
+        r = assembleLines(relaxed.empty() ? text : std::string_view(relaxed), includes, lines, outOfReach);
         if (r.ok) break;
         if (relaxed.empty()) relaxed = text;
         const std::vector<SourceLine> now = splitLines(relaxed);
@@ -318,6 +357,12 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     for (const Label& l : r.labels) {
         if (l.defined && !l.local) labels.emplace(l.name, l.value);
     }
+    // Why a refused statement no longer reaches, from where it now stands.
+    auto whyRefused = [&](std::uint32_t line, std::string_view statement) {
+        const auto [mnemonic, operands] = splitStatement(statement);
+        const auto pc = lines.pc(line);
+        return pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
+    };
     refusedAny = !refused.empty();
     if (!refused.empty() && write && turn < kMostTurns) {
         // Conditional branches out of reach turned around, when the source then holds
@@ -330,12 +375,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
             for (const auto& [turnedLine, what] : turned) {
                 const std::uint32_t line = turnedLine;
                 const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
-                const std::size_t blank = st.find_first_of(" \t");
-                std::string_view operands = std::string_view(st).substr(blank);
-                while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
-                while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
-                const auto pc = lines.pc(line);
-                const std::string why = pc ? whyUnreachable(std::string_view(st).substr(0, blank), operands, *pc, labels) : std::string();
+                const std::string why = whyRefused(line, st);
                 say(line, (why.empty() ? std::string() : why + "; ") + what);
             }
             for (std::string& m : next.messages) report.messages.push_back(std::move(m));
@@ -348,15 +388,9 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     }
     if (!refused.empty()) {
         for (const auto& [line, statement] : refused) {
-            std::string_view st = statement;
-            const std::size_t blank = st.find_first_of(" \t");
-            const std::string_view mnemonic = st.substr(0, blank);
-            std::string_view operands = blank == std::string_view::npos ? "" : st.substr(blank);
-            while (!operands.empty() && (operands.front() == ' ' || operands.front() == '\t')) operands.remove_prefix(1);
-            while (!operands.empty() && operands.back() == ' ') operands.remove_suffix(1);
-            const auto pc = lines.pc(line);
-            const std::string why = pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
-            say(line, why.empty() ? "invalid address reference: " + statement : why + remedy(lines, line, mnemonic, *pc, write));
+            const std::string why = whyRefused(line, statement);
+            say(line, why.empty() ? "invalid address reference: " + statement
+                                  : why + remedy(lines, line, splitStatement(statement).first, *lines.pc(line), write));
         }
         report.holds = false;
         write = false;  // nothing is rewritten in a source that does not assemble
@@ -366,11 +400,6 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         if (others == nullptr) return std::nullopt;
         if (const auto it = others->find(std::string(label)); it != others->end()) return it->second;
         return std::nullopt;
-    };
-    // Where a label named by its original address stood.
-    auto originalOf = [](std::string_view label) {
-        const auto v = dis::ownLabelAddress(label);
-        return v ? v : dis::ownLabelAddress(label, 'B');
     };
 
     std::string out(text);
@@ -397,7 +426,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
     // defines it (named or not), or for L and eight digits, those digits.
     std::unordered_map<std::uint32_t, std::string> stoodAt;
     for (const auto& [label, value] : labels) {
-        if (const auto o = originalOf(label)) stoodAt.emplace(*o, label);
+        if (const auto o = dis::ownAddress(label)) stoodAt.emplace(*o, label);
     }
     // The statements by where they stood, from the address their comments begin with (a
     // BRAF/BSRF offset counts from the end of the branch's delay slot wherever its base
@@ -411,15 +440,13 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         if (!stood) continue;
         const std::uint32_t was = *stood;
         if (dis::note::addressOf(line.substr(c))) statementAt.emplace(was, n);
-        if (line[0] == ' ' || line[0] == '\t' || line[0] == ';') continue;
-        const std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && colon < c) stoodAt[was] = std::string(line.substr(0, colon));
+        if (const std::string_view label = labelDefinedBy(line); !label.empty()) stoodAt[was] = std::string(label);
     }
     std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
     for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
     auto oldAddress = [&](std::string_view label) -> std::optional<std::uint32_t> {
         if (const auto it = wasAt.find(label); it != wasAt.end()) return it->second;
-        return originalOf(label);
+        return dis::ownAddress(label);
     };
     // The base's value, and how to name it: the label, or where the branch's slot now
     // ends when code went in between.
@@ -528,7 +555,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         // What stays unknown: each mark holds while what it depends on keeps its place.
         const auto was0 = dis::note::addressOf(comment);
         const auto pcNow = lines.pc(lineNumber);
-        const std::string range = was0 ? dis::addressText(*was0) + "-" + dis::addressText(*was0 + lines.size(lineNumber)) : "";
+        const std::string range = was0 ? rangeText(*was0, *was0 + lines.size(lineNumber)) : "";
         for (const dis::note::WouldBe& w : dis::note::readIfCode(comment)) {
             const sh2::Form* form = sh2::FormSet(w.mnemonic).referring();
             const auto was = oldAddress(w.target), is = valueOf(w.target);
@@ -536,7 +563,7 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
             if (sh2::fieldFor(form->reach, *was0 + w.offset, *was) == sh2::fieldFor(form->reach, *pcNow + w.offset, *is)) continue;
             say(lineNumber, "unknown: if the data at " + dis::addressText(*was0) + " is code, its " + std::string(w.mnemonic) +
                                 " at +" + std::to_string(w.offset) + " no longer reaches " + std::string(w.target) +
-                                "; settle it with \"code " + range + "\" or \"data " + range + "\" in the info file");
+                                "; settle it with " + settleCode(range) + " in the info file");
             report.holds = false;
             break;
         }
@@ -549,9 +576,8 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 if (!base || !baseWas || !was || !is || *is - *base == *was - *baseWas) continue;
                 say(lineNumber, "unknown: the table of unknown length at " + dis::addressText(*was0) + " no longer reaches " +
                                     std::string(open->targets[i]) + " with its entry " + std::to_string(i) +
-                                    " if it has one; settle it with \"table " + dis::addressText(*was0) + " N " +
-                                    std::to_string(open->width) + " relative " + dis::addressText(*baseWas) +
-                                    "\" in the info file");
+                                    " if it has one; settle it with " + settleTable(*was0, open->width, baseWas) +
+                                    " in the info file");
                 report.holds = false;
                 break;
             }
@@ -563,9 +589,8 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
             if (auto is = valueOf(maybe); is && *is + maybeMark->offset != o.number) {
                 *is += maybeMark->offset;
                 say(lineNumber, "unknown: " + dis::hexText(o.number) + " may be a pointer to " + named +
-                                    ", which is now at " + dis::addressText(*is) + "; settle it with \"const " +
-                                    dis::addressText(*was0) + "\" (a number) or \"data " + range +
-                                    " pointers\" (a pointer) in the info file");
+                                    ", which is now at " + dis::addressText(*is) + "; settle it with " +
+                                    settleMaybe(*was0, range, true) + " in the info file");
                 report.holds = false;
             }
         }
@@ -616,7 +641,7 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
         const auto at = dis::note::addressOf(comment);
         if (!at || l.text.substr(0, 1) == ";") continue;
         const std::string where = name + ":" + std::to_string(n) + ": " + dis::addressText(*at) + ": ";
-        const std::string range = dis::addressText(*at) + "-" + dis::addressText(*at + dis::note::bytesOf(comment));
+        const std::string range = rangeText(*at, *at + dis::note::bytesOf(comment));
         if (const auto would = dis::note::readIfCode(comment); !would.empty()) {
             std::string what;
             for (const dis::note::WouldBe& w : would) {
@@ -625,18 +650,16 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
                 what += (what.empty() ? "" : ", ") + std::string(w.mnemonic) + (load ? " reads " : " ") + std::string(w.target) +
                         " at +" + std::to_string(w.offset);
             }
-            out.push_back(where + "data that may be code (" + what + "); settled by \"code " + range + "\" or \"data " + range + "\"");
+            out.push_back(where + "data that may be code (" + what + "); settled by " + settleCode(range));
         }
         if (const auto open = dis::note::readOpenTable(comment)) {
-            const auto base = dis::ownLabelAddress(open->base) ? dis::ownLabelAddress(open->base) : dis::ownLabelAddress(open->base, 'B');
             out.push_back(where + "a jump table of unknown length, entries of " + std::to_string(open->width) + " from " +
-                          std::string(open->base) + "; settled by \"table " + dis::addressText(*at) + " N " +
-                          std::to_string(open->width) + (base ? " relative " + dis::addressText(*base) : std::string()) + "\"");
+                          std::string(open->base) + "; settled by " + settleTable(*at, open->width, dis::ownAddress(open->base)));
         }
         if (const auto maybe = dis::note::readMaybePointer(comment)) {
             out.push_back(where + "a number that may be a pointer to " + std::string(maybe->target) +
-                          (maybe->offset ? "+" + std::to_string(maybe->offset) : std::string()) + "; settled by \"const " +
-                          dis::addressText(*at) + "\" or \"data " + range + " pointers\"");
+                          (maybe->offset ? "+" + std::to_string(maybe->offset) : std::string()) + "; settled by " +
+                          settleMaybe(*at, range, false));
         }
     }
     return out;
@@ -663,18 +686,14 @@ PartPlace placeOf(const std::vector<SourceLine>& lines) {
             p.elsewhere = n;
             break;
         }
-        if (!p.found && l.substr(0, dis::kSetpcLead.size()) == dis::kSetpcLead &&
-            dis::hexNumber(l.substr(dis::kSetpcLead.size(), 8), p.start)) {
+        if (const auto setpc = dis::setpcOf(l); setpc && !p.found) {
             p.found = true;
             p.setpcLine = n;
-            p.end = p.start;
+            p.start = p.end = *setpc;
         }
         const std::string_view comment = l.substr(commentAt(l));
-        if (const auto at = dis::note::addressOf(comment); at && l.substr(0, 1) != ";") {
-            std::uint32_t size = dis::note::bytesOf(comment);
-            if (const std::size_t x = comment.find(" FF x "); x == 10) size = static_cast<std::uint32_t>(std::stoul(std::string(comment.substr(x + 6))));
-            p.end = std::max(p.end, *at + size);
-        }
+        if (const auto at = dis::note::addressOf(comment); at && l.substr(0, 1) != ";")
+            p.end = std::max(p.end, *at + dis::note::bytesOf(comment));
     }
     return p;
 }
@@ -706,8 +725,7 @@ PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includ
         PartPlace& at = places[i];
         if (!at.found) continue;
         if (i > 0 && places[i - 1].found && at.start == places[i - 1].end && end != at.start) {
-            const std::string line = std::string(dis::kSetpcLead) + dis::addressText(end).substr(1);
-            texts[i] = replaceLine(texts[i], lines[at.setpcLine], line);
+            texts[i] = replaceLine(texts[i], lines[at.setpcLine], dis::setpcLine(end));
             report.messages.push_back(parts[i].name + ":" + std::to_string(at.setpcLine + 1) + ": " +
                                       (write ? "rewrote SETPC " : "SETPC ") + dis::hexText(at.start) +
                                       (write ? " as " : " should be ") + dis::hexText(end) + " (where " +
@@ -716,20 +734,13 @@ PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includ
         }
         // Its labels and its end, assembled where it now starts (the values it gives
         // other parts' labels do not move anything of its own).
-        MemorySource source(texts[i]);
-        NullSink bin("image");
         Lines made;
         std::vector<std::uint32_t> outOfReach;
-        Options options;
-        options.observer = &made;
-        options.outOfReach = &outOfReach;
-        const Result r = assemble(source, bin, includes, options);
-        std::unordered_map<std::string, bool> foreign;
+        const Result r = assembleLines(texts[i], includes, made, outOfReach);
+        std::unordered_set<std::string> foreign;
         const std::vector<SourceLine> now = splitLines(texts[i]);  // the text may have changed
         for (std::size_t n = at.elsewhere; n < now.size(); ++n) {
-            const std::string_view l = now[n].text;
-            if (const std::size_t colon = l.find(':'); colon != std::string_view::npos && l[0] != ' ' && l[0] != ';')
-                foreign.emplace(std::string(l.substr(0, colon)), true);
+            if (const std::string_view label = labelDefinedBy(now[n].text); !label.empty()) foreign.emplace(label);
         }
         for (const Label& l : r.labels) {
             if (l.defined && !l.local && !foreign.count(l.name)) defined.emplace(l.name, l.value);
@@ -747,18 +758,15 @@ PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includ
         const PartPlace& at = places[i];
         std::string text = texts[i];
         for (std::size_t n = lines.size(); n-- > at.elsewhere + 1;) {
-            const std::string_view l = lines[n].text;
-            const std::size_t colon = l.find(':');
-            if (colon == std::string_view::npos || l[0] == ' ' || l[0] == ';' || n == 0) continue;
-            const auto now = defined.find(std::string(l.substr(0, colon)));
-            const std::string_view setpc = lines[n - 1].text;
-            std::uint32_t was;
-            if (now == defined.end() || setpc.substr(0, dis::kSetpcLead.size()) != dis::kSetpcLead ||
-                !dis::hexNumber(setpc.substr(dis::kSetpcLead.size(), 8), was) || was == now->second)
-                continue;
-            text = replaceLine(text, lines[n - 1], std::string(dis::kSetpcLead) + dis::addressText(now->second).substr(1));
+            const std::string_view label = labelDefinedBy(lines[n].text);
+            if (label.empty()) continue;
+            const auto now = defined.find(std::string(label));
+            const auto setpc = dis::setpcOf(lines[n - 1].text);
+            if (now == defined.end() || !setpc || *setpc == now->second) continue;
+            const std::uint32_t was = *setpc;
+            text = replaceLine(text, lines[n - 1], dis::setpcLine(now->second));
             report.messages.push_back(parts[i].name + ":" + std::to_string(n) + ": " + (write ? "rewrote where " : "") +
-                                      std::string(l.substr(0, colon)) + (write ? " is, " : " is now at ") +
+                                      std::string(label) + (write ? " is, " : " is now at ") +
                                       (write ? dis::addressText(was) + ", as " : std::string()) +
                                       dis::addressText(now->second) + (write ? "" : ", not " + dis::addressText(was)) +
                                       " (another part defines it)");

@@ -20,7 +20,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +59,15 @@ inline std::string_view nameAfter(std::string_view s, std::string_view marker) {
     return rest.substr(0, n);
 }
 
+// A decimal number at the start of s, taken off it; false when s starts with no digit.
+inline bool takeDecimal(std::string_view& s, std::uint32_t& v) {
+    std::size_t n = 0;
+    v = 0;
+    while (n < s.size() && s[n] >= '0' && s[n] <= '9') v = v * 10 + static_cast<std::uint32_t>(s[n++] - '0');
+    s.remove_prefix(n);
+    return n != 0;
+}
+
 // The address a comment (from its ';') says its statement stood at.
 inline std::optional<std::uint32_t> addressOf(std::string_view comment) {
     std::uint32_t was;
@@ -68,8 +76,15 @@ inline std::optional<std::uint32_t> addressOf(std::string_view comment) {
         return std::nullopt;
     return was;
 }
-// How many bytes the address comment says its statement holds (0 when it does not).
+// How many bytes the address comment says its statement holds: its hexadecimal bytes,
+// or the count of padding ("FF x N"); 0 when it says neither.
+inline constexpr std::string_view kPadBytes = "FF x ";
 inline std::uint32_t bytesOf(std::string_view comment) {
+    if (comment.size() > 11 && comment.substr(11, kPadBytes.size()) == kPadBytes) {
+        std::string_view count = comment.substr(11 + kPadBytes.size());
+        std::uint32_t n;
+        return takeDecimal(count, n) ? n : 0;
+    }
     std::uint32_t n = 0;
     for (std::size_t i = 11; i < comment.size(); ++i) {
         const char c = comment[i];
@@ -126,11 +141,11 @@ struct Inside {
 inline std::optional<Inside> readInside(std::string_view comment) {
     const std::string_view item = nameAfter(comment, kInside);
     if (item.empty()) return std::nullopt;
-    const std::size_t plus = comment.find(kInside) + kInside.size() + item.size();
-    std::uint32_t k = 0;
-    std::size_t n = plus + 1;
-    while (n < comment.size() && comment[n] >= '0' && comment[n] <= '9') k = k * 10 + static_cast<std::uint32_t>(comment[n++] - '0');
-    if (plus >= comment.size() || comment[plus] != '+' || n == plus + 1) return std::nullopt;
+    std::string_view rest = comment.substr(comment.find(kInside) + kInside.size() + item.size());
+    std::uint32_t k;
+    if (rest.substr(0, 1) != "+") return std::nullopt;
+    rest.remove_prefix(1);
+    if (!takeDecimal(rest, k)) return std::nullopt;
     return Inside{item, k};
 }
 
@@ -154,11 +169,8 @@ inline std::vector<WouldBe> readIfCode(std::string_view comment) {
         const std::size_t plus = rest.find(" at +");
         if (w.target.empty() || plus == std::string_view::npos) break;
         rest.remove_prefix(plus + 5);
-        std::size_t n = 0;
-        while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') w.offset = w.offset * 10 + static_cast<std::uint32_t>(rest[n++] - '0');
-        if (n == 0) break;
+        if (!takeDecimal(rest, w.offset)) break;
         out.push_back(w);
-        rest.remove_prefix(n);
         if (rest.substr(0, 2) != ", ") break;
         rest.remove_prefix(2);
     }
@@ -200,10 +212,10 @@ struct Maybe {
 inline std::optional<Maybe> readMaybePointer(std::string_view comment) {
     Maybe m{nameAfter(comment, kMaybe)};
     if (m.target.empty()) return std::nullopt;
-    std::size_t n = comment.find(kMaybe) + kMaybe.size() + m.target.size();
-    if (n < comment.size() && comment[n] == '+') {
-        while (++n < comment.size() && comment[n] >= '0' && comment[n] <= '9')
-            m.offset = m.offset * 10 + static_cast<std::uint32_t>(comment[n] - '0');
+    std::string_view rest = comment.substr(comment.find(kMaybe) + kMaybe.size() + m.target.size());
+    if (rest.substr(0, 1) == "+") {
+        rest.remove_prefix(1);
+        takeDecimal(rest, m.offset);
     }
     return m;
 }
@@ -213,6 +225,17 @@ inline bool isConstant(std::string_view comment) {
 }
 
 // ---- writing (Out has put; place writes a label or an address) --------------------------
+
+template <typename Out>
+void writeDecimal(Out& t, std::uint32_t v) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n > 0) t.put(digits[--n]);
+}
 
 // "; AAAAAAAA " into out (kAddressWidth characters); the bytes follow.
 inline constexpr std::size_t kAddressWidth = 11;
@@ -270,13 +293,7 @@ void writeInside(Out& t, Place item, std::uint32_t offset) {
     t.put(kInside);
     item();
     t.put('+');
-    char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + offset % 10);
-        offset /= 10;
-    } while (offset != 0);
-    while (n > 0) t.put(digits[--n]);
+    writeDecimal(t, offset);
 }
 
 template <typename Out>
@@ -296,7 +313,7 @@ void writeIfCode(Out& t, const Refs& refs, Place place) {
         t.put(load ? kReads : std::string_view(" "));
         place(target);
         t.put(" at +");
-        t.put(std::to_string(offset));
+        writeDecimal(t, offset);
     }
 }
 
@@ -321,7 +338,7 @@ void writeMaybePointer(Out& t, Place target, std::uint32_t offset) {
     target();
     if (offset != 0) {
         t.put('+');
-        t.put(std::to_string(offset));
+        writeDecimal(t, offset);
     }
 }
 

@@ -59,4 +59,21 @@ inline std::optional<std::uint32_t> ownLabelAddress(std::string_view label, char
     return v;
 }
 
+// The address a label of korvane-dis's own names, an item's (L) or a base's (B).
+inline std::optional<std::uint32_t> ownAddress(std::string_view label) {
+    const auto v = ownLabelAddress(label);
+    return v ? v : ownLabelAddress(label, 'B');
+}
+
+// The address a SETPC line as korvane-dis writes it sets, or nothing for another line.
+inline std::optional<std::uint32_t> setpcOf(std::string_view line) {
+    std::uint32_t v;
+    if (line.substr(0, kSetpcLead.size()) != kSetpcLead || !hexNumber(line.substr(kSetpcLead.size(), 8), v))
+        return std::nullopt;
+    return v;
+}
+inline std::string setpcLine(std::uint32_t address) {
+    return std::string(kSetpcLead) + addressText(address).substr(1);
+}
+
 }  // namespace korvane::dis

@@ -74,6 +74,10 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     std::vector<std::uint32_t> tables;  // what its MOVAs name (a jump table runs on from there)
     std::uint32_t pending = 0;  // the furthest forward branch target within it
     std::uint32_t lowestLiteral = ~0u;
+    // Whether a load of the routine (so far) reads the byte at q.
+    auto read = [&literals](std::uint32_t q) {
+        return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
+    };
     std::uint32_t p = c;
     for (std::size_t n = 0; n < kMostInstructions; ++n) {
         if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown)) return r;
@@ -121,9 +125,6 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         // names (its entries, counted from after the slot, run up to its first case):
         // the routine goes on after it.
         if ((f.flow & sh2::FlowEnds) && skipPools) {
-            auto read = [&](std::uint32_t q) {
-                return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
-            };
             auto table = [&](std::uint32_t q) {
                 return (f.flow & sh2::FlowRelative) && std::find(tables.begin(), tables.end(), q) != tables.end();
             };
@@ -163,11 +164,9 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     for (const auto& skip : r.skips) {
         const std::uint32_t from = skip.first, to = skip.second;
         for (std::uint32_t q = from; q < to; q += 2) {
-            const bool read = std::any_of(literals.begin(), literals.end(),
-                                          [q](const auto& l) { return q >= l.first && q < l.second; });
             const bool table = std::any_of(tables.begin(), tables.end(),
                                            [&](std::uint32_t t) { return t >= from && t <= q; });
-            if (!read && !table && data.word(q) != known().nopWord && data.word(q) != 0) return r;
+            if (!read(q) && !table && data.word(q) != known().nopWord && data.word(q) != 0) return r;
         }
     }
     for (const auto& [from, to] : literals) {
@@ -404,10 +403,7 @@ class Discovery {
     void start(std::uint32_t c, Evidence why, std::vector<std::uint32_t>& work,
                std::uint32_t from = Model::Data::kNoCause) {
         d_.label(c, why, from);
-        if (!(d_.flags[c] & F_FUNC)) {
-            d_.flags[c] |= F_FUNC;
-            d_.functionWhy.emplace(c, why);
-        }
+        d_.markFunction(c, why);
         work.push_back(c);
     }
 
@@ -437,7 +433,7 @@ void structureMembers(Model::Data& d, std::uint32_t literal) {
         return;
     for (std::uint32_t at = start; at + 3 < d.size() && at - start < kMemberReach; at += 4) {
         if (at != start && (d.flags[at] & F_LABEL)) return;
-        if ((d.flags[at] | d.flags[at + 1] | d.flags[at + 2] | d.flags[at + 3]) & (kKnown | F_PTR)) return;
+        if (d.longFlags(at) & (kKnown | F_PTR)) return;
         const std::uint32_t v = d.longAt(at);
         std::uint32_t to;
         if (v < kLowestPointer || (v & 3) != 0 || !d.inImage(v, to) || !d.labelFits(to) || (d.flags[to] & F_CODE) ||
@@ -456,7 +452,7 @@ void structureMembers(Model::Data& d, std::uint32_t literal) {
 void functionPointers(Model::Data& d) {
     for (std::uint32_t off = 0; off + 3 < d.size(); ++off) {
         if ((d.address(off) & 3) != 0) continue;
-        if ((d.flags[off] | d.flags[off + 1] | d.flags[off + 2] | d.flags[off + 3]) & (kKnown | F_PTR)) {
+        if (d.longFlags(off) & (kKnown | F_PTR)) {
             off += 3;
             continue;
         }
@@ -500,8 +496,7 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             const Routine r = discovery.decode(to);
             if (r.ok && discovery.prologue(to, r)) {
                 d.label(to, Evidence::Prologue, d.address(off));
-                d.flags[to] |= F_FUNC;
-                d.functionWhy.emplace(to, Evidence::Prologue);
+                d.markFunction(to, Evidence::Prologue);
                 work.push_back(to);
             }
         }

@@ -374,10 +374,7 @@ class Flow {
         std::uint32_t t;
         if (!d_.inImage(to, t) || (to & 1) != 0) return;
         d_.label(t, why, d_.address(from));
-        if (kind == RefKind::Call && !(d_.flags[t] & F_FUNC)) {
-            d_.flags[t] |= F_FUNC;
-            d_.functionWhy.emplace(t, Evidence::Call);
-        }
+        if (kind == RefKind::Call) d_.markFunction(t, Evidence::Call);
         work.push_back(t);
     }
 
@@ -573,10 +570,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         if (!d.inImage(address, off) || (address & 1) != 0) return;
         work.push_back(off);
         d.label(off, why, from);
-        if (!(d.flags[off] & F_FUNC)) {
-            d.flags[off] |= F_FUNC;
-            d.functionWhy.emplace(off, why);
-        }
+        d.markFunction(off, why);
     };
     if (options.entries.empty() && options.vectors.empty()) entry(d.address(0), Evidence::Entry);
     for (const std::uint32_t e : options.entries) entry(e, Evidence::Entry);

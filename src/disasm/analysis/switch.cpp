@@ -37,7 +37,7 @@ bool plausibleEntry(const Model::Data& d, std::uint32_t off, std::uint32_t at, b
                     std::pair<std::uint32_t, std::uint32_t> region = {0, 0}) {
     constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE;
     if (at + 4 > d.size() || (!first && (d.flags[at] & F_LABEL))) return false;
-    if ((d.flags[at] | d.flags[at + 1] | d.flags[at + 2] | d.flags[at + 3]) & kTaken) return false;
+    if (d.longFlags(at) & kTaken) return false;
     const std::uint32_t v = d.longAt(at);
     std::uint32_t to;
     return !(v & 1) && d.inImage(v, to) && to + 1 < d.size() && !(to >= off && to < at + 4) &&
@@ -60,10 +60,7 @@ void takeEntries(Model::Data& d, Table& t, std::uint32_t n, bool call, std::vect
         d.pointer(at, PointerEvidence::JumpedThrough, t.jump);
         d.refs.push_back({d.address(at), v, RefKind::Pointer});
         d.label(to, Evidence::PointerTable, d.address(at));
-        if (call && !(d.flags[to] & F_FUNC)) {
-            d.flags[to] |= F_FUNC;
-            d.functionWhy.emplace(to, Evidence::PointerTable);
-        }
+        if (call) d.markFunction(to, Evidence::PointerTable);
         work.push_back(to);
     }
     t.count += n;

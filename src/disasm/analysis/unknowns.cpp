@@ -110,7 +110,7 @@ void maybePointers(Model::Data& d) {
     }
     for (std::uint32_t off = 0; off + 3 < d.size(); ++off) {
         if ((d.address(off) & 3) != 0) continue;
-        if ((d.flags[off] | d.flags[off + 1] | d.flags[off + 2] | d.flags[off + 3]) & kExplained) continue;
+        if (d.longFlags(off) & kExplained) continue;
         maybePointer(d, off);
         off += 3;
     }

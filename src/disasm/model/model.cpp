@@ -21,13 +21,20 @@ constexpr std::size_t kStringMost = 256;
 }  // namespace
 
 
-void Model::Data::indexTables() {
+void Model::Data::indexTableStarts() {
     tableIndex.clear();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        std::uint32_t off;
+        if (inImage(tables[i].address, off)) tableIndex.emplace(off, i);
+    }
+}
+
+void Model::Data::indexTables() {
+    indexTableStarts();
     tableSpans.clear();
     for (std::size_t i = 0; i < tables.size(); ++i) {
         std::uint32_t off;
         inImage(tables[i].address, off);
-        tableIndex.emplace(off, i);
         tableSpans.push_back({off, off + tables[i].count * tables[i].width, 0, i});
     }
     std::sort(tableSpans.begin(), tableSpans.end(),

@@ -126,6 +126,7 @@ struct Model::Data {
     std::vector<Span> tableSpans;
     std::vector<Span> pathSpans;  // the same for the code paths
     void indexTables();
+    void indexTableStarts();  // tableIndex alone, from tables
     std::unordered_map<std::uint32_t, dis::SlotRead> slotReads;  // slot offset -> reads
     std::unordered_map<std::uint32_t, dis::Offset> offsets;      // literal offset -> BRAF/BSRF
     std::unordered_map<std::uint32_t, std::string> names;        // address -> the user's label
@@ -222,6 +223,16 @@ struct Model::Data {
             cause.erase(off);
         }
     }
+    // A function starts at off, for this reason (the first reason found stays).
+    void markFunction(std::uint32_t off, Evidence reason) {
+        if (flags[off] & dis::F_FUNC) return;
+        flags[off] |= dis::F_FUNC;
+        functionWhy.emplace(off, reason);
+    }
+    // The marks of the four bytes of a long at off, together.
+    std::uint16_t longFlags(std::uint32_t off) const {
+        return static_cast<std::uint16_t>(flags[off] | flags[off + 1] | flags[off + 2] | flags[off + 3]);
+    }
     // Why a literal or table entry is written as a label, and what said so.
     void pointer(std::uint32_t off, PointerEvidence reason, std::uint32_t from) {
         flags[off] |= dis::F_PTR;
@@ -285,11 +296,7 @@ struct Model::Data {
                                       [&](const Reference& r) { return r.kind == RefKind::Pointer && r.from >= from && r.from < to; }),
                        refs.end());
             tables.erase(tables.begin() + static_cast<std::ptrdiff_t>(i));
-            tableIndex.clear();
-            for (std::size_t j = 0; j < tables.size(); ++j) {
-                std::uint32_t o;
-                if (inImage(tables[j].address, o)) tableIndex.emplace(o, j);
-            }
+            indexTableStarts();
             return;
         }
     }

@@ -127,8 +127,21 @@ int unknowns(const std::string& path) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::string out;
     for (const std::string& line : korvane::listUnknowns(text, path)) out += line + "\n";
-    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
-        return error(Say::CannotWriteStandardOutput);
+    return korvane::files::writeAll(STDOUT_FILENO, out) ? 0 : error(Say::CannotWriteStandardOutput);
+}
+
+// A checked source put among files, replacing the file seen there (keeping its mode and
+// owner, and only while it is still as read) or as a new file: 0, or the error's status.
+int putChecked(korvane::files::FileSet& files, const std::string& name, std::string_view text,
+               const korvane::files::Seen& seen, bool replaces) {
+    files.expect(name, replaces ? seen : korvane::files::Seen{}, korvane::Written::Source);
+    const mode_t mode = replaces ? static_cast<mode_t>(seen.mode) : korvane::files::newFileMode();
+    const uid_t uid = replaces ? static_cast<uid_t>(seen.uid) : ::geteuid();
+    const gid_t gid = replaces ? static_cast<gid_t>(seen.gid) : ::getegid();
+    if (!files.put(name, text, mode, uid, gid))
+        return error(uid != ::geteuid() ? Say::CheckedOtherUser : Say::CannotWrite, {.name = name});
+    // The source read must still be there as read: an edit saved meanwhile is kept.
+    if (replaces && korvane::files::look(name) != seen) return error(Say::CheckedChanged, {.name = name});
     return 0;
 }
 
@@ -155,13 +168,7 @@ int checkParts(const std::string& directory, const std::string& top, const std::
         for (const korvane::PartText& p : report.changed) {
             const std::size_t i = static_cast<std::size_t>(
                 std::find_if(parts.begin(), parts.end(), [&](const korvane::PartText& x) { return x.name == p.name; }) - parts.begin());
-            files.expect(p.name, seen[i], korvane::Written::Source);
-            if (!files.put(p.name, p.text, static_cast<mode_t>(seen[i].mode), static_cast<uid_t>(seen[i].uid),
-                           static_cast<gid_t>(seen[i].gid))) {
-                if (static_cast<uid_t>(seen[i].uid) != ::geteuid()) return error(Say::CheckedOtherUser, {.name = p.name});
-                return error(Say::CannotWrite, {.name = p.name});
-            }
-            if (korvane::files::look(p.name) != seen[i]) return error(Say::CheckedChanged, {.name = p.name});
+            if (const int status = putChecked(files, p.name, p.text, seen[i], true)) return status;
         }
         if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
     }
@@ -200,20 +207,8 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     for (const std::string& m : report.messages) say(m + "\n");
     if (writeBack && (report.rewritten || !inPlace)) {
         korvane::files::FileSet files("", gTemps);
-        const std::string target = inPlace ? path : output;
-        files.expect(target, inPlace ? seen : korvane::files::Seen{}, korvane::Written::Source);
         const std::string_view out = report.rewritten ? std::string_view(report.text) : text;
-        const mode_t mode = inPlace ? static_cast<mode_t>(seen.mode) : korvane::files::newFileMode();
-        const uid_t uid = inPlace ? static_cast<uid_t>(seen.uid) : ::geteuid();
-        const gid_t gid = inPlace ? static_cast<gid_t>(seen.gid) : ::getegid();
-        if (!files.put(target, out, mode, uid, gid)) {
-            if (uid != ::geteuid())
-                return error(Say::CheckedOtherUser, {.name = target});
-            return error(Say::CannotWrite, {.name = target});
-        }
-        // The source read must still be there as read: an edit saved meanwhile is kept.
-        if (inPlace && korvane::files::look(path) != seen)
-            return error(Say::CheckedChanged, {.name = path});
+        if (const int status = putChecked(files, inPlace ? path : output, out, seen, inPlace)) return status;
         if (const std::string bad = files.commit(); !bad.empty()) return error(bad);
     }
     return holds && report.holds ? 0 : 1;

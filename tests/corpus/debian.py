@@ -33,7 +33,6 @@ import os
 import random
 import re
 import shutil
-import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -61,11 +60,8 @@ SH4_SHIFT = re.compile(r"^(\s*)sh[al]d(\s+)r\d+,(r\d+)", re.M)
 NOPS = "            NOP\n            NOP\n"
 
 
-def run(cmd, cwd, check=True, timeout=300):
-    r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
-    if check and r.returncode != 0:
-        raise RuntimeError("%s: %s" % (" ".join(cmd), r.stdout))
-    return r
+def run(cmd, cwd, check=True):
+    return measure.run(cmd, cwd, check, timeout=300)
 
 
 def fetch(src, package, prefix):

@@ -44,8 +44,8 @@ DATA = {".long": 4, ".int": 4, ".4byte": 4, ".short": 2, ".word": 2, ".hword": 2
         ".byte": 1}
 
 
-def run(cmd, cwd, check=True):
-    r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def run(cmd, cwd, check=True, timeout=None):
+    r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
     if check and r.returncode != 0:
         raise RuntimeError("%s: %s" % (" ".join(cmd), r.stdout))
     return r

@@ -184,9 +184,10 @@ def main():
         start = fh.read()
     rng = random.Random(a.seed)
     failed = []
-    totals = {"code": 0, "code shown": 0, "data as code": 0, "kept": 0, "reported": 0, "broken": 0, "unverified": 0}
-    print("%-14s %14s %9s %12s %10s %5s %5s %8s %6s" % ("image", "instructions", "data/code", "table entries",
-                                                        "pointers", "same", "kept", "reported", "broken"))
+    totals = {"code": 0, "code shown": 0, "data as code": 0, "kept": 0, "reported": 0, "broken": 0, "unverified": 0,
+              "live": 0, "live shown": 0, "unused": 0, "unused shown": 0}
+    print("%-14s %14s %14s %9s %12s %10s %5s %5s %8s %6s" % ("image", "live", "unused", "data/code", "table entries",
+                                                              "pointers", "same", "kept", "reported", "broken"))
     for package in a.packages:
         prefix, files, entry = PACKAGES[package]
         root = fetch(os.path.join(work, "src"), package, prefix)
@@ -198,13 +199,14 @@ def main():
             compiled = compile_all(work, root, files, flags)
             if not compiled:
                 continue
-            names = {}
-            image, where = measure.build(work, name, [("start.s", start.replace("main", entry))] + compiled, names)
+            names, live = {}, set()
+            image, where = measure.build(work, name, [("start.s", start.replace("main", entry))] + compiled, names,
+                                         live)
             if image is None:
                 failed.append("%s: GNU as refused it: %s" % (name, where.splitlines()[0]))
                 continue
             statements, same = measure.shown(work, name, asm, dis)
-            r, _ = measure.measure(statements, where)
+            r, _ = measure.measure(statements, where, live)
             if not same:
                 failed.append(name + ": the round trip changed the image")
             # Two-NOP edits before instructions korvane-dis shows, that GNU's build has.
@@ -236,18 +238,24 @@ def main():
                                   (name, address))
             for k in counts:
                 totals[k] += counts[k]
-            totals["code"] += r["code"]
-            totals["code shown"] += r["code shown"]
-            totals["data as code"] += r["data as code"]
-            print("%-14s %6d/%-7d %9d %6d/%-6d %5d/%-5d %5s %5d %8d %6d" % (
-                name, r["code shown"], r["code"], r["data as code"], r["table entries shown"], r["table entries"],
+            for k in ("code", "code shown", "data as code", "live", "live shown", "unused", "unused shown"):
+                totals[k] += r[k]
+            print("%-14s %6d/%-7d %6d/%-7d %9d %6d/%-6d %5d/%-5d %5s %5d %8d %6d" % (
+                name, r["live shown"], r["live"], r["unused shown"], r["unused"], r["data as code"],
+                r["table entries shown"], r["table entries"],
                 r["pointers shown"], r["pointers"], "yes" if same else "NO", counts["kept"], counts["reported"],
                 counts["broken"]))
             sys.stdout.flush()
     edits = totals["kept"] + totals["reported"] + totals["broken"]
-    print("all: %d of %d instructions shown (%.2f%%), %d bytes of data shown as code; edits: %d kept (%.1f%%), "
+    print("all: %d of %d instructions shown (%.2f%%; live %d of %d, %.2f%%; unused %d of %d, %.2f%%), "
+          "%d bytes of data shown as code; edits: %d kept (%.1f%%), "
           "%d reported, %d broken" % (totals["code shown"], totals["code"],
-                                       100.0 * totals["code shown"] / max(totals["code"], 1), totals["data as code"],
+                                       100.0 * totals["code shown"] / max(totals["code"], 1),
+                                       totals["live shown"], totals["live"],
+                                       100.0 * totals["live shown"] / max(totals["live"], 1),
+                                       totals["unused shown"], totals["unused"],
+                                       100.0 * totals["unused shown"] / max(totals["unused"], 1),
+                                       totals["data as code"],
                                        totals["kept"], 100.0 * totals["kept"] / max(edits, 1), totals["reported"],
                                        totals["broken"]))
     if edits and 100.0 * totals["kept"] / edits < a.kept:

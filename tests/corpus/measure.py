@@ -91,12 +91,19 @@ def split_operands(text):
     return out
 
 
-def annotate(source):
+SYMBOL = re.compile(r"(?<![\w.$])([A-Za-z_][\w.$]*)")
+REGISTER = re.compile(r"^(r\d+|pr|gbr|vbr|sr|mach|macl|fpul|pc)$", re.I)
+
+
+def annotate(source, graph=None):
     """The source with a label before every instruction and datum, and what each is:
     name -> (kind, size, extra): kind "code", "data", "table" (relative entries),
-    "pointer" (.long symbol)."""
+    "pointer" (.long symbol). With graph (a dict), graph["owner"][name] is the global
+    symbol (function or object) each item belongs to and graph["refs"][symbol] the
+    symbols its items name: the compiler's own call and reference graph."""
     lines, facts, n = [], {}, 0
     rept = 0
+    owner = None
     for raw in source.splitlines():
         line = raw.split("!")[0] if '"' not in raw else raw
         text = line.strip()
@@ -115,6 +122,15 @@ def annotate(source):
             label, text = m.group(1), m.group(2)
         if label:
             lines.append(label)
+            if not label.startswith(".L") and graph is not None:
+                owner = label[:-1]
+        if graph is not None and owner and text and not text.startswith((".section", ".text", ".data", ".align",
+                                                                          ".global", ".type", ".size", ".file")):
+            body = text.split(None, 1)[1] if " " in text or "\t" in text else ""
+            refs = graph.setdefault("refs", {}).setdefault(owner, set())
+            for sym in SYMBOL.findall(re.sub(r'"(?:[^"\\]|\\.)*"', "", body)):
+                if not REGISTER.match(sym):
+                    refs.add(sym)
         if not text or rept:
             lines.append(text)
             continue
@@ -142,6 +158,8 @@ def annotate(source):
             name = "gt_%d" % n
             n += 1
             facts[name] = fact
+            if graph is not None:
+                graph.setdefault("owner", {})[name] = owner
             lines.append(name + ":")
         lines.append(text)
     return "\n".join(lines) + "\n", facts
@@ -178,14 +196,21 @@ def link(work, name, objects):
         return fh.read()
 
 
-def build(work, name, sources, names=None):
+def build(work, name, sources, names=None, live=None):
     """Assembles and links; returns (image, {address: (kind, size, width)}) or None when
     GNU as refuses the program for SH-2. Symbols no source defines are stubbed. With
-    names, each item's address maps to its label and its source's index there."""
+    names, each item's address maps to its label and its source's index there. With
+    live (a set), the addresses of the items a run may reach are added to it: those of
+    the symbols the compiler's references lead to from _start."""
     facts = {}
     objects = []
+    owners, refs = {}, {}
     for i, (src_name, text) in enumerate(sources):
-        annotated, f = annotate(text)
+        graph = {}
+        annotated, f = annotate(text, graph)
+        owners.update({"%s_%d" % (k, i): v for k, v in graph.get("owner", {}).items()})
+        for k, v in graph.get("refs", {}).items():
+            refs.setdefault(k, set()).update(v)
         f = {"%s_%d" % (k, i): v for k, v in f.items()}
         annotated = re.sub(r"\bgt_(\d+):", lambda m: "gt_%s_%d:" % (m.group(1), i), annotated)
         facts.update(f)
@@ -207,6 +232,15 @@ def build(work, name, sources, names=None):
             where[int(parts[0], 16)] = facts[parts[2]]
             if names is not None:
                 names[int(parts[0], 16)] = parts[2]
+    if live is not None:
+        reached, todo = set(), ["_start"]
+        while todo:
+            sym = todo.pop()
+            if sym not in reached:
+                reached.add(sym)
+                todo.extend(refs.get(sym, ()))
+        live.update(int(p[0], 16) for p in (l.split() for l in nm.splitlines())
+                    if len(p) == 3 and p[2] in facts and owners.get(p[2]) in reached)
     return image, where
 
 
@@ -239,7 +273,9 @@ def shown(work, name, asm, dis):
     return statements, same
 
 
-def measure(statements, where):
+def measure(statements, where, live=None):
+    """What korvane-dis found of the program's items; with live (the addresses a run may
+    reach), its instructions counted apart as live and unused."""
     covering = {}
     for addr, (mn, ops, size, rest) in statements.items():
         for b in range(size):
@@ -251,12 +287,17 @@ def measure(statements, where):
         mn, ops, size, rest = s
         return not (mn.startswith("DC.") or mn == "PAD") or "in a delay slot" in rest
     r = {"code": 0, "code shown": 0, "data bytes": 0, "data as code": 0, "table entries": 0,
-         "table entries shown": 0, "pointers": 0, "pointers shown": 0}
+         "table entries shown": 0, "pointers": 0, "pointers shown": 0,
+         "live": 0, "live shown": 0, "unused": 0, "unused shown": 0}
     missed = []
     for addr, (kind, size, width) in sorted(where.items()):
         if kind == "code":
             r["code"] += 1
             r["code shown"] += instruction(addr)
+            if live is not None:
+                which = "live" if addr in live else "unused"
+                r[which] += 1
+                r[which + " shown"] += instruction(addr)
             if not instruction(addr):
                 missed.append(addr)
             continue

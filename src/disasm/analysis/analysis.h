@@ -19,10 +19,12 @@ void analyse(Model::Data& data, const DisassemblyOptions& options);
 // The jump tables of the BRAF/JMP instructions found so far that have none yet; each
 // new case target goes to work. A bound held in a register set before the window (before
 // the loop that holds the dispatch) is asked of valueBefore (offset, register). True when
-// a table was found.
+// a table was found. The jumps that have none yet stay in jumps, to be tried again when
+// more code is known. A table whose bound is not found is taken (named, or read as far as
+// it stays plausible) only when settle says that no more code will come first.
 using ValueBefore = std::function<std::optional<std::uint32_t>(std::uint32_t, unsigned)>;
 bool findSwitchTables(Model::Data& data, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps,
-                      const ValueBefore& valueBefore);
+                      const ValueBefore& valueBefore, bool settle);
 
 // Open tables of code pointers (no bound says how long) take the entries after them
 // that now point at code; each new target goes to work. True when one grew.

@@ -94,13 +94,44 @@ class Flow {
     Flow(Model::Data& d, std::vector<std::uint32_t>& jumps)
         : d_(d), jumps_(jumps), effects_(effects().data()), forms_(sh2::forms().data()), k_(&known()) {}
 
+    // Follows every path of the work. What comes after a call waits (see resume).
     void run(std::vector<std::uint32_t>& work) {
         while (!work.empty()) {
             const std::uint32_t off = work.back();
             work.pop_back();
-            const std::uint32_t end = follow(off, work);
+            const std::uint32_t end = follow(off, work, Registers{});
             if (end > off) d_.paths.push_back({off, end});
         }
+    }
+
+    // The paths after calls, resumed once nothing else is left to find (tables found
+    // too), lowest address first, so that the loads of the code before them have marked
+    // their literals: a literal after a call's slot means that the callee does not
+    // return, and the path ends there, as it does after every later call to it. True
+    // when a path went on.
+    bool resume(std::vector<std::uint32_t>& work) {
+        std::vector<AfterCall> round;
+        round.swap(afterCalls_);
+        std::sort(round.begin(), round.end(), [](const AfterCall& a, const AfterCall& b) { return a.at < b.at; });
+        bool went = false;
+        for (const AfterCall& a : round) {
+            if (d_.readAsData(a.at)) {
+                if (a.callee != kNoCallee) d_.noReturn.emplace(a.callee, d_.address(a.at - 4));
+                continue;
+            }
+            if (a.callee != kNoCallee && d_.noReturn.count(a.callee)) continue;
+            const std::uint32_t end = follow(a.at, work, a.regs);
+            if (end > a.at) {
+                d_.paths.push_back({a.at, end});
+                went = true;
+            }
+            run(work);
+        }
+        if (went) {  // the register states were walked over less code: walked again when asked
+            states_.clear();
+            settled_.clear();
+        }
+        return went || !afterCalls_.empty();
     }
 
     // Register values across joins, for the calls and jumps through registers that the
@@ -178,7 +209,8 @@ class Flow {
         for (std::uint32_t p = block; p < off; p += 2) {
             if (!(d_.flags[p] & F_CODE)) return std::nullopt;
             const sh2::Decoded d = *sh2::decode(d_.word(p));
-            if (d.form->flow & sh2::FlowDelayed) return std::nullopt;
+            // BT/S and BF/S fall through after their slot, which runs either way.
+            if ((d.form->flow & sh2::FlowDelayed) && !(d.form->flow & sh2::FlowConditional)) return std::nullopt;
             if (!(d.form->reach == Reach::Branch8)) step(regs, d, d_.address(p));
         }
         if (!regs.has(reg)) return std::nullopt;
@@ -278,7 +310,7 @@ class Flow {
             stepSlot(regs, s, f, to, d_.address(slot), (d_.flags[slot] & F_SLOTPC) != 0);
             const bool call = returnsAfterSlot(f, s.form);
             if (to && !call && d_.inImage(*to, t)) join(t, regs, pending);
-            if (!goesOn(regs, call, f)) return;
+            if (!goesOn(regs, call, f) || (call && d_.noReturn.count(calleeOf(to)))) return;
             off += 2;
         }
     }
@@ -321,6 +353,20 @@ class Flow {
             return true;
         }
         return !(branch.flow & sh2::FlowEnds);
+    }
+
+    // The path after a call and its slot, with what it knew then.
+    static constexpr std::uint32_t kNoCallee = ~0u;
+    struct AfterCall {
+        std::uint32_t at;
+        std::uint32_t callee;  // its offset, when known
+        Registers regs;
+    };
+    std::vector<AfterCall> afterCalls_;
+    // The offset of a known callee that does not return, or kNoCallee.
+    std::uint32_t calleeOf(std::optional<std::uint32_t> to) const {
+        std::uint32_t t;
+        return to && d_.inImage(*to, t) ? t : kNoCallee;
     }
 
     std::unordered_map<std::uint32_t, Registers> states_;
@@ -449,8 +495,7 @@ class Flow {
     }
 
     // Follows one path; the offset after the last instruction it marked.
-    std::uint32_t follow(std::uint32_t start, std::vector<std::uint32_t>& work) {
-        Registers regs;
+    std::uint32_t follow(std::uint32_t start, std::vector<std::uint32_t>& work, Registers regs) {
         for (std::uint32_t off = start;; off += 2) {
             if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return off;
             // A path does not run into words that code reads as data.
@@ -501,6 +546,13 @@ class Flow {
             }
             if (!s) return off + 2;
             if (!goesOn(regs, call, f)) return off + 4;
+            if (call) {  // goes on later, unless the callee turns out not to return
+                const std::uint32_t callee = calleeOf(to);
+                if (callee == kNoCallee || !d_.noReturn.count(callee)) {
+                    afterCalls_.push_back({off + 4, callee, regs});
+                }
+                return off + 4;
+            }
             off += 2;
         }
     }
@@ -629,17 +681,30 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         d.tableIndex.emplace(off, d.tables.size());
         d.tables.push_back(std::move(t));
     }
-    std::vector<std::uint32_t> jumps;
+    std::vector<std::uint32_t> jumps, tried;  // jumps new to the switch finder, and those it found no table for
     Flow flow(d, jumps);
+    const ValueBefore valueBefore = [&flow](std::uint32_t off, unsigned reg) { return flow.valueBefore(off, reg); };
     for (;;) {
         flow.run(work);
         if (flow.registerPass(work)) continue;
-        if (findSwitchTables(d, work, jumps,
-                             [&flow](std::uint32_t off, unsigned reg) { return flow.valueBefore(off, reg); }))
-            continue;
+        const bool found = findSwitchTables(d, work, jumps, valueBefore, false);
+        tried.insert(tried.end(), jumps.begin(), jumps.end());
+        jumps.clear();
+        if (found) continue;
         if (growOpenTables(d, work)) continue;
         markPointers(d, work);
         if (!work.empty()) continue;
+        // The code after calls, then again the jumps whose windows it may complete.
+        if (flow.resume(work)) {
+            jumps.swap(tried);
+            continue;
+        }
+        // No more code comes before them: the tables whose bounds were not found.
+        if (!tried.empty()) {
+            const bool any = findSwitchTables(d, work, tried, valueBefore, true);
+            tried.clear();
+            if (any || !work.empty()) continue;
+        }
         if (d.guess && discoverCode(d, work)) continue;
         break;
     }

@@ -79,7 +79,8 @@ constexpr std::uint32_t kCallLook = 16;  // bytes before a call where its table'
 
 class SwitchFinder {
   public:
-    SwitchFinder(Model::Data& d, const ValueBefore& valueBefore) : d_(d), valueBefore_(valueBefore) {}
+    SwitchFinder(Model::Data& d, const ValueBefore& valueBefore, bool settle)
+        : d_(d), valueBefore_(valueBefore), settle_(settle) {}
 
     // Every branch of the code found, by target (in the order of the code, so the sort
     // has little to do): made when a window first meets a label.
@@ -206,6 +207,8 @@ class SwitchFinder {
                 break;
             }
         }
+        // A bound not found may be found once more code is known (after calls).
+        if (!count && !settle_) return false;
         std::uint32_t off;
         if (!d_.inImage(table, off) || d_.tableStarting(off)) return false;
         if (!relative && (call || !count || scale != width))
@@ -384,6 +387,7 @@ class SwitchFinder {
 
     Model::Data& d_;
     const ValueBefore& valueBefore_;
+    const bool settle_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // branch target, branch
     bool intoMade_ = false;
     std::vector<Step> steps_;
@@ -392,7 +396,7 @@ class SwitchFinder {
 }  // namespace
 
 bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vector<std::uint32_t>& jumps,
-                      const ValueBefore& valueBefore) {
+                      const ValueBefore& valueBefore, bool settle) {
     // A call goes through a table only where an indexed load leaves the register it
     // calls through, a few instructions before it (most calls through registers are not).
     const KnownForms& k = known();
@@ -407,10 +411,13 @@ bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vec
         return true;
     });
     if (jumps.empty()) return false;
-    SwitchFinder finder(d, valueBefore);
+    SwitchFinder finder(d, valueBefore, settle);
     bool found = false;
-    for (const std::uint32_t j : jumps) found = finder.find(j, work) || found;
-    jumps.clear();
+    std::erase_if(jumps, [&](std::uint32_t j) {
+        if (!finder.find(j, work)) return false;
+        found = true;
+        return true;
+    });
     return found;
 }
 

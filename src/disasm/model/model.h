@@ -147,6 +147,18 @@ struct Model::Data {
     // The path that marked the code at off (its index in paths), or none.
     std::optional<std::size_t> pathHolding(std::uint32_t off) const;
     std::unordered_set<std::uint32_t> triedGaps;  // gaps already looked at for code
+    // Functions that do not return: start offset -> the address of a call to it after
+    // whose slot its caller's literals stand.
+    std::unordered_map<std::uint32_t, std::uint32_t> noReturn;
+    // Whether the words at off are what code reads as data (a literal or a table, or
+    // fill before one): after a call's slot, the callee does not return.
+    bool readAsData(std::uint32_t off) const {
+        constexpr std::uint16_t kRead = dis::F_LITW | dis::F_LITL | dis::F_LITIN | dis::F_TABLE;
+        if (off + 1 >= size()) return false;
+        if (flags[off] & kRead) return true;
+        const std::uint16_t w = word(off);
+        return (w == 0 || w == sh2::known().nopWord) && off + 3 < size() && (flags[off + 2] & kRead) && !(flags[off] & dis::F_CODE);
+    }
     // Words of data that would branch or load PC-relatively if they were code, by
     // offset, with where they would reach; and how many unknowns the source marks.
     struct WouldBe {

@@ -120,6 +120,8 @@ struct Function {
     std::uint32_t end;  // the byte after its last instruction
     Evidence why;
     std::vector<std::uint32_t> callers;  // addresses of the calls
+    // When it does not return: a call to it after whose slot its caller's literals stand.
+    std::optional<std::uint32_t> noReturn;
 };
 
 class Model {

@@ -38,6 +38,8 @@ struct Case {
     std::vector<Reference> refs = {};
     std::vector<Reference> noRefs = {};  // references that must not be there
     int tables = -1;                     // how many tables, when checked
+    // Functions known not to return: start, and the call after whose slot literals stand.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> noReturn = {};
 };
 
 constexpr std::uint32_t kBase = 0x06000000;
@@ -380,6 +382,67 @@ const std::vector<Case>& cases() {
          true,
          {{kBase + 8, Instruction}},
          {{kBase + 0xC, kBase + 8, RefKind::Pointer}}},
+        {"a call that does not return: its caller's literals follow the slot (or fill before them)",
+         "        SETPC   $6000000\n"
+         "        STS.L   PR,@-R15\n"
+         "        MOV.L   @(LD,PC),R8\n"
+         "        BSR     SUB\n"
+         "        NOP\n"
+         "        JSR     @R8\n"
+         "        MOV     #1,R4\n"
+         "LD:     DC.L    DIE\n"  // $0600000C
+         "SUB:    RTS\n"
+         "        NOP\n"
+         "DIE:    BRA     DIE\n"  // $06000014
+         "        NOP\n"
+         // No path reaches it: a routine all the same, ended by its call (to a
+         // routine outside the image, known only by the literal after the call).
+         "GAPF:   STS.L   PR,@-R15\n"  // $06000018
+         "        MOV     #2,R4\n"
+         "        MOV.L   @(LG,PC),R1\n"
+         "        JSR     @R1\n"
+         "        MOV     #3,R5\n"
+         "        NOP\n"  // $06000022: fill before the literal
+         "LG:     DC.L    $6001000\n",
+         true,
+         {{kBase + 0xC, Literal}, {kBase + 0x10, Instruction, Evidence::Call}, {kBase + 0x18, Instruction, Evidence::Leaf},
+          {kBase + 0x24, Literal}},
+         {{kBase + 0xC, kBase + 0x14, RefKind::Pointer}, {kBase + 0x1E, 0x6001000, RefKind::Call}},
+         {},
+         -1,
+         {{kBase + 0x14, kBase + 8}}},
+        {"a bound set before a BT/S, compared again in its slot and before the block",
+         "        SETPC   $6000000\n"
+         "        MOV     #2,R11\n"
+         "        MOV     R4,R1\n"
+         "        TST     R5,R5\n"
+         "        BT/S    DISP\n"
+         "        CMP/HI  R11,R1\n"
+         "        ADD     #1,R1\n"
+         "        CMP/HI  R11,R1\n"
+         "DISP:   BT/S    OUT\n"
+         "        MOV     R1,R0\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        ADD     R1,R1\n"
+         "        MOV.W   @(R0,R1),R1\n"
+         "        BRAF    R1\n"
+         "        NOP\n"
+         "TAB:    DC.W    $8,$C,$10\n"  // $0600001C, from itself (after BRAF's slot): C0, C1, C2
+         "        DC.W    $FFFF\n"                 // not an entry: the bound says three
+         "C0:     RTS\n"
+         "        MOV     #10,R0\n"
+         "C1:     RTS\n"
+         "        MOV     #11,R0\n"
+         "C2:     RTS\n"
+         "        MOV     #12,R0\n"
+         "OUT:    RTS\n"
+         "        MOV     #0,R0\n",
+         false,
+         {{kBase + 0x1C, Table, Evidence::Table}, {kBase + 0x22, Data}, {kBase + 0x24, Instruction, Evidence::SwitchCase},
+          {kBase + 0x2C, Instruction, Evidence::SwitchCase}},
+         {{kBase + 0x1C, kBase + 0x24, RefKind::TableEntry}, {kBase + 0x20, kBase + 0x2C, RefKind::TableEntry}},
+         {},
+         1},
     };
     return c;
 }
@@ -418,6 +481,12 @@ TEST(Analysis, ModelFactsOfIdioms) {
         }
         if (c.tables >= 0) {
             EXPECT_EQ(static_cast<int>(m.tables().size()), c.tables);
+        }
+        for (const Function& f : m.functions()) {
+            const auto it = std::find_if(c.noReturn.begin(), c.noReturn.end(),
+                                         [&](const auto& n) { return n.first == f.start; });
+            EXPECT_EQ(f.noReturn, it == c.noReturn.end() ? std::nullopt : std::optional<std::uint32_t>(it->second))
+                << "function at " << std::hex << f.start;
         }
         // Whatever was found, the source rebuilds the image.
         MemoryOutput out;

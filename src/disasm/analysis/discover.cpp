@@ -46,18 +46,21 @@ struct Routine {
 // code, loads reading beyond its end words that no instruction occupies.
 // Where the jump table of a BRAF at t ends: its entries (words, else bytes), each an
 // offset from base (the end of the BRAF's slot) to an even case outside the table, run
-// up to the first case after it or limit (where a branch of the routine goes next),
-// whichever comes first. t itself when they do not.
-std::uint32_t tableEnd(const Model::Data& data, std::uint32_t t, std::uint32_t base, std::uint32_t limit) {
+// up to the first case after it, limit (where a branch of the routine goes next) or the
+// first word the routine's loads read (its pool after the table), whichever comes first.
+// t itself when they do not.
+template <typename Read>
+std::uint32_t tableEnd(const Model::Data& data, std::uint32_t t, std::uint32_t base, std::uint32_t limit,
+                       const Read& read) {
     for (const unsigned width : {2u, 1u}) {
         std::uint32_t first = limit, q = t;
-        while (q + width <= data.size() && q < first && q - t < kMostMidPool) {
+        while (q + width <= data.size() && q < first && q - t < kMostMidPool && !read(q)) {
             const std::uint32_t to = base + data.entryAt(q, width, true);
             if ((to & 1) || (to >= t && to <= q) || to >= data.size()) break;
             if (to > q) first = std::min(first, to);  // cases after the table (or before it)
             q += width;
         }
-        if (q == first) return q;
+        if (q == first || (q > t && read(q))) return q;
         if (q < first && first - q < 4) {  // alignment before the cases
             bool fill = true;
             for (std::uint32_t k = q; k < first; ++k) fill = fill && (data.image[k] == 0 || data.image[k] == 0x09);
@@ -78,6 +81,10 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     auto read = [&literals](std::uint32_t q) {
         return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
     };
+    auto fill = [&data](std::uint32_t q) { return data.word(q) == known().nopWord || data.word(q) == 0; };
+    // The longs that MOV.L literals left in registers (for the callee of a JSR).
+    std::uint32_t held[16] = {};
+    std::uint16_t holds = 0;
     std::uint32_t p = c;
     for (std::size_t n = 0; n < kMostInstructions; ++n) {
         if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown)) return r;
@@ -86,11 +93,21 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         if (!d) return r;
         const Form& f = *d->form;
         const std::uint32_t pc = data.address(p);
+        std::optional<std::uint32_t> callee;
+        if (f.flow & sh2::FlowCall) {
+            if (f.reach != Reach::None) callee = sh2::targetOf(f, d->fields, pc);
+            else if (!(f.flow & sh2::FlowRelative) && (holds >> d->fields.m & 1u)) callee = held[d->fields.m];
+        }
+        holds = static_cast<std::uint16_t>(holds & ~sh2::writtenRegisters(f, d->fields));
         if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
             const std::uint32_t lit = sh2::targetOf(f, d->fields, pc);
             std::uint32_t at;
             if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size())
                 return r;
+            if (f.reach == Reach::PcLong) {
+                held[d->fields.n] = data.longAt(at);
+                holds = static_cast<std::uint16_t>(holds | 1u << d->fields.n);
+            }
             if (d->form == known().mova) {
                 tables.push_back(at);
             } else {
@@ -115,7 +132,14 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         const auto s = sh2::decode(data.word(slot));
         if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
         p += 4;
-        if ((f.flow & sh2::FlowEnds) && pending < p) {
+        // A call that does not return: its slot is followed by the routine's own
+        // literals (or fill before them), or the callee is known not to return.
+        std::uint32_t calleeAt;
+        const bool noReturn =
+            (f.flow & sh2::FlowCall) && p + 3 < data.size() &&
+            (read(p) || (fill(p) && read(p + 2)) ||
+             (callee && data.inImage(*callee, calleeAt) && data.noReturn.count(calleeAt)));
+        if (((f.flow & sh2::FlowEnds) || noReturn) && pending < p) {
             r.end = p;
             r.lastEnder = p - 4;
             break;
@@ -124,22 +148,22 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         // reach forward only), with fill, or the jump table of a BRAF that a MOVA before
         // names (its entries, counted from after the slot, run up to its first case):
         // the routine goes on after it.
-        if ((f.flow & sh2::FlowEnds) && skipPools) {
+        if (((f.flow & sh2::FlowEnds) || noReturn) && skipPools) {
             auto table = [&](std::uint32_t q) {
                 return (f.flow & sh2::FlowRelative) && std::find(tables.begin(), tables.end(), q) != tables.end();
             };
             std::uint32_t q = p;
             while (q + 1 < data.size() && q - p <= kMostMidPool) {
-                const bool fill = data.word(q) == known().nopWord || data.word(q) == 0;
-                if (read(q) || (fill && q + 3 < data.size() && (read(q + 2) || table(q + 2)))) {
+                if (read(q) || (fill(q) && q + 3 < data.size() && (read(q + 2) || table(q + 2)))) {
                     q += 2;
                 } else if (table(q)) {
                     std::uint32_t limit = ~0u;
                     for (const std::uint32_t b : branches) {
                         if (b > q) limit = std::min(limit, b);
                     }
-                    q = tableEnd(data, q, p, limit);
-                    break;
+                    const std::uint32_t end = tableEnd(data, q, p, limit, read);
+                    if (end == q) break;
+                    q = end;  // and the pool after it
                 } else {
                     break;
                 }
@@ -304,7 +328,8 @@ class Discovery {
                 (d_.flags[off + 4] & F_CODE) != 0)
                 continue;
             const auto d = sh2::decode(d_.word(off));
-            if (!d || !(d->form->flow & sh2::FlowEnds)) continue;
+            // A path ends after a jump or return, and after a call that does not return.
+            if (!d || !(d->form->flow & (sh2::FlowEnds | sh2::FlowCall))) continue;
             // Past the pool after it and padding, in any order.
             std::uint32_t c = off + 4;
             for (std::uint32_t before = ~0u; before != c;) {

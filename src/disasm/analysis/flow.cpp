@@ -177,20 +177,32 @@ class Flow {
     std::optional<std::uint32_t> valueBefore(std::uint32_t off, unsigned reg) {
         constexpr std::uint32_t kFarthestStart = 0x10000;
         if (settled_.empty()) settled_.assign(d_.size(), false);
-        std::uint32_t start = off, block = off;
+        constexpr std::uint32_t kNone = ~0u;
+        std::uint32_t start = off, block = off, entered = kNone;
         bool blockFound = false;
         for (std::uint32_t p = off;; p -= 2) {
             const std::uint16_t f = d_.flags[p];
-            if (!(f & F_CODE)) return std::nullopt;
+            // The function's start: every path into the block begins there. Where none
+            // is known yet, the nearest place a jump or a case enters the code.
+            if (!(f & F_CODE)) {
+                if (entered == kNone) return std::nullopt;
+                start = entered;
+                break;
+            }
             if (!blockFound && (f & F_LABEL)) {
                 block = p;
                 blockFound = true;
             }
-            if (f & F_FUNC) {  // the function's start: every path into the block begins there
+            if (f & F_FUNC) {
                 start = p;
                 break;
             }
-            if (p < 2 || off - p > kFarthestStart) return std::nullopt;
+            if (entered == kNone && (f & F_LABEL) && d_.reasonAt(p) != Evidence::Branch) entered = p;
+            if (p < 2 || off - p > kFarthestStart) {
+                if (entered == kNone) return std::nullopt;
+                start = entered;
+                break;
+            }
         }
         if (!blockFound || block < start) block = start;
         std::vector<std::uint32_t> pending, work;

@@ -316,8 +316,16 @@ class SwitchFinder {
                 if ((b.form->flow & sh2::FlowConditional) && range.second - range.first != 1) break;
                 if (p >= 2 && (d_.flags[p - 2] & F_CODE)) {
                     const auto before = sh2::decode(d_.word(p - 2));
-                    if (before && !(before->form->flow & sh2::FlowEnds) && !(d_.flags[p - 2] & F_SLOT))
-                        break;  // the code before falls into the block as well
+                    if (before && !(before->form->flow & sh2::FlowEnds) && !(d_.flags[p - 2] & F_SLOT)) {
+                        // The code before falls into the block as well. When the last
+                        // instruction on both ways in is the same (a comparison the
+                        // compiler repeats in the branch's slot), it runs last either way.
+                        const std::uint32_t last = (b.form->flow & sh2::FlowDelayed) ? from + 2 : from - 2;
+                        if ((b.form->flow & sh2::FlowConditional) && last + 1 < d_.size() &&
+                            d_.word(last) == d_.word(p - 2) && sh2::writtenRegisters(*before->form, before->fields) == 0)
+                            steps_.push_back({p - 2, *before, false});
+                        break;
+                    }
                 }
                 if (b.form->flow & sh2::FlowDelayed) {  // its slot runs on the way
                     if (auto s = sh2::decode(d_.word(from + 2))) steps_.push_back({from + 2, *s, false});

@@ -248,10 +248,16 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
         const std::uint32_t at = (d.flags[off] & F_CODE) ? off : off - 1;
         if (const auto p = d.pathHolding(at)) {
             const std::uint32_t s = d.paths[*p].start;
-            const auto e = (d.flags[s] & F_LABEL) ? std::optional<Evidence>(d.reasonAt(s)) : std::optional<Evidence>(Evidence::Forced);
+            // A path with no label at its start goes on after a call (or from a forced range).
+            const bool afterCall = !(d.flags[s] & F_LABEL) && s >= 4 && (d.flags[s - 4] & F_CODE) &&
+                                   (sh2::decodeForm(d.word(s - 4))->flow & sh2::FlowCall);
+            const auto e = (d.flags[s] & F_LABEL) ? std::optional<Evidence>(d.reasonAt(s))
+                           : afterCall            ? std::optional<Evidence>(Evidence::Call)
+                                                  : std::optional<Evidence>(Evidence::Forced);
             facts.push_back({FactKind::Code, e, std::nullopt, d.address(s),
                              "on the path from " + hex(d.address(s)) + " to " + hex(d.address(d.paths[*p].end)) + " (" +
-                                 std::string(evidenceText(*e)) + ")"});
+                                 (afterCall ? "after the call at " + hex(d.address(s - 4)) : std::string(evidenceText(*e))) +
+                                 ")"});
         } else {
             facts.push_back({FactKind::Code, std::nullopt, std::nullopt, std::nullopt,
                              "in the delay slot of a branch on a path"});
@@ -260,6 +266,10 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     if (const auto f = d.functionWhy.find(off); f != d.functionWhy.end()) {
         facts.push_back({FactKind::Function, f->second, std::nullopt, std::nullopt,
                          "a function starts here: " + std::string(evidenceText(f->second))});
+    }
+    if (const auto n = d.noReturn.find(off); n != d.noReturn.end()) {
+        facts.push_back({FactKind::Function, Evidence::Call, std::nullopt, n->second,
+                         "it does not return: its caller's literals follow the call at " + hex(n->second)});
     }
     std::uint32_t entry;
     if (const Table* t = d.tableHolding(off, entry)) {
@@ -438,7 +448,9 @@ std::vector<Function> Model::functions() const {
         for (std::uint32_t p = starts[i]; p < next; ++p) {
             if (d_->flags[p] & F_CODE) end = p + 2;
         }
-        out.push_back({d_->address(starts[i]), d_->address(end), d_->functionWhy.at(starts[i]), {}});
+        const auto n = d_->noReturn.find(starts[i]);
+        out.push_back({d_->address(starts[i]), d_->address(end), d_->functionWhy.at(starts[i]), {},
+                       n != d_->noReturn.end() ? std::optional<std::uint32_t>(n->second) : std::nullopt});
     }
     for (const Reference& r : d_->references()) {
         if (r.kind != RefKind::Call) continue;

@@ -175,6 +175,11 @@ void Printer::note(Text& t, const Statement& s) const {
         t.put(evidenceText(reason));
         t.endLine();
     }
+    if (const auto n = d_.noReturn.find(s.off); n != d_.noReturn.end() && (d_.flags[s.off] & F_CODE)) {
+        t.put("; does not return: its caller's literals follow the call at $");
+        t.hex(n->second, 8);
+        t.endLine();
+    }
 }
 
 // A literal that BRAF/BSRF adds to its address + 4: where it goes, in the fixed form

@@ -39,6 +39,7 @@ enum class Evidence : std::uint8_t {
     Forced,        // inside a --code range
     Named,         // the user named it (an info file, a symbol table)
     Unsettled,     // what an unknown would reach (data that may be code, a number that may be a pointer)
+    Executed,      // an execution trace saw it run
 };
 
 // A short text for a reason, as the source's comments write it.

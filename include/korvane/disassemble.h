@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,19 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
 // hash) and its full name kept as the label's comment. Two names that come to one
 // label, or two labels at one address, are errors, as "FILE:LINE: text".
 std::vector<std::string> readSymbols(std::string_view text, const std::string& file, DisassemblyOptions& options);
+
+// Reads an execution trace. A text trace (logBase empty) lists executed addresses: one
+// hexadecimal address ($, 0x or bare) or A-B range (B excluded) a line, # comments, or
+// qemu's -d in_asm log. A code/data log (logBase: the address of its first byte) holds
+// a byte per address: bit 0 executed, bit 1 read, bit 2 written. Executed addresses go to
+// options.executed, bytes only read to options.data; errors are "FILE:LINE: text", and
+// the bytes both executed and read (taken as code) are returned to be reported.
+struct TraceRead {
+    std::vector<std::string> errors;
+    std::vector<AddressRange> both;
+};
+TraceRead readTrace(std::span<const std::uint8_t> trace, const std::string& file, std::optional<std::uint32_t> logBase,
+                    DisassemblyOptions& options);
 
 // The info file of what a disassembly found (entries, names, tables, functions), in
 // the format readInfo takes; what the analysis finds again by itself is a comment.

@@ -37,6 +37,7 @@ struct DisassemblyOptions {
     std::uint32_t base = 0;              // the address of the image's first byte
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
+    std::vector<AddressRange> executed;  // code that a trace saw run
     std::vector<DataRange> data;         // forced data
     // Exception vector tables: at each address, up to vectorCount 32-bit vectors
     // (power-on PC and SP, manual reset PC and SP, then the exceptions and interrupts);

@@ -54,6 +54,7 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::MixedSetReplaced, 0,
      "{name} was not the part {other} was written with (a run was stopped while it replaced the set); the whole set "
      "is replaced"},
+    {Say::TraceBoth, 0, "{name}: {other} was both executed and read as data; taken as code"},
 };
 
 constexpr OptionRow kOptions[] = {
@@ -70,6 +71,9 @@ constexpr OptionRow kOptions[] = {
     {"--info", "", Takes::File, "FILE", false, false, "names, entries, ranges, tables, comments and constants (README)"},
     {"--symbols", "", Takes::File, "FILE", false, false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
     {"--info-out", "", Takes::File, "FILE", false, false, "write what was found as an info file to start from"},
+    {"--trace", "", Takes::File, "FILE[@BASE]", true, false,
+     "addresses an emulator saw run are code: one address or A-B a\nline, or qemu's -d in_asm log; FILE@BASE: a "
+     "code/data log,\none byte per address from BASE (bit 0 run, bit 1 read)"},
     {"--output", "-o", Takes::File, "SOURCE", false, true,
      "write the top source as SOURCE (parts are named after it);\n-o - writes a source of one part to standard "
      "output;\nwith --check --write: the checked source as a new file"},
@@ -216,6 +220,10 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 break;
             case Takes::File:
                 if (value.empty()) return text(Say::NeedsFile, {.opt = arg});
+                if (name == "--trace") {
+                    p.traces.emplace_back(value);
+                    break;
+                }
                 (name == "--info"       ? p.info
                  : name == "--symbols"  ? p.symbols
                  : name == "--info-out" ? p.infoOut

@@ -52,6 +52,7 @@ enum class Say : std::uint8_t {
     OutOfMemory,
     // A note (the run goes on).
     MixedSetReplaced,
+    TraceBoth,
 };
 
 struct SayTemplate {
@@ -98,6 +99,7 @@ struct Parsed {
     std::uint32_t base = 0;
     ImageFormat format = ImageFormat::Flat;
     std::string ip, info, symbols, infoOut;
+    std::vector<std::string> traces;  // --trace FILE[@BASE]
     std::vector<std::uint32_t> whys;
     DisassemblyOptions disassembly;  // entries, ranges, vectors, guess
 };

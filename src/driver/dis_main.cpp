@@ -214,17 +214,22 @@ int check(const std::string& path, bool writeBack, const std::string& output) {
     return holds && report.holds ? 0 : 1;
 }
 
+std::string addressText(std::uint64_t a) {
+    char at[12];
+    std::snprintf(at, sizeof at, "$%08llX", static_cast<unsigned long long>(a));
+    return at;
+}
+
 // --why: every fact about each address, one line each, on standard output.
 int explain(const korvane::Model& model, const std::vector<std::uint32_t>& addresses) {
     static constexpr const char* kKinds[] = {"item", "label", "code", "function", "table", "pointer", "number"};
     std::string out;
     for (const std::uint32_t a : addresses) {
-        char at[12];
-        std::snprintf(at, sizeof at, "$%08X", a);
+        const std::string at = addressText(a);
         const std::vector<korvane::Fact> facts = model.why(a);
-        if (facts.empty()) out += std::string(at) + ": outside the image\n";
+        if (facts.empty()) out += at + ": outside the image\n";
         for (const korvane::Fact& f : facts)
-            out += std::string(at) + " " + kKinds[static_cast<std::size_t>(f.kind)] + ": " + f.text + "\n";
+            out += at + " " + kKinds[static_cast<std::size_t>(f.kind)] + ": " + f.text + "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
@@ -314,6 +319,30 @@ int run(int argc, char** argv) {
             return 1;
         }
         options.notes.push_back(std::string(isInfo ? "info file: " : "symbols: ") + path);
+    }
+    // Traces: FILE, or FILE@BASE for a code/data log.
+    for (const std::string& spec : p.traces) {
+        std::string path = spec;
+        std::optional<std::uint32_t> logBase;
+        if (const std::size_t at = spec.rfind('@'); at != std::string::npos) {
+            std::uint64_t b;
+            if (korvane::parseAddress(std::string_view(spec).substr(at + 1), b) && b <= 0xFFFFFFFFull) {
+                path = spec.substr(0, at);
+                logBase = static_cast<std::uint32_t>(b);
+            }
+        }
+        std::vector<std::uint8_t> bytes;
+        if (!readAll(path, bytes, why, kLargestImage, true)) return error(why);
+        const korvane::TraceRead read = korvane::readTrace(bytes, path, logBase, options);
+        if (!read.errors.empty()) {
+            for (const std::string& b : read.errors) say(b + "\n");
+            return 1;
+        }
+        for (const korvane::AddressRange& r : read.both) {
+            const std::string range = addressText(r.begin) + (r.end - r.begin > 1 ? "-" + addressText(r.end) : "");
+            say("korvane-dis: " + korvane::command::text(Say::TraceBoth, {.name = path, .other = range}) + "\n");
+        }
+        options.notes.push_back("trace: " + spec);
     }
 
     // The top source's directory and name: beside the image, or as -o says (- for

@@ -31,7 +31,7 @@ class Emulated : public ::testing::Test {
     // Assembles `source` (from the test data or the examples), with `appended` after
     // it, and runs it.
     CommandResult run(const std::string& source, const std::string& name,
-                      const std::string& appended = "") {
+                      const std::string& appended = "", const std::vector<std::string>& qemuOptions = {}) {
         dir_.write(name + ".s", readFile(source) + appended);
         dir_.write("wrap.ld",
                    "ENTRY(_start) PHDRS { image PT_LOAD FLAGS(7); } SECTIONS { . = 0x400000; "
@@ -53,7 +53,10 @@ class Emulated : public ::testing::Test {
                               dir_.path());
         }
         EXPECT_EQ(link.status, 0) << link.out;
-        return runCommand({"qemu-sh4eb", "./" + name + ".elf"}, dir_.path());
+        std::vector<std::string> argv = {"qemu-sh4eb"};
+        argv.insert(argv.end(), qemuOptions.begin(), qemuOptions.end());
+        argv.push_back("./" + name + ".elf");
+        return runCommand(argv, dir_.path());
     }
 
     // The hexadecimal print routine shared by the test programs.
@@ -141,6 +144,57 @@ TEST_F(Emulated, ChecksumOverAnIncludedFile) {
     }
     EXPECT_EQ(r.out, hex8(sum) + hex8(x));
     EXPECT_EQ(r.status, static_cast<int>(sum & 0xFF));
+}
+
+// Each program run under qemu with its translated code logged (-d in_asm), then
+// disassembled from its entry alone, without guesses, and with that log as a trace:
+// every instruction that ran is shown as one, and the source rebuilds the image.
+TEST_F(Emulated, TracesShowEveryExecutedInstruction) {
+    std::string raw(1000, '\0');
+    for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<char>((i * 37 + 11) & 0xFF);
+    dir_.write("data.raw", raw);
+    const std::vector<std::pair<std::string, std::string>> programs = {
+        {std::string(KORVANE_TEST_DATA) + "/../../examples/demo.s", ""},
+        {data_ + "sort.s", prhex()},
+        {data_ + "fib.s", prhex()},
+        {data_ + "reverse.s", ""},
+        {data_ + "checksum.s", prhex()}};
+    for (const auto& [source, appended] : programs) {
+        const std::string name = source.substr(source.rfind('/') + 1, source.size() - source.rfind('/') - 3);
+        SCOPED_TRACE(name);
+        run(source, name, appended, {"-d", "in_asm", "-D", name + ".trace"});
+        std::vector<std::uint32_t> ran;
+        const std::string trace = dir_.read(name + ".trace");
+        for (std::size_t at = trace.find("\n0x"); at != std::string::npos; at = trace.find("\n0x", at + 1))
+            ran.push_back(static_cast<std::uint32_t>(std::stoul(trace.substr(at + 3, 8), nullptr, 16)));
+        ASSERT_GT(ran.size(), 10u);
+        const CommandResult dis = runCommand({KORVANE_DIS_EXE, name + ".bin", "--base", "$400000", "--no-guess",
+                                              "--trace", name + ".trace", "-o", name + ".dis.s"},
+                                             dir_.path());
+        ASSERT_EQ(dis.status, 0) << dis.out;
+        // The instructions the source shows, by address (from each statement's comment).
+        const std::string text = dir_.read(name + ".dis.s");
+        std::vector<std::uint32_t> shown;
+        std::size_t line = 0;
+        while (line < text.size()) {
+            const std::size_t end = text.find('\n', line);
+            const std::string l = text.substr(line, end - line);
+            line = end == std::string::npos ? text.size() : end + 1;
+            const std::size_t semi = l.find("; 00");
+            if (l.empty() || l[0] == ';' || semi == std::string::npos || l.find("DC.") != std::string::npos ||
+                l.find("PAD") != std::string::npos)
+                continue;
+            shown.push_back(static_cast<std::uint32_t>(std::stoul(l.substr(semi + 2, 8), nullptr, 16)));
+        }
+        std::sort(shown.begin(), shown.end());
+        for (const std::uint32_t a : ran) {
+            if (a < 0x400000 || a >= 0x400000 + dir_.read(name + ".bin").size()) continue;
+            EXPECT_TRUE(std::binary_search(shown.begin(), shown.end(), a)) << std::hex << a << " ran but is not shown";
+        }
+        const CommandResult back = runCommand({KORVANE_EXE, name + ".dis.s"}, dir_.path());
+        ASSERT_EQ(back.status, 0) << back.out;
+        EXPECT_EQ(dir_.read(name + ".dis.bin"), dir_.read(name + ".bin"));
+    }
 }
 
 }  // namespace

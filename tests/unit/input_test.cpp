@@ -153,6 +153,70 @@ TEST(Input, VectorTableEntries) {
 
 
 
+// Traces in each format: what ran is code ("executed"), what was only read is data, and
+// bytes both run and read are returned to be reported.
+TEST(Input, ExecutionTraces) {
+    // The handler is reached only through a register no analysis knows; the long after
+    // it is read by nothing the analysis sees.
+    const Assembled a = assembleText(
+        "        SETPC   $6000000\n"
+        "        MOV.L   @R4,R1\n"
+        "        JMP     @R1\n"
+        "        NOP\n"
+        "        NOP\n"
+        "HANDLE: MOV     #1,R0\n"  // $06000008
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "        DC.L    $000B0009\n");  // $06000010: RTS, NOP (a routine by its looks), but only read
+    ASSERT_TRUE(a.result.ok) << a.message();
+    const std::vector<std::uint8_t> image = bytesOf(a.bin);
+    std::vector<std::uint8_t> log(0x14, 0);
+    for (std::size_t i : {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13}) log[i] = 1;
+    for (std::size_t i : {0x10, 0x11, 0x12, 0x13}) log[i] = 2;
+    log[8] |= 2;  // run and read: reported
+    struct TraceCase {
+        const char* name;
+        std::vector<std::uint8_t> trace;
+        std::optional<std::uint32_t> logBase;
+        std::size_t errors;
+        bool dataAfter;  // $06000010 data from the trace (otherwise code by its looks)
+        std::vector<AddressRange> both;
+    };
+    const std::vector<TraceCase> cases = {
+        {"addresses", bytesOf("# run\n06000000\n$6000008\n0x600000A\n"), std::nullopt, 0, false, {}},
+        {"ranges", bytesOf("6000000-6000006\n6000008 - 600000E\n"), std::nullopt, 0, false, {}},
+        {"qemu's in_asm log", bytesOf("----------------\nIN: \n0x06000000:  mov.l\t@r4,r1\n0x06000002:  jmp\t@r1\n"
+                                      "\n----------------\nIN: \n0x06000008:  mov\t#1,r0\nOBJD-T: 0009\n"),
+         std::nullopt, 0, false, {}},
+        {"a code/data log", log, kBase, 0, true, {{kBase + 8, kBase + 9}}},
+        {"a line of neither kind", bytesOf("6000000\nrun 6000008\n"), std::nullopt, 1, false, {}},
+    };
+    for (const TraceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        DisassemblyOptions o;
+        o.imageName = "t.bin";
+        o.base = kBase;
+        const TraceRead read = readTrace(c.trace, "t.trace", c.logBase, o);
+        EXPECT_EQ(read.errors.size(), c.errors);
+        if (c.errors) {
+            EXPECT_EQ(read.errors[0], "t.trace:2: not an address, a range A-B or a line of qemu's -d in_asm log");
+            continue;
+        }
+        ASSERT_EQ(read.both.size(), c.both.size());
+        for (std::size_t i = 0; i < c.both.size(); ++i) {
+            EXPECT_EQ(read.both[i].begin, c.both[i].begin);
+            EXPECT_EQ(read.both[i].end, c.both[i].end);
+        }
+        const Disassembly d(image, o);
+        ASSERT_EQ(d.error(), "");
+        EXPECT_EQ(d.model().kindAt(kBase + 8), Instruction);
+        EXPECT_EQ(d.model().labelAt(kBase + 8), Evidence::Executed);
+        EXPECT_EQ(d.model().kindAt(kBase + 0xA), Instruction);
+        EXPECT_EQ(d.model().kindAt(kBase + 0x10) == Instruction, !c.dataAfter);
+    }
+}
+
 TEST(Input, InfoFileStatementsAndErrors) {
     DisassemblyOptions o;
     const std::vector<std::string> errors = readInfo(

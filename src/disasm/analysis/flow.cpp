@@ -695,6 +695,18 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     }
     std::vector<std::uint32_t> jumps, tried;  // jumps new to the switch finder, and those it found no table for
     Flow flow(d, jumps);
+    // What a trace saw run: code, first of all, each run of it followed from its first
+    // instruction (labelled, unless it goes on after a call's slot).
+    for (const AddressRange& r : options.executed) {
+        offsets(r, [&](std::uint32_t off, std::uint64_t a) {
+            if ((a & 1) || (d.flags[off] & (F_CODE | F_CONT)) || off + 1 >= d.size()) return;
+            const bool afterCall = off >= 4 && (d.flags[off - 4] & F_CODE) && (d.flags[off - 2] & F_SLOT) &&
+                                   (sh2::decodeForm(d.word(off - 4))->flow & sh2::FlowCall);
+            if (!afterCall) d.label(off, Evidence::Executed);
+            work.push_back(off);
+            flow.run(work);
+        });
+    }
     const ValueBefore valueBefore = [&flow](std::uint32_t off, unsigned reg) { return flow.valueBefore(off, reg); };
     for (;;) {
         flow.run(work);

@@ -188,6 +188,8 @@ std::string_view evidenceText(Evidence why) {
             return "named by the user";
         case Evidence::Unsettled:
             return "what an unknown would reach";
+        case Evidence::Executed:
+            return "executed (an execution trace saw it run)";
     }
     return "";
 }

@@ -40,6 +40,7 @@ enum class Evidence : std::uint8_t {
     Named,         // the user named it (an info file, a symbol table)
     Unsettled,     // what an unknown would reach (data that may be code, a number that may be a pointer)
     Executed,      // an execution trace saw it run
+    OtherModule,   // another module calls or jumps here (an extern line of its info file)
 };
 
 // A short text for a reason, as the source's comments write it.

@@ -38,6 +38,13 @@ struct DisassemblyOptions {
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
     std::vector<AddressRange> executed;  // code that a trace saw run
+    // Where other modules call or jump (their info files' extern lines): those in the
+    // image are entries.
+    struct Extern {
+        std::uint32_t address;
+        bool call;
+    };
+    std::vector<Extern> externs;
     std::vector<DataRange> data;         // forced data
     // Exception vector tables: at each address, up to vectorCount 32-bit vectors
     // (power-on PC and SP, manual reset PC and SP, then the exceptions and interrupts);

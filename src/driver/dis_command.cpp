@@ -68,7 +68,8 @@ constexpr OptionRow kOptions[] = {
      "flat (the default); saturn: a program loaded at $6004000\n(or where --ip IP.BIN says); 32x: a 32X ROM, read "
      "from its header"},
     {"--ip", "", Takes::File, "IP.BIN", false, false, "the Saturn IP.BIN that says where the program loads"},
-    {"--info", "", Takes::File, "FILE", false, false, "names, entries, ranges, tables, comments and constants (README)"},
+    {"--info", "", Takes::File, "FILE", true, false,
+     "names, entries, ranges, tables, comments and constants (README);\nof another image: where it calls into this one"},
     {"--symbols", "", Takes::File, "FILE", false, false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
     {"--info-out", "", Takes::File, "FILE", false, false, "write what was found as an info file to start from"},
     {"--trace", "", Takes::File, "FILE[@BASE]", true, false,
@@ -220,12 +221,11 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 break;
             case Takes::File:
                 if (value.empty()) return text(Say::NeedsFile, {.opt = arg});
-                if (name == "--trace") {
-                    p.traces.emplace_back(value);
+                if (name == "--trace" || name == "--info") {
+                    (name == "--trace" ? p.traces : p.infos).emplace_back(value);
                     break;
                 }
-                (name == "--info"       ? p.info
-                 : name == "--symbols"  ? p.symbols
+                (name == "--symbols"    ? p.symbols
                  : name == "--info-out" ? p.infoOut
                  : name == "--ip"       ? p.ip
                                         : p.output) = value;

@@ -98,7 +98,8 @@ struct Parsed {
     bool baseGiven = false;
     std::uint32_t base = 0;
     ImageFormat format = ImageFormat::Flat;
-    std::string ip, info, symbols, infoOut;
+    std::string ip, symbols, infoOut;
+    std::vector<std::string> infos;   // --info FILE
     std::vector<std::string> traces;  // --trace FILE[@BASE]
     std::vector<std::uint32_t> whys;
     DisassemblyOptions disassembly;  // entries, ranges, vectors, guess

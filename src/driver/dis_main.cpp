@@ -286,7 +286,7 @@ int run(int argc, char** argv) {
     if (!p.check.empty()) return check(p.check, p.write, p.output);
     const std::string& imagePath = p.image;
     const std::string& output = p.output;
-    const std::string& infoPath = p.info;
+    const std::vector<std::string>& infoPaths = p.infos;
     const std::string& symbolsPath = p.symbols;
     const std::string& infoOutPath = p.infoOut;
     const std::vector<std::uint32_t>& whys = p.whys;
@@ -306,9 +306,14 @@ int run(int argc, char** argv) {
     if (const std::string bad = korvane::applyFormat(p.format, image, ip, p.baseGiven, options); !bad.empty())
         return error(imagePath + ": " + bad);
     // What the user knows: errors in those files are reported as FILE:LINE, nothing
-    // written. Either may be a pipe (<(nm prog.elf)).
-    for (const auto& [path, isInfo] : {std::pair<const std::string&, bool>{infoPath, true}, {symbolsPath, false}}) {
-        if (path.empty()) continue;
+    // written. Any may be a pipe (<(nm prog.elf)). An info file names its image: one of
+    // another image's gives its extern lines only.
+    const std::size_t nameAt = imagePath.rfind('/');
+    options.imageName = nameAt == std::string::npos ? imagePath : imagePath.substr(nameAt + 1);
+    std::vector<std::pair<std::string, bool>> knowing;
+    for (const std::string& path : infoPaths) knowing.emplace_back(path, true);
+    if (!symbolsPath.empty()) knowing.emplace_back(symbolsPath, false);
+    for (const auto& [path, isInfo] : knowing) {
         std::vector<std::uint8_t> text;
         if (!readAll(path, text, why, kLargestImage, true)) return error(why);
         const std::string_view t(reinterpret_cast<const char*>(text.data()), text.size());
@@ -339,7 +344,11 @@ int run(int argc, char** argv) {
             return 1;
         }
         for (const korvane::AddressRange& r : read.both) {
-            const std::string range = addressText(r.begin) + (r.end - r.begin > 1 ? "-" + addressText(r.end) : "");
+            std::string range = addressText(r.begin);
+            if (r.end - r.begin > 1) {
+                range += '-';
+                range += addressText(r.end);
+            }
             say("korvane-dis: " + korvane::command::text(Say::TraceBoth, {.name = path, .other = range}) + "\n");
         }
         options.notes.push_back("trace: " + spec);
@@ -415,7 +424,7 @@ int run(int argc, char** argv) {
         std::vector<std::string> others{imagePath};
         for (const std::string& name : dis.files()) others.push_back(directory + name);
         for (const auto& [name, v] : known) others.push_back(directory + name);
-        if (!infoPath.empty()) others.push_back(infoPath);
+        others.insert(others.end(), infoPaths.begin(), infoPaths.end());
         if (!symbolsPath.empty()) others.push_back(symbolsPath);
         for (const std::string& other : others) {
             if (korvane::files::sameName(infoOutPath, other))

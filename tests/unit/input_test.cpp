@@ -217,6 +217,76 @@ TEST(Input, ExecutionTraces) {
     }
 }
 
+// Two modules that call each other through fixed addresses: the info file of the
+// first lists where it leaves itself (extern), and the second, given that file, takes
+// those that land in it as entries; its other lines are about the first image.
+TEST(Input, ExternLinesJoinModules) {
+    const Assembled a = assembleText(
+        "        SETPC   $6004000\n"
+        "        STS.L   PR,@-R15\n"
+        "        MOV.L   @(FAR,PC),R1\n"
+        "        JSR     @R1\n"
+        "        NOP\n"
+        "        LDS.L   @R15+,PR\n"
+        "        MOV.L   @(JUMP,PC),R1\n"
+        "        JMP     @R1\n"
+        "        NOP\n"
+        "FAR:    DC.L    $6010010\n"
+        "JUMP:   DC.L    $6010020\n");
+    const Assembled b = assembleText(
+        "        SETPC   $6010000\n"
+        "        RTS\n"
+        "        NOP\n"
+        "        DC.B    \"module B\",0,0,0,0\n"
+        "        MOV     #1,R0\n"  // $06010010: only the other module calls it
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "        DC.B    \"a text!\",0\n"
+        "        MOV     #2,R0\n"  // $06010020: where it jumps
+        "        RTS\n"
+        "        NOP\n");
+    ASSERT_TRUE(a.result.ok && b.result.ok) << a.message() << b.message();
+    const std::vector<std::uint8_t> imageA = bytesOf(a.bin), imageB = bytesOf(b.bin);  // the disassemblies read them
+    DisassemblyOptions oa;
+    oa.imageName = "a.bin";
+    oa.base = 0x6004000;
+    const Disassembly da(imageA, oa);
+    const std::string info = infoOf(da, oa);
+    EXPECT_NE(info.find("\nextern $06010010 call $06004004\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("\nextern $06010020 jump $0600400C\n"), std::string::npos) << info;
+    // Given back to its own image, the extern lines point outside it: nothing changes.
+    DisassemblyOptions own = oa;
+    EXPECT_TRUE(readInfo(info, "a.info", own).empty());
+    EXPECT_EQ(Disassembly(imageA, own).model().labels(), da.model().labels());
+    for (const bool given : {false, true}) {
+        SCOPED_TRACE(given);
+        DisassemblyOptions ob;
+        ob.imageName = "b.bin";
+        ob.base = 0x6010000;
+        ob.guess = false;
+        if (given) {
+            EXPECT_TRUE(readInfo(info + "entry $6004000\nlabel $6004004 CALLER\n", "a.info", ob).empty());
+        }
+        EXPECT_TRUE(ob.entries.empty() && ob.names.empty());
+        const Disassembly db(imageB, ob);
+        ASSERT_EQ(db.error(), "");
+        EXPECT_EQ(db.model().kindAt(0x6010010) == Instruction, given);
+        EXPECT_EQ(db.model().kindAt(0x6010020) == Instruction, given);
+        if (given) {
+            EXPECT_EQ(db.model().labelAt(0x6010010), Evidence::OtherModule);
+            const auto f = db.model().functions();
+            EXPECT_TRUE(std::any_of(f.begin(), f.end(), [](const Function& x) { return x.start == 0x6010010; }));
+            EXPECT_FALSE(std::any_of(f.begin(), f.end(), [](const Function& x) { return x.start == 0x6010020; }));
+        }
+    }
+    DisassemblyOptions bad;
+    bad.imageName = "a.bin";
+    EXPECT_EQ(readInfo("extern $6010010 calls\n", "x.info", bad),
+              std::vector<std::string>{"x.info:1: extern needs an address, call or jump, and the addresses it is called "
+                                       "or jumped from"});
+}
+
 TEST(Input, InfoFileStatementsAndErrors) {
     DisassemblyOptions o;
     const std::vector<std::string> errors = readInfo(
@@ -238,7 +308,7 @@ TEST(Input, InfoFileStatementsAndErrors) {
     EXPECT_EQ(errors, (std::vector<std::string>{
                           "i.info:9: the name R3 cannot be a label: 2 to 20 of A-Z, 0-9 and _, not a register, not starting with a digit",
                           "i.info:10: label needs an address and a name",
-                          "i.info:11: unknown statement frobnicate (label, entry, code, data, table, comment, const)",
+                          "i.info:11: unknown statement frobnicate (label, entry, code, data, table, comment, const, extern)",
                           "i.info:12: table needs ADDR COUNT WIDTH (1, 2 or 4) [relative BASE]",
                           "i.info:13: data needs a range A-B",
                           "i.info:14: the name MAIN is already the label of another address"}));

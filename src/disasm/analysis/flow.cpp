@@ -638,6 +638,13 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     };
     if (options.entries.empty() && options.vectors.empty()) entry(d.address(0), Evidence::Entry);
     for (const std::uint32_t e : options.entries) entry(e, Evidence::Entry);
+    for (const DisassemblyOptions::Extern& x : options.externs) {
+        std::uint32_t off;
+        if (!d.inImage(x.address, off) || (x.address & 1) != 0) continue;  // another module's (or its own way out)
+        work.push_back(off);
+        d.label(off, Evidence::OtherModule);
+        if (x.call) d.markFunction(off, Evidence::OtherModule);
+    }
     for (const std::uint32_t v : options.vectors) {
         std::uint32_t off;
         if (!d.inImage(v, off)) continue;

@@ -122,6 +122,13 @@ std::string addName(DisassemblyOptions& o, std::uint32_t at, std::string name, s
 
 std::vector<std::string> readInfo(std::string_view text, const std::string& file, DisassemblyOptions& o) {
     std::vector<std::string> errors;
+    // Another module's info file (its first line names another image): only its extern
+    // lines are about this image.
+    bool another = false;
+    if (text.starts_with(kInfoHeader) && !o.imageName.empty()) {
+        const std::string_view named = text.substr(kInfoHeader.size());
+        another = !(named.starts_with(o.imageName) && named.substr(o.imageName.size()).starts_with(" "));
+    }
     std::size_t at = 0;
     for (std::uint32_t n = 1; at <= text.size(); ++n) {
         std::size_t end = text.find('\n', at);
@@ -137,7 +144,19 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
         auto bad = [&](const std::string& why) { errors.push_back(file + ":" + std::to_string(n) + ": " + why); };
         const std::string_view what = w[0];
         std::uint32_t a = 0;
-        if (what == "label") {
+        if (another && what != "extern") {
+            if (end == text.size()) break;
+            continue;
+        }
+        if (what == "extern") {
+            std::uint32_t from;
+            if (w.size() < 3 || !address(w[1], a) || (w[2] != "call" && w[2] != "jump") ||
+                !std::all_of(w.begin() + 3, w.end(), [&](std::string_view x) { return address(x, from); })) {
+                bad("extern needs an address, call or jump, and the addresses it is called or jumped from");
+            } else {
+                o.externs.push_back({a, w[2] == "call"});
+            }
+        } else if (what == "label") {
             if (w.size() < 3 || !address(w[1], a)) {
                 bad("label needs an address and a name");
             } else if (!goodLabel(w[2])) {
@@ -192,7 +211,7 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
             }
         } else {
             bad("unknown statement " + std::string(what) +
-                " (label, entry, code, data, table, comment, const)");
+                " (label, entry, code, data, table, comment, const, extern)");
         }
         if (end == text.size()) break;
     }
@@ -279,6 +298,26 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
         }
         out += "# table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
                (t.relative ? " relative " + dis::addressText(t.base) : "") + (t.pointers ? t.jump && t.open ? "  (code pointers, as far as they point at code)" : "  (pointers)" : "  (jump table)") + "\n";
+    }
+    // Where the image calls and jumps out of itself: for the info files of the modules
+    // there (another module's run takes those that land in it as entries).
+    std::map<std::uint32_t, std::pair<bool, std::vector<std::uint32_t>>> leaving;
+    for (const Reference& r : m.references()) {
+        if ((r.kind != RefKind::Call && r.kind != RefKind::Jump && r.kind != RefKind::Branch) || m.kindAt(r.to)) continue;
+        auto& x = leaving[r.to];
+        x.first = x.first || r.kind == RefKind::Call;
+        if (std::find(x.second.begin(), x.second.end(), r.from) == x.second.end()) x.second.push_back(r.from);
+    }
+    if (!leaving.empty()) out += "# Calls and jumps out of the image, with where they come from:\n";
+    for (const auto& [to, x] : leaving) {
+        out += "extern ";
+        out += dis::addressText(to);
+        out += x.first ? " call" : " jump";
+        for (const std::uint32_t from : x.second) {
+            out += ' ';
+            out += dis::addressText(from);
+        }
+        out += '\n';
     }
     // The fingerprint of everything but its own digits.
     detail::Fingerprint f;

@@ -190,6 +190,8 @@ std::string_view evidenceText(Evidence why) {
             return "what an unknown would reach";
         case Evidence::Executed:
             return "executed (an execution trace saw it run)";
+        case Evidence::OtherModule:
+            return "another module calls or jumps here (its info file)";
     }
     return "";
 }

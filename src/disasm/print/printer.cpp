@@ -171,7 +171,7 @@ void Printer::note(Text& t, const Statement& s) const {
     const Evidence reason = d_.reasonAt(s.off);
     if ((d_.flags[s.off] & F_CODE) && (reason == Evidence::Prologue || reason == Evidence::Leaf ||
                                         reason == Evidence::Vector || reason == Evidence::PointerTable ||
-                                        reason == Evidence::Executed)) {
+                                        reason == Evidence::Executed || reason == Evidence::OtherModule)) {
         t.put("; code: ");
         t.put(evidenceText(reason));
         t.endLine();

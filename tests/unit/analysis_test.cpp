@@ -411,6 +411,36 @@ const std::vector<Case>& cases() {
          {},
          -1,
          {{kBase + 0x14, kBase + 8}}},
+        {"unreached routines: one calls a later one by BSR; one saves R4-R7, which reads as text",
+         "        SETPC   $6000000\n"
+         "        RTS\n"
+         "        NOP\n"
+         "CALLER: STS.L   PR,@-R15\n"  // $06000004: no path reaches it
+         "        BSR     LATER\n"
+         "        NOP\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.B    \"ok\",0,0\n"  // $06000010: between the two
+         "LATER:  MOV.L   @(LIT,PC),R0\n"  // $06000014
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "LIT:    DC.L    $12345678\n"  // $0600001C
+         "TEXTY:  MOV.L   R4,@-R15\n"  // $06000020: "/F/V/f/v"
+         "        MOV.L   R5,@-R15\n"
+         "        MOV.L   R6,@-R15\n"
+         "        MOV.L   R7,@-R15\n"
+         "        ADD     R5,R4\n"
+         "        MOV.L   @R15+,R7\n"
+         "        MOV.L   @R15+,R6\n"
+         "        MOV.L   @R15+,R5\n"
+         "        RTS\n"
+         "        MOV.L   @R15+,R4\n",
+         true,
+         {{kBase + 4, Instruction}, {kBase + 0x10, Data}, {kBase + 0x14, Instruction, Evidence::Call},
+          {kBase + 0x1C, Literal}, {kBase + 0x20, Instruction, Evidence::Prologue}},
+         {{kBase + 6, kBase + 0x14, RefKind::Call}}},
         {"a bound set before a BT/S, compared again in its slot and before the block",
          "        SETPC   $6000000\n"
          "        MOV     #2,R11\n"

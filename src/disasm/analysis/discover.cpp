@@ -116,7 +116,8 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
                 literals.emplace_back(at, at + size);
                 r.poolEnd = std::max(r.poolEnd, at + size);
             }
-        } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
+        } else if ((f.reach == Reach::Branch8 || f.reach == Reach::Branch12) && !(f.flow & sh2::FlowCall)) {
+            // (A BSR calls another routine, often one placed after it: no part of this one.)
             const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
             std::uint32_t at;
             if (!data.inImage(t, at)) return r;

@@ -289,6 +289,14 @@ def measure(statements, where, live=None):
     r = {"code": 0, "code shown": 0, "data bytes": 0, "data as code": 0, "table entries": 0,
          "table entries shown": 0, "pointers": 0, "pointers shown": 0,
          "live": 0, "live shown": 0, "unused": 0, "unused shown": 0}
+    # Tables of unknown length: the entries their annotation lists targets for.
+    listed = {}
+    for addr, (mn, ops, size, rest) in statements.items():
+        m = re.search(r"unknown length: entries of (\d+) from \S+ give (.*)$", rest)
+        if m:
+            w = int(m.group(1))
+            for k in range(len(m.group(2).split(","))):
+                listed[addr + k * w] = True
     missed = []
     for addr, (kind, size, width) in sorted(where.items()):
         if kind == "code":
@@ -310,13 +318,13 @@ def measure(statements, where, live=None):
             s = statements.get(addr + e)
             if kind == "table":
                 r["table entries"] += 1
-                r["table entries shown"] += bool(s and "-> L" in s[3])
+                r["table entries shown"] += bool((s and "-> L" in s[3]) or (addr + e) in listed)
             elif kind == "pointer":
                 r["pointers"] += 1
                 r["pointers shown"] += bool(s and s[0] == "DC.L" and s[1].startswith("L"))
                 if not (s and s[0] == "DC.L" and s[1].startswith("L")):
                     missed.append(("pointer", hex(addr + e)))
-            if kind == "table" and not (s and "-> L" in s[3]):
+            if kind == "table" and not ((s and "-> L" in s[3]) or (addr + e) in listed):
                 missed.append(("table entry", hex(addr + e)))
     return r, missed
 

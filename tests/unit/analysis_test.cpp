@@ -441,6 +441,52 @@ const std::vector<Case>& cases() {
          {{kBase + 4, Instruction}, {kBase + 0x10, Data}, {kBase + 0x14, Instruction, Evidence::Call},
           {kBase + 0x1C, Literal}, {kBase + 0x20, Instruction, Evidence::Prologue}},
          {{kBase + 6, kBase + 0x14, RefKind::Call}}},
+        {"a trusted index: no bound; the table, of unknown length, and the code its entries give up to the first case",
+         "        SETPC   $6000000\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        ADD     R4,R4\n"
+         "        MOV.W   @(R0,R4),R1\n"
+         "        BRAF    R1\n"  // entries count from $0600000A
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "TAB:    DC.W    $8,$C,$10\n"  // $0600000C
+         "        RTS\n"                // $06000012
+         "        MOV     #1,R0\n"
+         "        RTS\n"
+         "        MOV     #2,R0\n"
+         "        RTS\n"  // $0600001A
+         "        MOV     #3,R0\n",
+         false,
+         {{kBase + 0xC, Data, Evidence::Table}, {kBase + 0x12, Instruction, Evidence::SwitchCase},
+          {kBase + 0x1A, Instruction, Evidence::SwitchCase}},
+         {},
+         {},
+         1},
+        {"a table of call offsets behind BSRF, counted from its return address",
+         "        SETPC   $6000000\n"
+         "        STS.L   PR,@-R15\n"
+         "        MOVA    @(TAB,PC),R0\n"
+         "        SHLL    R4\n"
+         "        MOV.W   @(R0,R4),R1\n"
+         "        BSRF    R1\n"  // returns to $0600000C
+         "        NOP\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "TAB:    DC.W    $E,$12\n"  // $06000014
+         "        DC.W    $7FFF\n"   // beyond the image: no entry
+         "        RTS\n"             // $0600001A
+         "        MOV     #1,R0\n"
+         "        MOV.L   @R4,R0\n"  // $0600001E
+         "        RTS\n"
+         "        ADD     #1,R0\n",
+         false,
+         {{kBase + 0x14, Data, Evidence::Table}, {kBase + 0x1A, Instruction, Evidence::SwitchCase},
+          {kBase + 0x1E, Instruction, Evidence::SwitchCase}},
+         {},
+         {},
+         1},
         {"a bound set before a BT/S, compared again in its slot and before the block",
          "        SETPC   $6000000\n"
          "        MOV     #2,R11\n"

@@ -19,6 +19,8 @@ namespace {
 using sh2::Form;
 
 constexpr std::uint32_t kMostEntries = 4096;
+constexpr std::uint32_t kFewestUnbounded = 2;     // entries that make a table without a bound
+constexpr std::uint32_t kUnboundedReach = 0x1000;  // bytes from its jump a case of one may be
 
 // The region of the routine that holds the instruction at off: from the last function
 // start at or before it to the next one after it (at most kRegion bytes each way).
@@ -106,7 +108,6 @@ class SwitchFinder {
         const KnownForms& k = known();
         const bool braf = (j.form->flow & sh2::FlowRelative) != 0;
         const bool call = (j.form->flow & sh2::FlowCall) != 0;
-        if (call && braf) return false;
         unsigned rd = j.fields.m;
         std::size_t i = steps_.size();
         bool addR0 = false;  // ADD R0,Rd before JMP @Rd: entries count from the table
@@ -215,10 +216,26 @@ class SwitchFinder {
             return codePointers(off, jump, call, scale == width ? count : std::nullopt, work);
         Table t{table, 0, static_cast<std::uint8_t>(width), relative, false,
                 braf ? d_.address(jump) + 4 : table, d_.address(jump), {}};
-        if (!count || scale != width) {  // a table whose length is not known: named only
+        if (!count || scale != width) {
+            // A table whose length no bound gives (an index the code trusts, a call
+            // offset): named, and marked as of unknown length (with what its entries
+            // would reach). The targets of as many entries as give plausible code, up
+            // to the first case after the table, are followed.
             d_.relabel(off, Evidence::Table);
+            bool followed = false;
+            if (scale == width) {
+                const std::vector<std::uint32_t> targets = plausibleTargets(off, t, width, isUnsigned, call);
+                for (std::size_t e = 0; targets.size() >= kFewestUnbounded && e < targets.size(); ++e) {
+                    std::uint32_t to = 0;
+                    d_.inImage(targets[e], to);
+                    d_.label(to, Evidence::SwitchCase, table + static_cast<std::uint32_t>(e) * width);
+                    if (call) d_.markFunction(to, Evidence::Call);
+                    work.push_back(to);
+                    followed = true;
+                }
+            }
             add(off, std::move(t));
-            return false;
+            return followed;
         }
         if (static_cast<std::uint64_t>(off) + std::uint64_t{*count} * width > d_.size()) return false;
         for (std::uint32_t e = 0; e < *count; ++e) {
@@ -248,6 +265,7 @@ class SwitchFinder {
             d_.inImage(t.targets[e], to);
             d_.refs.push_back({table + e * width, t.targets[e], RefKind::TableEntry});
             d_.label(to, Evidence::SwitchCase, table + e * width);
+            if (call) d_.markFunction(to, Evidence::Call);
             work.push_back(to);
         }
         add(off, std::move(t));
@@ -255,6 +273,37 @@ class SwitchFinder {
     }
 
   private:
+    // The targets of the entries of the relative table at off that are plausible: even, in the
+    // image, decodable and not data, outside the entries, and code already or (for a
+    // jump) near the jump, (for a call) a whole routine; counted up to the first case
+    // after the table and to anything known or labelled in the entries' way.
+    std::vector<std::uint32_t> plausibleTargets(std::uint32_t off, const Table& t, unsigned width, bool isUnsigned,
+                                                bool call) const {
+        constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_TABLE | F_LITW | F_LITL | F_LITIN | F_DATA;
+        std::uint32_t jumpOff = 0;
+        d_.inImage(t.jump, jumpOff);
+        std::uint32_t first = ~0u;
+        std::vector<std::uint32_t> targets;
+        for (std::uint32_t n = 0; n < kMostEntries; ++n) {
+            const std::uint32_t at = off + n * width;
+            if (at + width > d_.size() || at >= first || (n > 0 && (d_.flags[at] & F_LABEL))) break;
+            bool free = true;
+            for (std::uint32_t b = 0; b < width; ++b) free = free && !(d_.flags[at + b] & kTaken);
+            if (!free) break;
+            const std::uint32_t target = t.base + d_.entryAt(at, width, !isUnsigned);
+            std::uint32_t to;
+            if ((target & 1) || !d_.inImage(target, to) || to + 1 >= d_.size() || !sh2::decode(d_.word(to)) ||
+                (d_.flags[to] & (kTaken & ~F_CODE)) || (to >= off && to < at + width))
+                break;
+            const bool known = (d_.flags[to] & F_CODE) != 0;
+            const std::uint32_t distance = to > jumpOff ? to - jumpOff : jumpOff - to;
+            if (!known && (call ? !routineAt(d_, to) : distance > kUnboundedReach)) break;
+            if (to > off) first = std::min(first, to);
+            targets.push_back(target);
+        }
+        return targets;
+    }
+
     // The table of code pointers at off read for the jump or call at jump: count
     // entries when a bound says so, otherwise as far as they stay plausible.
     bool codePointers(std::uint32_t off, std::uint32_t jump, bool call, std::optional<std::uint32_t> count,
@@ -414,7 +463,8 @@ bool findSwitchTables(Model::Data& d, std::vector<std::uint32_t>& work, std::vec
         for (std::uint32_t back = 2; back <= kCallLook && back <= j; back += 2) {
             if (!(d.flags[j - back] & F_CODE)) return true;
             const sh2::Decoded w = *sh2::decode(d.word(j - back));
-            if ((w.form == k.loadR0[2] || w.form == k.loadAt) && w.fields.n == call.fields.m) return false;
+            const bool offsets = (call.form->flow & sh2::FlowRelative) && (w.form == k.loadR0[0] || w.form == k.loadR0[1]);
+            if ((w.form == k.loadR0[2] || w.form == k.loadAt || offsets) && w.fields.n == call.fields.m) return false;
         }
         return true;
     });

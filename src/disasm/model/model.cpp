@@ -282,7 +282,8 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
         text += t->pointers && t->jump ? std::string(": code pointers used by the ") + (d.calledThrough(*t) ? "call" : "jump") +
                                              " at " + hex(t->jump) + (t->open ? ", as far as its entries point at code" : "")
                 : t->pointers             ? ": pointers found in data"
-                : t->jump                 ? ": used by the jump at " + hex(t->jump)
+                : t->jump                 ? ": used by the " + std::string(d.calledThrough(*t) ? "call" : "jump") + " at " +
+                                                    hex(t->jump) + (t->open ? ", as far as its entries give code" : "")
                                           : ": from the info file";
         facts.push_back({FactKind::Table, std::nullopt, std::nullopt, t->jump ? std::optional<std::uint32_t>(t->jump) : std::nullopt, text});
     }

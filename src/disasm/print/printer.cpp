@@ -153,7 +153,8 @@ void Printer::note(Text& t, const Statement& s) const {
             t.put("a jump table of unknown length, used by the jump at $");
             t.hex(table->jump, 8);
         } else {
-            t.put("a jump table: ");
+            const bool call = d_.calledThrough(*table);
+            t.put(call ? "a table of calls: " : "a jump table: ");
             t.dec(table->count);
             t.put(table->relative ? " offsets of " : " addresses of ");
             t.dec(table->width);
@@ -162,8 +163,9 @@ void Printer::note(Text& t, const Statement& s) const {
                 t.put(" from ");
                 placeBase(t, table->base);
             }
-            t.put(", used by the jump at $");
+            t.put(call ? ", used by the call at $" : ", used by the jump at $");
             t.hex(table->jump, 8);
+            if (table->open) t.put("; nothing bounds it: the entries up to its first case that give code");
         }
         t.endLine();
         return;

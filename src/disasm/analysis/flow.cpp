@@ -109,27 +109,33 @@ class Flow {
     // their literals: a literal after a call's slot means that the callee does not
     // return, and the path ends there, as it does after every later call to it. True
     // when a path went on.
+    // Rounds go on here while they meet no jump through a register (whose table the code
+    // after it may need first).
     bool resume(std::vector<std::uint32_t>& work) {
-        std::vector<AfterCall> round;
-        round.swap(afterCalls_);
-        std::sort(round.begin(), round.end(), [](const AfterCall& a, const AfterCall& b) { return a.at < b.at; });
         bool went = false;
-        for (const AfterCall& a : round) {
-            if (d_.readAsData(a.at)) {
-                if (a.callee != kNoCallee) d_.noReturn.emplace(a.callee, d_.address(a.at - 4));
-                continue;
+        while (!afterCalls_.empty()) {
+            std::vector<AfterCall> round;
+            round.swap(afterCalls_);
+            std::sort(round.begin(), round.end(), [](const AfterCall& a, const AfterCall& b) { return a.at < b.at; });
+            for (const AfterCall& a : round) {
+                if (d_.readAsData(a.at)) {
+                    if (a.callee != kNoCallee) d_.noReturn.emplace(a.callee, d_.address(a.at - 4));
+                    continue;
+                }
+                if (a.callee != kNoCallee && d_.noReturn.count(a.callee)) continue;
+                const std::uint32_t end = follow(a.at, work, a.regs);
+                if (end > a.at) {
+                    d_.paths.push_back({a.at, end});
+                    went = true;
+                }
+                run(work);
             }
-            if (a.callee != kNoCallee && d_.noReturn.count(a.callee)) continue;
-            const std::uint32_t end = follow(a.at, work, a.regs);
-            if (end > a.at) {
-                d_.paths.push_back({a.at, end});
-                went = true;
-            }
-            run(work);
+            if (!jumps_.empty()) break;
         }
         if (went) {  // the register states were walked over less code: walked again when asked
             states_.clear();
-            settled_.clear();
+            for (const std::uint32_t off : settledAt_) settled_[off] = false;
+            settledAt_.clear();
         }
         return went || !afterCalls_.empty();
     }
@@ -253,7 +259,7 @@ class Flow {
 
     void seed(std::uint32_t off, std::vector<std::uint32_t>& pending) {
         if (!(d_.flags[off] & F_CODE) || settled_[off]) return;
-        settled_[off] = true;
+        settle(off);
         states_.erase(off);
         pending.push_back(off);
     }
@@ -276,7 +282,7 @@ class Flow {
         }
         if (merged.known == 0 && merged.traced == 0) {
             states_.erase(off);
-            settled_[off] = true;  // nothing known: it cannot change again
+            settle(off);  // nothing known: it cannot change again
         } else {
             states_[off] = merged;
         }
@@ -383,6 +389,11 @@ class Flow {
 
     std::unordered_map<std::uint32_t, Registers> states_;
     std::vector<bool> settled_;
+    std::vector<std::uint32_t> settledAt_;  // where settled_ is set, to clear it again
+    void settle(std::uint32_t off) {
+        settled_[off] = true;
+        settledAt_.push_back(off);
+    }
     std::vector<std::uint32_t> unresolved_;  // calls and jumps through unknown registers
 
     // An instruction that can start at off: even address, two bytes, not forced data.
@@ -723,13 +734,13 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         jumps.clear();
         if (found) continue;
         if (growOpenTables(d, work)) continue;
-        markPointers(d, work);
-        if (!work.empty()) continue;
         // The code after calls, then again the jumps whose windows it may complete.
         if (flow.resume(work)) {
             jumps.swap(tried);
             continue;
         }
+        markPointers(d, work);
+        if (!work.empty()) continue;
         // No more code comes before them: the tables whose bounds were not found.
         if (!tried.empty()) {
             const bool any = findSwitchTables(d, work, tried, valueBefore, true);

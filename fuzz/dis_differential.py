@@ -33,8 +33,9 @@ import differential  # noqa: E402  (the reference build, shared with the assembl
 # The behaviour the disassembler's refactorings are compared against: the tree after
 # the work on edits of binaries nobody here wrote and on finding their code (marks of
 # unknowns, parts checked as one program, tables of code pointers, pools inside
-# routines, switch bounds from the register pass).
-REFERENCE = "353ea619a731c39bb527fa1861a2eedf072a0558"
+# routines, switch bounds from the register pass), then on finding their code (calls
+# that do not return, tables without a bound, traces, extern lines).
+REFERENCE = "f03086077fa67530ddb3174b1d7a94264fce601e"
 
 OPTION_SETS = [
     [],

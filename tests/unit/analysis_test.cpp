@@ -487,6 +487,28 @@ const std::vector<Case>& cases() {
          {},
          {},
          1},
+        {"an array of {number, text} rows: the text slot holds pointers, though none stand side by side",
+         "        SETPC   $6000000\n"
+         "        MOV.L   @(LROWS,PC),R1\n"
+         "        SHLL    R4\n"
+         "        SHLL2   R4\n"
+         "        ADD     R4,R1\n"
+         "        RTS\n"
+         "        MOV.L   @(4,R1),R0\n"
+         "        ALIGN.L\n"
+         "LROWS:  DC.L    ROWS\n"  // $0600000C
+         "ROWS:   DC.L    1,S1,2,S2,3,S3,4,S4,5,S5\n"  // $06000010
+         "S1:     DC.B    \"one\",0\n"  // $06000038
+         "S2:     DC.B    \"two!\",0\n"
+         "S3:     DC.B    \"three\",0\n"  // $06000041: not aligned
+         "S4:     DC.B    \"four\",0\n"
+         "S5:     DC.B    \"five\",0\n",
+         true,
+         {{kBase + 0x3C, String, Evidence::Pointer}, {kBase + 0x47, String, Evidence::Pointer},
+          {kBase + 0x4C, String, Evidence::Pointer}},
+         {{kBase + 0x14, kBase + 0x38, RefKind::Pointer}, {kBase + 0x24, kBase + 0x41, RefKind::Pointer},
+          {kBase + 0x34, kBase + 0x4C, RefKind::Pointer}},
+         {{kBase + 0x10, 1, RefKind::Pointer}}},
         {"a bound set before a BT/S, compared again in its slot and before the block",
          "        SETPC   $6000000\n"
          "        MOV     #2,R11\n"

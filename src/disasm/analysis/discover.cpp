@@ -450,6 +450,64 @@ bool discoverCode(Model::Data& d, std::vector<std::uint32_t>& work) {
     return discovery.gaps(work) || discovery.pointerTables(work);
 }
 
+namespace {
+
+// Whether text starts at off: at least kTextRun printable bytes, then a 0, after a 0 or
+// at a 4-aligned address (a string the compiler placed, not the tail of another).
+bool textStart(const Model::Data& d, std::uint32_t off) {
+    constexpr std::uint32_t kTextRun = 2, kTextMost = 256;
+    if (off > 0 && d.image[off - 1] != 0 && (d.address(off) & 3) != 0) return false;
+    std::uint32_t n = 0;
+    while (off + n < d.size() && n < kTextMost && d.image[off + n] >= 0x20 && d.image[off + n] < 0x7F) ++n;
+    return n >= kTextRun && off + n < d.size() && d.image[off + n] == 0;
+}
+
+// An array of structures that code names, {number, pointer, ...} rows: with a stride
+// of 2 to 4 longs, the slot whose long in every row (at least kFewestRows of them, up to
+// anything known or labelled) points at a text start or a labelled item holds pointers,
+// though no two of them stand side by side.
+void structureRows(Model::Data& d, std::uint32_t start, std::uint32_t literal) {
+    constexpr std::uint32_t kFewestRows = 3, kMostRows = 1024;
+    auto pointsAtItem = [&d](std::uint32_t at) {
+        const std::uint32_t v = d.longAt(at);
+        std::uint32_t to;
+        if (v < kLowestPointer || !d.inImage(v, to) || !d.labelFits(to) || (d.flags[to] & F_CODE) ||
+            (d.more[at] & G_CONST))
+            return false;
+        return textStart(d, to) || (d.flags[to] & F_LABEL) != 0;
+    };
+    for (std::uint32_t longs = 2; longs <= 4; ++longs) {
+        const std::uint32_t stride = 4 * longs;
+        for (std::uint32_t slot = 0; slot < longs; ++slot) {
+            std::uint32_t rows = 0;
+            for (; rows < kMostRows; ++rows) {
+                const std::uint32_t row = start + rows * stride;
+                if (row + stride > d.size()) break;
+                bool clear = true;
+                for (std::uint32_t b = 0; b < stride; ++b) {
+                    const std::uint16_t f = d.flags[row + b];
+                    clear = clear && !(f & (kKnown | F_PTR)) && !(b > 0 && rows > 0 && (f & F_LABEL)) &&
+                            !(rows > 0 && b == 0 && (f & F_LABEL));
+                }
+                if (!clear || !pointsAtItem(row + 4 * slot)) break;
+            }
+            if (rows < kFewestRows) continue;
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                const std::uint32_t at = start + r * stride + 4 * slot;
+                const std::uint32_t v = d.longAt(at);
+                std::uint32_t to;
+                d.inImage(v, to);
+                d.pointer(at, PointerEvidence::Member, d.address(literal));
+                d.label(to, Evidence::Pointer, d.address(at));
+                d.refs.push_back({d.address(at), v, RefKind::Pointer});
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 // The members of a structure in data that a pointer of code names (a descriptor, a
 // table of hooks): in its first kMemberReach bytes, up to anything else, a 4-aligned long
 // holding a 4-aligned address of data in the image, above kLowestPointer, is a pointer.
@@ -457,6 +515,7 @@ void structureMembers(Model::Data& d, std::uint32_t literal) {
     std::uint32_t start;
     if (!d.inImage(d.longAt(literal), start) || (d.address(start) & 3) != 0 || (d.flags[start] & (kKnown | F_TABLE)))
         return;
+    structureRows(d, start, literal);
     for (std::uint32_t at = start; at + 3 < d.size() && at - start < kMemberReach; at += 4) {
         if (at != start && (d.flags[at] & F_LABEL)) return;
         if (d.longFlags(at) & (kKnown | F_PTR)) return;

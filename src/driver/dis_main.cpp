@@ -326,13 +326,13 @@ int run(int argc, char** argv) {
         options.notes.push_back(std::string(isInfo ? "info file: " : "symbols: ") + path);
     }
     // Traces: FILE, or FILE@BASE for a code/data log.
-    for (const std::string& spec : p.traces) {
-        std::string path = spec;
+    for (const std::string& given : p.traces) {
+        std::string path = given;
         std::optional<std::uint32_t> logBase;
-        if (const std::size_t at = spec.rfind('@'); at != std::string::npos) {
+        if (const std::size_t at = given.rfind('@'); at != std::string::npos) {
             std::uint64_t b;
-            if (korvane::parseAddress(std::string_view(spec).substr(at + 1), b) && b <= 0xFFFFFFFFull) {
-                path = spec.substr(0, at);
+            if (korvane::parseAddress(std::string_view(given).substr(at + 1), b) && b <= 0xFFFFFFFFull) {
+                path = given.substr(0, at);
                 logBase = static_cast<std::uint32_t>(b);
             }
         }
@@ -351,7 +351,7 @@ int run(int argc, char** argv) {
             }
             say("korvane-dis: " + korvane::command::text(Say::TraceBoth, {.name = path, .other = range}) + "\n");
         }
-        options.notes.push_back("trace: " + spec);
+        options.notes.push_back("trace: " + given);
     }
 
     // The top source's directory and name: beside the image, or as -o says (- for

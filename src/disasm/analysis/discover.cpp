@@ -81,7 +81,7 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     auto read = [&literals](std::uint32_t q) {
         return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
     };
-    auto fill = [&data](std::uint32_t q) { return data.word(q) == known().nopWord || data.word(q) == 0; };
+    auto fill = [&data](std::uint32_t q) { return data.fill(q); };
     // The longs that MOV.L literals left in registers (for the callee of a JSR).
     std::uint32_t held[16] = {};
     std::uint16_t holds = 0;
@@ -311,7 +311,7 @@ class Discovery {
             if (d_.image[p] == 0xFF && !(d_.flags[p] & kKnown)) {
                 ++p;
             } else if (p + 1 < d_.size() && ((d_.address(p) & 1) == 0) &&
-                       (d_.word(p) == known().nopWord || d_.word(p) == 0) &&
+                       d_.fill(p) &&
                        !((d_.flags[p] | d_.flags[p + 1]) & kKnown)) {
                 p += 2;
             } else {

@@ -381,7 +381,7 @@ class Flow {
         Registers regs;
     };
     std::vector<AfterCall> afterCalls_;
-    // The offset of a known callee that does not return, or kNoCallee.
+    // The offset of a known callee in the image, or kNoCallee.
     std::uint32_t calleeOf(std::optional<std::uint32_t> to) const {
         std::uint32_t t;
         return to && d_.inImage(*to, t) ? t : kNoCallee;
@@ -718,9 +718,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     for (const AddressRange& r : options.executed) {
         offsets(r, [&](std::uint32_t off, std::uint64_t a) {
             if ((a & 1) || (d.flags[off] & (F_CODE | F_CONT)) || off + 1 >= d.size()) return;
-            const bool afterCall = off >= 4 && (d.flags[off - 4] & F_CODE) && (d.flags[off - 2] & F_SLOT) &&
-                                   (sh2::decodeForm(d.word(off - 4))->flow & sh2::FlowCall);
-            if (!afterCall) d.label(off, Evidence::Executed);
+            if (!d.afterCallSlot(off)) d.label(off, Evidence::Executed);
             work.push_back(off);
             flow.run(work);
         });

@@ -253,8 +253,7 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
         if (const auto p = d.pathHolding(at)) {
             const std::uint32_t s = d.paths[*p].start;
             // A path with no label at its start goes on after a call (or from a forced range).
-            const bool afterCall = !(d.flags[s] & F_LABEL) && s >= 4 && (d.flags[s - 4] & F_CODE) &&
-                                   (sh2::decodeForm(d.word(s - 4))->flow & sh2::FlowCall);
+            const bool afterCall = !(d.flags[s] & F_LABEL) && d.afterCallSlot(s);
             const auto e = (d.flags[s] & F_LABEL) ? std::optional<Evidence>(d.reasonAt(s))
                            : afterCall            ? std::optional<Evidence>(Evidence::Call)
                                                   : std::optional<Evidence>(Evidence::Forced);

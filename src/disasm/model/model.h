@@ -156,8 +156,14 @@ struct Model::Data {
         constexpr std::uint16_t kRead = dis::F_LITW | dis::F_LITL | dis::F_LITIN | dis::F_TABLE;
         if (off + 1 >= size()) return false;
         if (flags[off] & kRead) return true;
-        const std::uint16_t w = word(off);
-        return (w == 0 || w == sh2::known().nopWord) && off + 3 < size() && (flags[off + 2] & kRead) && !(flags[off] & dis::F_CODE);
+        return fill(off) && off + 3 < size() && (flags[off + 2] & kRead) && !(flags[off] & dis::F_CODE);
+    }
+    // Whether the word at off is what compilers fill to an alignment with (NOP, 0).
+    bool fill(std::uint32_t off) const { return word(off) == 0 || word(off) == sh2::known().nopWord; }
+    // Whether the instruction at off goes on after a call and its slot.
+    bool afterCallSlot(std::uint32_t off) const {
+        return off >= 4 && (flags[off - 4] & dis::F_CODE) && (flags[off - 2] & dis::F_SLOT) &&
+               (sh2::decodeForm(word(off - 4))->flow & sh2::FlowCall);
     }
     // Words of data that would branch or load PC-relatively if they were code, by
     // offset, with where they would reach; and how many unknowns the source marks.

@@ -78,3 +78,16 @@ TABLE:  DC.L    1,2,3,$10,$100,$1000,$FFFFFFFF,$12345678
 SUMTXT: DC.B    "sum      "
         ALIGN.L
 CHKTXT: DC.B    "checksum "
+
+; SUMXOR: the same sum and checksum as a routine of its own, the one the README runs
+; with korvane-run: R0 = (the sum of the R5 longs at R4) XOR $5A5A5A5A.
+        ALIGN.L
+SUMXOR: MOV     #0,R0
+@ADD:   MOV.L   @R4+,R1
+        DT      R5
+        BF/S    @ADD
+        ADD     R1,R0           ; (delay slot)
+        MOV.L   @(KEY,PC),R1
+        RTS
+        XOR     R1,R0           ; (delay slot)
+KEY:    DC.L    $5A5A5A5A

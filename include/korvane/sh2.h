@@ -206,16 +206,20 @@ constexpr Reaching reachingOf(Reach reach) {
 constexpr std::uint32_t reachBase(Reach reach, std::uint32_t pc) {
     return reach == Reach::PcLong ? (pc + 4) & ~3u : pc + 4;
 }
-// The address a form's field reaches from pc (pc itself for a form without reach).
-constexpr std::uint32_t targetOf(const Form& form, const Fields& f, std::uint32_t pc) {
-    if (form.reach == Reach::None) return pc;
-    const Reaching r = reachingOf(form.reach);
-    std::uint32_t units = f.d & r.mask;
+// The address a d field of this reach reaches from pc (pc itself for no reach).
+constexpr std::uint32_t reachedFrom(Reach reach, std::uint16_t d, std::uint32_t pc) {
+    if (reach == Reach::None) return pc;
+    const Reaching r = reachingOf(reach);
+    std::uint32_t units = d & r.mask;
     if (r.back != 0) {  // signed
         const std::uint32_t sign = (r.mask + 1u) >> 1;
         units = (units ^ sign) - sign;
     }
-    return reachBase(form.reach, pc) + (units << r.shift);
+    return reachBase(reach, pc) + (units << r.shift);
+}
+// The address a form's field reaches from pc (pc itself for a form without reach).
+constexpr std::uint32_t targetOf(const Form& form, const Fields& f, std::uint32_t pc) {
+    return reachedFrom(form.reach, f.d, pc);
 }
 // The field that reaches target from pc, or nothing when it cannot: a misaligned target,
 // one before the base of a forward-only load, or one too far.

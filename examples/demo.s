@@ -90,4 +90,5 @@ SUMXOR: MOV     #0,R0
         MOV.L   @(KEY,PC),R1
         RTS
         XOR     R1,R0           ; (delay slot)
+        ALIGN.L
 KEY:    DC.L    $5A5A5A5A

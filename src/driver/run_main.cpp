@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,7 @@ struct Load {
 struct Options {
     std::string image;
     std::optional<std::uint32_t> base, call, at;
+    std::string callText, atText;  // an address, or a label of the info file
     std::map<std::string, std::uint32_t> set;
     std::vector<Ram> ram;
     std::vector<Load> loads;
@@ -86,6 +88,7 @@ struct Options {
     std::string info, against;
     std::vector<Range> dumps;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;
+    std::vector<std::pair<std::string, std::uint32_t>> stubTexts;
 };
 
 constexpr std::string_view kRegisterNames[] = {"R0", "R1", "R2",  "R3",  "R4",  "R5",  "R6",  "R7",  "R8",
@@ -131,10 +134,11 @@ std::string parse(int argc, char** argv, Options& o) {
             o.image = a;
         } else if (!value(v)) {
             return std::string(a) + " needs a value";
-        } else if (a == "--base" || a == "--call" || a == "--at") {
-            const auto n = number(v);
-            if (!n) return std::string(a) + ": not an address: " + std::string(v);
-            (a == "--base" ? o.base : a == "--call" ? o.call : o.at) = *n;
+        } else if (a == "--base") {
+            o.base = number(v);
+            if (!o.base) return "--base: not an address: " + std::string(v);
+        } else if (a == "--call" || a == "--at") {
+            (a == "--call" ? o.callText : o.atText) = v;
         } else if (a == "--set") {
             const std::size_t eq = v.find('=');
             const std::string reg = upper(v.substr(0, std::min(eq, v.size())));
@@ -166,10 +170,9 @@ std::string parse(int argc, char** argv, Options& o) {
             o.dumps.push_back(*r);
         } else if (a == "--stub") {
             const std::size_t eq = v.find('=');
-            const auto addr = number(v.substr(0, std::min(eq, v.size())));
             const auto val = eq == std::string_view::npos ? std::optional<std::uint32_t>{0} : number(v.substr(eq + 1));
-            if (!addr || !val) return "--stub: not ADDR[=VALUE]: " + std::string(v);
-            o.stubs.emplace_back(*addr, *val);
+            if (eq == 0 || !val) return "--stub: not ADDR[=VALUE]: " + std::string(v);
+            o.stubTexts.emplace_back(std::string(v.substr(0, std::min(eq, v.size()))), *val);
         } else if (a == "--against") {
             o.against = v;
         } else {
@@ -178,8 +181,8 @@ std::string parse(int argc, char** argv, Options& o) {
     }
     if (o.image.empty()) return "no image given";
     if (!o.base) return "--base is needed";
-    if (!o.call) return "--call is needed";
-    if (o.at && o.against.empty()) return "--at needs --against";
+    if (o.callText.empty()) return "--call is needed";
+    if (!o.atText.empty() && o.against.empty()) return "--at needs --against";
     return "";
 }
 
@@ -187,7 +190,17 @@ std::string parse(int argc, char** argv, Options& o) {
 // before it.
 class Names {
   public:
-    void add(std::uint32_t address, std::string name) { names_[address] = std::move(name); }
+    void add(std::uint32_t address, std::string name) {
+        addresses_[name] = address;
+        names_[address] = std::move(name);
+    }
+    // An address as written ($hex, 0xhex, decimal) or a label's name.
+    std::optional<std::uint32_t> address(const std::string& text) const {
+        if (const auto n = number(text)) return n;
+        const auto it = addresses_.find(text);
+        if (it == addresses_.end()) return std::nullopt;
+        return it->second;
+    }
     std::string of(std::uint32_t address) const {
         auto it = names_.upper_bound(address);
         if (it == names_.begin()) return "";
@@ -202,6 +215,7 @@ class Names {
 
   private:
     std::map<std::uint32_t, std::string> names_;
+    std::map<std::string, std::uint32_t> addresses_;
 };
 
 class Printer : public korvane::run::Tracer {
@@ -350,9 +364,7 @@ std::vector<std::string> compare(const Run& a, const Run& b, std::size_t& bytes)
     return diffs;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         out(kUsage);
         return 0;
@@ -381,6 +393,18 @@ int main(int argc, char** argv) {
             korvane::readInfo(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), o.info, info);
         if (!errors.empty()) return fail(errors.front());
         for (const auto& n : info.names) names.add(n.address, n.name);
+    }
+
+    o.call = names.address(o.callText);
+    if (!o.call) return fail("--call: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.callText);
+    if (!o.atText.empty()) {
+        o.at = names.address(o.atText);
+        if (!o.at) return fail("--at: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.atText);
+    }
+    for (const auto& [text, value] : o.stubTexts) {
+        const auto addr = names.address(text);
+        if (!addr) return fail("--stub: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + text);
+        o.stubs.emplace_back(*addr, value);
     }
 
     Run first;
@@ -423,4 +447,14 @@ int main(int argc, char** argv) {
     out(text);
     if (!ok) return fail("stopped: " + korvane::run::describe(first.stop));
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runCommand(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory (a --ram or --load too large for this machine)");
+    }
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::run {
@@ -16,6 +17,10 @@ struct Registers {
     std::uint32_t r[16] = {};
     std::uint32_t sr = 0, gbr = 0, vbr = 0, mach = 0, macl = 0, pr = 0, pc = 0;
 };
+
+// The register of this name (R0-R15, SR, GBR, VBR, MACH, MACL, PR, upper case), or
+// nullptr.
+std::uint32_t* registerNamed(Registers& registers, std::string_view name);
 
 enum class StopKind : std::uint8_t {
     Returned,      // PC reached the return address

@@ -91,21 +91,6 @@ struct Options {
     std::vector<std::pair<std::string, std::uint32_t>> stubTexts;
 };
 
-constexpr std::string_view kRegisterNames[] = {"R0", "R1", "R2",  "R3",  "R4",  "R5",  "R6",  "R7",  "R8",
-                                               "R9", "R10", "R11", "R12", "R13", "R14", "R15", "SR", "GBR",
-                                               "VBR", "MACH", "MACL", "PR"};
-std::uint32_t* registerNamed(Registers& r, std::string_view name) {
-    for (unsigned i = 0; i < 16; ++i) {
-        if (name == kRegisterNames[i]) return &r.r[i];
-    }
-    if (name == "SR") return &r.sr;
-    if (name == "GBR") return &r.gbr;
-    if (name == "VBR") return &r.vbr;
-    if (name == "MACH") return &r.mach;
-    if (name == "MACL") return &r.macl;
-    if (name == "PR") return &r.pr;
-    return nullptr;
-}
 std::string upper(std::string_view s) {
     std::string u(s);
     for (char& c : u) {
@@ -144,7 +129,7 @@ std::string parse(int argc, char** argv, Options& o) {
             const std::string reg = upper(v.substr(0, std::min(eq, v.size())));
             Registers probe;
             const auto n = eq == std::string_view::npos ? std::nullopt : number(v.substr(eq + 1));
-            if (registerNamed(probe, reg) == nullptr || !n) return "--set: not REG=VALUE: " + std::string(v);
+            if (korvane::run::registerNamed(probe, reg) == nullptr || !n) return "--set: not REG=VALUE: " + std::string(v);
             o.set[reg] = *n;
         } else if (a == "--ram") {
             const std::size_t colon = v.find(':');
@@ -287,7 +272,7 @@ std::string runOne(const Options& o, const std::vector<std::uint8_t>& image, std
     Registers& r = m.registers();
     if (!o.ram.empty()) r.r[15] = static_cast<std::uint32_t>(o.ram.back().range.to);
     r.pr = freeAddress(m);
-    for (const auto& [name, value] : o.set) *registerNamed(r, name) = value;
+    for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
     m.returnAt(r.pr);
     r.pc = call;
     if (trace) {

@@ -62,6 +62,21 @@ std::string hex8(std::uint32_t v) {
 
 }  // namespace
 
+std::uint32_t* registerNamed(Registers& registers, std::string_view name) {
+    static constexpr std::string_view kGeneral[] = {"R0", "R1", "R2",  "R3",  "R4",  "R5",  "R6",  "R7",
+                                                    "R8", "R9", "R10", "R11", "R12", "R13", "R14", "R15"};
+    for (unsigned i = 0; i < 16; ++i) {
+        if (name == kGeneral[i]) return &registers.r[i];
+    }
+    if (name == "SR") return &registers.sr;
+    if (name == "GBR") return &registers.gbr;
+    if (name == "VBR") return &registers.vbr;
+    if (name == "MACH") return &registers.mach;
+    if (name == "MACL") return &registers.macl;
+    if (name == "PR") return &registers.pr;
+    return nullptr;
+}
+
 std::string describe(const Stop& stop) {
     switch (stop.kind) {
         case StopKind::Returned: return "returned";

@@ -25,16 +25,9 @@ constexpr std::uint32_t kCode = 0x06000000, kRam = 0x06100000, kReturn = 0x0DEAD
 
 // "R1=5 SR=$2 @06100000=12345678" (a long in RAM) into a machine.
 std::uint32_t* named(Registers& r, const std::string& name) {
-    if (name[0] == 'R') return &r.r[std::stoul(name.substr(1))];
-    if (name == "SR") return &r.sr;
-    if (name == "GBR") return &r.gbr;
-    if (name == "VBR") return &r.vbr;
-    if (name == "MACH") return &r.mach;
-    if (name == "MACL") return &r.macl;
-    if (name == "PR") return &r.pr;
-    if (name == "T") return nullptr;
-    ADD_FAILURE() << "no register " << name;
-    return nullptr;
+    std::uint32_t* reg = run::registerNamed(r, name);
+    if (reg == nullptr) ADD_FAILURE() << "no register " << name;
+    return reg;
 }
 std::uint32_t value(const std::string& text) {
     return static_cast<std::uint32_t>(std::stoul(text[0] == '$' ? text.substr(1) : text, nullptr, text[0] == '$' ? 16 : 10));

@@ -41,6 +41,7 @@ enum class Evidence : std::uint8_t {
     Unsettled,     // what an unknown would reach (data that may be code, a number that may be a pointer)
     Executed,      // an execution trace saw it run
     OtherModule,   // another module calls or jumps here (an extern line of its info file)
+    Stored,        // a literal stored to memory names it, and it has a prologue (a callback)
 };
 
 // A short text for a reason, as the source's comments write it.
@@ -56,6 +57,7 @@ enum class PointerEvidence : std::uint8_t {
     Vector,         // an exception vector
     InfoFile,       // the info file says the range holds pointers
     Member,         // a member of a structure that code points at, holding an aligned address of data
+    Stored,         // stored to memory by a long store, holding the start of code
 };
 std::string_view pointerEvidenceText(PointerEvidence why);
 

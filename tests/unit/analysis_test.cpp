@@ -270,6 +270,30 @@ const std::vector<Case>& cases() {
          "LX:     DC.L    $6000000\n",
          true,
          {{kBase + 4, Instruction, Evidence::Prologue}, {kBase + 0x18, Literal}}},
+        {"a callback stored to a structure, and a state to resume at stored beside it",
+         "        SETPC   $6000000\n"
+         "START:  MOV.L   @(CB,PC),R1\n"
+         "        MOV.L   @(OBJ,PC),R4\n"
+         "        MOV.L   R1,@(4,R4)\n"
+         "        MOV.L   @(RESUME,PC),R2\n"
+         "        MOV.L   R2,@R4\n"
+         "MID:    BRA     MID\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "CB:     DC.L    HANDLER\n"  // $06000010
+         "OBJ:    DC.L    $6100000\n"
+         "RESUME: DC.L    MID\n"      // $06000018
+         "HANDLER: MOV.L  R14,@-R15\n"  // $0600001C: no path reaches it
+         "        STS.L   PR,@-R15\n"
+         "        MOV     R15,R14\n"
+         "        MOV     #1,R0\n"
+         "        LDS.L   @R15+,PR\n"
+         "        RTS\n"
+         "        MOV.L   @R15+,R14\n",
+         true,
+         {{kBase + 0x1C, Instruction, Evidence::Stored}, {kBase + 0x10, Literal}, {kBase + 0x18, Literal}},
+         {{kBase + 0x10, kBase + 0x1C, RefKind::Pointer}, {kBase + 0x18, kBase + 0x0A, RefKind::Pointer}},
+         {{kBase + 0x14, kBase + 0x100000, RefKind::Pointer}}},
         {"the same without guessing stays data",
          "        SETPC   $6000000\n"
          "        RTS\n"

@@ -575,19 +575,27 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             continue;
         }
         if (!used && v < kLowestPointer) continue;
+        // Stored to memory by a long store: kept in a structure, a callback when it names code.
+        const auto store = d.storedBy.find(off);
+        const bool stored = store != d.storedBy.end();
         if (d.flags[to] & F_CODE) {
-            if (!used && !(d.flags[to] & F_FUNC)) continue;  // code, but no function starts there
+            // Code, but no function starts there: a pointer only when code stores it (a
+            // state kept in a structure to resume at).
+            if (!used && !(d.flags[to] & F_FUNC) && !stored) continue;
         } else if (!used && (v & 1) == 0 && !(d.flags[to] & kKnown) && d.guess) {
             const Routine r = discovery.decode(to);
             if (r.ok && discovery.prologue(to, r)) {
-                d.label(to, Evidence::Prologue, d.address(off));
-                d.markFunction(to, Evidence::Prologue);
+                const Evidence why = stored ? Evidence::Stored : Evidence::Prologue;
+                d.label(to, why, stored ? store->second : d.address(off));
+                d.markFunction(to, why);
                 work.push_back(to);
             }
         }
         const auto user = d.usedBy.find(off);
         if (used) {
             d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
+        } else if (stored && (d.flags[to] & F_CODE)) {
+            d.pointer(off, PointerEvidence::Stored, store->second);
         } else {
             d.pointer(off, (d.flags[to] & F_FUNC) ? PointerEvidence::FunctionStart : PointerEvidence::IntoImage,
                       Model::Data::kNoCause);

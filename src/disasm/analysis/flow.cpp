@@ -59,6 +59,7 @@ struct Registers {
 struct Effect {
     enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate, Immediate };
     Kind kind = Other;
+    bool storesLong = false;  // MOV.L Rm (or R0) to memory: @Rn, @-Rn, @(disp,Rn), @(R0,Rn), @(disp,GBR)
 };
 
 const std::vector<Effect>& effects() {
@@ -82,6 +83,10 @@ const std::vector<Effect>& effects() {
             } else if (&f == k.movImm) {
                 e.kind = Effect::Immediate;
             }
+            const sh2::Arg to = f.args[1];
+            e.storesLong = f.mnemonic == "MOV.L" && (f.args[0] == sh2::Arg::Rm || f.args[0] == sh2::Arg::R0) &&
+                           (to == sh2::Arg::AtRn || to == sh2::Arg::AtMinusRn || to == sh2::Arg::AtDispRn ||
+                            to == sh2::Arg::AtR0Rn || to == sh2::Arg::AtDispGbr);
             t.push_back(e);
         }
         return t;
@@ -460,6 +465,12 @@ class Flow {
                 if (!((used >> k) & 1u) || (d_.flags[r.origin[k]] & F_USED)) continue;
                 d_.flags[r.origin[k]] |= F_USED;
                 d_.usedBy.emplace(r.origin[k], pc);
+            }
+            // A literal whose register a long store writes to memory: a value kept in a
+            // structure (a callback registered there, when it points at code).
+            if (e.storesLong) {
+                const unsigned src = f.args[0] == sh2::Arg::R0 ? 0u : x.m;
+                if ((r.traced >> src) & 1u) d_.storedBy.emplace(r.origin[src], pc);
             }
         }
         std::uint32_t t;

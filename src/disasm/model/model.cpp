@@ -192,6 +192,9 @@ std::string_view evidenceText(Evidence why) {
             return "executed (an execution trace saw it run)";
         case Evidence::OtherModule:
             return "another module calls or jumps here (its info file)";
+        case Evidence::Stored:
+            return "a stored function pointer: a literal stored to memory names it, and its prologue's saves match "
+                   "the restores";
     }
     return "";
 }
@@ -221,6 +224,8 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
             return "the info file says its range holds pointers";
         case PointerEvidence::Member:
             return "a member of a structure that code points at, holding the aligned address of data";
+        case PointerEvidence::Stored:
+            return "code stores it to memory, and it holds the start of code";
     }
     return "";
 }

@@ -140,6 +140,9 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::uint32_t> cause;
     std::unordered_map<std::uint32_t, std::pair<PointerEvidence, std::uint32_t>> pointerWhy;
     std::unordered_map<std::uint32_t, std::uint32_t> usedBy;
+    // 32-bit literals whose register a long store writes to memory (a callback put in a
+    // structure), with the first such store.
+    std::unordered_map<std::uint32_t, std::uint32_t> storedBy;
     struct Path {
         std::uint32_t start, end;
     };

@@ -173,7 +173,8 @@ void Printer::note(Text& t, const Statement& s) const {
     const Evidence reason = d_.reasonAt(s.off);
     if ((d_.flags[s.off] & F_CODE) && (reason == Evidence::Prologue || reason == Evidence::Leaf ||
                                         reason == Evidence::Vector || reason == Evidence::PointerTable ||
-                                        reason == Evidence::Executed || reason == Evidence::OtherModule)) {
+                                        reason == Evidence::Executed || reason == Evidence::OtherModule ||
+                                        reason == Evidence::Stored)) {
         t.put("; code: ");
         t.put(evidenceText(reason));
         t.endLine();

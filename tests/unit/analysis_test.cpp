@@ -294,6 +294,19 @@ const std::vector<Case>& cases() {
          {{kBase + 0x1C, Instruction, Evidence::Stored}, {kBase + 0x10, Literal}, {kBase + 0x18, Literal}},
          {{kBase + 0x10, kBase + 0x1C, RefKind::Pointer}, {kBase + 0x18, kBase + 0x0A, RefKind::Pointer}},
          {{kBase + 0x14, kBase + 0x100000, RefKind::Pointer}}},
+        {"a branch into a BRA's delay slot (GNU as's BF/S out of reach): the path goes on after the slot",
+         "        SETPC   $6000000\n"
+         "START:  CMP/EQ  R1,R2\n"
+         "        BT      SLOT\n"
+         "        BRA     FAR\n"
+         "SLOT:   MOV     R4,R2\n"  // $06000006: the BRA's slot, and where BT goes
+         "        MOV     #7,R0\n"  // $06000008: reached only through SLOT
+         "        RTS\n"
+         "        NOP\n"
+         "FAR:    RTS\n"
+         "        NOP\n",
+         false,
+         {{kBase + 6, Instruction, Evidence::Branch}, {kBase + 8, Instruction}, {kBase + 0x0A, Instruction}}},
         {"the same without guessing stays data",
          "        SETPC   $6000000\n"
          "        RTS\n"

@@ -530,6 +530,13 @@ class Flow {
 
     // Follows one path; the offset after the last instruction it marked.
     std::uint32_t follow(std::uint32_t start, std::vector<std::uint32_t>& work, Registers regs) {
+        // A branch into the delay slot of a jump (GNU as relaxes a BF/S out of reach into
+        // BT over a BRA whose slot is the BF/S's): the slot's instruction runs as itself
+        // there, and the path goes on after it.
+        if (intoJumpSlot(start)) {
+            regs.forgetAll();
+            start += 2;
+        }
         for (std::uint32_t off = start;; off += 2) {
             if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return off;
             // A path does not run into words that code reads as data.
@@ -589,6 +596,14 @@ class Flow {
             }
             off += 2;
         }
+    }
+
+    // Whether off is the delay slot of a branch after which no path goes on by itself
+    // (BRA, BRAF, JMP, RTS, RTE), already walked as that slot.
+    bool intoJumpSlot(std::uint32_t off) const {
+        if (off < 2 || off + 2 >= d_.size() || (d_.flags[off] & (F_CODE | F_SLOT)) != (F_CODE | F_SLOT)) return false;
+        const sh2::Form* branch = sh2::decodeForm(d_.word(off - 2));
+        return branch != nullptr && (d_.flags[off - 2] & F_CODE) && (branch->flow & sh2::FlowEnds);
     }
 
     // The instruction in a delay slot. A PC-relative load there reads from the branch

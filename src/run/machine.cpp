@@ -117,7 +117,7 @@ struct Machine::Core : Registers {
     std::uint8_t lastLoad = kNone;
     std::uint32_t returnAddress = 0xFFFFFFFFu;
     bool enterTraps = false;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;  // sorted by address
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;  // sorted by physical address
 
     // The instruction being run.
     std::uint32_t insn = 0, next = 0;
@@ -154,9 +154,9 @@ struct Machine::Core : Registers {
     void call(std::uint32_t to) {
         delayed(to);
         if (stubs.empty()) return;
-        const auto it = std::lower_bound(stubs.begin(), stubs.end(), std::pair{to, 0u},
+        const auto it = std::lower_bound(stubs.begin(), stubs.end(), std::pair{physical(to), 0u},
                                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        if (it == stubs.end() || it->first != to) return;
+        if (it == stubs.end() || it->first != physical(to)) return;
         stubbed = true;
         stubValue = it->second;
         stubCallee = to;
@@ -448,8 +448,9 @@ std::optional<std::vector<std::uint8_t>> Machine::peek(std::uint32_t address, st
     return out;
 }
 
-void Machine::stub(std::uint32_t address, std::uint32_t value) {
+void Machine::stub(std::uint32_t given, std::uint32_t value) {
     auto& s = core_->stubs;
+    const std::uint32_t address = physical(given);  // a call through an alias of it is a call to it
     const auto it = std::lower_bound(s.begin(), s.end(), std::pair{address, 0u},
                                      [](const auto& a, const auto& b) { return a.first < b.first; });
     if (it != s.end() && it->first == address) it->second = value;

@@ -203,7 +203,7 @@ TEST(Run, StubsAnswerCalls) {
     Machine m;
     ASSERT_EQ(m.map(kCode, std::vector<std::uint8_t>(a.bin.begin(), a.bin.end())), "");
     ASSERT_EQ(m.map(kRam, std::vector<std::uint8_t>(0x100, 0)), "");
-    m.stub(0x6000200, 40);
+    m.stub(0x26000200, 40);  // through its cache-through alias
     m.stub(0x6000100, 2);
     m.registers().r[15] = kRam + 0x100;
     m.registers().pr = kReturn;

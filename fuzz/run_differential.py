@@ -104,7 +104,7 @@ class Routine:
         size = rng.choice([1, 2, 4])
         sfx = {1: ".B", 2: ".W", 4: ".L"}[size]
         a = rng.choice(SCRATCH)
-        k = rng.randrange(12)
+        k = rng.randrange(14)
         if k == 0:
             self.address(a, size)
             self.lines.append("MOV%s R%d,@R%d" % (sfx, self.r(), a))
@@ -153,6 +153,16 @@ class Routine:
             value = rng.getrandbits(16 if kind == "W" else 32)
             self.pool.append((lab, kind, value))
             self.lines.append("MOV.%s @(%s,PC),R%d" % (kind, lab, self.w()))
+        elif k == 12:
+            # MACH/MACL through memory: stored, and loaded (the same or the other).
+            self.address(a, 4, low=4)
+            self.lines.append("STS.L %s,@-R%d" % (rng.choice(["MACH", "MACL"]), a))
+            if rng.random() < 0.7:
+                self.lines.append("LDS.L @R%d+,%s" % (a, rng.choice(["MACH", "MACL"])))
+        elif k == 13:
+            # GBR through memory and back (GBR stays the buffer's address).
+            self.address(a, 4, low=4)
+            self.lines += ["STC.L GBR,@-R%d" % a, "LDC.L @R%d+,GBR" % a]
         else:
             lab = self.fresh()
             self.pool.append((lab, "L", rng.getrandbits(32)))

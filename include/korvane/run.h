@@ -93,8 +93,10 @@ class Machine {
     Stop run(std::uint64_t maxSteps, Tracer* tracer = nullptr);
     Stop step();
 
-    // Every byte written since the machine was made, outside the on-chip block, by
-    // address, with its value now.
+    // Every byte written since the machine was made, outside the on-chip block and the
+    // routine's stack frame (from R15, or the 4 bytes a push writes below it, up to where
+    // R15 stood when the first run began, at the time of the write), by address, with its
+    // value now.
     std::vector<std::pair<std::uint32_t, std::uint8_t>> written() const;
 
   private:

@@ -116,6 +116,8 @@ struct Machine::Core : Registers {
     std::uint64_t divisionReady = 0;    // the cycle the division unit's result is ready
     std::uint8_t lastLoad = kNone;
     std::uint32_t returnAddress = 0xFFFFFFFFu;
+    std::uint32_t frameTop = 0;  // R15 when the first run began
+    bool started = false;
     bool enterTraps = false;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;  // sorted by physical address
 
@@ -216,6 +218,9 @@ struct Machine::Core : Registers {
             divisionWrote(rg, off);
             return;
         }
+        // The routine's own stack frame (from R15 up to where R15 stood when the run
+        // began; a push writes just below R15 before it moves) is its scratch, not a result.
+        if (a < frameTop && a >= r[15] - 4 && r[15] - 4 < r[15]) return;
         rg.written[off >> 3] = static_cast<std::uint8_t>(rg.written[off >> 3] | ((1u << S) - 1) << (off & 7));
     }
     std::uint32_t read8(std::uint32_t a) { return read<1>(a); }
@@ -477,6 +482,10 @@ std::uint64_t Machine::cycles() const {
 }
 
 Stop Machine::run(std::uint64_t maxSteps, Tracer* tracer) {
+    if (!core_->started) {
+        core_->started = true;
+        core_->frameTop = core_->r[15];
+    }
     return tracer != nullptr ? core_->loop<true>(maxSteps, tracer) : core_->loop<false>(maxSteps, nullptr);
 }
 Stop Machine::step() {

@@ -198,7 +198,8 @@ TEST(Run, StopsSayWhereAndWhy) {
 TEST(Run, StubsAnswerCalls) {
     const Assembled a = assembleText(
         " SETPC $6000000\n STS.L PR,@-R15\n MOV.L @(FN,PC),R1\n JSR @R1\n MOV #5,R4\n MOV R0,R8\n BSR STB\n NOP\n"
-        " LDS.L @R15+,PR\n RTS\n ADD R8,R0\n ALIGN.L\nFN: DC.L $6000200\n PAD $6000100\nSTB: DC.W $FFFF\n");
+        " MOV.L @(BUF,PC),R9\n MOV.L R8,@R9\n LDS.L @R15+,PR\n RTS\n ADD R8,R0\n ALIGN.L\nFN: DC.L $6000200\n"
+        "BUF: DC.L $6100000\n PAD $6000100\nSTB: DC.W $FFFF\n");
     ASSERT_TRUE(a.result.ok) << a.message();
     Machine m;
     ASSERT_EQ(m.map(kCode, std::vector<std::uint8_t>(a.bin.begin(), a.bin.end())), "");
@@ -219,10 +220,11 @@ TEST(Run, StubsAnswerCalls) {
     EXPECT_EQ(m.registers().r[0], 42u);
     EXPECT_EQ(m.registers().r[4], 5u);  // the slot ran
     EXPECT_EQ(calls.stubs, (std::vector<std::uint32_t>{0x6000200, 0x6000100}));
-    // What it wrote: the saved PR on the stack.
+    // What it wrote: R8 at $06100000; the PR it saved in its stack frame is not a result.
     const auto written = m.written();
     ASSERT_EQ(written.size(), 4u);
-    EXPECT_EQ(written.front().first, kRam + 0xFC);
+    EXPECT_EQ(written.front().first, kRam);
+    EXPECT_EQ(written.back(), (std::pair<std::uint32_t, std::uint8_t>{kRam + 3, 40}));
 }
 
 // The division unit against C++'s arithmetic: 32/32 and 64/32, signed, with division

@@ -438,7 +438,7 @@ def main():
     if shutil.which("qemu-sh4eb") is None:
         print("skipped: qemu-sh4eb is not installed (package qemu-user)")
         return 77
-    work = a.work or tempfile.mkdtemp(prefix="run-differential-")
+    work = os.path.abspath(a.work or tempfile.mkdtemp(prefix="run-differential-"))  # the tools run in it
     os.makedirs(work, exist_ok=True)
     jobs = [(a.seed * 1000003 + i, os.path.abspath(a.run), os.path.abspath(a.asm), work) for i in range(a.count)]
     failures = []

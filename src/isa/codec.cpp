@@ -15,6 +15,7 @@ constexpr std::uint8_t kNoForm = 0xFF;
 // For every word, the index of its form (no two forms share a word).
 struct DecodeTable {
     std::array<std::uint8_t, 65536> formOf;
+    const Form* first = forms().data();  // kept here: forms() is a call away
     DecodeTable() {
         formOf.fill(kNoForm);
         const auto all = forms();
@@ -44,7 +45,7 @@ const DecodeTable& decodeTable() {
 const Form* decodeForm(std::uint16_t word) {
     static const DecodeTable& table = decodeTable();
     const std::uint8_t i = table.formOf[word];
-    return i == kNoForm ? nullptr : &forms()[i];
+    return i == kNoForm ? nullptr : table.first + i;
 }
 
 FormSet::FormSet(std::string_view mnemonic) {

@@ -201,7 +201,8 @@ std::string_view evidenceText(Evidence why) {
 
 const std::vector<std::uint32_t>& Model::Data::statements() const {
     if (statementStarts.empty() && size() > 0) {
-        for (std::uint32_t off = 0; off < size(); off += statementAt(off).size) statementStarts.push_back(off);
+        for (std::uint32_t off = 0; off < size(); off += (flags[off] & F_CODE) ? 2 : statementAt(off).size)
+            statementStarts.push_back(off);
     }
     return statementStarts;
 }
@@ -432,6 +433,7 @@ std::vector<Unknown> Model::unknowns() const {
     const Data& d = *d_;
     std::vector<Unknown> out;
     for (const std::uint32_t off : d.statements()) {
+        if (d.flags[off] & F_CODE) continue;  // an instruction: nothing unknown
         const Data::Statement s = d.statementAt(off);
         if (s.kind == Data::Kind::Instruction || s.kind == Data::Kind::SlotLoad || s.kind == Data::Kind::TableEntry) continue;
         if (const auto w = d.wouldBeIn(off, s.size); !w.empty()) {

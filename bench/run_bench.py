@@ -57,6 +57,7 @@ def main():
     a = ap.parse_args()
     if a.smoke:
         a.runs, a.iterations = 1, 100_000
+    a.build, a.work = os.path.abspath(a.build), os.path.abspath(a.work)  # the commands run in the work directory
     os.makedirs(a.work, exist_ok=True)
     with open(os.path.join(a.work, "loop.s"), "w") as f:
         f.write(LOOP % a.iterations)

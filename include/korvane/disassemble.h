@@ -203,5 +203,8 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
 // An address as the command line writes it: $6004000, 0x6004000 or decimal. False for
 // anything else or a value past 32 bits.
 bool parseAddress(std::string_view text, std::uint64_t& value);
+// A range as the command line writes it: ADDR-ADDR (each as parseAddress reads it), its
+// end excluded and not before its start. False for anything else.
+bool parseRange(std::string_view text, AddressRange& range);
 
 }  // namespace korvane

@@ -220,4 +220,15 @@ bool parseAddress(std::string_view text, std::uint64_t& value) {
     return true;
 }
 
+bool parseRange(std::string_view text, AddressRange& range) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return false;
+    std::uint64_t begin, end;
+    if (!parseAddress(text.substr(0, dash), begin) || !parseAddress(text.substr(dash + 1), end) ||
+        begin > 0xFFFFFFFFull || end < begin)
+        return false;
+    range = {static_cast<std::uint32_t>(begin), end};
+    return true;
+}
+
 }  // namespace korvane

@@ -107,17 +107,6 @@ const OptionRow* find(std::string_view name) {
     return nullptr;
 }
 
-bool parseRange(std::string_view text, AddressRange& range) {
-    const std::size_t dash = text.find('-');
-    if (dash == std::string_view::npos) return false;
-    std::uint64_t begin, end;
-    if (!parseAddress(text.substr(0, dash), begin) || !parseAddress(text.substr(dash + 1), end) ||
-        begin > 0xFFFFFFFFull || end < begin)
-        return false;
-    range = {static_cast<std::uint32_t>(begin), end};
-    return true;
-}
-
 }  // namespace
 
 std::span<const SayTemplate> catalogue() {

@@ -52,19 +52,12 @@ std::optional<std::uint32_t> number(std::string_view text) {
     return static_cast<std::uint32_t>(v);
 }
 
-struct Range {
-    std::uint32_t from;
-    std::uint64_t to;  // excluded
-};
+using Range = korvane::AddressRange;
 // A-B, B excluded and after A.
 std::optional<Range> range(std::string_view text) {
-    const std::size_t dash = text.find('-');
-    if (dash == std::string_view::npos) return std::nullopt;
-    std::uint64_t a = 0, b = 0;
-    if (!korvane::parseAddress(text.substr(0, dash), a) || !korvane::parseAddress(text.substr(dash + 1), b) ||
-        a > 0xFFFFFFFFu || b <= a)
-        return std::nullopt;
-    return Range{static_cast<std::uint32_t>(a), b};
+    Range r;
+    if (!korvane::parseRange(text, r) || r.end == r.begin) return std::nullopt;
+    return r;
 }
 
 struct Ram {
@@ -252,8 +245,8 @@ std::string runOne(const Options& o, const std::vector<std::uint8_t>& image, std
     if (!why.empty()) return "the image at " + hex(*o.base, true) + ": " + why;
     run.images.push_back({*o.base, std::uint64_t{*o.base} + image.size()});
     for (const Ram& r : o.ram) {
-        why = m.map(r.range.from, std::vector<std::uint8_t>(r.range.to - r.range.from, 0), r.wait);
-        if (!why.empty()) return "--ram " + hex(r.range.from, true) + ": " + why;
+        why = m.map(r.range.begin, std::vector<std::uint8_t>(r.range.end - r.range.begin, 0), r.wait);
+        if (!why.empty()) return "--ram " + hex(r.range.begin, true) + ": " + why;
     }
     for (const Load& l : o.loads) {
         std::vector<std::uint8_t> bytes;
@@ -270,7 +263,7 @@ std::string runOne(const Options& o, const std::vector<std::uint8_t>& image, std
     for (const auto& [addr, value] : o.stubs) m.stub(addr, value);
     m.trapsEnterVectors(o.enterTraps);
     Registers& r = m.registers();
-    if (!o.ram.empty()) r.r[15] = static_cast<std::uint32_t>(o.ram.back().range.to);
+    if (!o.ram.empty()) r.r[15] = static_cast<std::uint32_t>(o.ram.back().range.end);
     r.pr = freeAddress(m);
     for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
     m.returnAt(r.pr);
@@ -301,7 +294,7 @@ std::string summary(const Run& run) {
 
 bool inImages(const Run& run, std::uint32_t a) {
     for (const Range& i : run.images) {
-        if (a >= i.from && a < i.to) return true;
+        if (a >= i.begin && a < i.end) return true;
     }
     return false;
 }
@@ -396,9 +389,9 @@ int runCommand(int argc, char** argv) {
     if (why = runOne(o, image, *o.call, names, o.trace, first); !why.empty()) return fail(why);
     std::string text = summary(first);
     for (const Range& d : o.dumps) {
-        const auto bytes = first.machine->peek(d.from, static_cast<std::uint32_t>(d.to - d.from));
-        if (!bytes) return fail("--dump " + hex(d.from, true) + ": not all of it is mapped");
-        text += hex(d.from, true) + ":";
+        const auto bytes = first.machine->peek(d.begin, static_cast<std::uint32_t>(d.end - d.begin));
+        if (!bytes) return fail("--dump " + hex(d.begin, true) + ": not all of it is mapped");
+        text += hex(d.begin, true) + ":";
         for (const std::uint8_t b : *bytes) {
             char buf[4];
             std::snprintf(buf, sizeof buf, " %02X", b);

@@ -178,8 +178,13 @@ struct Machine::Core : Registers {
         }
         return nullptr;
     }
+    // The region an access of S bytes at a falls in, and its offset there.
+    struct Reached {
+        Region& rg;
+        std::uint32_t off;
+    };
     template <unsigned S>
-    Region& reach(std::uint32_t a) {
+    Reached reach(std::uint32_t a) {
         if ((a & (S - 1)) != 0) throw Fault{StopKind::AddressError, a};
         const std::uint32_t p = physical(a);
         Region* rg = lastData;
@@ -189,12 +194,11 @@ struct Machine::Core : Registers {
             lastData = rg;
         }
         cycleCount += rg->wait;
-        return *rg;
+        return {*rg, p - rg->base};
     }
     template <unsigned S>
     std::uint32_t read(std::uint32_t a) {
-        Region& rg = reach<S>(a);
-        const std::uint32_t off = physical(a) - rg.base;
+        const auto [rg, off] = reach<S>(a);
         if (rg.onChip) divisionWait(off);
         const std::uint8_t* b = rg.bytes.data() + off;
         if constexpr (S == 1) return b[0];
@@ -203,8 +207,7 @@ struct Machine::Core : Registers {
     }
     template <unsigned S>
     void write(std::uint32_t a, std::uint32_t v) {
-        Region& rg = reach<S>(a);
-        const std::uint32_t off = physical(a) - rg.base;
+        const auto [rg, off] = reach<S>(a);
         std::uint8_t* b = rg.bytes.data() + off;
         if constexpr (S == 1) {
             b[0] = static_cast<std::uint8_t>(v);
@@ -220,7 +223,7 @@ struct Machine::Core : Registers {
         }
         // The routine's own stack frame (from R15 up to where R15 stood when the run
         // began; a push writes just below R15 before it moves) is its scratch, not a result.
-        if (a < frameTop && a >= r[15] - 4 && r[15] - 4 < r[15]) return;
+        if (a < frameTop && std::uint64_t{a} + 4 >= r[15]) return;
         rg.written[off >> 3] = static_cast<std::uint8_t>(rg.written[off >> 3] | ((1u << S) - 1) << (off & 7));
     }
     std::uint32_t read8(std::uint32_t a) { return read<1>(a); }

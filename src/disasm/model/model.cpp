@@ -1,11 +1,60 @@
 // The model's statements (what the source writes at every offset) and the queries the
 // library offers on it.
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#if defined(__unix__)
+#include <sys/mman.h>
+#endif
 
 #include "disasm/grammar/grammar.h"
 #include "disasm/model/model.h"
 
 namespace korvane {
+
+namespace dis {
+
+namespace {
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+}
+
+// Large blocks are whole large pages, aligned to them, so that each large page the marks
+// touch is one fault rather than 512.
+void* zeroedBlock(std::size_t bytes) {
+#if defined(__unix__) && defined(MADV_HUGEPAGE)
+    if (bytes >= kLargePage) {
+        const std::size_t whole = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+        void* p = ::mmap(nullptr, whole + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        char* const start = static_cast<char*>(p);
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(start);
+        char* const aligned = start + (((at + kLargePage - 1) & ~(kLargePage - 1)) - at);
+        if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+        if (const std::size_t tail = static_cast<std::size_t>(start + whole + kLargePage - (aligned + whole)))
+            ::munmap(aligned + whole, tail);
+        ::madvise(aligned, whole, MADV_HUGEPAGE);  // a hint: without it, small pages
+        return aligned;
+    }
+#endif
+    void* p = std::calloc(bytes, 1);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+
+void releaseBlock(void* p, std::size_t bytes) {
+    if (p == nullptr) return;
+#if defined(__unix__) && defined(MADV_HUGEPAGE)
+    if (bytes >= kLargePage) {
+        ::munmap(p, (bytes + kLargePage - 1) & ~(kLargePage - 1));
+        return;
+    }
+#endif
+    std::free(p);
+}
+
+}  // namespace dis
 
 namespace {
 

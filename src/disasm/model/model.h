@@ -74,23 +74,29 @@ struct SlotRead {
 using sh2::KnownForms;
 using sh2::known;
 
-// A zeroed array from calloc: its pages are the system's own zero pages until written,
-// so a large image's marks cost nothing where nothing is marked.
+// Zeroed memory for a large array of marks, and its release. Large blocks are fresh pages
+// of the system, asked for in large pages where it has them: an image's marks are
+// written all over, and small pages would each cost a fault.
+void* zeroedBlock(std::size_t bytes);
+void releaseBlock(void* p, std::size_t bytes);
+
+// A zeroed array: its pages are the system's own zero pages until written, so a large
+// image's marks cost nothing where nothing is marked.
 template <typename T>
 class ZeroArray {
   public:
     ZeroArray() = default;
     void assign(std::size_t n) {
-        void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
-        if (p == nullptr) throw std::bad_alloc();
-        data_.reset(static_cast<T*>(p));
+        const std::size_t bytes = (n == 0 ? 1 : n) * sizeof(T);
+        data_ = std::unique_ptr<T, Free>(static_cast<T*>(zeroedBlock(bytes)), Free{bytes});
     }
     T& operator[](std::size_t i) { return data_.get()[i]; }
     const T& operator[](std::size_t i) const { return data_.get()[i]; }
 
   private:
     struct Free {
-        void operator()(T* p) const { std::free(p); }
+        std::size_t bytes = 0;
+        void operator()(T* p) const { releaseBlock(p, bytes); }
     };
     std::unique_ptr<T, Free> data_;
 };

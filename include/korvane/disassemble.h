@@ -150,6 +150,13 @@ class Disassembly {
 
     // Writes every file; false when the output refused or the options were refused.
     bool write(SourceOutput& out) const;
+    // The same file by file, for a caller that writes parts side by side: the analysis
+    // is only read, so writePart may run on several threads at once, each with an output
+    // of its own. Part i is files()[i] (a single file is the whole source). With several
+    // parts the top source, files().back(), comes last, with the parts' fingerprints.
+    std::size_t parts() const;
+    bool writePart(SourceOutput& out, std::size_t i, std::uint64_t& fingerprint) const;
+    bool writeTop(SourceOutput& out, const std::vector<std::uint64_t>& fingerprints) const;
 
     // What the analysis found (empty when the options were refused).
     const Model& model() const;

@@ -192,6 +192,22 @@ bool Disassembly::write(SourceOutput& out) const {
     return s.error.empty() && dis::Printer(s.data, s.options, s.files).write(out, s.partStart);
 }
 
+std::size_t Disassembly::parts() const {
+    return state_->error.empty() ? state_->partStart.size() : 0;
+}
+
+bool Disassembly::writePart(SourceOutput& out, std::size_t i, std::uint64_t& fingerprint) const {
+    const State& s = *state_;
+    return s.error.empty() && i < s.partStart.size() &&
+           dis::Printer(s.data, s.options, s.files).writePart(out, s.partStart, i, fingerprint);
+}
+
+bool Disassembly::writeTop(SourceOutput& out, const std::vector<std::uint64_t>& fingerprints) const {
+    const State& s = *state_;
+    return s.error.empty() && s.partStart.size() > 1 && fingerprints.size() == s.partStart.size() &&
+           dis::Printer(s.data, s.options, s.files).writeTop(out, fingerprints);
+}
+
 bool parseAddress(std::string_view text, std::uint64_t& value) {
     unsigned base = 10;
     if (!text.empty() && text[0] == '$') {

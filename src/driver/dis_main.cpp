@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <map>
@@ -271,6 +272,38 @@ std::map<std::string, Judgement> judgeSources(const std::string& directory, cons
     return v;
 }
 
+// Writes the sources into the set: the parts side by side, on this thread and a second
+// one where it can be had (the analysis is only read), then the top source. "" when all
+// were written, else the name of the first that could not be.
+std::string writeSources(const korvane::Disassembly& dis, korvane::files::FileSet& files, const std::string& directory) {
+    const std::size_t parts = dis.parts();
+    if (parts < 2) return dis.write(files) ? "" : files.current();
+    std::vector<std::unique_ptr<korvane::SourceOutput>> outs;
+    for (std::size_t i = 0; i < parts; ++i) {
+        outs.push_back(files.openApart(dis.files()[i]));
+        if (!outs.back()) return files.current();
+    }
+    std::vector<std::uint64_t> printed(parts);
+    std::vector<char> written(parts, 0);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < parts; i = next++) written[i] = dis.writePart(*outs[i], i, printed[i]);
+    };
+    {
+        std::future<void> other;
+        try {
+            other = std::async(std::launch::async, work);
+        } catch (const std::system_error&) {  // no second thread: this one writes them all
+        }
+        work();
+        if (other.valid()) other.get();
+    }
+    for (std::size_t i = 0; i < parts; ++i) {
+        if (!written[i]) return directory + dis.files()[i];
+    }
+    return dis.writeTop(files, printed) ? "" : files.current();
+}
+
 int run(int argc, char** argv) {
     korvane::command::Parsed p;
     if (const std::string bad = korvane::command::parse(argc, argv, p); !bad.empty()) return usage(bad);
@@ -435,7 +468,8 @@ int run(int argc, char** argv) {
         if (!info.why.empty()) return error(info.why);
         files.expect(infoOutPath, info.seen, korvane::Written::Info);
     }
-    if (!dis.write(files)) return error(Say::CannotWrite, {.name = files.current()});
+    if (const std::string bad = writeSources(dis, files, directory); !bad.empty())
+        return error(Say::CannotWrite, {.name = bad});
     if (!infoOutPath.empty() &&
         !files.put(infoOutPath, korvane::infoOf(dis, options), korvane::files::newFileMode(), ::geteuid(), ::getegid()))
         return error(Say::CannotWrite, {.name = infoOutPath});

@@ -5,10 +5,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -125,6 +128,11 @@ Judgement judge(const std::string& path, Written kind, const std::string& way) {
     // The file read must be the file judged: one written meanwhile is judged changed.
     struct stat after {};
     const bool steady = ::fstat(fd, &after) == 0 && seenOf(after) == seen;
+#if defined(POSIX_FADV_DONTNEED)
+    // Read once to be judged, then replaced: its cached pages are let go now, beside the
+    // analysis, rather than by the rename that replaces it.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+#endif
     ::close(fd);
     j.recorded = check.recorded();
     const std::string who = kind == Written::Source ? "korvane-dis" : "--info-out";
@@ -137,6 +145,24 @@ Judgement judge(const std::string& path, Written kind, const std::string& way) {
         return refuse(path + " is read-only; it is not replaced: make it writable to let " + who + " replace it" + way);
     return j;
 }
+
+namespace {
+
+// Asks for large pages under a large buffer (the whole large pages inside it): an image
+// read in is touched everywhere, and each small page would be a fault of its own.
+void adviseLargePages(void* p, std::size_t n) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(p) + kLarge - 1) & ~(kLarge - 1);
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kLarge - 1);
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+}  // namespace
 
 bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
              Seen& seen, std::string& why) {
@@ -159,10 +185,19 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
     };
     if (static_cast<std::uint64_t>(st.st_size) > largest) return tooLarge();
     bytes.clear();
-    if (S_ISREG(st.st_mode)) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    if (S_ISREG(st.st_mode)) {
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+        adviseLargePages(bytes.data(), bytes.capacity());
+    }
+    // A regular file is read straight into place; what grows past its size meanwhile, and
+    // a pipe, a block at a time.
     std::uint8_t buf[1 << 16];
     for (;;) {
-        const ssize_t k = ::read(fd, buf, sizeof buf);
+        const bool direct = bytes.size() < bytes.capacity();
+        const std::size_t at = bytes.size();
+        if (direct) bytes.resize(bytes.capacity());
+        const ssize_t k = direct ? ::read(fd, bytes.data() + at, bytes.size() - at) : ::read(fd, buf, sizeof buf);
+        if (direct) bytes.resize(at + static_cast<std::size_t>(std::max<ssize_t>(k, 0)));
         if (k < 0 && errno == EINTR) continue;
         if (k < 0) {
             ::close(fd);
@@ -170,8 +205,8 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
             return false;
         }
         if (k == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(k) > largest) return tooLarge();
-        bytes.insert(bytes.end(), buf, buf + k);
+        if (bytes.size() + (direct ? 0 : static_cast<std::size_t>(k)) > largest) return tooLarge();
+        if (!direct) bytes.insert(bytes.end(), buf, buf + k);
     }
     struct stat after {};
     seen = ::fstat(fd, &after) == 0 ? seenOf(after) : Seen{};
@@ -319,9 +354,11 @@ bool FileSet::write(std::string_view text) {
     return writeAll(fd_, text);
 }
 
-bool FileSet::patch(std::uint64_t position, std::string_view text) {
+namespace {
+
+bool patchAt(int fd, std::uint64_t position, std::string_view text) {
     while (!text.empty()) {
-        const ssize_t k = ::pwrite(fd_, text.data(), text.size(), static_cast<off_t>(position));
+        const ssize_t k = ::pwrite(fd, text.data(), text.size(), static_cast<off_t>(position));
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) return false;
         text.remove_prefix(static_cast<std::size_t>(k));
@@ -330,10 +367,52 @@ bool FileSet::patch(std::uint64_t position, std::string_view text) {
     return true;
 }
 
+// A file of a set written on its own: the descriptor is the output's.
+class Apart : public SourceOutput {
+  public:
+    Apart(int fd, std::string name, bool replaces) : fd_(fd), name_(std::move(name)), replaces_(replaces) {}
+    ~Apart() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Apart(const Apart&) = delete;
+    Apart& operator=(const Apart&) = delete;
+    bool open(const std::string& name) override { return fd_ >= 0 && name == name_; }
+    bool write(std::string_view text) override { return writeAll(fd_, text); }
+    bool patch(std::uint64_t position, std::string_view text) override { return patchAt(fd_, position, text); }
+    bool close() override {
+#if defined(SYNC_FILE_RANGE_WRITE)
+        // A rename over a file makes some file systems (ext4) start writing the new one
+        // back; it is started here instead, on the thread that wrote it.
+        if (replaces_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+        const bool ok = ::close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+
+  private:
+    int fd_;
+    std::string name_;
+    bool replaces_;
+};
+
+}  // namespace
+
+bool FileSet::patch(std::uint64_t position, std::string_view text) {
+    return patchAt(fd_, position, text);
+}
+
 bool FileSet::close() {
     const bool ok = ::close(fd_) == 0;
     fd_ = -1;
     return ok;
+}
+
+std::unique_ptr<SourceOutput> FileSet::openApart(const std::string& name) {
+    if (!open(name)) return nullptr;
+    auto out = std::make_unique<Apart>(fd_, name, files_.back()->seen.exists);
+    fd_ = -1;
+    return out;
 }
 
 bool FileSet::put(const std::string& name, std::string_view text, mode_t mode, uid_t uid, gid_t gid) {

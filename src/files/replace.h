@@ -119,6 +119,10 @@ class FileSet : public SourceOutput {
     // A whole file at once, with this mode, owner and group (the file it replaces keeps
     // them); false when it cannot be written so.
     bool put(const std::string& name, std::string_view text, mode_t mode, uid_t uid, gid_t gid);
+    // A file of the set made now and written through the output returned, which another
+    // thread may use (its open takes this name only). It is renamed with the others, in
+    // the order the files were made; null when it cannot be made.
+    std::unique_ptr<SourceOutput> openApart(const std::string& name);
 
     // "" when every file is in place, else why not (nothing more was renamed).
     std::string commit();

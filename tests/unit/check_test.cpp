@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "korvane/disassemble.h"
@@ -376,6 +377,23 @@ TEST(Check, PartsEditAsOneProgram) {
     MemoryOutput out;
     ASSERT_TRUE(d.write(out));
     ASSERT_EQ(d.files().size(), 5u);  // four parts and the top
+    {
+        // Written side by side, a thread a part, then the top: the same texts.
+        std::vector<MemoryOutput> each(d.parts());
+        std::vector<std::uint64_t> printed(d.parts());
+        std::vector<char> written(d.parts());
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < d.parts(); ++i)
+            threads.emplace_back([&, i] { written[i] = d.writePart(each[i], i, printed[i]); });
+        for (std::thread& t : threads) t.join();
+        MemoryOutput top;
+        ASSERT_TRUE(d.writeTop(top, printed));
+        for (std::size_t i = 0; i < d.parts(); ++i) {
+            ASSERT_TRUE(written[i]);
+            EXPECT_EQ(each[i].files.at(d.files()[i]), out.files.at(d.files()[i])) << d.files()[i];
+        }
+        EXPECT_EQ(top.files.at("t.bin.s"), out.files.at("t.bin.s"));
+    }
     std::vector<PartText> parts;
     for (const RecordedPart& p : recordedParts(out.files.at("t.bin.s"))) parts.push_back({p.name, out.files.at(p.name)});
     ASSERT_EQ(parts.size(), 4u);

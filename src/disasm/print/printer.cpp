@@ -497,20 +497,28 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
     return out.close();
 }
 
-bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const {
+bool Printer::writePart(SourceOutput& out, const std::vector<std::uint32_t>& partStart, std::size_t i,
+                        std::uint64_t& fingerprint) const {
     const std::size_t parts = partStart.size();
-    std::vector<std::uint64_t> printed(parts);
-    if (parts == 1) return writePart(out, 0, 0, d_.size(), true, printed[0]);
-    for (std::size_t i = 0; i < parts; ++i) {
-        const std::uint32_t end = i + 1 < parts ? partStart[i + 1] : d_.size();
-        if (!writePart(out, i, partStart[i], end, false, printed[i])) return false;
+    const std::uint32_t end = i + 1 < parts ? partStart[i + 1] : d_.size();
+    return writePart(out, i, partStart[i], end, parts == 1, fingerprint);
+}
+
+bool Printer::write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const {
+    std::vector<std::uint64_t> printed(partStart.size());
+    for (std::size_t i = 0; i < partStart.size(); ++i) {
+        if (!writePart(out, partStart, i, printed[i])) return false;
     }
+    return partStart.size() == 1 || writeTop(out, printed);
+}
+
+bool Printer::writeTop(SourceOutput& out, const std::vector<std::uint64_t>& printed) const {
     const std::string& top = files_.back();
     if (!out.open(top)) return false;
     Text t(out);
     header(t, 0, d_.size(), true);
     // The parts as this run wrote them: a set that a stopped run left mixed is told by these.
-    for (std::size_t i = 0; i < parts; ++i) note::writePart(t, printed[i], files_[i]);
+    for (std::size_t i = 0; i < printed.size(); ++i) note::writePart(t, printed[i], files_[i]);
     for (std::size_t i = 0; i + 1 < files_.size(); ++i) {
         t.put("            INCBIN  \"");
         t.put(binOf(files_[i]));

@@ -17,6 +17,12 @@ class Printer {
         : d_(data), options_(options), files_(files) {}
     // Every file: the parts (one per start offset), then the top source.
     bool write(SourceOutput& out, const std::vector<std::uint32_t>& partStart) const;
+    // The same file by file: part i (the whole source when there is one part), and the
+    // top source of several parts with the fingerprints they were written with. The
+    // model is only read, so parts may be written on several threads at once.
+    bool writePart(SourceOutput& out, const std::vector<std::uint32_t>& partStart, std::size_t i,
+                   std::uint64_t& fingerprint) const;
+    bool writeTop(SourceOutput& out, const std::vector<std::uint64_t>& fingerprints) const;
 
   private:
     using Statement = Model::Data::Statement;

@@ -4,7 +4,7 @@ finds in them, and edits of their disassemblies checked against GNU's own build 
 same edit.
 
     tests/corpus/debian.py --dis build/korvane-dis --asm build/korvane [--work DIR]
-                           [--edits 20] [--check] [--seed 1]
+                           [--edits 20] [--check] [--seed 1] [--shifts stand-in|loops|calls]
 
 Each package's sources are fetched with `apt-get source` (a deb-src line for the
 archive is needed: .ci/run adds one) into WORK/src, once. Its library's C files are
@@ -14,8 +14,10 @@ are compared with GNU's build, not run), or with --shifts loops SH-2 loops that 
 one bit at a time (the same results, T and every other register kept; the code grows,
 so GCC's literal pools and branches fall out of reach in about half of the files, which
 are left out, and GNU as relaxes the branches that do: shapes the stand-in never
-makes). A file sh-elf-as -isa=sh2 still refuses is left out. The files are linked flat at $6004000 after a start that calls one function of
-the library's interface; what the C library would provide is stubbed (RTS, NOP).
+makes), or with --shifts calls calls of SH-2 helpers that do the same (8 bytes a shift:
+most files stay whole). A file sh-elf-as -isa=sh2 still refuses is left out. The files
+are linked flat at $6004000 after a start that calls one function of the library's
+interface; what the C library would provide is stubbed (RTS, NOP).
 korvane-dis is given the image and its base only. Measured, per image:
 - instructions shown as instructions, bytes of data shown as code, table entries and
   pointers (as tests/corpus/measure.py measures them; a label before every item of the
@@ -75,7 +77,7 @@ def shift_loop(kind, m, n, k):
     else:
         mask = ["\t%s\tr%d" % (op, s) for op in ("shll16", "shll8", "shll2", "shll", "shlr16", "shlr8", "shlr2", "shlr")]
     right = "shar" if kind == "shad" else "shlr"
-    lab = ".Lsh2_%d_" % k
+    lab = ".Lsh2_%s_" % k
     return (["\tmov.l\tr%d,@-r15" % s, "\tmovt\tr%d" % s, "\tmov.l\tr%d,@-r15" % s, "\tmov\tr%d,r%d" % (m, s),
              "\tcmp/pz\tr%d" % s, "\tbt\t%sleft" % lab, "\tnot\tr%d,r%d" % (s, s)] + mask +
             ["\tadd\t#1,r%d" % s, "%sright:" % lab, "\t%s\tr%d" % (right, n), "\tdt\tr%d" % s, "\tbf\t%sright" % lab,
@@ -85,7 +87,19 @@ def shift_loop(kind, m, n, k):
              "\tmov.l\t@r15+,r%d" % s])
 
 
-def verify_loops(work):
+def shift_call(kind, m, n, k):
+    """SHAD/SHLD Rm,Rn as a call of a helper placed after the function (shift_helper):
+    PR kept on the stack around the BSR, 8 bytes where the SH-4 has 2."""
+    return ["\tsts.l\tpr,@-r15", "\tbsr\t.Lsh2h_%s_%s_%d_%d" % (k, kind, m, n), "\tnop", "\tlds.l\t@r15+,pr"]
+
+
+def shift_helper(kind, m, n, k):
+    """The routine a shift_call calls: the loop of shift_loop, then RTS."""
+    tag = "%s_%s_%d_%d" % (k, kind, m, n)
+    return [".Lsh2h_%s:" % tag] + shift_loop(kind, m, n, "h" + tag) + ["\trts", "\tnop"]
+
+
+def verify_loops(work, calls=False):
     """The loops against SHAD and SHLD themselves, under qemu-sh4eb (which has them): 400
     counts and values (0, 31, 32, -1, -32, -33, random) through five register pairs each
     (Rm = Rn among them); the result, T and Rm must be as SHAD/SHLD leave them. "" when
@@ -95,6 +109,7 @@ def verify_loops(work):
             & 0xFFFFFFFF, rng.getrandbits(32)) for _ in range(400)]
     body = ["\t.text", "\t.global _start", "_start:", "\tmov\t#0,r10"]
     block = 0
+    helpers = []
     for kind in ("shld", "shad"):
         for m, n in ((2, 1), (0, 3), (3, 0), (1, 1), (4, 5)):
             block += 1
@@ -102,13 +117,16 @@ def verify_loops(work):
             body += ["\tmov.l\tP%d,r8" % block, "\tmov.l\tC%d,r9" % block, "\tbra\tO%d" % block, "\tnop", "\t.align 2",
                      "P%d:\t.long\tvec" % block, "C%d:\t.long\t%d" % (block, len(vec)), "O%d:" % block, "L%d:" % block]
             body += loads + ["\tmov\tr%d,r11" % m, "\tmov\tr%d,r12" % n, "\t%s\tr%d,r%d" % (kind, m, n), "\tmov\tr%d,r13" % n,
-                             "\tmov\tr12,r%d" % n, "\tmov\tr11,r%d" % m, "\tsett"] + shift_loop(kind, m, n, block)
+                             "\tmov\tr12,r%d" % n, "\tmov\tr11,r%d" % m, "\tsett"]
+            body += shift_call(kind, m, n, block) if calls else shift_loop(kind, m, n, block)
+            if calls:
+                helpers += shift_helper(kind, m, n, block)
             body += ["\tmovt\tr14", "\tcmp/eq\tr%d,r13" % n, "\tbt\t1f", "\tadd\t#1,r10", "1:", "\ttst\tr14,r14", "\tbf\t2f",
                      "\tadd\t#1,r10", "2:", "\tcmp/eq\tr%d,r11" % m if m != n else "\tsett", "\tbt\t3f", "\tadd\t#1,r10",
                      "3:", "\tdt\tr9", "\tbf\tL%d" % block]
     # The exit status: how many checks failed, at most 255.
     body += ["\tmov\tr10,r4", "\tmov\t#127,r1", "\tshll\tr1", "\tadd\t#1,r1", "\tcmp/hi\tr1,r4", "\tbf\t4f",
-             "\tmov\tr1,r4", "4:", "\tmov\t#1,r3", "\ttrapa\t#0x17", "\t.align 2", "vec:"]
+             "\tmov\tr1,r4", "4:", "\tmov\t#1,r3", "\ttrapa\t#0x17"] + helpers + ["\t.align 2", "vec:"]
     body += ["\t.long\t0x%X,0x%X" % cv for cv in vec]
     with open(os.path.join(work, "loops.s"), "w") as fh:
         fh.write("\n".join(body) + "\n")
@@ -119,15 +137,16 @@ def verify_loops(work):
     if run(link + ["--no-warn-rwx-segments"], work, check=False).returncode != 0:
         run(link, work)
     r = run(["qemu-sh4eb", "./loops.elf"], work, check=False)
-    return "" if r.returncode == 0 else "the SH-2 loops differ from SHAD/SHLD in %s%d of 12,000 checks" % (
-        "at least " if r.returncode == 255 else "", r.returncode)
+    return "" if r.returncode == 0 else "the SH-2 %s differ from SHAD/SHLD in %s%d of 12,000 checks" % (
+        "helpers" if calls else "loops", "at least " if r.returncode == 255 else "", r.returncode)
 
 
-def sh2_shifts(text):
-    """GCC's SH-4 assembly with every SHAD and SHLD rewritten as SH-2 code (shift_loop); one
-    in a delay slot goes before its branch (which keeps T and does not read Rn), the slot
-    left a NOP. None when a slot's branch reads the shifted register or the slot is also a
-    branch target."""
+def sh2_shifts(text, calls=False, islands=False):
+    """GCC's SH-4 assembly with every SHAD and SHLD rewritten as SH-2 code: a loop in
+    place (shift_loop) or a call of a helper (shift_call). One in a delay slot goes before
+    its branch (which keeps T and does not read Rn), the slot left a NOP. None when a
+    slot's branch reads the shifted register, the slot is also a branch target, or the
+    shift is of R15 or by it (the stack)."""
     lines = text.split("\n")
     out = []
     k = 0
@@ -137,7 +156,10 @@ def sh2_shifts(text):
             out.append(line)
             continue
         k += 1
-        code = shift_loop(m.group(1), int(m.group(2)), int(m.group(3)), k)
+        kind, rm, rn = m.group(1), int(m.group(2)), int(m.group(3))
+        if 15 in (rm, rn):
+            return None
+        code = shift_call(kind, rm, rn, "@") if calls else shift_loop(kind, rm, rn, k)
         last = len(out) - 1
         labelled = False
         while last >= 0 and (not out[last].strip() or out[last].lstrip().startswith(("!", "."))):
@@ -146,13 +168,69 @@ def sh2_shifts(text):
         branch = DELAYED.match(out[last]) if last >= 0 else None
         if branch:
             # A slot that is also a branch target, or whose branch reads Rn: left out.
-            if labelled or (branch.group(3) is not None and int(branch.group(3)) == int(m.group(3))):
+            if labelled or (branch.group(3) is not None and int(branch.group(3)) == rn):
                 return None
             out[last:last] = code
             out.append("\tnop")
         else:
             out += code
-    return "\n".join(lines if k == 0 else out)
+    if k == 0:
+        return text
+    return "\n".join(place_helpers(out, islands) if calls else out)
+
+
+HELPER_CALL = re.compile(r"^\tbsr\t\.Lsh2h_@_(sh[al]d)_(\d+)_(\d+)$")
+BARRIER = re.compile(r"^\s+(bra|braf|jmp|rts|rte)\b")
+
+
+def place_helpers(lines, islands):
+    """The helpers that shift_call calls, placed where no code falls into them: after the
+    function's .size line, or (islands) nearer the calls for a function longer than a BSR
+    reaches (4 KiB), before the first code label after an unconditional jump and its
+    slot (past the literals there)."""
+    def instruction(line):
+        return line[:1] in " \t" and line.strip() and not line.lstrip().startswith((".", "!"))
+
+    def label(line):
+        return line[:1] not in " \t" and line.rstrip().endswith(":")
+
+    def code_follows(i):
+        for line in lines[i + 1:]:
+            if instruction(line):
+                return True
+            if line.strip() and not label(line):
+                return False  # data (a literal) or a directive first
+        return False
+
+    out, pending, placed = [], {}, 0
+    after_jump = island = False
+
+    def emit():
+        nonlocal placed, pending
+        for kind, m, n in pending:
+            out.extend(shift_helper(kind, m, n, placed))
+        placed += 1
+        pending = {}
+
+    for i, line in enumerate(lines):
+        call = HELPER_CALL.match(line)
+        if call:
+            key = (call.group(1), int(call.group(2)), int(call.group(3)))
+            pending[key] = True
+            line = "\tbsr\t.Lsh2h_%d_%s_%d_%d" % ((placed,) + key)
+        if islands and island and pending and label(line) and code_follows(i):
+            emit()
+        if instruction(line):
+            island = after_jump
+            after_jump = BARRIER.match(line) is not None
+        out.append(line)
+        if line.lstrip().startswith(".size") and pending:
+            emit()
+    if pending:
+        emit()
+    return out
+
+
 NOPS = "            NOP\n            NOP\n"
 
 
@@ -177,7 +255,7 @@ def fetch(src, package, prefix):
 MADE_HEADERS = {"lua5.4-deb-multiarch.h": '#define DEB_HOST_MULTIARCH "sh4-linux-gnu"\n'}
 
 
-def compile_all(work, root, files, flags, loops=False):
+def compile_all(work, root, files, flags, shifts="stand-in"):
     """(file, assembly) for every file GCC compiles and sh-elf-as -isa=sh2 accepts, its
     SHAD and SHLD as the same-size stand-in or (loops) as SH-2 loops."""
     made = os.path.join(work, "made")
@@ -191,13 +269,20 @@ def compile_all(work, root, files, flags, loops=False):
         r = run([CC] + CFLAGS + flags + ["-I", os.path.dirname(path), "-I", made, "-o", "-", path], work, check=False)
         if r.returncode != 0:
             continue
-        text = sh2_shifts(r.stdout) if loops else STAND_IN.sub(r"\1shll\2\3", r.stdout)
-        if text is None:
-            continue
-        with open(os.path.join(work, "probe.s"), "w") as fh:
-            fh.write(text)
-        if run(["sh-elf-as", "-isa=sh2", "-big", "-o", "probe.o", "probe.s"], work, check=False).returncode == 0:
-            out.append((os.path.basename(f), text))
+        if shifts == "stand-in":
+            texts = [STAND_IN.sub(r"\1shll\2\3", r.stdout)]
+        elif shifts == "calls":  # helpers after each function, else nearer the calls
+            texts = [sh2_shifts(r.stdout, True), sh2_shifts(r.stdout, True, True)]
+        else:
+            texts = [sh2_shifts(r.stdout)]
+        for text in texts:
+            if text is None:
+                break
+            with open(os.path.join(work, "probe.s"), "w") as fh:
+                fh.write(text)
+            if run(["sh-elf-as", "-isa=sh2", "-big", "-o", "probe.o", "probe.s"], work, check=False).returncode == 0:
+                out.append((os.path.basename(f), text))
+                break
     return out
 
 
@@ -271,9 +356,10 @@ def main():
                     help="with --check: the share of edits (percent) that must be kept")
     ap.add_argument("--verbose", action="store_true", help="say why each reported edit was")
     ap.add_argument("--packages", nargs="*", default=list(PACKAGES))
-    ap.add_argument("--shifts", choices=["stand-in", "loops"], default="stand-in",
-                    help="SHAD/SHLD as a same-size SHLL (every file kept) or as SH-2 loops (the code grows: files "
-                         "whose literals or branches then fall out of reach are left out)")
+    ap.add_argument("--shifts", choices=["stand-in", "loops", "calls"], default="stand-in",
+                    help="SHAD/SHLD as a same-size SHLL (every file kept), as SH-2 loops in place, or as calls of "
+                         "SH-2 helpers placed after each function (the code grows: files whose literals or branches "
+                         "then fall out of reach are left out)")
     a = ap.parse_args()
     dis, asm = os.path.abspath(a.dis), os.path.abspath(a.asm)
     work = os.path.abspath(a.work)
@@ -286,11 +372,11 @@ def main():
         start = fh.read()
     rng = random.Random(a.seed)
     failed = []
-    if a.shifts == "loops":
+    if a.shifts != "stand-in":
         if not shutil.which("qemu-sh4eb"):
-            print("skipped: qemu-sh4eb is not installed (package qemu-user): the loops cannot be checked")
+            print("skipped: qemu-sh4eb is not installed (package qemu-user): the %s cannot be checked" % a.shifts)
             return 77
-        why = verify_loops(work)
+        why = verify_loops(work, a.shifts == "calls")
         if why:
             print("FAILED " + why)
             return 1
@@ -306,7 +392,7 @@ def main():
             return 77
         for level, flags in LEVELS.items():
             name = "%s-%s" % (package, level)
-            compiled = compile_all(work, root, files, flags, a.shifts == "loops")
+            compiled = compile_all(work, root, files, flags, a.shifts)
             if not compiled:
                 continue
             names, live = {}, set()

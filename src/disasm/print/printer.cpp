@@ -4,6 +4,7 @@
 // name, why code no path reaches was taken as code) in the comment as well.
 #include "disasm/print/printer.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "disasm/grammar/annotations.h"
@@ -59,6 +60,57 @@ void Printer::mnemonic(Text& t, const sh2::Form& f) const {
     t.put8(paddedMnemonics()[static_cast<std::size_t>(&f - sh2::forms().data())].text);
 }
 
+namespace {
+
+constexpr std::size_t kWords = 1 << 16;
+constexpr std::size_t kInstructionColumn = 12;
+
+// Text of an instruction's operands in a small buffer, as Text writes them; an operand
+// that names an address makes it unfit to be kept.
+struct LineText {
+    char text[48];
+    std::size_t size = 0;
+    bool fit = true;
+    void put(char c) {
+        if (size < sizeof text) text[size++] = c;
+        else fit = false;
+    }
+    void put(std::string_view v) {
+        for (char c : v) put(c);
+    }
+    void dec(std::int64_t v) {
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, v);
+        put(std::string_view(digits, static_cast<std::size_t>(r.ptr - digits)));
+    }
+    void label(std::uint32_t, char = 'L') { fit = false; }
+};
+
+}  // namespace
+
+void Printer::Release::operator()(Line* p) const {
+    releaseBlock(p, kWords * sizeof(Line));
+}
+
+const Printer::Line& Printer::lineOf(std::uint16_t word, const sh2::Decoded& d) const {
+    if (!lines_) lines_.reset(static_cast<Line*>(zeroedBlock(kWords * sizeof(Line))));
+    Line& line = lines_[word];
+    if (line.made != 0) return line;
+    LineText t;
+    t.put(std::string_view(paddedMnemonics()[static_cast<std::size_t>(d.form - sh2::forms().data())].text, 8));
+    operands(t, d, 0);
+    // Padded as Text::column pads to the comment's column.
+    const std::size_t width = kCommentColumn - kInstructionColumn;
+    if (!t.fit || t.size >= width) {
+        line.made = 2;
+        return line;
+    }
+    std::memcpy(line.text, t.text, t.size);
+    std::memset(line.text + t.size, ' ', width - t.size);
+    line.made = 1;
+    return line;
+}
+
 // A label where the image has one, the address otherwise.
 // What a relative entry counts from: its own B label where the base is also an
 // aligned item, the label of the address otherwise.
@@ -84,6 +136,10 @@ void Printer::place(Text& t, std::uint32_t address) const {
 // "; AAAAAAAA BYTES" at column 40.
 void Printer::comment(Text& t, std::size_t lineStart, const Statement& s) const {
     t.column(lineStart, kCommentColumn);
+    commentText(t, s);
+}
+
+void Printer::commentText(Text& t, const Statement& s) const {
     note::writeAddress(t.reserve(note::kAddressWidth), d_.address(s.off));
     t.advance(note::kAddressWidth);
     if (s.kind == Kind::Pad) {
@@ -239,6 +295,22 @@ void Printer::statement(Text& t, const Statement& s) const {
         }
     }
     if (d_.flags[s.off] & F_LABEL) note(t, s);
+    // Most instructions: a label-less line whose text up to the comment the word alone
+    // decides, written once for each word.
+    const std::uint16_t f = d_.flags[s.off];
+    if (s.kind == Kind::Instruction && !(f & F_LABEL) && s.decoded.form->reach == sh2::Reach::None &&
+        !((f & F_SLOT) && (s.decoded.form->flow & sh2::FlowSlotIllegal))) {
+        const Line& line = lineOf(d_.word(s.off), s.decoded);
+        if (line.made == 1) {
+            char* out = t.reserve(kCommentColumn);
+            std::memset(out, ' ', kInstructionColumn);
+            std::memcpy(out + kInstructionColumn, line.text, kCommentColumn - kInstructionColumn);
+            t.advance(kCommentColumn);
+            commentText(t, s);
+            t.endLine();
+            return;
+        }
+    }
     const std::size_t lineStart = t.mark();
     if (d_.flags[s.off] & F_LABEL) {
         t.label(d_.address(s.off));

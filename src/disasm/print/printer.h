@@ -1,6 +1,7 @@
 // The source text of a model, in parts.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ class Printer {
     void place(Text& t, std::uint32_t address) const;
     void placeBase(Text& t, std::uint32_t address) const;
     void comment(Text& t, std::size_t lineStart, const Statement& s) const;
+    void commentText(Text& t, const Statement& s) const;
     void note(Text& t, const Statement& s) const;
     void valueNote(Text& t, std::uint32_t value) const;
     void insideNote(Text& t, std::uint32_t value) const;
@@ -52,9 +54,21 @@ class Printer {
     bool writePart(SourceOutput& out, std::size_t part, std::uint32_t begin, std::uint32_t end,
                    bool whole, std::uint64_t& fingerprint) const;
 
+    // An instruction's text up to its comment, written once for each word: mnemonic and
+    // operands padded to the comment's column, for every form that names no address.
+    struct Line {
+        char text[31];  // 28 used: the columns from the mnemonic's to the comment's
+        std::uint8_t made;  // 1: text is the word's; 2: the word's text is not kept
+    };
+    const Line& lineOf(std::uint16_t word, const sh2::Decoded& d) const;
+    struct Release {
+        void operator()(Line* p) const;
+    };
+
     const Model::Data& d_;
     const DisassemblyOptions& options_;
     const std::vector<std::string>& files_;
+    mutable std::unique_ptr<Line[], Release> lines_;  // by word, made on first use
 };
 
 // Where each part of the source begins: a source holds at most 10,000 labels and 9,998

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -184,20 +183,14 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
         return false;
     };
     if (static_cast<std::uint64_t>(st.st_size) > largest) return tooLarge();
-    bytes.clear();
-    if (S_ISREG(st.st_mode)) {
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
-        adviseLargePages(bytes.data(), bytes.capacity());
-    }
-    // A regular file is read straight into place; what grows past its size meanwhile, and
-    // a pipe, a block at a time.
-    std::uint8_t buf[1 << 16];
+    // Read straight into place: a regular file at its size and a byte more, where its end
+    // is read (what grows past it meanwhile, and a pipe, a block more at a time).
+    bytes.assign(S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) + 1 : 0, 0);
+    adviseLargePages(bytes.data(), bytes.size());
+    std::size_t got = 0;
     for (;;) {
-        const bool direct = bytes.size() < bytes.capacity();
-        const std::size_t at = bytes.size();
-        if (direct) bytes.resize(bytes.capacity());
-        const ssize_t k = direct ? ::read(fd, bytes.data() + at, bytes.size() - at) : ::read(fd, buf, sizeof buf);
-        if (direct) bytes.resize(at + static_cast<std::size_t>(std::max<ssize_t>(k, 0)));
+        if (got == bytes.size()) bytes.resize(got + (std::size_t{1} << 16));
+        const ssize_t k = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (k < 0 && errno == EINTR) continue;
         if (k < 0) {
             ::close(fd);
@@ -205,9 +198,10 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
             return false;
         }
         if (k == 0) break;
-        if (bytes.size() + (direct ? 0 : static_cast<std::size_t>(k)) > largest) return tooLarge();
-        if (!direct) bytes.insert(bytes.end(), buf, buf + k);
+        got += static_cast<std::size_t>(k);
+        if (got > largest) return tooLarge();
     }
+    bytes.resize(got);
     struct stat after {};
     seen = ::fstat(fd, &after) == 0 ? seenOf(after) : Seen{};
     ::close(fd);

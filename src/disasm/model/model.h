@@ -90,6 +90,7 @@ class ZeroArray {
         const std::size_t bytes = (n == 0 ? 1 : n) * sizeof(T);
         data_ = std::unique_ptr<T, Free>(static_cast<T*>(zeroedBlock(bytes)), Free{bytes});
     }
+    bool empty() const { return !data_; }
     T& operator[](std::size_t i) { return data_.get()[i]; }
     const T& operator[](std::size_t i) const { return data_.get()[i]; }
 

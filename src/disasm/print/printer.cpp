@@ -88,12 +88,8 @@ struct LineText {
 
 }  // namespace
 
-void Printer::Release::operator()(Line* p) const {
-    releaseBlock(p, kWords * sizeof(Line));
-}
-
 const Printer::Line& Printer::lineOf(std::uint16_t word, const sh2::Decoded& d) const {
-    if (!lines_) lines_.reset(static_cast<Line*>(zeroedBlock(kWords * sizeof(Line))));
+    if (lines_.empty()) lines_.assign(kWords);
     Line& line = lines_[word];
     if (line.made != 0) return line;
     LineText t;

@@ -1,7 +1,6 @@
 // The source text of a model, in parts.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,14 +60,11 @@ class Printer {
         std::uint8_t made;  // 1: text is the word's; 2: the word's text is not kept
     };
     const Line& lineOf(std::uint16_t word, const sh2::Decoded& d) const;
-    struct Release {
-        void operator()(Line* p) const;
-    };
 
     const Model::Data& d_;
     const DisassemblyOptions& options_;
     const std::vector<std::string>& files_;
-    mutable std::unique_ptr<Line[], Release> lines_;  // by word, made on first use
+    mutable ZeroArray<Line> lines_;  // by word, made on first use
 };
 
 // Where each part of the source begins: a source holds at most 10,000 labels and 9,998

@@ -100,7 +100,8 @@ def shift_helper(kind, m, n, k):
 
 
 def verify_loops(work, calls=False):
-    """The loops against SHAD and SHLD themselves, under qemu-sh4eb (which has them): 400
+    """The loops (or, with calls, the helpers that run them) against SHAD and SHLD
+    themselves, under qemu-sh4eb (which has them): 400
     counts and values (0, 31, 32, -1, -32, -33, random) through five register pairs each
     (Rm = Rn among them); the result, T and Rm must be as SHAD/SHLD leave them. "" when
     they are, why not otherwise."""
@@ -257,7 +258,7 @@ MADE_HEADERS = {"lua5.4-deb-multiarch.h": '#define DEB_HOST_MULTIARCH "sh4-linux
 
 def compile_all(work, root, files, flags, shifts="stand-in"):
     """(file, assembly) for every file GCC compiles and sh-elf-as -isa=sh2 accepts, its
-    SHAD and SHLD as the same-size stand-in or (loops) as SH-2 loops."""
+    SHAD and SHLD as the same-size stand-in, as SH-2 loops or as calls of SH-2 helpers."""
     made = os.path.join(work, "made")
     os.makedirs(made, exist_ok=True)
     for name, text in MADE_HEADERS.items():
@@ -270,12 +271,13 @@ def compile_all(work, root, files, flags, shifts="stand-in"):
         if r.returncode != 0:
             continue
         if shifts == "stand-in":
-            texts = [STAND_IN.sub(r"\1shll\2\3", r.stdout)]
+            tries = [lambda: STAND_IN.sub(r"\1shll\2\3", r.stdout)]
         elif shifts == "calls":  # helpers after each function, else nearer the calls
-            texts = [sh2_shifts(r.stdout, True), sh2_shifts(r.stdout, True, True)]
+            tries = [lambda: sh2_shifts(r.stdout, True), lambda: sh2_shifts(r.stdout, True, True)]
         else:
-            texts = [sh2_shifts(r.stdout)]
-        for text in texts:
+            tries = [lambda: sh2_shifts(r.stdout)]
+        for made_by in tries:
+            text = made_by()
             if text is None:
                 break
             with open(os.path.join(work, "probe.s"), "w") as fh:

@@ -69,7 +69,7 @@ constexpr OptionRow kOptions[] = {
      "from its header"},
     {"--ip", "", Takes::File, "IP.BIN", false, false, "the Saturn IP.BIN that says where the program loads"},
     {"--info", "", Takes::File, "FILE", true, false,
-     "names, entries, ranges, tables, comments and constants (README);\nof another image: where it calls into this one"},
+     "names, entries, ranges, tables, comments and constants (docs/disassembler.md);\nof another image: where it calls into this one"},
     {"--symbols", "", Takes::File, "FILE", false, false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
     {"--info-out", "", Takes::File, "FILE", false, false, "write what was found as an info file to start from"},
     {"--trace", "", Takes::File, "FILE[@BASE]", true, false,

@@ -2,7 +2,7 @@
 // huge lines. Each ends with the right message or success, the right exit status and
 // the files it promises, within bounded memory.
 //
-// The cases that need gigabytes of disk run only with KORVANE_LONG_TESTS=1 (see README).
+// The cases that need gigabytes of disk run only with KORVANE_LONG_TESTS=1 (see docs/testing.md).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

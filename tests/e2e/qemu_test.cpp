@@ -74,7 +74,7 @@ TEST_F(Emulated, BundledExampleSumsItsTable) {
     EXPECT_EQ(r.status, 0);
 }
 
-// The README's worked example: the bundled program disassembled with its info file,
+// The manual's worked example (docs/disassembler.md): the bundled program disassembled with its info file,
 // one instruction inserted, checked, rebuilt and run.
 TEST_F(Emulated, WorkedExampleOfAnEdit) {
     const std::string examples = std::string(KORVANE_TEST_DATA) + "/../../examples/";

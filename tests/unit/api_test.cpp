@@ -1,5 +1,5 @@
 // The library's interface beyond the image and the listing: the label table with values,
-// the record of every statement, and the message catalogue that the README documents.
+// the record of every statement, and the message catalogue that the manual documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,10 +137,10 @@ TEST(Api, EveryStatementIsRecorded) {
     EXPECT_EQ(failing.seen.size(), 1u);
 }
 
-// The README's table of console messages lists exactly the catalogue's messages, with
+// The manual's table of console messages lists exactly the catalogue's messages, with
 // N for a line number, NAME for a name and MNEMONC for the padded mnemonic.
-TEST(Api, ReadmeListsEveryMessageOfTheCatalogue) {
-    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../README.md");
+TEST(Api, ManualListsEveryMessageOfTheCatalogue) {
+    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../docs/assembler.md");
     ASSERT_TRUE(file);
     std::set<std::string> documented;
     std::string line;
@@ -166,18 +166,14 @@ TEST(Api, ReadmeListsEveryMessageOfTheCatalogue) {
     EXPECT_EQ(documented, catalogue);
 }
 
-// README's section on the disassembler lists every message of korvane-dis's own
-// catalogue: each fixed piece of a message's text (up to where README elides it with
-// "…") stands in that section.
-TEST(Api, ReadmeListsEveryMessageOfKorvaneDis) {
-    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../README.md");
+// The manual's page on the disassembler lists every message of korvane-dis's own
+// catalogue: each fixed piece of a message's text (up to where the page elides it with
+// "…") stands on that page.
+TEST(Api, ManualListsEveryMessageOfKorvaneDis) {
+    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../docs/disassembler.md");
     ASSERT_TRUE(file);
     std::string section, line;
-    bool in = false;
-    while (std::getline(file, line)) {
-        if (line.rfind("## ", 0) == 0) in = line == "## The disassembler";
-        if (in) section += line + "\n";
-    }
+    while (std::getline(file, line)) section += line + "\n";
     ASSERT_FALSE(section.empty());
     for (const command::SayTemplate& m : command::catalogue()) {
         std::string_view rest = m.text;
@@ -189,7 +185,7 @@ TEST(Api, ReadmeListsEveryMessageOfKorvaneDis) {
             while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
             while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
             if (piece.size() < 6) continue;
-            EXPECT_NE(section.find(piece), std::string::npos) << "README does not list: " << m.text;
+            EXPECT_NE(section.find(piece), std::string::npos) << "docs/disassembler.md does not list: " << m.text;
         }
     }
 }

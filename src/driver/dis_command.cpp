@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "korvane/version.h"
+
 namespace korvane::command {
 
 namespace {
@@ -13,6 +15,8 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::NoImage, 2, "no image named"},
     {Say::OneImage, 2, "one image at a time"},
     {Say::UnknownOption, 2, "unknown option {opt}"},
+    {Say::GivenTwice, 2, "{opt} was given twice; it is taken once"},
+    {Say::TakesNoValue, 2, "{opt} takes no value"},
     {Say::NeedsAddress, 2, "{opt} needs an address"},
     {Say::NeedsRange, 2, "{opt} needs a range ADDR-ADDR"},
     {Say::NeedsFile, 2, "{opt} needs a file name"},
@@ -57,39 +61,134 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::TraceBoth, 0, "{name}: {other} was both executed and read as data; taken as code"},
 };
 
-constexpr OptionRow kOptions[] = {
-    {"--base", "", Takes::Address, "ADDR", false, false, "address of the image's first byte (default 0)"},
-    {"--entry", "", Takes::Address, "ADDR", true, false, "where code starts (default: the base); may be repeated"},
-    {"--code", "", Takes::Range, "ADDR-ADDR", true, false, "take this range as code (its end excluded); may be repeated"},
-    {"--data", "", Takes::Range, "ADDR-ADDR", true, false, "take this range as data; may be repeated"},
-    {"--vectors", "", Takes::Address, "ADDR", true, false, "an SH-2 exception vector table: its PCs are entries"},
-    {"--no-guess", "", Takes::Nothing, "", false, false, "code only where paths and the options lead, none by evidence"},
-    {"--format", "", Takes::Format, "flat|saturn|32x", false, false,
-     "flat (the default); saturn: a program loaded at $6004000\n(or where --ip IP.BIN says); 32x: a 32X ROM, read "
-     "from its header"},
-    {"--ip", "", Takes::File, "IP.BIN", false, false, "the Saturn IP.BIN that says where the program loads"},
-    {"--info", "", Takes::File, "FILE", true, false,
-     "names, entries, ranges, tables, comments and constants (docs/disassembler.md);\nof another image: where it calls into this one"},
-    {"--symbols", "", Takes::File, "FILE", false, false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
-    {"--info-out", "", Takes::File, "FILE", false, false, "write what was found as an info file to start from"},
-    {"--trace", "", Takes::File, "FILE[@BASE]", true, false,
-     "addresses an emulator saw run are code: one address or A-B a\nline, or qemu's -d in_asm log; FILE@BASE: a "
-     "code/data log,\none byte per address from BASE (bit 0 run, bit 1 read)"},
-    {"--output", "-o", Takes::File, "SOURCE", false, true,
-     "write the top source as SOURCE (parts are named after it);\n-o - writes a source of one part to standard "
-     "output;\nwith --check --write: the checked source as a new file"},
-    {"--flat", "", Takes::Nothing, "", false, false, "take an image that starts like an ELF file as flat bytes"},
-    {"--why", "", Takes::Address, "ADDR", true, false,
-     "say what is at ADDR and why (label, code, function, table,\npointer or number, with the evidence); writes no "
-     "source"},
-    {"--check", "", Takes::Source, "SOURCE", false, true,
-     "assemble an edited disassembly in memory and report what no\nlonger holds (table entries, loads in delay "
-     "slots, stale pointers)"},
-    {"--write", "", Takes::Nothing, "", false, true, "with --check: rewrite those numbers in SOURCE"},
-    {"--unknowns", "", Takes::Nothing, "", false, true,
-     "with --check: list what stays unknown in SOURCE, each with the\ninfo-file line that settles it"},
-    {"--help", "-h", Takes::Nothing, "", false, true, "this text"},
-    {"--version", "-V", Takes::Nothing, "", false, true, "the version"},
+using Row = kit::Option<Parsed>;
+
+std::string address(std::string_view option, std::string_view value, std::uint32_t& out) {
+    std::uint64_t a;
+    if (!parseAddress(value, a) || a > 0xFFFFFFFFull) return text(Say::NeedsAddress, {.opt = option});
+    out = static_cast<std::uint32_t>(a);
+    return "";
+}
+std::string addressTo(std::string_view option, std::string_view value, std::vector<std::uint32_t>& to) {
+    std::uint32_t a = 0;
+    std::string bad = address(option, value, a);
+    if (bad.empty()) to.push_back(a);
+    return bad;
+}
+std::string range(std::string_view option, std::string_view value, AddressRange& out) {
+    return parseRange(value, out) ? "" : text(Say::NeedsRange, {.opt = option});
+}
+std::string file(std::string_view option, std::string_view value, std::string& out) {
+    if (value.empty()) return text(Say::NeedsFile, {.opt = option});
+    out = value;
+    return "";
+}
+
+constexpr Row kOptions[] = {
+    {{"--base", "", "ADDR", false, "address of the image's first byte (default 0)"},
+     [](Parsed& p, std::string_view o, std::string_view v) {
+         p.baseGiven = true;
+         return address(o, v, p.base);
+     }},
+    {{"--entry", "", "ADDR", true, "where code starts (default: the base); may be repeated"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return addressTo(o, v, p.disassembly.entries); }},
+    {{"--code", "", "ADDR-ADDR", true, "take this range as code (its end excluded); may be repeated"},
+     [](Parsed& p, std::string_view o, std::string_view v) {
+         AddressRange r;
+         std::string bad = range(o, v, r);
+         if (bad.empty()) p.disassembly.code.push_back(r);
+         return bad;
+     }},
+    {{"--data", "", "ADDR-ADDR", true, "take this range as data; may be repeated"},
+     [](Parsed& p, std::string_view o, std::string_view v) {
+         AddressRange r;
+         std::string bad = range(o, v, r);
+         if (bad.empty()) p.disassembly.data.push_back({r});
+         return bad;
+     }},
+    {{"--vectors", "", "ADDR", true, "an SH-2 exception vector table: its PCs are entries"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return addressTo(o, v, p.disassembly.vectors); }},
+    {{"--no-guess", "", "", false, "code only where paths and the options lead, none by evidence"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.disassembly.guess = false;
+         return std::string();
+     }},
+    {{"--format", "", "flat|saturn|32x", false,
+      "flat (the default); saturn: a program loaded at $6004000\n(or where --ip IP.BIN says); 32x: a 32X ROM, read "
+      "from its header"},
+     [](Parsed& p, std::string_view, std::string_view v) {
+         if (v == "flat") {
+             p.format = ImageFormat::Flat;
+         } else if (v == "saturn") {
+             p.format = ImageFormat::Saturn;
+         } else if (v == "32x" || v == "32X") {
+             p.format = ImageFormat::ThirtyTwoX;
+         } else {
+             return text(Say::NeedsFormat);
+         }
+         return std::string();
+     }},
+    {{"--ip", "", "IP.BIN", false, "the Saturn IP.BIN that says where the program loads"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.ip); }},
+    {{"--info", "", "FILE", true,
+      "names, entries, ranges, tables, comments and constants (docs/disassembler.md);\nof another image: where it "
+      "calls into this one"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.infos.emplace_back()); }},
+    {{"--symbols", "", "FILE", false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.symbols); }},
+    {{"--info-out", "", "FILE", false, "write what was found as an info file to start from"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.infoOut); }},
+    {{"--trace", "", "FILE[@BASE]", true,
+      "addresses an emulator saw run are code: one address or A-B a\nline, or qemu's -d in_asm log; FILE@BASE: a "
+      "code/data log,\none byte per address from BASE (bit 0 run, bit 1 read)"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.traces.emplace_back()); }},
+    {{"--output", "-o", "SOURCE", false,
+      "write the top source as SOURCE (parts are named after it);\n-o - writes a source of one part to standard "
+      "output;\nwith --check --write: the checked source as a new file"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.output); }, kWithCheck},
+    {{"--flat", "", "", false, "take an image that starts like an ELF file as flat bytes"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.flat = true;
+         return std::string();
+     }},
+    {{"--why", "", "ADDR", true,
+      "say what is at ADDR and why (label, code, function, table,\npointer or number, with the evidence); writes no "
+      "source"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return addressTo(o, v, p.whys); }},
+    {{"--check", "", "SOURCE", false,
+      "assemble an edited disassembly in memory and report what no\nlonger holds (table entries, loads in delay "
+      "slots, stale pointers)"},
+     [](Parsed& p, std::string_view, std::string_view v) {
+         if (v.empty()) return text(Say::NeedsSource);
+         p.check = v;
+         return std::string();
+     },
+     kWithCheck},
+    {{"--write", "", "", false, "with --check: rewrite those numbers in SOURCE"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.write = true;
+         return std::string();
+     },
+     kWithCheck},
+    {{"--unknowns", "", "", false,
+      "with --check: list what stays unknown in SOURCE, each with the\ninfo-file line that settles it"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.unknowns = true;
+         return std::string();
+     },
+     kWithCheck},
+    {{"--help", "-h", "", false, "this text, on standard output"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.help = true;
+         return std::string();
+     },
+     kWithCheck},
+    {{"--version", "-V", "", false, "the version, on standard output"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.version = true;
+         return std::string();
+     },
+     kWithCheck},
 };
 
 constexpr bool inOrder() {
@@ -100,13 +199,6 @@ constexpr bool inOrder() {
 }
 static_assert(inOrder(), "the catalogue lists the messages in the order of Say");
 
-const OptionRow* find(std::string_view name) {
-    for (const OptionRow& o : kOptions) {
-        if (o.name == name || (!o.brief.empty() && o.brief == name)) return &o;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 std::span<const SayTemplate> catalogue() {
@@ -114,111 +206,41 @@ std::span<const SayTemplate> catalogue() {
 }
 
 std::string text(Say code, const Blanks& b) {
-    std::string out(kCatalogue[static_cast<std::size_t>(code)].text);
-    for (const auto& [blank, value] : {std::pair<std::string_view, std::string_view>{"{opt}", b.opt},
-                                       {"{name}", b.name}, {"{other}", b.other}, {"{count}", b.count},
-                                       {"{why}", b.why}}) {
-        for (std::size_t at = out.find(blank); at != std::string::npos; at = out.find(blank, at + value.size()))
-            out.replace(at, blank.size(), value);
-    }
-    return out;
+    const std::pair<std::string_view, std::string_view> blanks[] = {
+        {"{opt}", b.opt}, {"{name}", b.name}, {"{other}", b.other}, {"{count}", b.count}, {"{why}", b.why}};
+    return kit::fill(kCatalogue[static_cast<std::size_t>(code)].text, blanks);
 }
 
-std::span<const OptionRow> options() {
+std::span<const kit::Option<Parsed>> options() {
     return kOptions;
 }
 
 std::string parse(int argc, char** argv, Parsed& p) {
-    bool optionsEnd = false;
-    std::vector<std::string> notForCheck;  // options given that --check does not take
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!p.image.empty()) return text(Say::OneImage);
-            p.image = arg;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        // --opt value or --opt=value.
-        std::string_view inlineValue;
-        bool hasInline = false;
-        if (const std::size_t eq = arg.find('='); eq != std::string_view::npos && arg[1] == '-') {
-            inlineValue = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasInline = true;
-        }
-        const OptionRow* o = find(arg);
-        if (o == nullptr || (hasInline && o->takes == Takes::Nothing)) return text(Say::UnknownOption, {.opt = arg});
-        if (!o->withCheck) notForCheck.emplace_back(arg);
-        const char* v = nullptr;
-        if (o->takes != Takes::Nothing) v = hasInline ? inlineValue.data() : i + 1 < argc ? argv[++i] : nullptr;
-        const std::string_view value = v == nullptr ? std::string_view() : v;
-        const std::string_view name = o->name;
-        switch (o->takes) {
-            case Takes::Nothing:
-                if (name == "--help") p.help = true;
-                if (name == "--version") p.version = true;
-                if (name == "--write") p.write = true;
-                if (name == "--unknowns") p.unknowns = true;
-                if (name == "--flat") p.flat = true;
-                if (name == "--no-guess") p.disassembly.guess = false;
-                if (p.help || p.version) return "";
-                break;
-            case Takes::Address: {
-                std::uint64_t a;
-                if (v == nullptr || !parseAddress(value, a) || a > 0xFFFFFFFFull) return text(Say::NeedsAddress, {.opt = arg});
-                const auto address = static_cast<std::uint32_t>(a);
-                if (name == "--base") {
-                    p.base = address;
-                    p.baseGiven = true;
-                } else if (name == "--entry") {
-                    p.disassembly.entries.push_back(address);
-                } else if (name == "--vectors") {
-                    p.disassembly.vectors.push_back(address);
-                } else {
-                    p.whys.push_back(address);
-                }
-                break;
+    const kit::Reading r = kit::parse<Parsed>(kOptions, argc, argv, p);
+    switch (r.problem) {
+        case kit::Problem::None:
+            break;
+        case kit::Problem::Unknown:
+            return text(Say::UnknownOption, {.opt = r.option});
+        case kit::Problem::Unwanted:
+            return text(Say::TakesNoValue, {.opt = r.option});
+        case kit::Problem::Twice:
+            return text(Say::GivenTwice, {.opt = r.option});
+        case kit::Problem::Missing:
+            // The action says what the option needs, given nothing.
+            for (const Row& o : kOptions) {
+                if (o.text.name == r.option || o.text.brief == r.option) return o.apply(p, r.option, "");
             }
-            case Takes::Range: {
-                AddressRange range;
-                if (v == nullptr || !parseRange(value, range)) return text(Say::NeedsRange, {.opt = arg});
-                if (name == "--code") {
-                    p.disassembly.code.push_back(range);
-                } else {
-                    p.disassembly.data.push_back({range});
-                }
-                break;
-            }
-            case Takes::Format:
-                if (value == "flat") {
-                    p.format = ImageFormat::Flat;
-                } else if (value == "saturn") {
-                    p.format = ImageFormat::Saturn;
-                } else if (value == "32x" || value == "32X") {
-                    p.format = ImageFormat::ThirtyTwoX;
-                } else {
-                    return text(Say::NeedsFormat);
-                }
-                break;
-            case Takes::Source:
-                if (value.empty()) return text(Say::NeedsSource);
-                p.check = value;
-                break;
-            case Takes::File:
-                if (value.empty()) return text(Say::NeedsFile, {.opt = arg});
-                if (name == "--trace" || name == "--info") {
-                    (name == "--trace" ? p.traces : p.infos).emplace_back(value);
-                    break;
-                }
-                (name == "--symbols"    ? p.symbols
-                 : name == "--info-out" ? p.infoOut
-                 : name == "--ip"       ? p.ip
-                                        : p.output) = value;
-                break;
+            return text(Say::UnknownOption, {.opt = r.option});
+    }
+    if (!r.said.empty()) return r.said;
+    if (p.help || p.version) return "";
+    if (r.operands.size() > 1) return text(Say::OneImage);
+    if (!r.operands.empty()) p.image = r.operands.front();
+    std::vector<std::string_view> notForCheck;  // options given that --check does not take
+    for (std::string_view given : r.given) {
+        for (const Row& o : kOptions) {
+            if (o.text.name == given && (o.flags & kWithCheck) == 0) notForCheck.push_back(given);
         }
     }
     if (!p.check.empty()) {
@@ -237,71 +259,46 @@ std::string parse(int argc, char** argv, Parsed& p) {
 }
 
 std::string usage() {
-    // The disassembly's options, then --check's, then help and version.
-    std::string line = "usage: korvane-dis IMAGE";
-    std::string out;
-    constexpr std::size_t kWidth = 88;
-    constexpr std::string_view kIndent = "                  ";  // under IMAGE
-    for (const OptionRow& o : kOptions) {
-        if (o.withCheck && o.brief != "-o") continue;  // --check's own line follows
-        std::string word = "[";
-        word += o.brief.empty() ? o.name : o.brief;
-        if (o.takes != Takes::Nothing) {
-            word += ' ';
-            word += o.value;
-        }
-        word += ']';
-        if (o.repeats) word += "...";
-        if (line.size() + 1 + word.size() > kWidth) {
-            out += line;
-            out += '\n';
-            line = kIndent;
-        }
-        line += ' ';
-        line += word;
+    // The disassembly's options (and -o), then --check's line, then help and version.
+    std::vector<kit::OptionText> disassembly;
+    for (const Row& o : kOptions) {
+        if ((o.flags & kWithCheck) == 0 || o.text.brief == "-o") disassembly.push_back(o.text);
     }
-    out += line;
-    out += '\n';
-    out += "       korvane-dis --check SOURCE [--write [-o OUT] | --unknowns]\n";
-    out += "       korvane-dis -h | --help | -V | --version\n";
-    return out;
+    return kit::usageLines("korvane-dis", "IMAGE", disassembly) +
+           "       korvane-dis --check SOURCE [--write [-o OUT] | --unknowns]\n"
+           "       korvane-dis -h | --help | -V | --version\n";
 }
 
 std::string help() {
-    std::string out = "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n\n";
-    for (const OptionRow& o : kOptions) {
-        std::string left = "  ";
-        if (!o.brief.empty()) {
-            left += o.brief;
-            left += ", ";
-        }
-        left += o.name;
-        if (o.takes != Takes::Nothing) {
-            left += ' ';
-            left += o.value;
-        }
-        std::string_view rest = o.help;
-        bool first = true;
-        while (!rest.empty() || first) {
-            const std::size_t nl = rest.find('\n');
-            std::string l = first ? left : std::string();
-            if (l.size() >= 24) {  // a long name: its text on the next line
-                out += l;
-                out += '\n';
-                l.clear();
-            }
-            l.resize(24, ' ');
-            out += l;
-            out += rest.substr(0, nl);
-            out += '\n';
-            rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
-            first = false;
-        }
-    }
-    out += "  --                    everything after it is the image's name\n";
-    out += "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n";
-    out += "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
-    return out;
+    return "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n\n" +
+           kit::helpLines(kit::texts<Parsed>(kOptions)) +
+           "  --                    everything after it is the image's name\n"
+           "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
+           "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
+}
+
+std::string manPage(std::string_view manual, std::string_view date) {
+    std::string synopsis = usage();
+    synopsis.erase(0, std::string_view("usage: ").size());
+    for (std::size_t at = synopsis.find("\n       "); at != std::string::npos; at = synopsis.find("\n       ", at + 1))
+        synopsis.erase(at + 1, 7);
+    const std::vector<kit::OptionText> texts = kit::texts<Parsed>(kOptions);
+    kit::ManPage page{
+        .command = "korvane-dis",
+        .summary = "turn an SH-2 image into source that rebuilds it, and check edits of that source",
+        .synopsis = synopsis,
+        .description = kit::paragraphsOf(manual, "What it does and its options", 3),
+        .options = texts,
+        .exitStatus = "0 on success and for --help and --version; 1 when an error was reported (one message on "
+                      "standard error, starting with `korvane-dis: `), and for `--check` when an edit does not "
+                      "hold; 2 for a command line it cannot read (the message, then the usage); 128 + the signal "
+                      "when a signal ends it.",
+        .seeAlso = "korvane(1), korvane-run(1); the manual: docs/disassembler.md in the source, installed as "
+                   "share/doc/korvane/disassembler.md.",
+        .version = version(),
+        .date = date,
+    };
+    return kit::manPage(page);
 }
 
 }  // namespace korvane::command

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/kit.h"
 #include "korvane/disassemble.h"
 
 namespace korvane::command {
@@ -20,6 +21,8 @@ enum class Say : std::uint8_t {
     NoImage,
     OneImage,
     UnknownOption,
+    GivenTwice,
+    TakesNoValue,
     NeedsAddress,
     NeedsRange,
     NeedsFile,
@@ -72,20 +75,6 @@ std::string text(Say code, const Blanks& blanks = {});
 
 // ---- the options -----------------------------------------------------------------------
 
-// What an option takes.
-enum class Takes : std::uint8_t { Nothing, Address, Range, File, Format, Source };
-
-struct OptionRow {
-    std::string_view name;   // "--base"
-    std::string_view brief;  // its other name ("-o", "-h"), or ""
-    Takes takes;
-    std::string_view value;  // how usage names the value: "ADDR", "FILE"
-    bool repeats;
-    bool withCheck;          // taken beside --check
-    std::string_view help;   // one line (or more, separated by '\n')
-};
-std::span<const OptionRow> options();
-
 // What the command line says.
 struct Parsed {
     std::string image;
@@ -105,11 +94,16 @@ struct Parsed {
     DisassemblyOptions disassembly;  // entries, ranges, vectors, guess
 };
 
+// The option table: a row an option, with what it does.
+constexpr unsigned kWithCheck = 1;  // taken beside --check
+std::span<const kit::Option<Parsed>> options();
+
 // Parses argv; "" when it could, else the usage error (said with status 2).
 std::string parse(int argc, char** argv, Parsed& parsed);
 
-// The usage lines and the help, made from the table.
+// The usage lines, the help and the manual page, made from the table.
 std::string usage();
 std::string help();
+std::string manPage(std::string_view manual, std::string_view date);
 
 }  // namespace korvane::command

@@ -307,13 +307,10 @@ std::string writeSources(const korvane::Disassembly& dis, korvane::files::FileSe
 int run(int argc, char** argv) {
     korvane::command::Parsed p;
     if (const std::string bad = korvane::command::parse(argc, argv, p); !bad.empty()) return usage(bad);
-    if (p.help) {
-        say(korvane::command::usage() + "\n" + korvane::command::help());
-        return 0;
-    }
-    if (p.version) {
-        say("korvane-dis " + std::string(korvane::version()) + "\n");
-        return 0;
+    if (p.help || p.version) {
+        const std::string text = p.help ? korvane::command::usage() + "\n" + korvane::command::help()
+                                        : "korvane-dis " + std::string(korvane::version()) + "\n";
+        return korvane::files::writeAll(STDOUT_FILENO, text) ? 0 : error(Say::CannotWriteStandardOutput);
     }
     if (!p.check.empty() && p.unknowns) return unknowns(p.check);
     if (!p.check.empty()) return check(p.check, p.write, p.output);

@@ -65,7 +65,7 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
         {{"demo.bin", "--base", "0x400000"}, "korvane-run: --call is needed"},
         {{"demo.bin", "--base", "0x400000", "--call", "1", "--set", "R16=1"}, "korvane-run: --set: not REG=VALUE: R16=1"},
         {{"demo.bin", "--base", "0x400000", "--call", "1", "--ram", "0x400000-0x400010"},
-         "korvane-run: --ram $00400000: regions that overlap"},
+         "korvane-run: --ram $00400000-$00400010 overlaps demo.bin at $00400000-$004000CC"},
         {{"nothere.bin", "--base", "0", "--call", "0"}, "korvane-run: "},
     };
     for (const auto& c : cases) {
@@ -107,7 +107,7 @@ TEST_F(RunCommand, AgainstAnEditedBuild) {
     const CommandResult agree = run(same);
     EXPECT_EQ(agree.status, 0) << agree.out;
     EXPECT_NE(agree.out.find("against padded.bin: stop: returned, steps: 37, cycles: 45\n"
-                             "agree: R0-R15, T, MACH, MACL, 0 bytes written\n"),
+                             "agree: R0, R1 (but for addresses in the images), R8-R15, MACH, MACL, 0 bytes written\n"),
               std::string::npos)
         << agree.out;
 

@@ -130,11 +130,13 @@ TEST(Run, InstructionsDoWhatTheManualDefines) {
          "SR=2 MACH=$FFFF8000 MACL=5 R1=$6100000 R2=$6100004 @06100000=$FFFFFFF0 @06100004=1", "MACH=$FFFF8000 MACL=0"},
         {"MAC.L without S", " MAC.L @R1+,@R2+\n" + ret, "MACH=$7FFF MACL=$FFFFFFF0 R1=$6100000 R2=$6100004 @06100000=$100 @06100004=1",
          "MACH=$8000 MACL=$F0 R1=$6100004 R2=$6100008"},
-        // qemu 7.2 leaves T clear after ROTL and ROTR, and its DIV1 divides by Rm as
-        // shifted when Rm is Rn and takes the wrong carry for a divisor of 0.
+        // qemu 7.2 leaves T clear after ROTL and ROTR, and takes the wrong carry for a
+        // DIV1 divisor of 0. DIV1 Rn,Rn divides by the shifted Rn: the manual's operation
+        // text shifts Rn before it reads Rm.
         {"ROTL puts bit 31 in T", " CLRT\n ROTL R1\n" + ret, "R1=$80000001", "R1=3 T=1"},
         {"ROTR puts bit 0 in T", " CLRT\n ROTR R1\n" + ret, "R1=1", "R1=$80000000 T=1"},
-        {"DIV1 by the register it divides", " DIV0U\n DIV1 R3,R3\n" + ret, "R3=1", "R3=1 T=1"},
+        {"DIV1 by the register it divides", " DIV0U\n DIV1 R3,R3\n" + ret, "R3=1", "R3=0 T=1"},
+        {"DIV1 by the register it divides, T in", " DIV0U\n SETT\n DIV1 R3,R3\n" + ret, "R3=$40000000", "R3=0 T=1"},
         {"DIV1 by zero", " DIV1 R1,R2\n" + ret, "R1=0 R2=$7ED4D57B SR=1", "R2=$FDA9AAF7 SR=1"},
         {"ROTCL through T", " SETT\n ROTCL R1\n" + ret, "R1=$80000000", "R1=1 T=1"},
         {"ROTCR through T", " CLRT\n ROTCR R1\n" + ret, "R1=1", "R1=0 T=1"},

@@ -37,8 +37,9 @@ std::string labelTable(std::string_view listing, std::vector<Label>& labels) {
         return "not a label table's head: " + std::string(first.substr(0, 40));
     labels.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (at >= listing.size()) return "the label table ends after " + std::to_string(i) + " of its " +
-                                          std::to_string(count) + " labels";
+        // Every line of the table ends with its line end: one without was cut short.
+        if (listing.find('\n', at) == std::string_view::npos)
+            return "the label table ends after " + std::to_string(i) + " of its " + std::to_string(count) + " labels";
         const std::string_view line = nextLine(listing, at);
         const std::size_t dollar = line.rfind("   $");
         std::string_view name = line.substr(0, std::min(dollar, line.size()));

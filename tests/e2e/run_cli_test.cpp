@@ -85,9 +85,14 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
         {{"demo.bin", "--base", "0x400000", "--call", "NOSUCH"},
          "korvane-run: --call: not an address or a label of demo.log: NOSUCH"},
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--compare", "R0"}, "korvane-run: --compare needs --against"},
+        // The second image is named where it overlaps a --ram the first one leaves free.
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "1", "--ram", "0x4000D0-0x500000",
+          "--against", "big.bin"},
+         "korvane-run: --ram $004000D0-$00500000 overlaps big.bin at $00400000-$00400200"},
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--against", "demo.bin", "--compare", "R16"},
          "korvane-run: --compare: not a register, written, @ADDR-ADDR, default or all: R16"},
     };
+    dir_.write("big.bin", std::string(0x200, '\x09'));
     for (const auto& c : cases) {
         const CommandResult r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.says;

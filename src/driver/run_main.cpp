@@ -132,13 +132,14 @@ std::string upper(std::string_view s) {
 
 // What --against compares beside how the runs stopped: registers by name, the bytes
 // either run wrote outside its stack frame, and ranges of memory.
-constexpr std::string_view kCompared[] = {"R0", "R1", "R2",  "R3",  "R4",  "R5",   "R6",   "R7", "R8", "R9", "R10",
-                                          "R11", "R12", "R13", "R14", "R15", "SR", "GBR", "VBR", "MACH", "MACL", "PR", "T"};
+constexpr std::string_view kCompared[] = {"R0", "R1",  "R2",  "R3",   "R4",   "R5",  "R6",  "R7",
+                                          "R8", "R9",  "R10", "R11",  "R12",  "R13", "R14", "R15",
+                                          "SR", "GBR", "VBR", "MACH", "MACL", "PR",  "T"};
 constexpr unsigned kT = 22;
 struct Compared {
-    bool chosen = false;           // --compare given
-    std::uint32_t registers = 0;   // bit i: kCompared[i]
-    bool movableR1 = false;        // R1 only where either run's R1 lies outside its image
+    bool chosen = false;          // --compare given
+    std::uint32_t registers = 0;  // bit i: kCompared[i]
+    bool movableR1 = false;       // R1 only where either run's R1 lies outside its image
     bool written = false;
     std::vector<Range> ranges;
 };
@@ -628,7 +629,8 @@ int runCommand(int argc, char** argv) {
     if (!korvane::files::readAll(o.image, image, kLargestFile, false, seen, why)) return fail(why);
     if (image.empty()) return fail(o.image + " is empty");
     for (const Range& d : o.dumps) {
-        if (d.end - d.begin > 0xFFFFFFFFu) return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
+        if (d.end - d.begin > 0xFFFFFFFFu)
+            return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
     }
 
     Names names;

@@ -300,8 +300,14 @@ std::string parse(int argc, char** argv, Options& o) {
 // table, each address by the label at or before it.
 class Names {
   public:
+    // A name given again (a label table's after an info file's) moves to its new address.
     void add(std::uint32_t address, std::string name) {
-        addresses_[name] = address;
+        const auto [it, fresh] = addresses_.try_emplace(name, address);
+        if (!fresh) {
+            const auto old = names_.find(it->second);
+            if (old != names_.end() && old->second == name) names_.erase(old);
+            it->second = address;
+        }
         names_[address] = std::move(name);
     }
     // An address as written ($hex, 0xhex, decimal) or a label's name.

@@ -248,6 +248,17 @@ TEST_F(RunCommand, NamesComeFromEachBuildsLabelTable) {
     // NOPs before the padded one.
     r = with({"demo.bin"}, {"--against", "copy.bin"});
     EXPECT_NE(r.out.find("against copy.bin: stop: returned, steps: 38,"), std::string::npos) << r.out;
+    // The label table wins over the info file of the original: PUTS is called where
+    // the edited build has it, and the trace names addresses by the build's own labels.
+    std::string early = source_;
+    early.replace(early.find("START:  MOV.L"), 13, "        NOP\n        NOP\nSTART:  MOV.L");
+    build("early", early);
+    dir_.write("demo.info", readFile(std::string(KORVANE_TEST_DATA) + "/../../examples/demo.info"));
+    r = run({"early.bin", "--base", "0x400000", "--call", "START", "--info", "demo.info", "--stub", "PUTS", "--stub",
+             "PRHEX", "--trace"});
+    EXPECT_NE(r.out.find("  $0040002C  START+$28            MOV #0,R4\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  $00400004  START                MOV.L"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  $00400030  PUTS                 stub returns"), std::string::npos) << r.out;
     // A .log older than its image is not read, and the message says so.
     dir_.write("copy.log", readFile(dir_.path() + "/padded.log"));
     dir_.write("copy.bin", readFile(dir_.path() + "/padded.bin"));

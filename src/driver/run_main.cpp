@@ -32,7 +32,7 @@ constexpr std::uint64_t kDefaultSteps = 100'000'000;
 // Without --ram (and without R15 set), the stack: 64 KiB below the first of these ends
 // that neither image nor a --load covers.
 constexpr std::uint32_t kStackSize = 0x10000;
-constexpr std::uint32_t kStackEnds[] = {0x10000000u, 0x20000000u, 0x40000000u};
+constexpr std::uint32_t kStackEnds[] = {0x10000000u, 0x20000000u, 0xF0000000u};
 
 constexpr std::string_view kUsage =
     "usage: korvane-run IMAGE --base ADDR --call ADDR [--set REG=VALUE]... [--ram ADDR-ADDR[:WAIT]]...\n"

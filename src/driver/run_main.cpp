@@ -496,6 +496,10 @@ std::string runOne(const Options& o, const Subject& subject, korvane::run::Trace
     for (const auto& [addr, value] : subject.stubs) m.stub(addr, value);
     m.trapsEnterVectors(o.enterTraps);
     for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
+    // R15 = 0 (or inside the block): a push would wrap into the on-chip block and pass.
+    if (r.r[15] - 4u >= 0xFFFFFE00u)
+        return "R15=" + hex(r.r[15], true) + ": a push would land in the on-chip block at " + hex(r.r[15] - 4u, true) +
+               ": give the stack memory with --ram ADDR-ADDR";
     if (!o.set.contains("PR")) {
         const auto free = freeAddress(m);
         if (!free) return "no unmapped address left to return to: give one with --set PR=ADDR";

@@ -85,6 +85,8 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
         {{"demo.bin", "--base", "0x400000", "--call", "NOSUCH"},
          "korvane-run: --call: not an address or a label of demo.log: NOSUCH"},
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--compare", "R0"}, "korvane-run: --compare needs --against"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--set", "R15=0"},
+         "korvane-run: R15=$00000000: a push would land in the on-chip block at $FFFFFFFC: give the stack memory with"},
         // The second image is named where it overlaps a --ram the first one leaves free.
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "1", "--ram", "0x4000D0-0x500000",
           "--against", "big.bin"},

@@ -71,9 +71,10 @@ class Routine:
         if k < 0.55:
             op, m, n = rng.choice(RR), self.r(), self.w()
             if op == "DIV1":
-                # qemu 7.2 divides by Rm after shifting Rn when they are one register,
-                # and takes the wrong carry when Rm is 0: divide by R13 (the buffer's
-                # address, never 0); the unit tests check DIV1 against the manual.
+                # qemu 7.2 takes the wrong carry when Rm is 0: divide by R13 (the
+                # buffer's address, never 0). DIV1 Rn,Rn divides by the shifted Rn
+                # under both, but its Rn soon becomes 0 in a loop; the unit tests check
+                # DIV1 against the manual.
                 m = 13
             return "%s R%d,R%d" % (op, m, n)
         if k < 0.72:

@@ -28,7 +28,7 @@ enum class StopKind : std::uint8_t {
     AddressError,  // a word or long at an odd address (address: where)
     Unmapped,      // a read, write or fetch where no region is (address: where)
     Illegal,       // a word that is no SH-2 instruction
-    SlotIllegal,   // a branch, RTE or TRAPA in a delay slot
+    SlotIllegal,   // a branch, RTE, TRAPA or a word that is no instruction in a delay slot
     Trap,          // TRAPA #trap, when traps stop the machine
     Sleep,         // SLEEP
 };
@@ -69,6 +69,11 @@ class Machine {
     // cache-through areas). "" when it could, otherwise why not (empty, past 2^32, or
     // overlapping a region already mapped, the on-chip block at $FFFFFE00 included).
     std::string map(std::uint32_t base, std::vector<std::uint8_t> bytes, unsigned wait = 0);
+    // Maps size zeroed bytes at base (RAM): checked before anything is allocated, and
+    // its pages taken from the system only as they are written.
+    std::string mapZeroed(std::uint32_t base, std::uint64_t size, unsigned wait = 0);
+    // "" when size bytes at base could be mapped, otherwise why not.
+    std::string mappable(std::uint32_t base, std::uint64_t size) const;
     // Copies bytes into mapped memory at address; false when some of it is not mapped.
     bool poke(std::uint32_t address, std::span<const std::uint8_t> bytes);
     // The bytes at address, or nothing when some of them are not mapped.
@@ -103,5 +108,13 @@ class Machine {
     struct Core;
     std::unique_ptr<Core> core_;
 };
+
+struct Label {
+    std::string name;
+    std::uint32_t address;
+};
+// The labels of the table that ends a listing korvane wrote (the .log beside its image),
+// local labels left out: "" and labels filled, or why the text holds no such table.
+std::string labelTable(std::string_view listing, std::vector<Label>& labels);
 
 }  // namespace korvane::run

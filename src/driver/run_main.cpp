@@ -3,7 +3,9 @@
 // routine returned (and, with --against, the second image agreed), 1 otherwise.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <new>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/names.h"
 #include "files/replace.h"
 #include "korvane/disassemble.h"
 #include "korvane/run.h"
@@ -26,15 +29,31 @@ using korvane::run::StopKind;
 
 constexpr std::uint64_t kLargestFile = 256u << 20;
 constexpr std::uint64_t kDefaultSteps = 100'000'000;
+// Without --ram (and without R15 set), the stack: 64 KiB below the first of these ends
+// that neither image nor a --load covers.
+constexpr std::uint32_t kStackSize = 0x10000;
+constexpr std::uint32_t kStackEnds[] = {0x10000000u, 0x20000000u, 0xF0000000u};
 
 constexpr std::string_view kUsage =
     "usage: korvane-run IMAGE --base ADDR --call ADDR [--set REG=VALUE]... [--ram ADDR-ADDR[:WAIT]]...\n"
-    "                   [--load FILE@ADDR]... [--max-steps N] [--trace] [--info FILE] [--dump ADDR-ADDR]...\n"
-    "                   [--stub ADDR[=VALUE]]... [--traps-enter-vectors] [--against IMAGE2 [--at ADDR2]]\n";
+    "                   [--load FILE@ADDR]... [--max-steps N] [--trace] [--info FILE] [--labels FILE.log]\n"
+    "                   [--dump ADDR-ADDR]... [--stub ADDR[=VALUE]]... [--traps-enter-vectors]\n"
+    "                   [--against IMAGE2 [--at ADDR2] [--against-labels FILE2.log] [--compare WHAT,...]]\n"
+    "Without --ram the stack is 64 KiB at $0FFF0000-$10000000 (R15 = $10000000).\n"
+    "--compare: R0-R15, SR, T, GBR, VBR, MACH, MACL, PR, written, @ADDR-ADDR, default, all;\n"
+    "the default is R0, R1 (unless both hold addresses in their images), R8-R15, MACH, MACL,\n"
+    "the return to PR and every byte written outside the stack frame.\n";
 
-void out(std::string_view text) {
-    korvane::files::writeAll(STDOUT_FILENO, text);
-}
+// The standard output, and whether a write of it failed.
+struct Console {
+    bool failed = false;
+    int error = 0;
+    void out(std::string_view text) {
+        if (failed || korvane::files::writeAll(STDOUT_FILENO, text)) return;
+        failed = true;
+        error = errno;
+    }
+};
 int fail(const std::string& why) {
     korvane::files::writeAll(STDERR_FILENO, "korvane-run: " + why + "\n");
     return 1;
@@ -43,6 +62,40 @@ int fail(const std::string& why) {
 std::string hex(std::uint32_t v, bool dollar = false) {
     char buf[16];
     std::snprintf(buf, sizeof buf, dollar ? "$%08X" : "%08X", v);
+    return buf;
+}
+
+// A count as written: decimal, $hex or 0xhex, up to 2^64 - 1; a leading 0 before more
+// digits is refused (it reads as octal elsewhere).
+std::optional<std::uint64_t> count(std::string_view text) {
+    unsigned base = 10;
+    if (text.starts_with('$')) {
+        base = 16;
+        text.remove_prefix(1);
+    } else if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == '0') {
+        return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    std::uint64_t v = 0;
+    for (const char c : text) {
+        unsigned d = 16;
+        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+        if (d >= base || v > (~std::uint64_t{0} - d) / base) return std::nullopt;
+        v = v * base + d;
+    }
+    return v;
+}
+
+// "$A-$B", B excluded (up to $100000000).
+std::string rangeText(std::uint64_t begin, std::uint64_t end) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "$%08llX-$%08llX", static_cast<unsigned long long>(begin),
+                  static_cast<unsigned long long>(end));
     return buf;
 }
 
@@ -69,6 +122,73 @@ struct Load {
     std::uint32_t at;
 };
 
+std::string upper(std::string_view s) {
+    std::string u(s);
+    for (char& c : u) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return u;
+}
+
+// What --against compares beside how the runs stopped: registers by name, the bytes
+// either run wrote outside its stack frame, and ranges of memory.
+constexpr std::string_view kCompared[] = {"R0", "R1",  "R2",  "R3",   "R4",   "R5",  "R6",  "R7",
+                                          "R8", "R9",  "R10", "R11",  "R12",  "R13", "R14", "R15",
+                                          "SR", "GBR", "VBR", "MACH", "MACL", "PR",  "T"};
+constexpr unsigned kT = 22;
+struct Compared {
+    bool chosen = false;          // --compare given
+    std::uint32_t registers = 0;  // bit i: kCompared[i]
+    bool movableR1 = false;       // R1 only where either run's R1 lies outside its image
+    bool written = false;
+    std::vector<Range> ranges;
+};
+// The calling convention's results and kept registers: R0 and R1 (a 64-bit result),
+// R8-R15, MACH and MACL (the Renesas convention keeps them), every byte written outside
+// the stack frame. R1 is also where compiled code leaves scratch addresses, so it is
+// not compared where both runs left an address in their own image there.
+Compared conventional() {
+    Compared c;
+    c.registers = 1u | 0xFF00u | 1u << 19 | 1u << 20;
+    c.movableR1 = true;
+    c.written = true;
+    return c;
+}
+// One item of --compare into c, or why not.
+std::string chooseCompared(std::string_view item, Compared& c) {
+    const std::string name = upper(item);
+    if (name == "DEFAULT") {
+        const Compared d = conventional();
+        c.registers |= d.registers;
+        c.movableR1 = (c.registers & 2u) == 0;
+        c.written = true;
+        return "";
+    }
+    if (name == "ALL") {
+        c.registers |= 0x3FFFFFu;
+        c.movableR1 = false;
+        c.written = true;
+        return "";
+    }
+    if (name == "WRITTEN") {
+        c.written = true;
+        return "";
+    }
+    if (item.starts_with('@')) {
+        const auto r = range(item.substr(1));
+        if (!r) return "not @ADDR-ADDR: " + std::string(item);
+        c.ranges.push_back(*r);
+        return "";
+    }
+    for (unsigned i = 0; i < std::size(kCompared); ++i) {
+        if (name != kCompared[i]) continue;
+        c.registers |= 1u << i;
+        if (i == 1) c.movableR1 = false;
+        return "";
+    }
+    return "not a register, written, @ADDR-ADDR, default or all: " + std::string(item);
+}
+
 struct Options {
     std::string image;
     std::optional<std::uint32_t> base, call, at;
@@ -78,19 +198,12 @@ struct Options {
     std::vector<Load> loads;
     std::uint64_t maxSteps = kDefaultSteps;
     bool trace = false, enterTraps = false;
-    std::string info, against;
+    std::string info, against, labels, againstLabels;
+    Compared compared = conventional();
     std::vector<Range> dumps;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;
     std::vector<std::pair<std::string, std::uint32_t>> stubTexts;
 };
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return u;
-}
 
 // The command line, or why it cannot be taken.
 std::string parse(int argc, char** argv, Options& o) {
@@ -137,11 +250,28 @@ std::string parse(int argc, char** argv, Options& o) {
             if (!n || at == 0) return "--load: not FILE@ADDR: " + std::string(v);
             o.loads.push_back({std::string(v.substr(0, at)), *n});
         } else if (a == "--max-steps") {
-            std::uint64_t n = 0;
-            if (!korvane::parseAddress(v, n) || n == 0) return "--max-steps: not a count: " + std::string(v);
-            o.maxSteps = n;
+            const auto n = count(v);
+            if (!n || *n == 0)
+                return "--max-steps: not a count from 1 to 2^64-1 (decimal without a leading 0, $hex or 0xhex): " +
+                       std::string(v);
+            o.maxSteps = *n;
         } else if (a == "--info") {
             o.info = v;
+        } else if (a == "--labels") {
+            o.labels = v;
+        } else if (a == "--against-labels") {
+            o.againstLabels = v;
+        } else if (a == "--compare") {
+            if (!o.compared.chosen) {
+                o.compared = Compared();
+                o.compared.chosen = true;
+            }
+            for (std::size_t from = 0; from <= v.size();) {
+                const std::size_t comma = std::min(v.find(',', from), v.size());
+                if (const std::string why = chooseCompared(v.substr(from, comma - from), o.compared); !why.empty())
+                    return "--compare: " + why;
+                from = comma + 1;
+            }
         } else if (a == "--dump") {
             const auto r = range(v);
             if (!r) return "--dump: not ADDR-ADDR: " + std::string(v);
@@ -161,15 +291,23 @@ std::string parse(int argc, char** argv, Options& o) {
     if (!o.base) return "--base is needed";
     if (o.callText.empty()) return "--call is needed";
     if (!o.atText.empty() && o.against.empty()) return "--at needs --against";
+    if (!o.againstLabels.empty() && o.against.empty()) return "--against-labels needs --against";
+    if (o.compared.chosen && o.against.empty()) return "--compare needs --against";
     return "";
 }
 
-// Names for the trace: the labels of an info file, each address by the label at or
-// before it.
+// Names for the options and the trace: the labels of an info file and of korvane's label
+// table, each address by the label at or before it.
 class Names {
   public:
+    // A name given again (a label table's after an info file's) moves to its new address.
     void add(std::uint32_t address, std::string name) {
-        addresses_[name] = address;
+        const auto [it, fresh] = addresses_.try_emplace(name, address);
+        if (!fresh) {
+            const auto old = names_.find(it->second);
+            if (old != names_.end() && old->second == name) names_.erase(old);
+            it->second = address;
+        }
         names_[address] = std::move(name);
     }
     // An address as written ($hex, 0xhex, decimal) or a label's name.
@@ -190,15 +328,74 @@ class Names {
         std::snprintf(buf, sizeof buf, "+$%X", off);
         return it->second + buf;
     }
+    // The option's text as an address, or why not ("--call: not an address or a label
+    // of FILE: TEXT").
+    std::string resolve(std::string_view option, const std::string& text, std::uint32_t& address) const {
+        if (const auto a = this->address(text)) {
+            address = *a;
+            return "";
+        }
+        return std::string(option) + ": not an address" + (from.empty() ? "" : " or a label of " + from) +
+               (unread.empty() ? "" : " (" + unread + ")") + ": " + text;
+    }
+    std::string from;    // the files the names came from
+    std::string unread;  // a label table passed over, and why
 
   private:
     std::map<std::uint32_t, std::string> names_;
     std::map<std::string, std::uint32_t> addresses_;
 };
 
+// The label table of a listing into names. "" or why not.
+std::string readLabels(const std::string& path, Names& names, korvane::files::Seen& seen) {
+    std::vector<std::uint8_t> text;
+    std::string why;
+    if (!korvane::files::readAll(path, text, kLargestFile, true, seen, why)) return why;
+    std::vector<korvane::run::Label> labels;
+    why = korvane::run::labelTable(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), labels);
+    if (!why.empty()) return path + ": " + why;
+    for (auto& l : labels) names.add(l.address, std::move(l.name));
+    names.from += (names.from.empty() ? "" : ", ") + path;
+    return "";
+}
+
+// The names of an image: an info file's (when given), then the label table of the build
+// (given, or the listing korvane wrote beside the image when it is at least as new as the
+// image), which wins where both name a label: it holds the addresses of this build.
+std::string namesOf(const std::string& image, const korvane::files::Seen& imageSeen, const std::string& info,
+                    const std::string& labels, Names& names) {
+    korvane::files::Seen seen;
+    std::string why;
+    if (!info.empty()) {
+        std::vector<std::uint8_t> text;
+        if (!korvane::files::readAll(info, text, kLargestFile, true, seen, why)) return why;
+        korvane::DisassemblyOptions parsed;
+        const auto errors =
+            korvane::readInfo(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), info, parsed);
+        if (!errors.empty()) return errors.front();
+        for (const auto& n : parsed.names) names.add(n.address, n.name);
+        names.from = info;
+    }
+    if (!labels.empty()) return readLabels(labels, names, seen);
+    const std::string beside = korvane::baseName(image) + ".log";
+    const korvane::files::Seen log = korvane::files::look(beside);
+    if (!log.exists || beside == image) return "";
+    if (log.mtime < imageSeen.mtime) {
+        names.unread = beside + " is older than " + image + ": not read";
+        return "";
+    }
+    Names table = names;
+    if (!readLabels(beside, table, seen).empty()) {
+        names.unread = beside + " holds no label table: not read";
+        return "";
+    }
+    names = std::move(table);
+    return "";
+}
+
 class Printer : public korvane::run::Tracer {
   public:
-    explicit Printer(const Names& names) : names_(names) {}
+    Printer(const Names& names, Console& console) : names_(names), console_(console) {}
     void executed(const korvane::run::Event& e) override {
         char head[64];
         std::snprintf(head, sizeof head, "%10llu  $%08X  ", static_cast<unsigned long long>(e.cycles), e.pc);
@@ -213,40 +410,59 @@ class Printer : public korvane::run::Tracer {
         if (buffer_.size() > 1 << 16) flush();
     }
     void flush() {
-        out(buffer_);
+        console_.out(buffer_);
         buffer_.clear();
     }
 
   private:
     const Names& names_;
+    Console& console_;
     std::string buffer_;
 };
 
-// An even address outside every region, for the return address.
-std::uint32_t freeAddress(const Machine& m) {
-    for (std::uint32_t a = 0xDEADBEEEu;; a -= 0x01000000u) {
+// An even address outside every region, for the return address: one in each 16 MiB of
+// the address space is tried.
+std::optional<std::uint32_t> freeAddress(const Machine& m) {
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        const std::uint32_t a = 0xDEADBEEEu - i * 0x01000000u;
         if (!m.mapped(a)) return a;
     }
+    return std::nullopt;
 }
 
 struct Run {
     std::unique_ptr<Machine> machine;
     Stop stop;
     std::vector<Range> images;  // where the images lie (their bytes are not compared)
+    std::optional<Range> stack;  // the stack given without --ram
 };
 
-// Sets a machine up as the options say, with image at its base, and runs the routine
-// at call. "" or why not.
-std::string runOne(const Options& o, const std::vector<std::uint8_t>& image, std::uint32_t call, const Names& names,
-                   bool trace, Run& run) {
+// What one run is: an image and its name, the routine, the stubs, where a stack with
+// no --ram goes (where the first run put it, or nothing to choose).
+struct Subject {
+    const std::string& name;
+    const std::vector<std::uint8_t>& image;
+    std::uint32_t call;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;
+    std::optional<Range> stack;
+};
+
+// Sets a machine up as the options say, with the image at its base, and runs the
+// routine. "" or why not.
+std::string runOne(const Options& o, const Subject& subject, korvane::run::Tracer* tracer, Run& run) {
     run.machine = std::make_unique<Machine>();
     Machine& m = *run.machine;
-    std::string why = m.map(*o.base, image);
-    if (!why.empty()) return "the image at " + hex(*o.base, true) + ": " + why;
-    run.images.push_back({*o.base, std::uint64_t{*o.base} + image.size()});
+    const std::uint64_t imageEnd = std::uint64_t{*o.base} + subject.image.size();
+    std::string why = m.map(*o.base, subject.image);
+    if (!why.empty()) return subject.name + " at " + hex(*o.base, true) + ": " + why;
+    run.images.push_back({*o.base, imageEnd});
     for (const Ram& r : o.ram) {
-        why = m.map(r.range.begin, std::vector<std::uint8_t>(r.range.end - r.range.begin, 0), r.wait);
-        if (!why.empty()) return "--ram " + hex(r.range.begin, true) + ": " + why;
+        // Checked before a byte is allocated; the memory's pages come as they are written.
+        const std::string ram = "--ram " + rangeText(r.range.begin, r.range.end);
+        if (r.range.begin < imageEnd && *o.base < r.range.end)
+            return ram + " overlaps " + subject.name + " at " + rangeText(*o.base, imageEnd);
+        why = m.mapZeroed(r.range.begin, r.range.end - r.range.begin, r.wait);
+        if (!why.empty()) return ram + ": " + why;
     }
     for (const Load& l : o.loads) {
         std::vector<std::uint8_t> bytes;
@@ -260,21 +476,38 @@ std::string runOne(const Options& o, const std::vector<std::uint8_t>& image, std
             run.images.push_back({l.at, std::uint64_t{l.at} + bytes.size()});
         }
     }
-    for (const auto& [addr, value] : o.stubs) m.stub(addr, value);
-    m.trapsEnterVectors(o.enterTraps);
     Registers& r = m.registers();
-    if (!o.ram.empty()) r.r[15] = static_cast<std::uint32_t>(o.ram.back().range.end);
-    r.pr = freeAddress(m);
-    for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
-    m.returnAt(r.pr);
-    r.pc = call;
-    if (trace) {
-        Printer p(names);
-        run.stop = m.run(o.maxSteps, &p);
-        p.flush();
-    } else {
-        run.stop = m.run(o.maxSteps);
+    if (!o.ram.empty()) {
+        r.r[15] = static_cast<std::uint32_t>(o.ram.back().range.end);
+    } else if (!o.set.contains("R15")) {
+        // No RAM given: a stack of its own, never the address space's top (the on-chip
+        // block) below R15 = 0.
+        for (const std::uint32_t end : kStackEnds) {
+            const Range stack{end - kStackSize, end};
+            if (subject.stack && subject.stack->begin != stack.begin) continue;
+            if (!m.mapZeroed(end - kStackSize, kStackSize).empty()) continue;
+            run.stack = stack;
+            break;
+        }
+        if (!run.stack)
+            return "no room for the stack beside " + subject.name + ": give memory for it with --ram";
+        r.r[15] = static_cast<std::uint32_t>(run.stack->end);
     }
+    for (const auto& [addr, value] : subject.stubs) m.stub(addr, value);
+    m.trapsEnterVectors(o.enterTraps);
+    for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
+    // R15 = 0 (or inside the block): a push would wrap into the on-chip block and pass.
+    if (r.r[15] - 4u >= 0xFFFFFE00u)
+        return "R15=" + hex(r.r[15], true) + ": a push would land in the on-chip block at " + hex(r.r[15] - 4u, true) +
+               ": give the stack memory with --ram ADDR-ADDR";
+    if (!o.set.contains("PR")) {
+        const auto free = freeAddress(m);
+        if (!free) return "no unmapped address left to return to: give one with --set PR=ADDR";
+        r.pr = *free;
+    }
+    m.returnAt(r.pr);
+    r.pc = subject.call;
+    run.stop = m.run(o.maxSteps, tracer);
     return "";
 }
 
@@ -299,34 +532,70 @@ bool inImages(const Run& run, std::uint32_t a) {
     return false;
 }
 
-// Where the two runs differ: R0-R15, T, MACH, MACL and the bytes either wrote outside
-// the images.
-std::vector<std::string> compare(const Run& a, const Run& b, std::size_t& bytes) {
+std::uint32_t valueOf(const Registers& r, unsigned i) {
+    if (i == kT) return r.sr & 1;
+    Registers copy = r;
+    return *korvane::run::registerNamed(copy, kCompared[i]);
+}
+
+// What a comparison covers, for the line that says the runs agree.
+std::string coverage(const Compared& c, std::size_t bytes) {
+    std::string s;
+    for (unsigned i = 0; i < std::size(kCompared); ++i) {
+        if (i == 1 && c.movableR1) s += (s.empty() ? "" : ", ") + std::string("R1 (but for addresses in the images)");
+        if (((c.registers >> i) & 1u) == 0) continue;
+        // R8-R15 as one run.
+        if (i > 8 && i <= 15 && ((c.registers >> (i - 1)) & 1u) != 0 && ((c.registers >> 8) & 0xFFu) == 0xFFu) {
+            if (i == 15) s += "-R15";
+            continue;
+        }
+        s += (s.empty() ? "" : ", ") + std::string(kCompared[i]);
+    }
+    if (c.written) s += (s.empty() ? "" : ", ") + std::to_string(bytes) + " bytes written";
+    for (const Range& r : c.ranges)
+        s += (s.empty() ? "" : ", ") + rangeText(r.begin, r.end);
+    return s.empty() ? "how they stopped" : s;
+}
+
+// Where the two runs differ in what c covers, and how they stopped.
+std::vector<std::string> compare(const Run& a, const Run& b, const Compared& c, std::size_t& bytes) {
     std::vector<std::string> diffs;
     const Registers& x = a.machine->registers();
     const Registers& y = b.machine->registers();
     if (a.stop.kind != b.stop.kind)
         diffs.push_back("stop: " + korvane::run::describe(a.stop) + " against " + korvane::run::describe(b.stop));
-    for (unsigned i = 0; i < 16; ++i) {
-        if (x.r[i] != y.r[i])
-            diffs.push_back("R" + std::to_string(i) + "=" + hex(x.r[i]) + " against " + hex(y.r[i]));
+    for (unsigned i = 0; i < std::size(kCompared); ++i) {
+        const bool movable = i == 1 && c.movableR1;
+        if (((c.registers >> i) & 1u) == 0 && !movable) continue;
+        const std::uint32_t u = valueOf(x, i), v = valueOf(y, i);
+        if (u == v || (movable && inImages(a, u) && inImages(b, v))) continue;
+        diffs.push_back(std::string(kCompared[i]) + "=" + (i == kT ? std::to_string(u) : hex(u)) + " against " +
+                        (i == kT ? std::to_string(v) : hex(v)));
     }
-    if ((x.sr & 1) != (y.sr & 1))
-        diffs.push_back("T=" + std::to_string(x.sr & 1) + " against " + std::to_string(y.sr & 1));
-    if (x.mach != y.mach) diffs.push_back("MACH=" + hex(x.mach) + " against " + hex(y.mach));
-    if (x.macl != y.macl) diffs.push_back("MACL=" + hex(x.macl) + " against " + hex(y.macl));
-    std::map<std::uint32_t, std::pair<int, int>> written;  // -1: not written
-    for (const auto& [addr, v] : a.machine->written()) {
-        if (!inImages(a, addr) && !inImages(b, addr)) written[addr] = {v, -1};
+    std::map<std::uint32_t, std::pair<int, int>> memory;  // -1: not written, or not mapped
+    if (c.written) {
+        for (const auto& [addr, v] : a.machine->written()) {
+            if (!inImages(a, addr) && !inImages(b, addr)) memory[addr] = {v, -1};
+        }
+        for (const auto& [addr, v] : b.machine->written()) {
+            if (inImages(a, addr) || inImages(b, addr)) continue;
+            auto [it, fresh] = memory.try_emplace(addr, -1, v);
+            if (!fresh) it->second.second = v;
+        }
     }
-    for (const auto& [addr, v] : b.machine->written()) {
-        if (inImages(a, addr) || inImages(b, addr)) continue;
-        auto [it, fresh] = written.try_emplace(addr, -1, v);
-        if (!fresh) it->second.second = v;
+    bytes = memory.size();
+    for (const Range& r : c.ranges) {
+        const auto size = static_cast<std::uint32_t>(r.end - r.begin);
+        const auto u = a.machine->peek(r.begin, size), v = b.machine->peek(r.begin, size);
+        if (!u || !v) {
+            diffs.push_back(rangeText(r.begin, r.end) + ": not all of it is mapped");
+            continue;
+        }
+        for (std::uint32_t i = 0; i < size; ++i) memory[r.begin + i] = {(*u)[i], (*v)[i]};
+        bytes += size;
     }
-    bytes = written.size();
     std::size_t shown = 0;
-    for (const auto& [addr, v] : written) {
+    for (const auto& [addr, v] : memory) {
         if (v.first == v.second) continue;
         if (++shown > 64) {
             diffs.push_back("... and more bytes");
@@ -342,14 +611,22 @@ std::vector<std::string> compare(const Run& a, const Run& b, std::size_t& bytes)
     return diffs;
 }
 
+// The end of a run: what it printed, and a message and status 1 when the output could
+// not be written.
+int finish(Console& console, int status) {
+    if (!console.failed) return status;
+    return fail(std::string("cannot write the standard output: ") + std::strerror(console.error));
+}
+
 int runCommand(int argc, char** argv) {
+    Console console;
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        out(kUsage);
-        return 0;
+        console.out(kUsage);
+        return finish(console, 0);
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        out(std::string("korvane-run ") + KORVANE_VERSION + "\n");
-        return 0;
+        console.out(std::string("korvane-run ") + KORVANE_VERSION + "\n");
+        return finish(console, 0);
     }
     Options o;
     if (const std::string why = parse(argc, argv, o); !why.empty()) {
@@ -361,36 +638,39 @@ int runCommand(int argc, char** argv) {
     std::string why;
     if (!korvane::files::readAll(o.image, image, kLargestFile, false, seen, why)) return fail(why);
     if (image.empty()) return fail(o.image + " is empty");
+    for (const Range& d : o.dumps) {
+        if (d.end - d.begin > 0xFFFFFFFFu)
+            return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
+    }
 
     Names names;
-    if (!o.info.empty()) {
-        std::vector<std::uint8_t> text;
-        if (!korvane::files::readAll(o.info, text, kLargestFile, true, seen, why)) return fail(why);
-        korvane::DisassemblyOptions info;
-        const auto errors =
-            korvane::readInfo(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), o.info, info);
-        if (!errors.empty()) return fail(errors.front());
-        for (const auto& n : info.names) names.add(n.address, n.name);
-    }
-
-    o.call = names.address(o.callText);
-    if (!o.call) return fail("--call: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.callText);
-    if (!o.atText.empty()) {
-        o.at = names.address(o.atText);
-        if (!o.at) return fail("--at: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.atText);
-    }
-    for (const auto& [text, value] : o.stubTexts) {
-        const auto addr = names.address(text);
-        if (!addr) return fail("--stub: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + text);
-        o.stubs.emplace_back(*addr, value);
-    }
+    if (why = namesOf(o.image, seen, o.info, o.labels, names); !why.empty()) return fail(why);
+    // Each image's addresses by its own names.
+    auto subject = [&](const std::string& name, const std::vector<std::uint8_t>& bytes, const Names& n,
+                       std::string_view option, const std::string& callText, std::optional<Subject>& into) {
+        std::uint32_t call = 0;
+        if (std::string w = n.resolve(option, callText, call); !w.empty()) return w;
+        into.emplace(Subject{name, bytes, call, {}, std::nullopt});
+        for (const auto& [text, value] : o.stubTexts) {
+            std::uint32_t addr = 0;
+            if (std::string w = n.resolve("--stub", text, addr); !w.empty()) return w;
+            into->stubs.emplace_back(addr, value);
+        }
+        return std::string();
+    };
+    std::optional<Subject> firstSubject;
+    if (why = subject(o.image, image, names, "--call", o.callText, firstSubject); !why.empty()) return fail(why);
 
     Run first;
-    if (why = runOne(o, image, *o.call, names, o.trace, first); !why.empty()) return fail(why);
+    {
+        Printer p(names, console);
+        if (why = runOne(o, *firstSubject, o.trace ? &p : nullptr, first); !why.empty()) return fail(why);
+        p.flush();
+    }
     std::string text = summary(first);
     for (const Range& d : o.dumps) {
         const auto bytes = first.machine->peek(d.begin, static_cast<std::uint32_t>(d.end - d.begin));
-        if (!bytes) return fail("--dump " + hex(d.begin, true) + ": not all of it is mapped");
+        if (!bytes) return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
         text += hex(d.begin, true) + ":";
         for (const std::uint8_t b : *bytes) {
             char buf[4];
@@ -400,31 +680,45 @@ int runCommand(int argc, char** argv) {
         text += "\n";
     }
     bool ok = first.stop.kind == StopKind::Returned;
-    if (!o.against.empty()) {
-        std::vector<std::uint8_t> other;
-        if (!korvane::files::readAll(o.against, other, kLargestFile, false, seen, why)) return fail(why);
-        if (other.empty()) return fail(o.against + " is empty");
-        Run second;
-        if (why = runOne(o, other, o.at.value_or(*o.call), names, false, second); !why.empty()) return fail(why);
-        std::size_t bytes = 0;
-        const std::vector<std::string> diffs = compare(first, second, bytes);
-        text += "against " + o.against + ": stop: " + korvane::run::describe(second.stop) +
-                ", steps: " + std::to_string(second.machine->steps()) +
-                ", cycles: " + std::to_string(second.machine->cycles()) + "\n";
-        if (diffs.empty()) {
-            text += "agree: R0-R15, T, MACH, MACL, " + std::to_string(bytes) + " bytes written\n";
-        } else {
-            for (const std::string& d : diffs) text += "differ: " + d + "\n";
-            ok = false;
-        }
-        out(text);
-        if (!ok && diffs.empty()) return fail("stopped: " + korvane::run::describe(first.stop));
-        if (!diffs.empty()) return fail(o.against + " differs");
-        return 0;
+    std::string stopped = korvane::run::describe(first.stop);
+    if (first.stop.kind == StopKind::Unmapped) stopped += ": no memory there (give it with --ram ADDR-ADDR)";
+    if (o.against.empty()) {
+        console.out(text);
+        if (!ok) return finish(console, fail("stopped: " + stopped));
+        return finish(console, 0);
     }
-    out(text);
-    if (!ok) return fail("stopped: " + korvane::run::describe(first.stop));
-    return 0;
+
+    std::vector<std::uint8_t> other;
+    korvane::files::Seen otherSeen;
+    if (!korvane::files::readAll(o.against, other, kLargestFile, false, otherSeen, why)) return fail(why);
+    if (other.empty()) return fail(o.against + " is empty");
+    // IMAGE2's own label table names its routines; without one, the first image's names.
+    Names otherNames;
+    if (why = namesOf(o.against, otherSeen, "", o.againstLabels, otherNames); !why.empty()) return fail(why);
+    const Names& secondNames = otherNames.from.empty() ? names : otherNames;
+    std::optional<Subject> secondSubject;
+    if (why = subject(o.against, other, secondNames, o.atText.empty() ? "--call" : "--at",
+                      o.atText.empty() ? o.callText : o.atText, secondSubject);
+        !why.empty())
+        return fail(why);
+    secondSubject->stack = first.stack;
+    Run second;
+    if (why = runOne(o, *secondSubject, nullptr, second); !why.empty()) return fail(why);
+    std::size_t bytes = 0;
+    const std::vector<std::string> diffs = compare(first, second, o.compared, bytes);
+    text += "against " + o.against + ": stop: " + korvane::run::describe(second.stop) +
+            ", steps: " + std::to_string(second.machine->steps()) +
+            ", cycles: " + std::to_string(second.machine->cycles()) + "\n";
+    if (diffs.empty()) {
+        text += "agree: " + coverage(o.compared, bytes) + "\n";
+    } else {
+        for (const std::string& d : diffs) text += "differ: " + d + "\n";
+        ok = false;
+    }
+    console.out(text);
+    if (!diffs.empty()) return finish(console, fail(o.against + " differs"));
+    if (!ok) return finish(console, fail("stopped: " + stopped));
+    return finish(console, 0);
 }
 
 }  // namespace

@@ -252,12 +252,14 @@ struct Of {
     }
     // One step of non-restoring division: the dividend shifted left through T, the
     // divisor subtracted when Q equals M, added otherwise; Q from the carry, T = (Q == M).
+    // The divisor is read after the shift, as the manual's operation text does: DIV1
+    // Rn,Rn divides by the shifted value.
     static void div1(Cpu& m, std::uint16_t w) {
         const Fields f = fieldsIn<NM>(w);
         const bool oldQ = (m.sr & SrQ) != 0, mBit = (m.sr & SrM) != 0;
         bool q = (m.r[f.n] >> 31) != 0;
-        const std::uint32_t divisor = m.r[f.m];
         const std::uint32_t before = m.r[f.n] << 1 | t(m);
+        const std::uint32_t divisor = f.m == f.n ? before : m.r[f.m];
         std::uint32_t after;
         bool carry;
         if (oldQ == mBit) {
@@ -530,17 +532,18 @@ struct Of {
     static void sleep(Cpu& m, std::uint16_t) {
         m.sleep();
     }
-    // TRAPA: SR and the address after the instruction go on the stack, and the vector
-    // at VBR + 4 * imm is taken (when the machine asks for it).
+    // TRAPA: SR and the address after the instruction go on the stack first, then the
+    // vector at VBR + 4 * imm is read and taken (when the machine asks for it): a stack
+    // over the vector table is read as pushed, and a vector that cannot be read faults
+    // with both already pushed.
     static void trapa(Cpu& m, std::uint16_t w) {
         const std::uint32_t imm = fieldsIn<I>(w).d;
         if (!m.trap(imm)) return;
-        const std::uint32_t to = m.read32(m.vbr + imm * 4);
-        const std::uint32_t sp = m.r[15];
-        m.write32(sp - 4, m.sr);
-        m.write32(sp - 8, m.here() + 2);
-        m.r[15] = sp - 8;
-        m.jump(to);
+        m.r[15] -= 4;
+        m.write32(m.r[15], m.sr);
+        m.r[15] -= 4;
+        m.write32(m.r[15], m.here() + 2);
+        m.jump(m.read32(m.vbr + imm * 4));
     }
 };
 

@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "isa/isa.h"
@@ -34,12 +37,26 @@ struct Fault {
     std::uint32_t address;
 };
 
+// Zeroed memory from the system: its pages cost nothing until they are written, so a
+// large --ram the routine barely touches stays small.
+struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+};
+using Zeroed = std::unique_ptr<std::uint8_t, Free>;
+Zeroed zeroed(std::uint64_t size) {
+    auto* p = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(size == 0 ? 1 : size), 1));
+    if (p == nullptr) throw std::bad_alloc();
+    return Zeroed(p);
+}
+
 struct Region {
     std::uint32_t given;  // the base as the caller gave it
     std::uint32_t base;   // physical
     std::uint32_t size;
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::uint8_t> written;  // a bit a byte
+    std::vector<std::uint8_t> image;  // the bytes the caller gave, or none
+    Zeroed memory;                    // or zeroed memory
+    std::uint8_t* bytes;              // either
+    Zeroed written;                   // a bit a byte
     unsigned wait;
     bool onChip;
 };
@@ -134,7 +151,8 @@ struct Machine::Core : Registers {
         auto chip = std::make_unique<Region>();
         chip->given = chip->base = kOnChip;
         chip->size = 0x200;
-        chip->bytes.assign(0x200, 0);
+        chip->memory = zeroed(0x200);
+        chip->bytes = chip->memory.get();
         chip->wait = 0;
         chip->onChip = true;
         regions.push_back(std::move(chip));
@@ -200,7 +218,7 @@ struct Machine::Core : Registers {
     std::uint32_t read(std::uint32_t a) {
         const auto [rg, off] = reach<S>(a);
         if (rg.onChip) divisionWait(off);
-        const std::uint8_t* b = rg.bytes.data() + off;
+        const std::uint8_t* b = rg.bytes + off;
         if constexpr (S == 1) return b[0];
         else if constexpr (S == 2) return std::uint32_t{b[0]} << 8 | b[1];
         else return be32(b);
@@ -208,7 +226,7 @@ struct Machine::Core : Registers {
     template <unsigned S>
     void write(std::uint32_t a, std::uint32_t v) {
         const auto [rg, off] = reach<S>(a);
-        std::uint8_t* b = rg.bytes.data() + off;
+        std::uint8_t* b = rg.bytes + off;
         if constexpr (S == 1) {
             b[0] = static_cast<std::uint8_t>(v);
         } else if constexpr (S == 2) {
@@ -224,7 +242,8 @@ struct Machine::Core : Registers {
         // The routine's own stack frame (from R15 up to where R15 stood when the run
         // began; a push writes just below R15 before it moves) is its scratch, not a result.
         if (a < frameTop && std::uint64_t{a} + 4 >= r[15]) return;
-        rg.written[off >> 3] = static_cast<std::uint8_t>(rg.written[off >> 3] | ((1u << S) - 1) << (off & 7));
+        std::uint8_t& bits = rg.written.get()[off >> 3];
+        bits = static_cast<std::uint8_t>(bits | ((1u << S) - 1) << (off & 7));
     }
     std::uint32_t read8(std::uint32_t a) { return read<1>(a); }
     std::uint32_t read16(std::uint32_t a) { return read<2>(a); }
@@ -242,7 +261,7 @@ struct Machine::Core : Registers {
             if (rg == nullptr) throw Fault{StopKind::Unmapped, a};
             lastCode = rg;
         }
-        const std::uint8_t* b = rg->bytes.data() + (p - rg->base);
+        const std::uint8_t* b = rg->bytes + (p - rg->base);
         return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
     }
 
@@ -255,7 +274,7 @@ struct Machine::Core : Registers {
     void divisionWrote(Region& chip, std::uint32_t off) {
         if (!inDivision(off)) return;
         if (cycleCount < divisionReady) cycleCount = divisionReady;
-        std::uint8_t* unit = chip.bytes.data() + kDivision;
+        std::uint8_t* unit = chip.bytes + kDivision;
         const std::uint32_t reg = (off - kDivision) & 0x1C;
         if (off - kDivision >= 0x20) std::copy_n(unit + 0x20 + reg, 4, unit + reg);  // the mirror
         if (reg == 0x04) {  // DVDNT: a 32-bit dividend, sign-extended
@@ -366,7 +385,9 @@ Stop Machine::Core::loop(std::uint64_t maxSteps, Tracer* tracer) {
             insn = pc;
             const std::uint16_t w = fetch(pc);
             const Op& op = ops[w];
-            if (op.run == nullptr) return Stop{StopKind::Illegal, pc, 0, 0};
+            // An undefined word in a delay slot is a slot illegal instruction (vector 6),
+            // elsewhere a general illegal instruction (vector 4).
+            if (op.run == nullptr) return Stop{inSlot ? StopKind::SlotIllegal : StopKind::Illegal, pc, 0, 0};
             if (inSlot && (op.flags & kSlotIllegal) != 0) return Stop{StopKind::SlotIllegal, pc, 0, 0};
             // A load's register used at once costs a cycle; the multiplier is waited for.
             std::uint64_t start = cycleCount + (lastLoad != kNone && ((op.reads >> lastLoad) & 1u) != 0 ? 1 : 0);
@@ -410,25 +431,49 @@ Stop Machine::Core::loop(std::uint64_t maxSteps, Tracer* tracer) {
 Machine::Machine() : core_(std::make_unique<Core>()) {}
 Machine::~Machine() = default;
 
-std::string Machine::map(std::uint32_t base, std::vector<std::uint8_t> bytes, unsigned wait) {
-    if (bytes.empty()) return "an empty region";
-    if (std::uint64_t{base} + bytes.size() > 0x100000000ull) return "a region past $FFFFFFFF";
+std::string Machine::mappable(std::uint32_t base, std::uint64_t size) const {
+    if (size == 0) return "an empty region";
+    if (std::uint64_t{base} + size > 0x100000000ull) return "a region past $FFFFFFFF";
     const std::uint32_t p = physical(base);
-    const std::uint64_t end = std::uint64_t{p} + bytes.size();
+    const std::uint64_t end = std::uint64_t{p} + size;
     if (base < kAliased && end > std::uint64_t{(p & 0xE0000000u)} + 0x20000000u)
         return "a region across a 512 MiB area's end";
     for (const auto& r : core_->regions) {
-        if (p < std::uint64_t{r->base} + r->size && r->base < end) return "regions that overlap";
+        if (p < std::uint64_t{r->base} + r->size && r->base < end)
+            return r->onChip ? "a region over the on-chip block at $FFFFFE00"
+                             : "a region over the one of " + std::to_string(r->size) + " bytes at " + hex8(r->given);
     }
-    auto region = std::make_unique<Region>();
-    region->given = base;
-    region->base = p;
-    region->size = static_cast<std::uint32_t>(bytes.size());
-    region->written.assign((bytes.size() + 7) / 8, 0);
-    region->bytes = std::move(bytes);
-    region->wait = wait;
-    region->onChip = false;
-    core_->regions.push_back(std::move(region));
+    return "";
+}
+
+namespace {
+std::unique_ptr<Region> region(std::uint32_t base, std::uint64_t size, unsigned wait) {
+    auto r = std::make_unique<Region>();
+    r->given = base;
+    r->base = physical(base);
+    r->size = static_cast<std::uint32_t>(size);
+    r->written = zeroed((size + 7) / 8);
+    r->wait = wait;
+    r->onChip = false;
+    return r;
+}
+}  // namespace
+
+std::string Machine::map(std::uint32_t base, std::vector<std::uint8_t> bytes, unsigned wait) {
+    if (std::string why = mappable(base, bytes.size()); !why.empty()) return why;
+    auto r = region(base, bytes.size(), wait);
+    r->image = std::move(bytes);
+    r->bytes = r->image.data();
+    core_->regions.push_back(std::move(r));
+    return "";
+}
+
+std::string Machine::mapZeroed(std::uint32_t base, std::uint64_t size, unsigned wait) {
+    if (std::string why = mappable(base, size); !why.empty()) return why;
+    auto r = region(base, size, wait);
+    r->memory = zeroed(size);
+    r->bytes = r->memory.get();
+    core_->regions.push_back(std::move(r));
     return "";
 }
 
@@ -499,8 +544,21 @@ std::vector<std::pair<std::uint32_t, std::uint8_t>> Machine::written() const {
     std::vector<std::pair<std::uint32_t, std::uint8_t>> out;
     for (const auto& r : core_->regions) {
         if (r->onChip) continue;
-        for (std::uint32_t i = 0; i < r->size; ++i) {
-            if ((r->written[i >> 3] >> (i & 7)) & 1u) out.emplace_back(r->given + i, r->bytes[i]);
+        const std::uint8_t* bits = r->written.get();
+        const std::uint32_t whole = (r->size + 7) / 8;
+        for (std::uint32_t at = 0; at < whole; ++at) {
+            // Eight bytes of the bitmap at a time where nothing was written.
+            if ((at & 7) == 0 && whole - at >= 8) {
+                std::uint64_t eight;
+                std::memcpy(&eight, bits + at, 8);
+                if (eight == 0) {
+                    at += 7;
+                    continue;
+                }
+            }
+            for (std::uint32_t i = at * 8; i < at * 8 + 8 && i < r->size; ++i) {
+                if ((bits[at] >> (i & 7)) & 1u) out.emplace_back(r->given + i, r->bytes[i]);
+            }
         }
     }
     std::sort(out.begin(), out.end());

@@ -65,9 +65,36 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
         {{"demo.bin", "--base", "0x400000"}, "korvane-run: --call is needed"},
         {{"demo.bin", "--base", "0x400000", "--call", "1", "--set", "R16=1"}, "korvane-run: --set: not REG=VALUE: R16=1"},
         {{"demo.bin", "--base", "0x400000", "--call", "1", "--ram", "0x400000-0x400010"},
-         "korvane-run: --ram $00400000: regions that overlap"},
+         "korvane-run: --ram $00400000-$00400010 overlaps demo.bin at $00400000-$004000CC"},
         {{"nothere.bin", "--base", "0", "--call", "0"}, "korvane-run: "},
+        // Checked before anything is allocated or printed.
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--ram", "0-0x100000000"},
+         "korvane-run: --ram $00000000-$100000000 overlaps demo.bin at $00400000-$004000CC"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--dump", "0-0x100000000"},
+         "korvane-run: --dump $00000000-$100000000: not all of it is mapped"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "010"}, "korvane-run: --max-steps: not a count"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "18446744073709551616"},
+         "korvane-run: --max-steps: not a count"},
+        // Every address a return could go to is memory: PR has to be given.
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--ram", "0x500000-0x20000000", "--ram",
+          "0xE0000000-0xFFFFFE00"},
+         "korvane-run: no unmapped address left to return to: give one with --set PR=ADDR"},
+        // A store where nothing is mapped says where memory is missing.
+        {{"demo.bin", "--base", "0x400000", "--call", "$4000B8", "--set", "R4=$7000000", "--set", "R5=1"},
+         "korvane-run: stopped: unmapped access at $07000000 (PC $004000BA): no memory there (give it with --ram"},
+        {{"demo.bin", "--base", "0x400000", "--call", "NOSUCH"},
+         "korvane-run: --call: not an address or a label of demo.log: NOSUCH"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--compare", "R0"}, "korvane-run: --compare needs --against"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--set", "R15=0"},
+         "korvane-run: R15=$00000000: a push would land in the on-chip block at $FFFFFFFC: give the stack memory with"},
+        // The second image is named where it overlaps a --ram the first one leaves free.
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "1", "--ram", "0x4000D0-0x500000",
+          "--against", "big.bin"},
+         "korvane-run: --ram $004000D0-$00500000 overlaps big.bin at $00400000-$00400200"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--against", "demo.bin", "--compare", "R16"},
+         "korvane-run: --compare: not a register, written, @ADDR-ADDR, default or all: R16"},
     };
+    dir_.write("big.bin", std::string(0x200, '\x09'));
     for (const auto& c : cases) {
         const CommandResult r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.says;
@@ -107,7 +134,7 @@ TEST_F(RunCommand, AgainstAnEditedBuild) {
     const CommandResult agree = run(same);
     EXPECT_EQ(agree.status, 0) << agree.out;
     EXPECT_NE(agree.out.find("against padded.bin: stop: returned, steps: 37, cycles: 45\n"
-                             "agree: R0-R15, T, MACH, MACL, 0 bytes written\n"),
+                             "agree: R0, R1 (but for addresses in the images), R8-R15, MACH, MACL, 0 bytes written\n"),
               std::string::npos)
         << agree.out;
 
@@ -119,6 +146,131 @@ TEST_F(RunCommand, AgainstAnEditedBuild) {
               std::string::npos)
         << differ.out;
     EXPECT_NE(differ.out.find("korvane-run: keyed.bin differs\n"), std::string::npos) << differ.out;
+}
+
+// Without --ram the routine gets a stack of its own below $10000000 (never the on-chip
+// block below address 0): what it pushes lands there, and the run says where output
+// failed to go. A routine given PR where every other return address is memory runs.
+TEST_F(RunCommand, StackReturnAndOutputWithoutBeingTold) {
+    const CommandResult pushed =
+        run({"demo.bin", "--base", "0x400000", "--call", "PRHEX", "--max-steps", "2", "--dump", "$0FFFFFFC-$10000000"});
+    EXPECT_NE(pushed.out.find("R15=0FFFFFF0\n"), std::string::npos) << pushed.out;
+    EXPECT_NE(pushed.out.find("$0FFFFFFC: DE AD BE EE\n"), std::string::npos) << pushed.out;
+    EXPECT_NE(pushed.out.find("korvane-run: stopped: step limit"), std::string::npos) << pushed.out;
+    // Any number of steps up to 2^64 - 1.
+    const CommandResult counted =
+        run({"demo.bin", "--base", "0x400000", "--call", "SUMXOR", "--set", "R4=$400080", "--set", "R5=1",
+             "--max-steps", "$100000001"});
+    EXPECT_EQ(counted.status, 0) << counted.out;
+
+    const CommandResult given = run({"demo.bin", "--base", "0x400000", "--call", "SUMXOR", "--set", "R4=$400080",
+                                     "--set", "R5=1", "--ram",
+                                     "0x500000-0x20000000", "--ram", "0xE0000000-0xFFFFFE00", "--set", "PR=0x4000C8"});
+    EXPECT_EQ(given.status, 0) << given.out;
+    EXPECT_LT(given.maxRssKb, 64 * 1024) << "the RAM's pages are taken as they are written";
+
+    const CommandResult full = runCommand(
+        {"/bin/sh", "-c", std::string(KORVANE_RUN_EXE) + " demo.bin --base 0x400000 --call SUMXOR --set R4=0x400080 --set R5=1 >/dev/full"},
+        dir_.path());
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.out.find("korvane-run: cannot write the standard output"), std::string::npos) << full.out;
+}
+
+// A planted change of meaning is reported whatever register or memory it reaches, and
+// an edit that only moves the routine and its table (leaving the table's address in
+// scratch registers) agrees. The edited build always has two NOPs more before FN: its
+// FN comes from its own label table (the .log korvane wrote beside it).
+TEST_F(RunCommand, AgainstComparesWhatTheConventionKeeps) {
+    const std::string head = "        SETPC   $6000000\nENTRY:  NOP\n";
+    const std::string tail = "        RTS\n        NOP\n        ALIGN.L\nTBL:    DC.L    1,2\n";
+    const struct {
+        const char* what;
+        std::string body, edited;
+        std::vector<std::string> extra;
+        bool differs;
+        std::string says;
+    } cases[] = {
+        {"ADD for SUB, in R0", " SUB R5,R4\n MOV R4,R0\n", " ADD R5,R4\n MOV R4,R0\n", {}, true, "differ: R0="},
+        {"ADD for SUB, in the low word of a 64-bit result", " MOV #0,R0\n SUB R5,R1\n", " MOV #0,R0\n ADD R5,R1\n", {},
+         true, "differ: R1="},
+        {"ADD for SUB, in a kept register", " SUB R5,R9\n", " ADD R5,R9\n", {}, true, "differ: R9="},
+        {"XOR for OR, in memory", " OR R5,R4\n MOV.L R4,@R6\n", " XOR R5,R4\n MOV.L R4,@R6\n", {}, true,
+         "differ: $06100003=FF against FC"},
+        {"DMULS.L for DMULU.L, in R0", " DMULU.L R4,R5\n STS MACH,R0\n", " DMULS.L R4,R5\n STS MACH,R0\n", {}, true,
+         "differ: R0="},
+        {"DMULS.L for DMULU.L, left in MACH", " DMULU.L R4,R5\n", " DMULS.L R4,R5\n", {}, true, "differ: MACH="},
+        {"XOR for OR, in memory only --compare names", " OR R5,R4\n MOV.L R4,@R6\n", " XOR R5,R4\n MOV.L R4,@R6\n",
+         {"--compare", "R0,@$6100000-$6100004"}, true, "differ: $06100003=FF against FC"},
+        {"the table's address left in R1 and R2", " MOVA @(TBL,PC),R0\n MOV R0,R1\n MOV R0,R2\n MOV.L @R1,R0\n",
+         "", {}, false, "agree: R0, R1 (but for addresses in the images), R8-R15, MACH, MACL, 0 bytes written"},
+        {"the same, R1 asked for", " MOVA @(TBL,PC),R0\n MOV R0,R1\n MOV.L @R1,R0\n", "", {"--compare", "default,R1"},
+         true, "differ: R1=0600000C against 06000010"},
+        {"the same, everything asked for", " MOVA @(TBL,PC),R0\n MOV R0,R2\n MOV.L @R2,R0\n", "", {"--compare", "all"},
+         true, "differ: R2="},
+    };
+    for (const auto& c : cases) {
+        build("a", head + "FN:\n" + c.body + tail);
+        build("b", head + "        NOP\n        NOP\nFN:\n" + (c.edited.empty() ? c.body : c.edited) + tail);
+        std::vector<std::string> args = {"a.bin", "--base", "$6000000", "--call", "FN", "--ram", "$6100000-$6110000",
+                                         "--set", "R4=$FFFFFFFF", "--set", "R5=3", "--set", "R6=$6100000",
+                                         "--set", "R1=7", "--set", "R9=7", "--against", "b.bin"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const CommandResult r = run(args);
+        EXPECT_EQ(r.status, c.differs ? 1 : 0) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find("against b.bin: stop: returned"), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.what << "\n" << r.out;
+    }
+}
+
+// Names come from the label table of the build that runs: the .log beside the image
+// (unless older than it), --labels, and for --against IMAGE2 its own .log or
+// --against-labels; the first image's names serve IMAGE2 when it has none.
+TEST_F(RunCommand, NamesComeFromEachBuildsLabelTable) {
+    std::string padded = source_;
+    padded.replace(padded.find("SUMXOR: MOV     #0,R0"), 21, "        NOP\n        NOP\nSUMXOR: MOV     #0,R0");
+    build("padded", padded);
+    const std::vector<std::string> sum = {"--base", "0x400000", "--call", "SUMXOR", "--set", "R4=$400080", "--set", "R5=8"};
+    auto with = [&](std::vector<std::string> head, std::vector<std::string> tail) {
+        head.insert(head.end(), sum.begin(), sum.end());
+        head.insert(head.end(), tail.begin(), tail.end());
+        return run(head);
+    };
+    // Its own .log: SUMXOR two bytes on in the padded build.
+    CommandResult r = with({"demo.bin"}, {"--against", "padded.bin"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("against padded.bin: stop: returned, steps: 36,"), std::string::npos) << r.out;
+    // Given by name, as a copy elsewhere; the .log beside the image is not needed.
+    dir_.write("copy.bin", readFile(dir_.path() + "/padded.bin"));
+    dir_.write("other.log", readFile(dir_.path() + "/padded.log"));
+    r = with({"copy.bin", "--labels", "other.log"}, {"--against", "demo.bin"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = with({"demo.bin"}, {"--against", "copy.bin", "--against-labels", "other.log"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    // Without a table of its own, IMAGE2 is called at the first image's SUMXOR: the two
+    // NOPs before the padded one.
+    r = with({"demo.bin"}, {"--against", "copy.bin"});
+    EXPECT_NE(r.out.find("against copy.bin: stop: returned, steps: 38,"), std::string::npos) << r.out;
+    // The label table wins over the info file of the original: PUTS is called where
+    // the edited build has it, and the trace names addresses by the build's own labels.
+    std::string early = source_;
+    early.replace(early.find("START:  MOV.L"), 13, "        NOP\n        NOP\nSTART:  MOV.L");
+    build("early", early);
+    dir_.write("demo.info", readFile(std::string(KORVANE_TEST_DATA) + "/../../examples/demo.info"));
+    r = run({"early.bin", "--base", "0x400000", "--call", "START", "--info", "demo.info", "--stub", "PUTS", "--stub",
+             "PRHEX", "--trace"});
+    EXPECT_NE(r.out.find("  $0040002C  START+$28            MOV #0,R4\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  $00400004  START                MOV.L"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  $00400030  PUTS                 stub returns"), std::string::npos) << r.out;
+    // A .log older than its image is not read, and the message says so.
+    dir_.write("copy.log", readFile(dir_.path() + "/padded.log"));
+    dir_.write("copy.bin", readFile(dir_.path() + "/padded.bin"));
+    const CommandResult stale = runCommand({"/usr/bin/touch", "-d", "2000-01-01", "copy.log"}, dir_.path());
+    ASSERT_EQ(stale.status, 0);
+    r = with({"copy.bin"}, {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("korvane-run: --call: not an address (copy.log is older than copy.bin: not read): SUMXOR"),
+              std::string::npos)
+        << r.out;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <sstream>
@@ -130,11 +131,13 @@ TEST(Run, InstructionsDoWhatTheManualDefines) {
          "SR=2 MACH=$FFFF8000 MACL=5 R1=$6100000 R2=$6100004 @06100000=$FFFFFFF0 @06100004=1", "MACH=$FFFF8000 MACL=0"},
         {"MAC.L without S", " MAC.L @R1+,@R2+\n" + ret, "MACH=$7FFF MACL=$FFFFFFF0 R1=$6100000 R2=$6100004 @06100000=$100 @06100004=1",
          "MACH=$8000 MACL=$F0 R1=$6100004 R2=$6100008"},
-        // qemu 7.2 leaves T clear after ROTL and ROTR, and its DIV1 divides by Rm as
-        // shifted when Rm is Rn and takes the wrong carry for a divisor of 0.
+        // qemu 7.2 leaves T clear after ROTL and ROTR, and takes the wrong carry for a
+        // DIV1 divisor of 0. DIV1 Rn,Rn divides by the shifted Rn: the manual's operation
+        // text shifts Rn before it reads Rm.
         {"ROTL puts bit 31 in T", " CLRT\n ROTL R1\n" + ret, "R1=$80000001", "R1=3 T=1"},
         {"ROTR puts bit 0 in T", " CLRT\n ROTR R1\n" + ret, "R1=1", "R1=$80000000 T=1"},
-        {"DIV1 by the register it divides", " DIV0U\n DIV1 R3,R3\n" + ret, "R3=1", "R3=1 T=1"},
+        {"DIV1 by the register it divides", " DIV0U\n DIV1 R3,R3\n" + ret, "R3=1", "R3=0 T=1"},
+        {"DIV1 by the register it divides, T in", " DIV0U\n SETT\n DIV1 R3,R3\n" + ret, "R3=$40000000", "R3=0 T=1"},
         {"DIV1 by zero", " DIV1 R1,R2\n" + ret, "R1=0 R2=$7ED4D57B SR=1", "R2=$FDA9AAF7 SR=1"},
         {"ROTCL through T", " SETT\n ROTCL R1\n" + ret, "R1=$80000000", "R1=1 T=1"},
         {"ROTCR through T", " CLRT\n ROTCR R1\n" + ret, "R1=1", "R1=0 T=1"},
@@ -167,8 +170,16 @@ TEST(Run, InstructionsDoWhatTheManualDefines) {
          "R1=$1234 R2=$26100000 R3=$A6100000", "R4=$1234"},
         {"TRAPA through VBR and back by RTE", " TRAPA #3\n" + ret + "@HD: ADD #1,R1\n RTE\n NOP\n ALIGN.L\n@VT: DC.L 0,0,0,@HD\n", "VBR=$600000C SR=1 VECTORS",
          "R1=1 SR=1 R15=$6110000"},
+        // TRAPA pushes SR and the return address before it reads its vector: a stack
+        // over the vector table gives the pushed address back, and a vector that cannot be
+        // read stops the run with both pushed.
+        {"TRAPA reads its vector after the pushes", " TRAPA #1\n" + ret, "VBR=$610FFF4 SR=$F0 VECTORS",
+         "R15=$610FFF8 @0610FFF8=$6000002 @0610FFFC=$F0"},
+        {"TRAPA of a vector that cannot be read", " TRAPA #0\n" + ret, "VBR=$10000000 SR=$F0 VECTORS",
+         "R15=$610FFF8 @0610FFF8=$6000002 @0610FFFC=$F0", StopKind::Unmapped},
         // Stops.
         {"a branch in a delay slot", " BRA START\n BRA START\n", "", "", StopKind::SlotIllegal},
+        {"a word that is no instruction in a delay slot", " BRA START\n DC.W $FFFF\n", "", "", StopKind::SlotIllegal},
         {"TRAPA in a delay slot", " RTS\n TRAPA #1\n", "", "", StopKind::SlotIllegal},
         {"a long at an odd address", " MOV.L @R1,R2\n" + ret, "R1=$6100001", "R2=0", StopKind::AddressError},
         {"nothing mapped", " MOV.B R2,@R1\n" + ret, "R1=$10000000", "", StopKind::Unmapped},
@@ -324,6 +335,48 @@ TEST(Run, Div1StepsDivideAsCxx) {
         if (b == 0) continue;
         const Ran ran = runRoutine(code, "R4=" + std::to_string(a) + " R5=" + std::to_string(b));
         EXPECT_EQ(ran.m->registers().r[0], a / b) << a << " / " << b;
+    }
+}
+
+}  // namespace
+}  // namespace korvane::test
+
+namespace korvane::test {
+namespace {
+
+// The label table korvane writes at the end of its listing, read back: global labels
+// by name, local labels left out, whether lines end in CR LF or LF; a
+// listing without a table or with one cut short is refused.
+TEST(Run, LabelTableOfAListing) {
+    const Assembled a = assembleText(
+        " SETPC $6000000\nSTART: NOP\n@LP: BRA @LP\n NOP\nA_NAME_OF_TWENTY_CH: DC.L 0\nEND: DC.W 0\n");
+    ASSERT_TRUE(a.result.ok) << a.message();
+    std::string lf = a.log;
+    for (std::size_t at; (at = lf.find('\r')) != std::string::npos;) lf.erase(at, 1);
+    const std::size_t table = a.log.find("labels (");
+    ASSERT_NE(table, std::string::npos) << a.log;
+    const struct {
+        const char* what;
+        std::string text;
+        std::string why;  // the start of the refusal, "" when read
+    } cases[] = {
+        {"CR LF", a.log, ""},
+        {"LF", lf, ""},
+        {"no table", a.log.substr(0, table), "no label table"},
+        {"cut short", a.log.substr(0, a.log.size() - 4), "the label table ends after 3 of its 4 labels"},
+        {"a line that is not a label's", a.log.substr(0, table) + "labels (1):\r\nSTART $6000000\r\n", "not a line"},
+    };
+    for (const auto& c : cases) {
+        std::vector<run::Label> labels;
+        const std::string why = run::labelTable(c.text, labels);
+        EXPECT_EQ(why.substr(0, c.why.size()), c.why) << c.what << ": " << why;
+        if (!c.why.empty()) continue;
+        std::vector<std::pair<std::string, std::uint32_t>> got;
+        for (const auto& l : labels) got.emplace_back(l.name, l.address);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, (std::vector<std::pair<std::string, std::uint32_t>>{
+                           {"A_NAME_OF_TWENTY_CH", 0x6000006}, {"END", 0x600000A}, {"START", 0x6000000}}))
+            << c.what;
     }
 }
 

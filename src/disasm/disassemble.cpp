@@ -208,6 +208,16 @@ bool Disassembly::writeTop(SourceOutput& out, const std::vector<std::uint64_t>& 
            dis::Printer(s.data, s.options, s.files).writeTop(out, fingerprints);
 }
 
+namespace {
+
+// 06004000: C reads it as octal, this command line once read it as decimal, and its writer
+// most often meant hex. It is taken as none of them.
+bool leadingZero(std::string_view text) {
+    return text.size() > 1 && text[0] == '0' && text[1] >= '0' && text[1] <= '9';
+}
+
+}  // namespace
+
 bool parseAddress(std::string_view text, std::uint64_t& value) {
     unsigned base = 10;
     if (!text.empty() && text[0] == '$') {
@@ -216,6 +226,8 @@ bool parseAddress(std::string_view text, std::uint64_t& value) {
     } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
         text.remove_prefix(2);
+    } else if (leadingZero(text)) {
+        return false;
     }
     if (text.empty()) return false;
     value = 0;
@@ -245,6 +257,29 @@ bool parseRange(std::string_view text, AddressRange& range) {
         return false;
     range = {static_cast<std::uint32_t>(begin), end};
     return true;
+}
+
+std::string leadingZeroText(std::string_view where, std::string_view value) {
+    auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '$'; };
+    for (std::size_t i = 0; i < value.size();) {
+        if (!isWord(value[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < value.size() && isWord(value[end])) ++end;
+        const std::string_view word = value.substr(i, end - i);
+        i = end;
+        if (!leadingZero(word) || word.size() > 24 ||
+            !std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+            continue;
+        const std::size_t first = std::min(word.find_first_not_of('0'), word.size() - 1);
+        const std::string digits(word.substr(first));
+        const bool decimal = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return std::string(where) + ": a leading 0 is refused; write " + std::string(word) + " as $" + digits +
+               " or 0x" + digits + " (hex)" + (decimal ? " or " + digits + " (decimal)" : std::string());
+    }
+    return {};
 }
 
 }  // namespace korvane

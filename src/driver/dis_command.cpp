@@ -107,6 +107,14 @@ const OptionRow* find(std::string_view name) {
     return nullptr;
 }
 
+// Why an option's value is refused: a number with a leading 0 is said so, anything
+// else as code says.
+std::string refused(Say code, std::string_view option, std::string_view value) {
+    if (std::string why = leadingZeroText(std::string(option) + " " + std::string(value), value); !why.empty())
+        return why;
+    return text(code, {.opt = option});
+}
+
 }  // namespace
 
 std::span<const SayTemplate> catalogue() {
@@ -169,7 +177,7 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 break;
             case Takes::Address: {
                 std::uint64_t a;
-                if (v == nullptr || !parseAddress(value, a) || a > 0xFFFFFFFFull) return text(Say::NeedsAddress, {.opt = arg});
+                if (v == nullptr || !parseAddress(value, a) || a > 0xFFFFFFFFull) return refused(Say::NeedsAddress, arg, value);
                 const auto address = static_cast<std::uint32_t>(a);
                 if (name == "--base") {
                     p.base = address;
@@ -185,7 +193,7 @@ std::string parse(int argc, char** argv, Parsed& p) {
             }
             case Takes::Range: {
                 AddressRange range;
-                if (v == nullptr || !parseRange(value, range)) return text(Say::NeedsRange, {.opt = arg});
+                if (v == nullptr || !parseRange(value, range)) return refused(Say::NeedsRange, arg, value);
                 if (name == "--code") {
                     p.disassembly.code.push_back(range);
                 } else {
@@ -210,6 +218,12 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 break;
             case Takes::File:
                 if (value.empty()) return text(Say::NeedsFile, {.opt = arg});
+                // FILE@BASE: a BASE with a leading 0 is refused, not taken as part of the name.
+                if (const std::size_t at = value.rfind('@'); name == "--trace" && at != std::string_view::npos) {
+                    if (std::string why = leadingZeroText(std::string(arg) + " " + std::string(value), value.substr(at + 1));
+                        !why.empty())
+                        return why;
+                }
                 if (name == "--trace" || name == "--info") {
                     (name == "--trace" ? p.traces : p.infos).emplace_back(value);
                     break;
@@ -299,7 +313,7 @@ std::string help() {
         }
     }
     out += "  --                    everything after it is the image's name\n";
-    out += "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n";
+    out += "ADDR is $6004000, 0x6004000 or decimal (06004000 is refused); --opt=value is --opt value.\n";
     out += "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
     return out;
 }

@@ -52,6 +52,12 @@ std::optional<std::uint32_t> number(std::string_view text) {
     return static_cast<std::uint32_t>(v);
 }
 
+// Why an option's value is refused: a number with a leading 0 said so, else otherwise.
+std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise) {
+    std::string why = korvane::leadingZeroText(std::string(option) + " " + std::string(value), number);
+    return why.empty() ? otherwise : why;
+}
+
 using Range = korvane::AddressRange;
 // A-B, B excluded and after A.
 std::optional<Range> range(std::string_view text) {
@@ -114,7 +120,7 @@ std::string parse(int argc, char** argv, Options& o) {
             return std::string(a) + " needs a value";
         } else if (a == "--base") {
             o.base = number(v);
-            if (!o.base) return "--base: not an address: " + std::string(v);
+            if (!o.base) return refused(a, v, v, "--base: not an address: " + std::string(v));
         } else if (a == "--call" || a == "--at") {
             (a == "--call" ? o.callText : o.atText) = v;
         } else if (a == "--set") {
@@ -122,34 +128,36 @@ std::string parse(int argc, char** argv, Options& o) {
             const std::string reg = upper(v.substr(0, std::min(eq, v.size())));
             Registers probe;
             const auto n = eq == std::string_view::npos ? std::nullopt : number(v.substr(eq + 1));
-            if (korvane::run::registerNamed(probe, reg) == nullptr || !n) return "--set: not REG=VALUE: " + std::string(v);
+            if (korvane::run::registerNamed(probe, reg) == nullptr || !n)
+                return refused(a, v, v.substr(std::min(eq, v.size())), "--set: not REG=VALUE: " + std::string(v));
             o.set[reg] = *n;
         } else if (a == "--ram") {
             const std::size_t colon = v.find(':');
             const auto r = range(v.substr(0, colon));
             std::optional<std::uint32_t> wait = 0;
             if (colon != std::string_view::npos) wait = number(v.substr(colon + 1));
-            if (!r || !wait || *wait > 255) return "--ram: not ADDR-ADDR[:WAIT]: " + std::string(v);
+            if (!r || !wait || *wait > 255) return refused(a, v, v, "--ram: not ADDR-ADDR[:WAIT]: " + std::string(v));
             o.ram.push_back({*r, *wait});
         } else if (a == "--load") {
             const std::size_t at = v.rfind('@');
             const auto n = at == std::string_view::npos ? std::nullopt : number(v.substr(at + 1));
-            if (!n || at == 0) return "--load: not FILE@ADDR: " + std::string(v);
+            if (!n || at == 0)
+                return refused(a, v, v.substr(std::min(at, v.size())), "--load: not FILE@ADDR: " + std::string(v));
             o.loads.push_back({std::string(v.substr(0, at)), *n});
         } else if (a == "--max-steps") {
             std::uint64_t n = 0;
-            if (!korvane::parseAddress(v, n) || n == 0) return "--max-steps: not a count: " + std::string(v);
+            if (!korvane::parseAddress(v, n) || n == 0) return refused(a, v, v, "--max-steps: not a count: " + std::string(v));
             o.maxSteps = n;
         } else if (a == "--info") {
             o.info = v;
         } else if (a == "--dump") {
             const auto r = range(v);
-            if (!r) return "--dump: not ADDR-ADDR: " + std::string(v);
+            if (!r) return refused(a, v, v, "--dump: not ADDR-ADDR: " + std::string(v));
             o.dumps.push_back(*r);
         } else if (a == "--stub") {
             const std::size_t eq = v.find('=');
             const auto val = eq == std::string_view::npos ? std::optional<std::uint32_t>{0} : number(v.substr(eq + 1));
-            if (eq == 0 || !val) return "--stub: not ADDR[=VALUE]: " + std::string(v);
+            if (eq == 0 || !val) return refused(a, v, v, "--stub: not ADDR[=VALUE]: " + std::string(v));
             o.stubTexts.emplace_back(std::string(v.substr(0, std::min(eq, v.size()))), *val);
         } else if (a == "--against") {
             o.against = v;
@@ -373,15 +381,20 @@ int runCommand(int argc, char** argv) {
         for (const auto& n : info.names) names.add(n.address, n.name);
     }
 
+    auto notNamed = [&](std::string_view option, const std::string& text) {
+        return fail(refused(option, text, text,
+                            std::string(option) + ": not an address" +
+                                (o.info.empty() ? "" : " or a label of " + o.info) + ": " + text));
+    };
     o.call = names.address(o.callText);
-    if (!o.call) return fail("--call: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.callText);
+    if (!o.call) return notNamed("--call", o.callText);
     if (!o.atText.empty()) {
         o.at = names.address(o.atText);
-        if (!o.at) return fail("--at: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + o.atText);
+        if (!o.at) return notNamed("--at", o.atText);
     }
     for (const auto& [text, value] : o.stubTexts) {
         const auto addr = names.address(text);
-        if (!addr) return fail("--stub: not an address" + std::string(o.info.empty() ? "" : " or a label of " + o.info) + ": " + text);
+        if (!addr) return notNamed("--stub", text);
         o.stubs.emplace_back(*addr, value);
     }
 

@@ -42,9 +42,8 @@ struct StringText {
 
 }  // namespace
 
-namespace {
+namespace dis {
 
-// Every byte of the image in one segment: the given ones, and base + offset between.
 std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& options) {
     std::vector<ImageSegment> cover;
     std::uint64_t at = 0;
@@ -62,6 +61,12 @@ std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& op
     if (cover.empty()) cover.push_back({0, 0, options.base});
     return cover;
 }
+
+}  // namespace dis
+
+namespace {
+
+using dis::coverOf;
 
 // The segment that holds [begin, end) whole, if one does.
 bool holds(const std::vector<ImageSegment>& cover, std::uint64_t begin, std::uint64_t end) {
@@ -86,9 +91,24 @@ std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyO
         after = std::uint64_t{s.offset} + s.size;
     }
     const std::vector<ImageSegment> cover = coverOf(image.size(), options);
+    // Where code starts: an entry, or where another module calls or jumps (an extern
+    // outside the image is that module's, or this one's way out).
+    auto startsCode = [&](std::string_view what, std::uint32_t a, bool outside) -> std::string {
+        const std::string at = std::string(what) + " " + dis::hexText(a);
+        if (!holds(cover, a, std::uint64_t{a} + 1)) return outside ? "" : at + " is outside the image";
+        if (a & 1) return at + " is odd: instructions start at even addresses";
+        for (const DataRange& r : options.data) {
+            if (a >= r.begin && a < r.end)
+                return at + " lies in the data range " + dis::hexText(r.begin) + "-" + dis::hexText(r.end) +
+                       ": code cannot start in data";
+        }
+        return {};
+    };
     for (const std::uint32_t e : options.entries) {
-        if (!holds(cover, e, std::uint64_t{e} + 1)) return "entry " + dis::hexText(e) + " is outside the image";
-        if (e & 1) return "entry " + dis::hexText(e) + " is odd: instructions start at even addresses";
+        if (std::string why = startsCode("entry", e, false); !why.empty()) return why;
+    }
+    for (const DisassemblyOptions::Extern& x : options.externs) {
+        if (std::string why = startsCode("extern", x.address, true); !why.empty()) return why;
     }
     for (const std::uint32_t v : options.vectors) {
         if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + dis::hexText(v) + " is outside the image";

@@ -63,6 +63,8 @@ class TraceReader {
     struct State;
     std::unique_ptr<State> s_;
 };
+// The addresses an image of size bytes takes under options (its base and segments), in order.
+std::vector<AddressRange> imageAddresses(std::size_t size, const DisassemblyOptions& options);
 // A whole trace at once.
 TraceRead readTrace(std::span<const std::uint8_t> trace, const std::string& file, std::optional<std::uint32_t> logBase,
                     std::uint64_t imageSize, DisassemblyOptions& options);

@@ -42,8 +42,9 @@ struct StringText {
 
 }  // namespace
 
-namespace dis {
+namespace {
 
+// Every byte of the image in one segment: the given ones, and base + offset between.
 std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& options) {
     std::vector<ImageSegment> cover;
     std::uint64_t at = 0;
@@ -62,11 +63,16 @@ std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& op
     return cover;
 }
 
-}  // namespace dis
+}  // namespace
+
+std::vector<AddressRange> imageAddresses(std::size_t size, const DisassemblyOptions& options) {
+    std::vector<AddressRange> out;
+    for (const ImageSegment& s : coverOf(size, options)) out.push_back({s.address, std::uint64_t{s.address} + s.size});
+    std::sort(out.begin(), out.end(), [](const AddressRange& a, const AddressRange& b) { return a.begin < b.begin; });
+    return out;
+}
 
 namespace {
-
-using dis::coverOf;
 
 // The segment that holds [begin, end) whole, if one does.
 bool holds(const std::vector<ImageSegment>& cover, std::uint64_t begin, std::uint64_t end) {

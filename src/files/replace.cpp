@@ -181,6 +181,20 @@ int openToRead(const std::string& path, bool pipes, struct stat& st, std::string
     return fd;
 }
 
+// A read that goes on after interruptions: the bytes read, 0 at the end, -1 on failure.
+ssize_t readSome(int fd, void* into, std::size_t n) {
+    for (;;) {
+        const ssize_t k = ::read(fd, into, n);
+        if (k >= 0 || errno != EINTR) return k;
+    }
+}
+
+bool readFailed(int fd, const std::string& path, std::string& why) {
+    ::close(fd);
+    why = "cannot read " + path;
+    return false;
+}
+
 // A limit as a message says it: "256 MiB", "1 GiB".
 std::string sizeText(std::uint64_t bytes) {
     if (bytes >= (1u << 30) && bytes % (1u << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
@@ -197,13 +211,8 @@ bool readEach(const std::string& path, bool pipes, const std::function<void(std:
     if (fd < 0) return false;
     std::vector<std::uint8_t> block(std::size_t{1} << 16);
     for (;;) {
-        const ssize_t k = ::read(fd, block.data(), block.size());
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) {
-            ::close(fd);
-            why = "cannot read " + path;
-            return false;
-        }
+        const ssize_t k = readSome(fd, block.data(), block.size());
+        if (k < 0) return readFailed(fd, path, why);
         if (k == 0) break;
         each(std::span<const std::uint8_t>(block.data(), static_cast<std::size_t>(k)));
     }
@@ -229,13 +238,8 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
     std::size_t got = 0;
     for (;;) {
         if (got == bytes.size()) bytes.resize(got + (std::size_t{1} << 16));
-        const ssize_t k = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) {
-            ::close(fd);
-            why = "cannot read " + path;
-            return false;
-        }
+        const ssize_t k = readSome(fd, bytes.data() + got, bytes.size() - got);
+        if (k < 0) return readFailed(fd, path, why);
         if (k == 0) break;
         got += static_cast<std::size_t>(k);
         if (got > largest) return tooLarge();

@@ -243,61 +243,8 @@ TEST(Input, ExecutionTraces) {
 // and written within the image's bytes: a literal, a switch or a table cut by the
 // image's end is read no further (AddressSanitizer sees a byte read past it).
 TEST(Input, CutImagesAreReadWithinTheirBytes) {
-    const char* programs[] = {
-        "        SETPC   $6000000\n"
-        "        MOV.L   @(LIT,PC),R0\n"
-        "        RTS\n"
-        "        NOP\n"
-        "        NOP\n"
-        "LIT:    DC.L    $6000002\n",  // $06000008: cut at 9, 10 and 11 bytes
-        "        SETPC   $6000000\n"
-        "        MOV     #3,R1\n"
-        "        CMP/HI  R1,R4\n"
-        "        BT      DEFLT\n"
-        "        MOVA    @(TAB,PC),R0\n"
-        "        MOV.B   @(R0,R4),R4\n"
-        "        BRAF    R4\n"
-        "        NOP\n"
-        "        ALIGN.L\n"
-        "TAB:    DC.B    $6,$A,$E,$12\n"
-        "        RTS\n"
-        "        MOV     #0,R0\n"
-        "        RTS\n"
-        "        MOV     #1,R0\n"
-        "        RTS\n"
-        "        MOV     #2,R0\n"
-        "        RTS\n"
-        "        MOV     #3,R0\n"
-        "DEFLT:  RTS\n"
-        "        MOV     #-1,R0\n",
-        "        SETPC   $6000000\n"
-        "        MOVA    @(TAB,PC),R0\n"
-        "        ADD     R4,R4\n"
-        "        MOV.W   @(R0,R4),R1\n"
-        "        BRAF    R1\n"
-        "        NOP\n"
-        "        ALIGN.L\n"
-        "TAB:    DC.W    $6,$A\n"
-        "        RTS\n"
-        "        MOV     #0,R0\n"
-        "        RTS\n"
-        "        MOV     #1,R0\n",
-        "        SETPC   $6000000\n"
-        "        SHLL2   R4\n"
-        "        MOVA    @(TAB,PC),R0\n"
-        "        MOV.L   @(R0,R4),R1\n"
-        "        JMP     @R1\n"
-        "        NOP\n"
-        "        NOP\n"
-        "TAB:    DC.L    C0,C1\n"
-        "C0:     RTS\n"
-        "        MOV     #0,R0\n"
-        "C1:     RTS\n"
-        "        MOV     #1,R0\n",
-        // The switch's block is reached by a delayed branch whose slot the odd end cuts.
-        "        SETPC   $6000000\n"
-        "        BRA     ENTRY\n"
-        "        NOP\n"
+    // A dispatch through a table of code pointers, with no bound.
+    const std::string dispatch =
         "DISP:   SHLL2   R4\n"
         "        MOVA    @(TAB,PC),R0\n"
         "        MOV.L   @(R0,R4),R1\n"
@@ -308,12 +255,41 @@ TEST(Input, CutImagesAreReadWithinTheirBytes) {
         "C0:     RTS\n"
         "        MOV     #0,R0\n"
         "C1:     RTS\n"
+        "        MOV     #1,R0\n";
+    const std::string programs[] = {
+        "        SETPC   $6000000\n"
+        "        MOV.L   @(LIT,PC),R0\n"
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "LIT:    DC.L    $6000002\n",  // $06000008: cut at 9, 10 and 11 bytes
+        "        SETPC   $6000000\n"
+        "        MOV     #1,R1\n"
+        "        CMP/HI  R1,R4\n"
+        "        BT      OUT\n"
+        "        MOVA    @(TAB,PC),R0\n"
+        "        ADD     R4,R4\n"
+        "        MOV.W   @(R0,R4),R1\n"
+        "        BRAF    R1\n"
+        "        NOP\n"
+        "TAB:    DC.W    $4,$8\n"
+        "        RTS\n"
+        "        MOV     #0,R0\n"
+        "        RTS\n"
         "        MOV     #1,R0\n"
-        "ENTRY:  TST     R4,R4\n"
-        "        BT/S    DISP\n"
-        "        DC.B    0\n",
+        "OUT:    RTS\n"
+        "        NOP\n",
+        "        SETPC   $6000000\n" + dispatch,
+        // The dispatch is reached by a delayed branch whose slot the odd end cuts.
+        "        SETPC   $6000000\n"
+        "        BRA     ENTRY\n"
+        "        NOP\n" +
+            dispatch +
+            "ENTRY:  TST     R4,R4\n"
+            "        BT/S    DISP\n"
+            "        DC.B    0\n",
     };
-    for (const char* program : programs) {
+    for (const std::string& program : programs) {
         const Assembled a = assembleText(program);
         ASSERT_TRUE(a.result.ok) << a.message();
         for (std::size_t n = 1; n <= a.bin.size(); ++n) {
@@ -325,7 +301,7 @@ TEST(Input, CutImagesAreReadWithinTheirBytes) {
             const Disassembly d(cut, o);
             ASSERT_EQ(d.error(), "");
             for (std::uint32_t at = kBase; at < kBase + n; ++at) EXPECT_FALSE(d.model().why(at).empty());
-            if (program == programs[0] && (n == 10 || n == 11)) {  // a literal of 2 bytes is left
+            if (&program == &programs[0] && (n == 10 || n == 11)) {  // a literal of 2 bytes is left
                 EXPECT_NE(d.model().why(kBase + 8).back().text.find("cut by the image's end"), std::string::npos);
             }
             MemoryOutput out;

@@ -11,7 +11,6 @@
 #include <cctype>
 
 #include "disasm/grammar/grammar.h"
-#include "disasm/model/model.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {
@@ -183,10 +182,7 @@ TraceReader::TraceReader(std::string file, std::optional<std::uint32_t> logBase,
     : s_(std::make_unique<State>()) {
     s_->file = std::move(file);
     s_->logBase = logBase;
-    for (const ImageSegment& seg : dis::coverOf(static_cast<std::size_t>(imageSize), options))
-        s_->image.push_back({seg.address, std::uint64_t{seg.address} + seg.size});
-    std::sort(s_->image.begin(), s_->image.end(),
-              [](const AddressRange& a, const AddressRange& b) { return a.begin < b.begin; });
+    s_->image = imageAddresses(static_cast<std::size_t>(imageSize), options);
 }
 
 TraceReader::~TraceReader() = default;

@@ -25,10 +25,6 @@ namespace korvane {
 
 namespace dis {
 
-// Every byte of an image of size bytes in one segment: the options' segments, and base +
-// offset between them.
-std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& options);
-
 enum : std::uint16_t {
     F_CODE = 0x0001,    // an instruction starts here
     F_LABEL = 0x0002,   // a label is defined here

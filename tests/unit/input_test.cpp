@@ -263,22 +263,6 @@ TEST(Input, CutImagesAreReadWithinTheirBytes) {
         "        NOP\n"
         "        NOP\n"
         "LIT:    DC.L    $6000002\n",  // $06000008: cut at 9, 10 and 11 bytes
-        "        SETPC   $6000000\n"
-        "        MOV     #1,R1\n"
-        "        CMP/HI  R1,R4\n"
-        "        BT      OUT\n"
-        "        MOVA    @(TAB,PC),R0\n"
-        "        ADD     R4,R4\n"
-        "        MOV.W   @(R0,R4),R1\n"
-        "        BRAF    R1\n"
-        "        NOP\n"
-        "TAB:    DC.W    $4,$8\n"
-        "        RTS\n"
-        "        MOV     #0,R0\n"
-        "        RTS\n"
-        "        MOV     #1,R0\n"
-        "OUT:    RTS\n"
-        "        NOP\n",
         "        SETPC   $6000000\n" + dispatch,
         // The dispatch is reached by a delayed branch whose slot the odd end cuts.
         "        SETPC   $6000000\n"

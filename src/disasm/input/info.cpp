@@ -281,7 +281,7 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
         } else if (w.size() == 2 && (address(w[0], a) || hexWord(w[0], a))) {  // ADDR NAME
             name = w[1];
         } else if (w.size() == 3 && w[1] == "=" && !leadingZeroText({}, w[2]).empty()) {
-            bad(leadingZeroText(dis::excerpt(w[0]) + " = " + std::string(w[2]), w[2]));
+            bad(leadingZeroText(dis::excerpt(w[0]) + " = " + dis::excerpt(w[2]), w[2]));
             continue;
         } else {
             bad("not a symbol: NAME = ADDR, ADDR NAME or nm's ADDR TYPE NAME");

@@ -35,15 +35,39 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
 // Reads an execution trace. A text trace (logBase empty) lists executed addresses: one
 // hexadecimal address ($, 0x or bare) or A-B range (B excluded) a line, # comments, or
 // qemu's -d in_asm log. A code/data log (logBase: the address of its first byte) holds
-// a byte per address: bit 0 executed, bit 1 read, bit 2 written. Executed addresses go to
-// options.executed, bytes only read to options.data; errors are "FILE:LINE: text", and
-// the bytes both executed and read (taken as code) are returned to be reported.
+// a byte per address: bit 0 executed, bit 1 read, bit 2 written. Only what the image
+// holds is kept (an emulator logs all of its memory): executed addresses go to
+// options.executed, bytes only read to options.data; the addresses outside the image are
+// counted in outside. Errors are "FILE:LINE: text", and the bytes both executed and read
+// (taken as code) are returned to be reported.
 struct TraceRead {
     std::vector<std::string> errors;
     std::vector<AddressRange> both;
+    std::uint64_t outside = 0;  // bytes (or a text trace's addresses) outside the image, passed over
 };
+// A trace read as it comes, a piece at a time (at any place, even inside a line), in
+// memory bounded by the image's size whatever the trace's: imageSize and options' base
+// and segments (the image's format applied) say which addresses the image holds.
+class TraceReader {
+  public:
+    TraceReader(std::string file, std::optional<std::uint32_t> logBase, std::uint64_t imageSize,
+                const DisassemblyOptions& options);
+    ~TraceReader();
+    TraceReader(const TraceReader&) = delete;
+    TraceReader& operator=(const TraceReader&) = delete;
+    void add(std::span<const std::uint8_t> bytes);
+    // The end of the trace: what it holds added to options.
+    TraceRead finish(DisassemblyOptions& options);
+
+  private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+// The addresses an image of size bytes takes under options (its base and segments), in order.
+std::vector<AddressRange> imageAddresses(std::size_t size, const DisassemblyOptions& options);
+// A whole trace at once.
 TraceRead readTrace(std::span<const std::uint8_t> trace, const std::string& file, std::optional<std::uint32_t> logBase,
-                    DisassemblyOptions& options);
+                    std::uint64_t imageSize, DisassemblyOptions& options);
 
 // The info file of what a disassembly found (entries, names, tables, functions), in
 // the format readInfo takes; what the analysis finds again by itself is a comment.
@@ -208,10 +232,15 @@ PartsReport checkParts(const std::vector<PartText>& parts, IncludeOpener& includ
 std::vector<std::string> listUnknowns(std::string_view text, const std::string& name);
 
 // An address as the command line writes it: $6004000, 0x6004000 or decimal. False for
-// anything else or a value past 32 bits.
+// anything else, a value past 32 bits, and a number with a leading 0 before more digits
+// (06004000), which is neither hex nor decimal to everyone; a bare 0 is a number.
 bool parseAddress(std::string_view text, std::uint64_t& value);
 // A range as the command line writes it: ADDR-ADDR (each as parseAddress reads it), its
 // end excluded and not before its start. False for anything else.
 bool parseRange(std::string_view text, AddressRange& range);
+// Why value (an option's value, an info file's word) was refused, when the reason is a
+// number in it with a leading 0: "WHERE: a leading 0 is refused; write 06004000 as
+// $6004000 or 0x6004000 (hex) or 6004000 (decimal)". "" when it holds none.
+std::string leadingZeroText(std::string_view where, std::string_view value);
 
 }  // namespace korvane

@@ -63,6 +63,17 @@ std::vector<ImageSegment> coverOf(std::size_t size, const DisassemblyOptions& op
     return cover;
 }
 
+}  // namespace
+
+std::vector<AddressRange> imageAddresses(std::size_t size, const DisassemblyOptions& options) {
+    std::vector<AddressRange> out;
+    for (const ImageSegment& s : coverOf(size, options)) out.push_back({s.address, std::uint64_t{s.address} + s.size});
+    std::sort(out.begin(), out.end(), [](const AddressRange& a, const AddressRange& b) { return a.begin < b.begin; });
+    return out;
+}
+
+namespace {
+
 // The segment that holds [begin, end) whole, if one does.
 bool holds(const std::vector<ImageSegment>& cover, std::uint64_t begin, std::uint64_t end) {
     for (const ImageSegment& s : cover) {
@@ -86,9 +97,24 @@ std::string checkOptions(std::span<const std::uint8_t> image, const DisassemblyO
         after = std::uint64_t{s.offset} + s.size;
     }
     const std::vector<ImageSegment> cover = coverOf(image.size(), options);
+    // Where code starts: an entry, or where another module calls or jumps (an extern
+    // outside the image is that module's, or this one's way out).
+    auto startsCode = [&](std::string_view what, std::uint32_t a, bool outside) -> std::string {
+        const std::string at = std::string(what) + " " + dis::hexText(a);
+        if (!holds(cover, a, std::uint64_t{a} + 1)) return outside ? "" : at + " is outside the image";
+        if (a & 1) return at + " is odd: instructions start at even addresses";
+        for (const DataRange& r : options.data) {
+            if (a >= r.begin && a < r.end)
+                return at + " lies in the data range " + dis::hexText(r.begin) + "-" + dis::hexText(r.end) +
+                       ": code cannot start in data";
+        }
+        return {};
+    };
     for (const std::uint32_t e : options.entries) {
-        if (!holds(cover, e, std::uint64_t{e} + 1)) return "entry " + dis::hexText(e) + " is outside the image";
-        if (e & 1) return "entry " + dis::hexText(e) + " is odd: instructions start at even addresses";
+        if (std::string why = startsCode("entry", e, false); !why.empty()) return why;
+    }
+    for (const DisassemblyOptions::Extern& x : options.externs) {
+        if (std::string why = startsCode("extern", x.address, true); !why.empty()) return why;
     }
     for (const std::uint32_t v : options.vectors) {
         if (!holds(cover, v, std::uint64_t{v} + 4)) return "vector table " + dis::hexText(v) + " is outside the image";
@@ -208,6 +234,16 @@ bool Disassembly::writeTop(SourceOutput& out, const std::vector<std::uint64_t>& 
            dis::Printer(s.data, s.options, s.files).writeTop(out, fingerprints);
 }
 
+namespace {
+
+// 06004000: C reads it as octal, this command line once read it as decimal, and its writer
+// most often meant hex. It is taken as none of them.
+bool leadingZero(std::string_view text) {
+    return text.size() > 1 && text[0] == '0' && text[1] >= '0' && text[1] <= '9';
+}
+
+}  // namespace
+
 bool parseAddress(std::string_view text, std::uint64_t& value) {
     unsigned base = 10;
     if (!text.empty() && text[0] == '$') {
@@ -216,6 +252,8 @@ bool parseAddress(std::string_view text, std::uint64_t& value) {
     } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
         text.remove_prefix(2);
+    } else if (leadingZero(text)) {
+        return false;
     }
     if (text.empty()) return false;
     value = 0;
@@ -245,6 +283,29 @@ bool parseRange(std::string_view text, AddressRange& range) {
         return false;
     range = {static_cast<std::uint32_t>(begin), end};
     return true;
+}
+
+std::string leadingZeroText(std::string_view where, std::string_view value) {
+    auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '$'; };
+    for (std::size_t i = 0; i < value.size();) {
+        if (!isWord(value[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < value.size() && isWord(value[end])) ++end;
+        const std::string_view word = value.substr(i, end - i);
+        i = end;
+        if (!leadingZero(word) || word.size() > 24 ||
+            !std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+            continue;
+        const std::size_t first = std::min(word.find_first_not_of('0'), word.size() - 1);
+        const std::string digits(word.substr(first));
+        const bool decimal = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return std::string(where) + ": a leading 0 is refused; write " + std::string(word) + " as $" + digits +
+               " or 0x" + digits + " (hex)" + (decimal ? " or " + digits + " (decimal)" : std::string());
+    }
+    return {};
 }
 
 }  // namespace korvane

@@ -63,9 +63,17 @@ constexpr SayTemplate kCatalogue[] = {
 
 using Row = kit::Option<Parsed>;
 
+// Why an option's value is refused: a number with a leading 0 is said so, anything
+// else as code says.
+std::string refused(Say code, std::string_view option, std::string_view value) {
+    if (std::string why = leadingZeroText(std::string(option) + " " + std::string(value), value); !why.empty())
+        return why;
+    return text(code, {.opt = option});
+}
+
 std::string address(std::string_view option, std::string_view value, std::uint32_t& out) {
     std::uint64_t a;
-    if (!parseAddress(value, a) || a > 0xFFFFFFFFull) return text(Say::NeedsAddress, {.opt = option});
+    if (!parseAddress(value, a) || a > 0xFFFFFFFFull) return refused(Say::NeedsAddress, option, value);
     out = static_cast<std::uint32_t>(a);
     return "";
 }
@@ -76,7 +84,7 @@ std::string addressTo(std::string_view option, std::string_view value, std::vect
     return bad;
 }
 std::string range(std::string_view option, std::string_view value, AddressRange& out) {
-    return parseRange(value, out) ? "" : text(Say::NeedsRange, {.opt = option});
+    return parseRange(value, out) ? "" : refused(Say::NeedsRange, option, value);
 }
 std::string file(std::string_view option, std::string_view value, std::string& out) {
     if (value.empty()) return text(Say::NeedsFile, {.opt = option});
@@ -141,7 +149,15 @@ constexpr Row kOptions[] = {
     {{"--trace", "", "FILE[@BASE]", true,
       "addresses an emulator saw run are code: one address or A-B a\nline, or qemu's -d in_asm log; FILE@BASE: a "
       "code/data log,\none byte per address from BASE (bit 0 run, bit 1 read)"},
-     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.traces.emplace_back()); }},
+     [](Parsed& p, std::string_view o, std::string_view v) {
+         // FILE@BASE: a BASE with a leading 0 is refused, not taken as part of the name.
+         if (const std::size_t at = v.rfind('@'); at != std::string_view::npos) {
+             if (std::string why = leadingZeroText(std::string(o) + " " + std::string(v), v.substr(at + 1));
+                 !why.empty())
+                 return why;
+         }
+         return file(o, v, p.traces.emplace_back());
+     }},
     {{"--output", "-o", "SOURCE", false,
       "write the top source as SOURCE (parts are named after it);\n-o - writes a source of one part to standard "
       "output;\nwith --check --write: the checked source as a new file"},
@@ -273,7 +289,7 @@ std::string help() {
     return "Writes IMAGE.s, an SH-2 source that korvane rebuilds into IMAGE byte for byte.\n\n" +
            kit::helpLines(kit::texts<Parsed>(kOptions)) +
            "  --                    everything after it is the image's name\n"
-           "ADDR is $6004000, 0x6004000 or decimal; --opt=value is the same as --opt value.\n"
+           "ADDR is $6004000, 0x6004000 or decimal (06004000 is refused); --opt=value is --opt value.\n"
            "A source is replaced only while it is exactly as korvane-dis wrote it.\n";
 }
 

@@ -221,14 +221,15 @@ std::string addressText(std::uint64_t a) {
     return at;
 }
 
-// --why: every fact about each address, one line each, on standard output.
-int explain(const korvane::Model& model, const std::vector<std::uint32_t>& addresses) {
+// --why: every fact about each address, one line each, on standard output;
+// traced: a trace logged addresses outside the image (passed over).
+int explain(const korvane::Model& model, const std::vector<std::uint32_t>& addresses, bool traced) {
     static constexpr const char* kKinds[] = {"item", "label", "code", "function", "table", "pointer", "number"};
     std::string out;
     for (const std::uint32_t a : addresses) {
         const std::string at = addressText(a);
         const std::vector<korvane::Fact> facts = model.why(a);
-        if (facts.empty()) out += at + ": outside the image\n";
+        if (facts.empty()) out += at + ": outside the image" + (traced ? " (what a trace says of it is passed over)\n" : "\n");
         for (const korvane::Fact& f : facts)
             out += at + " " + kKinds[static_cast<std::size_t>(f.kind)] + ": " + f.text + "\n";
     }
@@ -356,6 +357,7 @@ int run(int argc, char** argv) {
         options.notes.push_back(std::string(isInfo ? "info file: " : "symbols: ") + path);
     }
     // Traces: FILE, or FILE@BASE for a code/data log.
+    bool tracedOutside = false;
     for (const std::string& given : p.traces) {
         std::string path = given;
         std::optional<std::uint32_t> logBase;
@@ -366,13 +368,17 @@ int run(int argc, char** argv) {
                 logBase = static_cast<std::uint32_t>(b);
             }
         }
-        std::vector<std::uint8_t> bytes;
-        if (!readAll(path, bytes, why, kLargestImage, true)) return error(why);
-        const korvane::TraceRead read = korvane::readTrace(bytes, path, logBase, options);
+        // Read as it comes: a trace of any length (an emulator's log of all its memory)
+        // keeps only what the image holds.
+        korvane::TraceReader reader(path, logBase, image.size(), options);
+        if (!korvane::files::readEach(path, true, [&](std::span<const std::uint8_t> b) { reader.add(b); }, why))
+            return error(why);
+        const korvane::TraceRead read = reader.finish(options);
         if (!read.errors.empty()) {
             for (const std::string& b : read.errors) say(b + "\n");
             return 1;
         }
+        tracedOutside = tracedOutside || read.outside != 0;
         for (const korvane::AddressRange& r : read.both) {
             std::string range = addressText(r.begin);
             if (r.end - r.begin > 1) {
@@ -381,7 +387,10 @@ int run(int argc, char** argv) {
             }
             say("korvane-dis: " + korvane::command::text(Say::TraceBoth, {.name = path, .other = range}) + "\n");
         }
-        options.notes.push_back("trace: " + given);
+        options.notes.push_back("trace: " + given +
+                                (read.outside == 0 ? ""
+                                                   : " (" + std::to_string(read.outside) +
+                                                         " bytes of it outside the image passed over)"));
     }
 
     // The top source's directory and name: beside the image, or as -o says (- for
@@ -410,7 +419,7 @@ int run(int argc, char** argv) {
     }
     const korvane::Disassembly dis(image, options);
     if (!dis.error().empty()) return error(dis.error());
-    if (!whys.empty()) return explain(dis.model(), whys);
+    if (!whys.empty()) return explain(dis.model(), whys, tracedOutside);
     if (toStandardOutput) {
         if (dis.files().size() > 1)
             return error(Say::PartsToStandardOutput, {.count = std::to_string(dis.files().size() - 1)});

@@ -105,6 +105,12 @@ std::optional<std::uint32_t> number(std::string_view text) {
     return static_cast<std::uint32_t>(v);
 }
 
+// Why an option's value is refused: a number with a leading 0 said so, else otherwise.
+std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise) {
+    std::string why = korvane::leadingZeroText(std::string(option) + " " + std::string(value), number);
+    return why.empty() ? otherwise : why;
+}
+
 using Range = korvane::AddressRange;
 // A-B, B excluded and after A.
 std::optional<Range> range(std::string_view text) {
@@ -227,7 +233,7 @@ std::string parse(int argc, char** argv, Options& o) {
             return std::string(a) + " needs a value";
         } else if (a == "--base") {
             o.base = number(v);
-            if (!o.base) return "--base: not an address: " + std::string(v);
+            if (!o.base) return refused(a, v, v, "--base: not an address: " + std::string(v));
         } else if (a == "--call" || a == "--at") {
             (a == "--call" ? o.callText : o.atText) = v;
         } else if (a == "--set") {
@@ -235,25 +241,27 @@ std::string parse(int argc, char** argv, Options& o) {
             const std::string reg = upper(v.substr(0, std::min(eq, v.size())));
             Registers probe;
             const auto n = eq == std::string_view::npos ? std::nullopt : number(v.substr(eq + 1));
-            if (korvane::run::registerNamed(probe, reg) == nullptr || !n) return "--set: not REG=VALUE: " + std::string(v);
+            if (korvane::run::registerNamed(probe, reg) == nullptr || !n)
+                return refused(a, v, v.substr(std::min(eq, v.size())), "--set: not REG=VALUE: " + std::string(v));
             o.set[reg] = *n;
         } else if (a == "--ram") {
             const std::size_t colon = v.find(':');
             const auto r = range(v.substr(0, colon));
             std::optional<std::uint32_t> wait = 0;
             if (colon != std::string_view::npos) wait = number(v.substr(colon + 1));
-            if (!r || !wait || *wait > 255) return "--ram: not ADDR-ADDR[:WAIT]: " + std::string(v);
+            if (!r || !wait || *wait > 255) return refused(a, v, v, "--ram: not ADDR-ADDR[:WAIT]: " + std::string(v));
             o.ram.push_back({*r, *wait});
         } else if (a == "--load") {
             const std::size_t at = v.rfind('@');
             const auto n = at == std::string_view::npos ? std::nullopt : number(v.substr(at + 1));
-            if (!n || at == 0) return "--load: not FILE@ADDR: " + std::string(v);
+            if (!n || at == 0)
+                return refused(a, v, v.substr(std::min(at, v.size())), "--load: not FILE@ADDR: " + std::string(v));
             o.loads.push_back({std::string(v.substr(0, at)), *n});
         } else if (a == "--max-steps") {
             const auto n = count(v);
             if (!n || *n == 0)
-                return "--max-steps: not a count from 1 to 2^64-1 (decimal without a leading 0, $hex or 0xhex): " +
-                       std::string(v);
+                return refused(a, v, v, "--max-steps: not a count from 1 to 2^64-1 ($hex, 0xhex or decimal): " +
+                                            std::string(v));
             o.maxSteps = *n;
         } else if (a == "--info") {
             o.info = v;
@@ -274,12 +282,12 @@ std::string parse(int argc, char** argv, Options& o) {
             }
         } else if (a == "--dump") {
             const auto r = range(v);
-            if (!r) return "--dump: not ADDR-ADDR: " + std::string(v);
+            if (!r) return refused(a, v, v, "--dump: not ADDR-ADDR: " + std::string(v));
             o.dumps.push_back(*r);
         } else if (a == "--stub") {
             const std::size_t eq = v.find('=');
             const auto val = eq == std::string_view::npos ? std::optional<std::uint32_t>{0} : number(v.substr(eq + 1));
-            if (eq == 0 || !val) return "--stub: not ADDR[=VALUE]: " + std::string(v);
+            if (eq == 0 || !val) return refused(a, v, v, "--stub: not ADDR[=VALUE]: " + std::string(v));
             o.stubTexts.emplace_back(std::string(v.substr(0, std::min(eq, v.size()))), *val);
         } else if (a == "--against") {
             o.against = v;
@@ -335,8 +343,9 @@ class Names {
             address = *a;
             return "";
         }
-        return std::string(option) + ": not an address" + (from.empty() ? "" : " or a label of " + from) +
-               (unread.empty() ? "" : " (" + unread + ")") + ": " + text;
+        return refused(option, text, text,
+                       std::string(option) + ": not an address" + (from.empty() ? "" : " or a label of " + from) +
+                           (unread.empty() ? "" : " (" + unread + ")") + ": " + text);
     }
     std::string from;    // the files the names came from
     std::string unread;  // a label table passed over, and why

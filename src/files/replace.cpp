@@ -163,23 +163,71 @@ void adviseLargePages(void* p, std::size_t n) {
 
 }  // namespace
 
-bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
-             Seen& seen, std::string& why) {
-    // A FIFO given by name is opened blocking (its writer may come later); anything else
-    // without blocking, so that no device holds the run up.
+namespace {
+
+// A file opened to be read: a regular file, or a pipe or FIFO where pipes is set; -1 and
+// why when it cannot be. A FIFO given by name is opened blocking (its writer may come
+// later); anything else without blocking, so that no device holds the run up.
+int openToRead(const std::string& path, bool pipes, struct stat& st, std::string& why) {
     struct stat named {};
     const bool fifo = pipes && ::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
-    struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || (pipes && S_ISFIFO(st.st_mode)))) {
         if (fd >= 0) ::close(fd);
         why = "cannot read " + path;
-        return false;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// A read that goes on after interruptions: the bytes read, 0 at the end, -1 on failure.
+ssize_t readSome(int fd, void* into, std::size_t n) {
+    for (;;) {
+        const ssize_t k = ::read(fd, into, n);
+        if (k >= 0 || errno != EINTR) return k;
+    }
+}
+
+bool readFailed(int fd, const std::string& path, std::string& why) {
+    ::close(fd);
+    why = "cannot read " + path;
+    return false;
+}
+
+// A limit as a message says it: "256 MiB", "1 GiB".
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes >= (1u << 30) && bytes % (1u << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+bool readEach(const std::string& path, bool pipes, const std::function<void(std::span<const std::uint8_t>)>& each,
+              std::string& why) {
+    struct stat st {};
+    const int fd = openToRead(path, pipes, st, why);
+    if (fd < 0) return false;
+    std::vector<std::uint8_t> block(std::size_t{1} << 16);
+    for (;;) {
+        const ssize_t k = readSome(fd, block.data(), block.size());
+        if (k < 0) return readFailed(fd, path, why);
+        if (k == 0) break;
+        each(std::span<const std::uint8_t>(block.data(), static_cast<std::size_t>(k)));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
+             Seen& seen, std::string& why) {
+    struct stat st {};
+    const int fd = openToRead(path, pipes, st, why);
+    if (fd < 0) return false;
     auto tooLarge = [&] {
         ::close(fd);
-        why = path + (largest >= (1u << 30) ? " is larger than 1 GiB" : " is larger than 16 MiB");
+        why = path + " is larger than " + sizeText(largest);
         return false;
     };
     if (static_cast<std::uint64_t>(st.st_size) > largest) return tooLarge();
@@ -190,13 +238,8 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uin
     std::size_t got = 0;
     for (;;) {
         if (got == bytes.size()) bytes.resize(got + (std::size_t{1} << 16));
-        const ssize_t k = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) {
-            ::close(fd);
-            why = "cannot read " + path;
-            return false;
-        }
+        const ssize_t k = readSome(fd, bytes.data() + got, bytes.size() - got);
+        if (k < 0) return readFailed(fd, path, why);
         if (k == 0) break;
         got += static_cast<std::size_t>(k);
         if (got > largest) return tooLarge();

@@ -8,6 +8,8 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <functional>
+#include <span>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,6 +85,11 @@ mode_t newFileMode();
 // given as <(command)). why says what went wrong. st is the file as read.
 bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::uint64_t largest, bool pipes,
              Seen& st, std::string& why);
+
+// Reads a file (as readAll takes it) a block at a time, each given to each as it comes:
+// a file of any length in bounded memory. why says what went wrong.
+bool readEach(const std::string& path, bool pipes, const std::function<void(std::span<const std::uint8_t>)>& each,
+              std::string& why);
 
 // Removes what runs killed outright left beside a final name: FINAL + kTempMark + PID +
 // "-XXXXXX", a regular file that is empty or begins with a header of korvane-dis's, of

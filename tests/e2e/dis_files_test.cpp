@@ -276,5 +276,54 @@ TEST(DisCommand, OptionsNamesAndRefusals) {
     }
 }
 
+// A trace is read as it comes: an emulator's log of all of its memory, larger than any
+// file the commands read whole, takes what the image holds in bounded memory and passes
+// over the rest (the source's header and --why say so). A file past a command's limit is
+// refused with that limit.
+TEST(DisFiles, TracesStreamAndLimitsAreSaid) {
+    TempDir dir;
+    dir.write("img.bin", std::string("\x00\x0B\x00\x09\x12\x34\x56\x78", 8));
+    {
+        std::string log(32u << 20, '\0');
+        for (std::size_t i = 0; i < 4; ++i) {
+            log[(16u << 20) + i] = 2;      // read: data
+            log[(16u << 20) + 4 + i] = 1;  // ran: code
+        }
+        dir.write("ram.log", log);
+    }
+    const CommandResult r = dis(dir, {"img.bin", "--base", "0x6000000", "--trace", "ram.log@0x5000000", "--no-guess"});
+    ASSERT_EQ(r.status, 0) << r.out;
+#ifndef KORVANE_SANITIZED  // the sanitizers' shadow memory and quarantine are more than the log
+    EXPECT_LT(r.maxRssKb, 24 * 1024) << "the log is read as it comes";
+#endif
+    const std::string source = dir.read("img.bin.s");
+    EXPECT_NE(source.find("; trace: ram.log@0x5000000 (33554424 bytes of it outside the image passed over)\n"),
+              std::string::npos)
+        << source;
+    EXPECT_NE(source.find("L06000000:  DC.L    $B0009              ; 06000000 000B0009\n"
+                          "; code: executed (an execution trace saw it run)\n"
+                          "L06000004:  MOV.L   R3,@(16,R2)"),
+              std::string::npos)
+        << source;
+    const CommandResult why = dis(dir, {"img.bin", "--base", "0x6000000", "--trace", "ram.log@0x5000000", "--why", "0x5000000"});
+    EXPECT_EQ(why.out, "$05000000: outside the image (what a trace says of it is passed over)\n");
+
+    const struct {
+        std::string tool, size, says;
+    } limits[] = {
+        {KORVANE_DIS_EXE, "17M", "korvane-dis: big.bin is larger than 16 MiB\n"},
+        {KORVANE_RUN_EXE, "300M", "korvane-run: big.bin is larger than 256 MiB\n"},
+    };
+    dir.write("big.bin", "");
+    for (const auto& l : limits) {
+        std::filesystem::resize_file(dir.path() + "/big.bin", std::stoull(l.size) << 20);  // sparse
+        std::vector<std::string> args = {l.tool, "big.bin"};
+        if (l.tool == KORVANE_RUN_EXE) args.insert(args.end(), {"--base", "0", "--call", "0"});
+        const CommandResult big = runCommand(args, dir.path());
+        EXPECT_EQ(big.status, 1);
+        EXPECT_EQ(big.out, l.says);
+    }
+}
+
 }  // namespace
 }  // namespace korvane::test

@@ -72,7 +72,7 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
          "korvane-run: --ram $00000000-$100000000 overlaps demo.bin at $00400000-$004000CC"},
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--dump", "0-0x100000000"},
          "korvane-run: --dump $00000000-$100000000: not all of it is mapped"},
-        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "010"}, "korvane-run: --max-steps: not a count"},
+        {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "010"}, "korvane-run: --max-steps 010: a leading 0 is refused"},
         {{"demo.bin", "--base", "0x400000", "--call", "START", "--max-steps", "18446744073709551616"},
          "korvane-run: --max-steps: not a count"},
         // Every address a return could go to is memory: PR has to be given.
@@ -103,6 +103,58 @@ TEST_F(RunCommand, OtherStopsAndErrorsFailWithOneMessage) {
         EXPECT_EQ(r.out.substr(at, c.says.size()), c.says) << r.out;
         EXPECT_EQ(r.out.find("korvane-run: ", at + 1), std::string::npos) << "one message: " << r.out;
     }
+}
+
+// A number with a leading 0 (06004000) is refused by every address and value option of
+// both commands and by info files, in one message that names where it stands; a bare 0
+// is a number.
+TEST_F(RunCommand, LeadingZerosAreRefusedEverywhere) {
+    dir_.write("zero.info", "label $400000 START\nentry 0400000\n");
+    const struct {
+        bool dis;
+        std::vector<std::string> args;  // after the image (and, for korvane-run, --base and --call)
+        std::string says;
+    } cases[] = {
+        {true, {"--base", "0400000"}, "--base 0400000: a leading 0 is refused; write 0400000 as $400000 or 0x400000 (hex) or 400000 (decimal)"},
+        {true, {"--entry", "0400000"}, "--entry 0400000: "},
+        {true, {"--vectors", "00"}, "--vectors 00: a leading 0 is refused; write 00 as $0 or 0x0 (hex) or 0 (decimal)"},
+        {true, {"--why", "0400000"}, "--why 0400000: "},
+        {true, {"--code", "$400000-0400010"}, "--code $400000-0400010: a leading 0 is refused; write 0400010 as"},
+        {true, {"--data=0400000-$400010"}, "--data 0400000-$400010: "},
+        {true, {"--trace", "t.log@040000A"}, "--trace t.log@040000A: a leading 0 is refused; write 040000A as $40000A or 0x40000A (hex)\n"},
+        {true, {"--info", "zero.info"}, "zero.info:2: entry 0400000: a leading 0 is refused; write 0400000 as $400000"},
+        {false, {"--base", "0400000"}, "--base 0400000: a leading 0 is refused; write 0400000 as $400000"},
+        {false, {"--call", "0400000"}, "--call 0400000: "},
+        {false, {"--against", "demo.bin", "--at", "0400000"}, "--at 0400000: "},
+        {false, {"--set", "R4=0400080"}, "--set R4=0400080: a leading 0 is refused; write 0400080 as"},
+        {false, {"--ram", "0500000-$500100"}, "--ram 0500000-$500100: "},
+        {false, {"--ram", "$500000-$500100:01"}, "--ram $500000-$500100:01: "},
+        {false, {"--load", "demo.bin@0500000"}, "--load demo.bin@0500000: "},
+        {false, {"--dump", "$400000-0400008"}, "--dump $400000-0400008: "},
+        {false, {"--max-steps", "0100"}, "--max-steps 0100: "},
+        {false, {"--stub", "0400038"}, "--stub 0400038: "},
+        {false, {"--stub", "$400038=07"}, "--stub $400038=07: a leading 0 is refused; write 07 as $7 or 0x7 (hex) or 7 (decimal)"},
+        {false, {"--info", "zero.info"}, "zero.info:2: entry 0400000: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        std::vector<std::string> args = {c.dis ? KORVANE_DIS_EXE : KORVANE_RUN_EXE, "demo.bin"};
+        if (!c.dis) {
+            for (const char* given : {"--base", "--call"}) {
+                if (c.args.front() != given) args.insert(args.end(), {given, "0x400000"});
+            }
+        }
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CommandResult r = runCommand(args, dir_.path());
+        EXPECT_EQ(r.status, c.dis && c.args.front() != "--info" ? 2 : 1);
+        // korvane-dis says a file's errors as FILE:LINE alone.
+        const bool fileLine = c.says.starts_with("zero.info");
+        const std::string says = std::string(c.dis ? fileLine ? "" : "korvane-dis: " : "korvane-run: ") + c.says;
+        EXPECT_EQ(r.out.find(says), c.dis ? 0u : r.out.rfind("korvane-run: ")) << r.out;
+    }
+    const CommandResult zero = runCommand({KORVANE_DIS_EXE, "demo.bin", "--base", "0x400000", "--why", "0"}, dir_.path());
+    EXPECT_EQ(zero.status, 0) << zero.out;
+    EXPECT_EQ(zero.out, "$00000000: outside the image\n");
 }
 
 // START with its printing routines stubbed: the trace names them from the info file and

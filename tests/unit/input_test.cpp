@@ -175,6 +175,10 @@ TEST(Input, ExecutionTraces) {
     for (std::size_t i : {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13}) log[i] = 1;
     for (std::size_t i : {0x10, 0x11, 0x12, 0x13}) log[i] = 2;
     log[8] |= 2;  // run and read: reported
+    // An emulator's log of all of its work RAM: the image is a part of it.
+    std::vector<std::uint8_t> ram(0x100, 7);
+    ram.insert(ram.end(), log.begin(), log.end());
+    ram.resize(ram.size() + 0x1000, 3);
     struct TraceCase {
         const char* name;
         std::vector<std::uint8_t> trace;
@@ -182,6 +186,7 @@ TEST(Input, ExecutionTraces) {
         std::size_t errors;
         bool dataAfter;  // $06000010 data from the trace (otherwise code by its looks)
         std::vector<AddressRange> both;
+        std::uint64_t outside = 0;  // bytes passed over
     };
     const std::vector<TraceCase> cases = {
         {"addresses", bytesOf("# run\n06000000\n$6000008\n0x600000A\n"), std::nullopt, 0, false, {}},
@@ -190,6 +195,9 @@ TEST(Input, ExecutionTraces) {
                                       "\n----------------\nIN: \n0x06000008:  mov\t#1,r0\nOBJD-T: 0009\n"),
          std::nullopt, 0, false, {}},
         {"a code/data log", log, kBase, 0, true, {{kBase + 8, kBase + 9}}},
+        {"a code/data log of more than the image", ram, kBase - 0x100, 0, true, {{kBase + 8, kBase + 9}}, 0x1100},
+        {"addresses outside the image", bytesOf("5FFFFFE-6000006\n6000008\nFFFFFFFF\n0x600000A\n6FFFF00\n"), std::nullopt,
+         0, false, {}, 6},
         {"a line of neither kind", bytesOf("6000000\nrun 6000008\n"), std::nullopt, 1, false, {}},
     };
     for (const TraceCase& c : cases) {
@@ -197,11 +205,25 @@ TEST(Input, ExecutionTraces) {
         DisassemblyOptions o;
         o.imageName = "t.bin";
         o.base = kBase;
-        const TraceRead read = readTrace(c.trace, "t.trace", c.logBase, o);
+        const TraceRead read = readTrace(c.trace, "t.trace", c.logBase, image.size(), o);
         EXPECT_EQ(read.errors.size(), c.errors);
         if (c.errors) {
-            EXPECT_EQ(read.errors[0], "t.trace:2: not an address, a range A-B or a line of qemu's -d in_asm log");
+            EXPECT_EQ(read.errors[0], "t.trace:2: run 6000008: not an address, a range A-B or a line of qemu's -d in_asm log");
             continue;
+        }
+        EXPECT_EQ(read.outside, c.outside);
+        // Read as it comes, a byte at a time: the same ranges.
+        DisassemblyOptions streamed = o;
+        streamed.executed.clear();
+        streamed.data.clear();
+        TraceReader reader("t.trace", c.logBase, image.size(), streamed);
+        for (const std::uint8_t& b : c.trace) reader.add({&b, 1});
+        EXPECT_EQ(reader.finish(streamed).outside, c.outside);
+        ASSERT_EQ(streamed.executed.size(), o.executed.size());
+        ASSERT_EQ(streamed.data.size(), o.data.size());
+        for (std::size_t i = 0; i < o.executed.size(); ++i) {
+            EXPECT_EQ(streamed.executed[i].begin, o.executed[i].begin);
+            EXPECT_EQ(streamed.executed[i].end, o.executed[i].end);
         }
         ASSERT_EQ(read.both.size(), c.both.size());
         for (std::size_t i = 0; i < c.both.size(); ++i) {
@@ -214,6 +236,61 @@ TEST(Input, ExecutionTraces) {
         EXPECT_EQ(d.model().labelAt(kBase + 8), Evidence::Executed);
         EXPECT_EQ(d.model().kindAt(kBase + 0xA), Instruction);
         EXPECT_EQ(d.model().kindAt(kBase + 0x10) == Instruction, !c.dataAfter);
+    }
+}
+
+// Every cut of these programs, odd lengths too, is analysed, asked why at every address
+// and written within the image's bytes: a literal, a switch or a table cut by the
+// image's end is read no further (AddressSanitizer sees a byte read past it).
+TEST(Input, CutImagesAreReadWithinTheirBytes) {
+    // A dispatch through a table of code pointers, with no bound.
+    const std::string dispatch =
+        "DISP:   SHLL2   R4\n"
+        "        MOVA    @(TAB,PC),R0\n"
+        "        MOV.L   @(R0,R4),R1\n"
+        "        JMP     @R1\n"
+        "        NOP\n"
+        "        NOP\n"
+        "TAB:    DC.L    C0,C1\n"
+        "C0:     RTS\n"
+        "        MOV     #0,R0\n"
+        "C1:     RTS\n"
+        "        MOV     #1,R0\n";
+    const std::string programs[] = {
+        "        SETPC   $6000000\n"
+        "        MOV.L   @(LIT,PC),R0\n"
+        "        RTS\n"
+        "        NOP\n"
+        "        NOP\n"
+        "LIT:    DC.L    $6000002\n",  // $06000008: cut at 9, 10 and 11 bytes
+        "        SETPC   $6000000\n" + dispatch,
+        // The dispatch is reached by a delayed branch whose slot the odd end cuts.
+        "        SETPC   $6000000\n"
+        "        BRA     ENTRY\n"
+        "        NOP\n" +
+            dispatch +
+            "ENTRY:  TST     R4,R4\n"
+            "        BT/S    DISP\n"
+            "        DC.B    0\n",
+    };
+    for (const std::string& program : programs) {
+        const Assembled a = assembleText(program);
+        ASSERT_TRUE(a.result.ok) << a.message();
+        for (std::size_t n = 1; n <= a.bin.size(); ++n) {
+            SCOPED_TRACE(std::to_string(n) + " bytes of\n" + program);
+            const std::vector<std::uint8_t> cut(a.bin.begin(), a.bin.begin() + static_cast<std::ptrdiff_t>(n));
+            DisassemblyOptions o;
+            o.imageName = "cut.bin";
+            o.base = kBase;
+            const Disassembly d(cut, o);
+            ASSERT_EQ(d.error(), "");
+            for (std::uint32_t at = kBase; at < kBase + n; ++at) EXPECT_FALSE(d.model().why(at).empty());
+            if (&program == &programs[0] && (n == 10 || n == 11)) {  // a literal of 2 bytes is left
+                EXPECT_NE(d.model().why(kBase + 8).back().text.find("cut by the image's end"), std::string::npos);
+            }
+            MemoryOutput out;
+            EXPECT_TRUE(d.write(out));
+        }
     }
 }
 
@@ -285,6 +362,79 @@ TEST(Input, ExternLinesJoinModules) {
     EXPECT_EQ(readInfo("extern $6010010 calls\n", "x.info", bad),
               std::vector<std::string>{"x.info:1: extern needs an address, call or jump, and the addresses it is called "
                                        "or jumped from"});
+}
+
+// An extern line that lands in the image is where code starts, as an entry is: both
+// are checked alike, and neither is dropped without a word.
+TEST(Input, EntriesAndExternsAreCheckedAlike) {
+    const std::vector<std::uint8_t> image = {0x00, 0x0B, 0x00, 0x09, 0x00, 0x0B, 0x00, 0x09, 0x12, 0x34, 0x56, 0x78};
+    const struct {
+        const char* info;
+        std::string readSays, disassemblySays;
+    } cases[] = {
+        {"extern $6000004 call $6010000\n", "", ""},
+        {"extern $7000001 jump $6010000\n", "", ""},  // another module's own way out
+        {"extern $6000004 call\n", "x.info:1: extern needs an address, call or jump, and the addresses it is called or jumped from", ""},
+        {"entry $6000005\n", "", "entry $6000005 is odd: instructions start at even addresses"},
+        {"extern $6000005 call $6010000\n", "", "extern $6000005 is odd: instructions start at even addresses"},
+        {"data $6000004-$6000008\nentry $6000004\n", "",
+         "entry $6000004 lies in the data range $6000004-$6000008: code cannot start in data"},
+        {"data $6000004-$6000008\nextern $6000006 jump $6010000\n", "",
+         "extern $6000006 lies in the data range $6000004-$6000008: code cannot start in data"},
+        {"extern 06000004 call $6010000\n", "x.info:1: extern 06000004: a leading 0 is refused; write 06000004 as $6000004 or 0x6000004 (hex) or 6000004 (decimal)", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.info);
+        DisassemblyOptions o;
+        o.imageName = "x.bin";
+        o.base = kBase;
+        const std::vector<std::string> errors = readInfo(c.info, "x.info", o);
+        EXPECT_EQ(errors, c.readSays.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.readSays});
+        if (!errors.empty()) continue;
+        const Disassembly d(image, o);
+        EXPECT_EQ(d.error(), c.disassemblySays);
+        if (d.error().empty() && !o.externs.empty() && o.externs[0].address == kBase + 4) {
+            EXPECT_EQ(d.model().kindAt(kBase + 4), Instruction);
+        }
+    }
+}
+
+// Files of junk make short messages: each quotes at most a short printable excerpt of
+// what it read, and a file says at most 20 errors and how many more it has.
+TEST(Input, JunkMakesShortMessages) {
+    const std::string nuls(10u << 20, '\0');
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) lines += "junk\n";
+    const std::string longName = "label $6000000 " + std::string(100000, 'A') + "\n";
+    enum class Reader { Info, Symbols, Trace };
+    const struct {
+        Reader reader;
+        std::string text;
+        std::size_t errors;
+        std::string first;
+    } cases[] = {
+        {Reader::Info, nuls, 1, "x:1: unknown statement " + repeat("\\x00", 32) + "... (label, entry, code"},
+        {Reader::Info, lines, 21, "x:1: unknown statement junk ("},
+        {Reader::Info, longName, 1, "x:1: the name " + std::string(32, 'A') + "... cannot be a label"},
+        {Reader::Symbols, nuls, 1, "x:1: not a symbol"},
+        {Reader::Trace, nuls, 1, "x:1: " + repeat("\\x00", 32) + "...: not an address"},
+        {Reader::Trace, lines, 20, "x:1: junk: not an address"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        DisassemblyOptions o;
+        o.imageName = "x.bin";
+        const std::vector<std::string> errors =
+            c.reader == Reader::Info      ? readInfo(c.text, "x", o)
+            : c.reader == Reader::Symbols ? readSymbols(c.text, "x", o)
+                                          : readTrace(bytesOf(c.text), "x", std::nullopt, 16, o).errors;
+        ASSERT_EQ(errors.size(), c.errors);
+        EXPECT_EQ(errors[0].substr(0, c.first.size()), c.first);
+        for (const std::string& e : errors) EXPECT_LT(e.size(), 300u) << e.substr(0, 300);
+        if (c.errors == 21) {
+            EXPECT_EQ(errors.back(), "x: 980 more errors");
+        }
+    }
 }
 
 TEST(Input, InfoFileStatementsAndErrors) {

@@ -376,7 +376,8 @@ class SwitchFinder {
                         break;
                     }
                 }
-                if (b.form->flow & sh2::FlowDelayed) {  // its slot runs on the way
+                if (b.form->flow & sh2::FlowDelayed) {  // its slot runs on the way (unless the image's end cuts it)
+                    if (from + 3 >= d_.size()) break;
                     if (auto s = sh2::decode(d_.word(from + 2))) steps_.push_back({from + 2, *s, false});
                 }
                 steps_.push_back({from, b, (b.form->flow & sh2::FlowConditional) != 0});

@@ -39,6 +39,25 @@ inline std::string addressText(std::uint32_t v) {
     return s;
 }
 
+// A piece of a user's file as a message quotes it: at most 32 bytes, each that is not
+// printable as \xNN, and "..." where it was cut (a file of NULs makes a short message).
+inline std::string excerpt(std::string_view s) {
+    constexpr std::size_t kMost = 32;
+    std::string out;
+    for (std::size_t i = 0; i < s.size() && i < kMost; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    if (s.size() > kMost) out += "...";
+    return out;
+}
+
 // 1 to 8 hexadecimal digits (either case) as a number.
 inline bool hexNumber(std::string_view s, std::uint32_t& v) {
     if (s.empty() || s.size() > 8) return false;

@@ -52,14 +52,30 @@ bool address(std::string_view text, std::uint32_t& a) {
     return true;
 }
 
-bool range(std::string_view text, std::uint32_t& from, std::uint64_t& to) {
-    const std::size_t dash = text.find('-');
-    if (dash == std::string_view::npos || !address(text.substr(0, dash), from)) return false;
-    std::uint64_t v;
-    if (!parseAddress(text.substr(dash + 1), v)) return false;
-    to = v;
-    return to >= from;
-}
+// A file's errors past this many are counted, not said.
+constexpr std::size_t kMostErrors = 20;
+
+// The errors of a file, each "FILE:LINE: text", the first kMostErrors of them said.
+class Errors {
+  public:
+    explicit Errors(const std::string& file) : file_(file) {}
+    void add(std::uint32_t line, const std::string& why) {
+        if (said_.size() < kMostErrors) {
+            said_.push_back(file_ + ":" + std::to_string(line) + ": " + why);
+        } else {
+            ++more_;
+        }
+    }
+    std::vector<std::string> take() {
+        if (more_ != 0) said_.push_back(file_ + ": " + std::to_string(more_) + " more errors");
+        return std::move(said_);
+    }
+
+  private:
+    const std::string& file_;
+    std::vector<std::string> said_;
+    std::size_t more_ = 0;
+};
 
 constexpr std::size_t kLabelMost = 20;
 
@@ -121,7 +137,7 @@ std::string addName(DisassemblyOptions& o, std::uint32_t at, std::string name, s
 }  // namespace
 
 std::vector<std::string> readInfo(std::string_view text, const std::string& file, DisassemblyOptions& o) {
-    std::vector<std::string> errors;
+    Errors errors(file);
     // Another module's info file (its first line names another image): only its extern
     // lines are about this image.
     bool another = false;
@@ -141,8 +157,28 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
             if (end == text.size()) break;
             continue;
         }
-        auto bad = [&](const std::string& why) { errors.push_back(file + ":" + std::to_string(n) + ": " + why); };
         const std::string_view what = w[0];
+        // The line's numbers: the first refused for a leading 0 is what its error says.
+        std::string_view zero;
+        auto number = [&zero](std::string_view t, std::uint64_t& v) {
+            if (parseAddress(t, v)) return true;
+            if (zero.empty() && !leadingZeroText({}, t).empty()) zero = t;
+            return false;
+        };
+        auto address = [&number](std::string_view t, std::uint32_t& v) {
+            std::uint64_t x;
+            if (!number(t, x) || x > 0xFFFFFFFFull) return false;
+            v = static_cast<std::uint32_t>(x);
+            return true;
+        };
+        auto range = [&](std::string_view t, std::uint32_t& from, std::uint64_t& to) {
+            const std::size_t dash = t.find('-');
+            return dash != std::string_view::npos && address(t.substr(0, dash), from) && number(t.substr(dash + 1), to) &&
+                   to >= from;
+        };
+        auto bad = [&](const std::string& why) {
+            errors.add(n, zero.empty() ? why : leadingZeroText(std::string(what) + " " + std::string(zero), zero));
+        };
         std::uint32_t a = 0;
         if (another && what != "extern") {
             if (end == text.size()) break;
@@ -150,7 +186,7 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
         }
         if (what == "extern") {
             std::uint32_t from;
-            if (w.size() < 3 || !address(w[1], a) || (w[2] != "call" && w[2] != "jump") ||
+            if (w.size() < 4 || !address(w[1], a) || (w[2] != "call" && w[2] != "jump") ||
                 !std::all_of(w.begin() + 3, w.end(), [&](std::string_view x) { return address(x, from); })) {
                 bad("extern needs an address, call or jump, and the addresses it is called or jumped from");
             } else {
@@ -160,7 +196,7 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
             if (w.size() < 3 || !address(w[1], a)) {
                 bad("label needs an address and a name");
             } else if (!goodLabel(w[2])) {
-                bad("the name " + std::string(w[2]) + " cannot be a label: 2 to 20 of A-Z, 0-9 and _, not a register, "
+                bad("the name " + dis::excerpt(w[2]) + " cannot be a label: 2 to 20 of A-Z, 0-9 and _, not a register, "
                                                        "not starting with a digit");
             } else if (const std::string why = addName(o, a, std::string(w[2]), std::string(after(line, 3))); !why.empty()) {
                 bad(why);
@@ -210,16 +246,16 @@ std::vector<std::string> readInfo(std::string_view text, const std::string& file
                 o.constants.push_back(a);
             }
         } else {
-            bad("unknown statement " + std::string(what) +
+            bad("unknown statement " + dis::excerpt(what) +
                 " (label, entry, code, data, table, comment, const, extern)");
         }
         if (end == text.size()) break;
     }
-    return errors;
+    return errors.take();
 }
 
 std::vector<std::string> readSymbols(std::string_view text, const std::string& file, DisassemblyOptions& o) {
-    std::vector<std::string> errors;
+    Errors errors(file);
     std::map<std::string, std::pair<std::string, std::uint32_t>> mapped;  // label -> name, line
     std::size_t at = 0;
     for (std::uint32_t n = 1; at < text.size(); ++n) {
@@ -229,7 +265,7 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
         at = end + 1;
         const std::vector<std::string_view> w = words(line);
         if (w.empty()) continue;
-        auto bad = [&](const std::string& why) { errors.push_back(file + ":" + std::to_string(n) + ": " + why); };
+        auto bad = [&](const std::string& why) { errors.add(n, why); };
         std::uint32_t a = 0;
         std::string_view name;
         auto hexWord = [](std::string_view s, std::uint32_t& v) {
@@ -244,6 +280,9 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
             name = w[2];
         } else if (w.size() == 2 && (address(w[0], a) || hexWord(w[0], a))) {  // ADDR NAME
             name = w[1];
+        } else if (w.size() == 3 && w[1] == "=" && !leadingZeroText({}, w[2]).empty()) {
+            bad(leadingZeroText(dis::excerpt(w[0]) + " = " + dis::excerpt(w[2]), w[2]));
+            continue;
         } else {
             bad("not a symbol: NAME = ADDR, ADDR NAME or nm's ADDR TYPE NAME");
             continue;
@@ -253,14 +292,14 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
         if (ownLabelOfAnother(label, a)) label += '_';
         const auto [it, fresh] = mapped.emplace(label, std::make_pair(std::string(name), n));
         if (!fresh && it->second.first != name) {
-            bad(std::string(name) + " and " + it->second.first + " (line " + std::to_string(it->second.second) +
+            bad(dis::excerpt(name) + " and " + dis::excerpt(it->second.first) + " (line " + std::to_string(it->second.second) +
                 ") both become the label " + label);
             continue;
         }
         const std::string comment = label == name ? std::string() : "is " + std::string(name);
         if (const std::string why = addName(o, a, label, comment); !why.empty()) bad(why);
     }
-    return errors;
+    return errors.take();
 }
 
 std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {

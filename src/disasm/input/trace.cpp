@@ -3,9 +3,14 @@
 // code/data log is one byte per address from a base, bit 0 executed, bit 1 read, bit 2
 // written. Executed bytes become code, bytes only read data; bytes both executed and read
 // are code, and reported.
+//
+// A trace is read as it comes, a piece at a time: it only adds ranges, and only those the
+// image holds are kept (an emulator logs all of its memory), joined as they grow, so that
+// a trace of any length takes memory bounded by the image's size.
 #include <algorithm>
 #include <cctype>
 
+#include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
 
 namespace korvane {
@@ -13,6 +18,8 @@ namespace korvane {
 namespace {
 
 constexpr std::size_t kMostErrors = 20;
+// A line longer than this is no address, range or line of qemu's log.
+constexpr std::size_t kLongestLine = 4096;
 
 // A hexadecimal number: $hex, 0xhex or bare hex digits.
 bool hexNumber(std::string_view t, std::uint64_t& v) {
@@ -56,81 +63,157 @@ void joinRanges(std::vector<AddressRange>& r) {
     r.swap(out);
 }
 
-TraceRead readText(std::string_view text, const std::string& file, DisassemblyOptions& options) {
-    TraceRead r;
-    std::vector<AddressRange> executed;
-    bool qemu = false;  // a qemu log: its other lines are passed over
-    std::size_t lineNo = 0;
-    while (!text.empty()) {
-        const std::size_t nl = text.find('\n');
-        const std::string_view line = trimmed(text.substr(0, nl));
-        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        ++lineNo;
-        if (line.empty() || line[0] == '#') continue;
-        if (line.starts_with("IN:") || line.starts_with("----")) {
-            qemu = true;
-            continue;
-        }
-        // qemu: "0x06004000:  mov.l ..."; otherwise ADDR or A-B.
-        const std::size_t colon = line.find(':');
-        std::uint64_t a, b;
-        if (colon != std::string_view::npos && line.starts_with("0x") && hexNumber(line.substr(0, colon), a)) {
-            qemu = true;
-            addRange(executed, static_cast<std::uint32_t>(a), a + 2);
-            continue;
-        }
-        const std::size_t dash = line.find('-');
-        if (dash == std::string_view::npos && hexNumber(line, a)) {
-            addRange(executed, static_cast<std::uint32_t>(a), a + 2);
-            continue;
-        }
-        if (dash != std::string_view::npos && hexNumber(trimmed(line.substr(0, dash)), a) &&
-            hexNumber(trimmed(line.substr(dash + 1)), b) && b > a) {
-            addRange(executed, static_cast<std::uint32_t>(a), b);
-            continue;
-        }
-        if (qemu) continue;
-        if (r.errors.size() < kMostErrors) {
-            r.errors.push_back(file + ":" + std::to_string(lineNo) +
-                               ": not an address, a range A-B or a line of qemu's -d in_asm log");
-        }
-    }
-    joinRanges(executed);
-    options.executed.insert(options.executed.end(), executed.begin(), executed.end());
-    return r;
-}
-
-TraceRead readLog(std::span<const std::uint8_t> log, std::uint32_t base, DisassemblyOptions& options) {
-    TraceRead r;
-    std::vector<AddressRange> executed;
-    for (std::size_t i = 0; i < log.size(); ++i) {
-        const std::uint64_t a = std::uint64_t{base} + i;
-        if (a > 0xFFFFFFFFull) break;
-        const bool ran = log[i] & 1, read = (log[i] & 2) != 0;
-        const auto at = static_cast<std::uint32_t>(a);
-        if (ran) addRange(executed, at, a + 1);
-        if (ran && read) addRange(r.both, at, a + 1);
-        if (read && !ran) {
-            if (!options.data.empty() && options.data.back().end == a && options.data.back().width == DataWidth::Any) {
-                options.data.back().end = a + 1;
-            } else {
-                DataRange d;
-                d.begin = at;
-                d.end = a + 1;
-                options.data.push_back(d);
-            }
-        }
-    }
-    options.executed.insert(options.executed.end(), executed.begin(), executed.end());
-    return r;
-}
-
 }  // namespace
 
+struct TraceReader::State {
+    std::string file;
+    std::optional<std::uint32_t> logBase;
+    std::vector<AddressRange> image;  // the addresses the image holds, in order
+    TraceRead read;
+    std::vector<AddressRange> executed;
+    std::size_t joined = 0;  // executed's size when last joined
+    std::vector<DataRange> data;
+    // A text trace: the line so far, whether it grew too long, its number, and whether
+    // the trace is a qemu log (whose other lines are passed over).
+    std::string line;
+    bool overlong = false;
+    std::size_t lineNo = 0;
+    bool qemu = false;
+    std::uint64_t logAt = 0;  // a log: the offset of the next byte
+
+    // The parts of [begin, end) that the image holds, each given to inside; the rest
+    // counted as passed over.
+    template <typename Inside>
+    void clip(std::uint64_t begin, std::uint64_t end, Inside&& inside) {
+        std::uint64_t kept = 0;
+        for (const AddressRange& r : image) {
+            const std::uint64_t from = std::max<std::uint64_t>(begin, r.begin), to = std::min(end, r.end);
+            if (from >= to) continue;
+            inside(from, to);
+            kept += to - from;
+        }
+        read.outside += end - begin - kept;
+    }
+
+    void ran(std::uint64_t begin, std::uint64_t end) {
+        clip(begin, end, [&](std::uint64_t from, std::uint64_t to) {
+            addRange(executed, static_cast<std::uint32_t>(from), to);
+        });
+        // Joined as it grows: joined, the ranges inside the image are at most half its size.
+        if (executed.size() > 2 * joined + 1024) {
+            joinRanges(executed);
+            joined = executed.size();
+        }
+    }
+
+    void textLine(std::string_view text) {
+        ++lineNo;
+        const std::string_view l = trimmed(text);
+        if (l.empty() || l[0] == '#') return;
+        if (l.starts_with("IN:") || l.starts_with("----")) {
+            qemu = true;
+            return;
+        }
+        // qemu: "0x06004000:  mov.l ..."; otherwise ADDR or A-B.
+        const std::size_t colon = l.find(':');
+        std::uint64_t a, b;
+        if (!overlong && colon != std::string_view::npos && l.starts_with("0x") && hexNumber(l.substr(0, colon), a)) {
+            qemu = true;
+            return ran(a, a + 2);
+        }
+        const std::size_t dash = l.find('-');
+        if (!overlong && dash == std::string_view::npos && hexNumber(l, a)) return ran(a, a + 2);
+        if (!overlong && dash != std::string_view::npos && hexNumber(trimmed(l.substr(0, dash)), a) &&
+            hexNumber(trimmed(l.substr(dash + 1)), b) && b > a)
+            return ran(a, b);
+        if (qemu) return;
+        if (read.errors.size() < kMostErrors) {
+            read.errors.push_back(file + ":" + std::to_string(lineNo) + ": " + dis::excerpt(l) +
+                                  ": not an address, a range A-B or a line of qemu's -d in_asm log");
+        }
+    }
+
+    void text(std::span<const std::uint8_t> bytes) {
+        std::string_view rest(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        while (!rest.empty()) {
+            const std::size_t nl = rest.find('\n');
+            const std::string_view piece = rest.substr(0, nl);
+            if (line.size() + piece.size() > kLongestLine) {
+                overlong = true;
+                if (line.size() < kLongestLine) line.append(piece.substr(0, kLongestLine - line.size()));
+            } else {
+                line.append(piece);
+            }
+            if (nl == std::string_view::npos) return;
+            rest.remove_prefix(nl + 1);
+            textLine(line);
+            line.clear();
+            overlong = false;
+        }
+    }
+
+    void log(std::span<const std::uint8_t> bytes) {
+        const std::uint64_t first = std::uint64_t{*logBase} + logAt;
+        logAt += bytes.size();
+        clip(first, first + bytes.size(), [&](std::uint64_t from, std::uint64_t to) {
+            for (std::uint64_t a = from; a < to; ++a) {
+                const std::uint8_t b = bytes[static_cast<std::size_t>(a - first)];
+                const bool run = b & 1, seen = (b & 2) != 0;
+                const auto at = static_cast<std::uint32_t>(a);
+                if (run) addRange(executed, at, a + 1);
+                if (run && seen) addRange(read.both, at, a + 1);
+                if (seen && !run) {
+                    if (!data.empty() && data.back().end == a) {
+                        data.back().end = a + 1;
+                    } else {
+                        DataRange d;
+                        d.begin = at;
+                        d.end = a + 1;
+                        data.push_back(d);
+                    }
+                }
+            }
+        });
+    }
+};
+
+TraceReader::TraceReader(std::string file, std::optional<std::uint32_t> logBase, std::uint64_t imageSize,
+                         const DisassemblyOptions& options)
+    : s_(std::make_unique<State>()) {
+    s_->file = std::move(file);
+    s_->logBase = logBase;
+    s_->image = imageAddresses(static_cast<std::size_t>(imageSize), options);
+}
+
+TraceReader::~TraceReader() = default;
+
+void TraceReader::add(std::span<const std::uint8_t> bytes) {
+    if (s_->logBase) {
+        s_->log(bytes);
+    } else {
+        s_->text(bytes);
+    }
+}
+
+TraceRead TraceReader::finish(DisassemblyOptions& options) {
+    State& s = *s_;
+    if (!s.logBase && !s.line.empty()) {
+        s.textLine(s.line);
+        s.line.clear();
+    }
+    joinRanges(s.executed);
+    options.executed.insert(options.executed.end(), s.executed.begin(), s.executed.end());
+    options.data.insert(options.data.end(), s.data.begin(), s.data.end());
+    s.executed.clear();
+    s.data.clear();
+    return std::move(s.read);
+}
+
 TraceRead readTrace(std::span<const std::uint8_t> trace, const std::string& file, std::optional<std::uint32_t> logBase,
-                    DisassemblyOptions& options) {
-    if (logBase) return readLog(trace, *logBase, options);
-    return readText({reinterpret_cast<const char*>(trace.data()), trace.size()}, file, options);
+                    std::uint64_t imageSize, DisassemblyOptions& options) {
+    TraceReader reader(file, logBase, imageSize, options);
+    reader.add(trace);
+    return reader.finish(options);
 }
 
 }  // namespace korvane

@@ -350,10 +350,13 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
                                  (from ? " (" + hex(*from) + ")" : std::string())});
         }
     } else if ((d.flags[start] & F_LITL) && item.kind == ItemKind::Literal) {
-        const std::uint32_t v = d.longAt(start);
+        const bool whole = std::uint64_t{start} + 4 <= d.size();
+        const std::uint32_t v = whole ? d.longAt(start) : 0;
         std::uint32_t to;
         std::string text = "a number: ";
-        if (d.more[start] & G_CONST) {
+        if (!whole) {
+            text += "the long a load reads here is cut by the image's end; its bytes are written as they are";
+        } else if (d.more[start] & G_CONST) {
             text += "the info file says it is a constant";
         } else if (const auto o = d.offsets.find(start); o != d.offsets.end()) {
             text += "an offset that a BRAF or BSRF adds to " + hex(o->second.base);

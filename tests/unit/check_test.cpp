@@ -549,6 +549,90 @@ TEST(Check, AfterAnEditEndToEnd) {
     }
 }
 
+// Code that no path reaches, edited: disassembled from the base alone, two NOPs (or one)
+// put in, --check --write, rebuilt; then either the check reports what the edit moved,
+// or both builds run the routine alike. Each program holds what the gap rule once read
+// wrongly: a jump table of unknown length taken for instructions, a routine that only a
+// table of pointers names with a load in a BRA's slot between literals, a string that
+// MOVA names and a routine reads by bytes, a dead call through a loaded literal.
+TEST(Check, EditsAroundCodeNoPathReaches) {
+    const std::string kRun = KORVANE_RUN_EXE;
+    struct Case {
+        const char* name;
+        std::string program;
+        std::string shown;     // a line of the disassembly (or "" for none)
+        std::string before;    // the edit goes before the line that starts with this
+        int nops;
+        std::string reported;  // what --check says (status 1), or "" when the edit holds
+        const char* call;      // the routine the builds run, when the edit holds
+        std::uint32_t moved;   // by how much the edit moves it
+    };
+    const std::string head = "        SETPC   $6000000\n";
+    const std::vector<Case> cases = {
+        {"a jump table of unknown length stays data; a case moved is reported",
+         head +
+             "        MOVA    @(TAB,PC),R0\n        ADD     R4,R4\n        MOV.W   @(R0,R4),R1\n"
+             "        BRAF    R1\n        NOP\n        ALIGN.L\n"
+             "TAB:    DC.W    $A,$1006,$100A,$100E\n"
+             "        MOV     #1,R0\n        ADD     #3,R0\n        RTS\n        NOP\n"
+             "        ORG     $6001010\n"
+             "        RTS\n        MOV     #2,R0\n        RTS\n        MOV     #3,R0\n        RTS\n        MOV     #4,R0\n",
+         "DC.L    $A1006,$100A100E", "L06001014:", 2,
+         "the table of unknown length at $0600000C no longer reaches L06001014", nullptr, 0},
+        {"a routine that only a table of pointers names, with a load in a BRA's slot, is code",
+         head +
+             "        RTS\n        NOP\nTAB:    DC.L    F1,F2\nF1:     RTS\n        MOV     #1,R0\n"
+             "F2:     MOV.L   @(L1,PC),R0\nLOOP:   ADD     #-1,R0\n        CMP/PL  R0\n        BF      OUT\n"
+             "        BRA     LOOP\n        DC.W    $D103\n"  // reads L2: counted from LOOP - 2
+             "L1:     DC.L    5\nL2:     DC.L    $FFFFFFFF\nOUT:    RTS\n        MOV     R1,R0\n",
+         "MOV.L   @(L0600001C,PC),R0", "L06000010:", 1, "", "$6000010", 2},
+        {"a string that MOVA names and a callee reads by bytes is data",
+         head +
+             "        STS.L   PR,@-R15\n        MOVA    @(STR,PC),R0\n        MOV     R0,R4\n"
+             "        MOV.L   @(PUTS,PC),R1\n        JSR     @R1\n        NOP\n        LDS.L   @R15+,PR\n"
+             "        RTS\n        NOP\n        ALIGN.L\nPUTS:   DC.L    PUTSF\n"
+             "PUTSF:  MOV.B   @R4+,R0\n        TST     R0,R0\n        BF      PUTSF\n        RTS\n        NOP\n"
+             "        ALIGN.L\nSTR:    DC.B    \"abA+cd\",0\n        ALIGN.L\n",
+         "DC.B    \"abA+cd\"", "", 0, "", nullptr, 0},
+        {"a dead call through a loaded literal is marked; moving the literal is reported",
+         head +
+             "        RTS\n        NOP\n        DC.L    $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF\n"
+             "        DC.L    $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF\n"
+             "        MOV.L   @(FN,PC),R13\n        JSR     @R13\n        NOP\n        DC.W    $FFFF\n"
+             "        ALIGN.L\nFN:     DC.L    $12345678\n",
+         "; if code: MOV.L reads L06000034", "L06000034:", 2, "its MOV.L at +", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const Assembled a = assembleText(c.program);
+        ASSERT_TRUE(a.result.ok) << a.message();
+        dir.write("t.bin", a.bin);
+        ASSERT_EQ(runCommand({kDis, "t.bin", "--base", "$6000000"}, dir.path(), 60).status, 0);
+        std::string source = dir.read("t.bin.s");
+        EXPECT_NE(source.find(c.shown), std::string::npos) << source;
+        if (c.before.empty()) continue;
+        const std::size_t at = source.find("\n" + c.before);
+        ASSERT_NE(at, std::string::npos) << source;
+        source.insert(at + 1, repeat("            NOP\n", c.nops));
+        dir.write("t.bin.s", source);
+        const CommandResult check = runCommand({kDis, "--check", "t.bin.s", "--write"}, dir.path(), 60);
+        if (!c.reported.empty()) {
+            EXPECT_EQ(check.status, 1) << check.out << source;
+            EXPECT_NE(check.out.find(c.reported), std::string::npos) << check.out << source;
+            continue;
+        }
+        ASSERT_EQ(check.status, 0) << check.out << source;
+        ASSERT_EQ(runCommand({kAsm, "t.bin.s"}, dir.path(), 60).status, 0);
+        char moved[16];
+        std::snprintf(moved, sizeof moved, "$%X", 0x6000010u + c.moved);
+        const CommandResult run = runCommand({kRun, "t.bin", "--base", "$6000000", "--call", c.call, "--against",
+                                              "t.bin.bin", "--at", moved},
+                                             dir.path(), 60);
+        EXPECT_EQ(run.status, 0) << run.out << dir.read("t.bin.s");
+    }
+}
+
 
 }  // namespace
 }  // namespace korvane::test

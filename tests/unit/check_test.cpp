@@ -553,8 +553,8 @@ TEST(Check, AfterAnEditEndToEnd) {
 // put in, --check --write, rebuilt; then either the check reports what the edit moved,
 // or both builds run the routine alike. Each program holds what the gap rule once read
 // wrongly: a jump table of unknown length taken for instructions, a routine that only a
-// table of pointers names with a load in a BRA's slot between literals, a string that
-// MOVA names and a routine reads by bytes, a dead call through a loaded literal.
+// table of pointers names with a load in a BRA's slot between literals, bytes that MOVA
+// names and code reads by bytes, a dead call through a loaded literal.
 TEST(Check, EditsAroundCodeNoPathReaches) {
     const std::string kRun = KORVANE_RUN_EXE;
     struct Case {
@@ -564,7 +564,7 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
         std::string before;    // the edit goes before the line that starts with this
         int nops;
         std::string reported;  // what --check says (status 1), or "" when the edit holds
-        const char* call;      // the routine the builds run, when the edit holds
+        std::uint32_t call;    // the routine the builds run, when the edit holds
         std::uint32_t moved;   // by how much the edit moves it
     };
     const std::string head = "        SETPC   $6000000\n";
@@ -578,14 +578,14 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
              "        ORG     $6001010\n"
              "        RTS\n        MOV     #2,R0\n        RTS\n        MOV     #3,R0\n        RTS\n        MOV     #4,R0\n",
          "DC.L    $A1006,$100A100E", "L06001014:", 2,
-         "the table of unknown length at $0600000C no longer reaches L06001014", nullptr, 0},
+         "the table of unknown length at $0600000C no longer reaches L06001014", 0, 0},
         {"a routine that only a table of pointers names, with a load in a BRA's slot, is code",
          head +
              "        RTS\n        NOP\nTAB:    DC.L    F1,F2\nF1:     RTS\n        MOV     #1,R0\n"
              "F2:     MOV.L   @(L1,PC),R0\nLOOP:   ADD     #-1,R0\n        CMP/PL  R0\n        BF      OUT\n"
              "        BRA     LOOP\n        DC.W    $D103\n"  // reads L2: counted from LOOP - 2
              "L1:     DC.L    5\nL2:     DC.L    $FFFFFFFF\nOUT:    RTS\n        MOV     R1,R0\n",
-         "MOV.L   @(L0600001C,PC),R0", "L06000010:", 1, "", "$6000010", 2},
+         "MOV.L   @(L0600001C,PC),R0", "L06000010:", 1, "", 0x6000010, 2},
         {"a string that MOVA names and a callee reads by bytes is data",
          head +
              "        STS.L   PR,@-R15\n        MOVA    @(STR,PC),R0\n        MOV     R0,R4\n"
@@ -593,14 +593,24 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
              "        RTS\n        NOP\n        ALIGN.L\nPUTS:   DC.L    PUTSF\n"
              "PUTSF:  MOV.B   @R4+,R0\n        TST     R0,R0\n        BF      PUTSF\n        RTS\n        NOP\n"
              "        ALIGN.L\nSTR:    DC.B    \"abA+cd\",0\n        ALIGN.L\n",
-         "DC.B    \"abA+cd\"", "", 0, "", nullptr, 0},
+         "DC.B    \"abA+cd\"", "", 0, "", 0, 0},
+        {"bytes that MOVA names and code reads by index are data",
+         head + "        MOVA    @(TAB,PC),R0\n        MOV.B   @(R0,R4),R0\n        RTS\n        NOP\n"
+                "        ALIGN.L\nTAB:    DC.B    $E0,$01,$00,$0B,$00,$09\n",
+         "DC.L    $E001000B", "", 0, "", 0, 0},
+        {"a routine after a piece of the gap that is none is code",
+         head + "        RTS\n        NOP\n        BT      LIT\n        RTS\n        NOP\n"
+                "        MOV.L   @(LIT,PC),R0\n        ADD     R4,R0\n        SHLL    R0\n        ADD     #1,R0\n"
+                "        SHLL    R0\n        ADD     #2,R0\n        RTS\n        NOP\n        ALIGN.L\n"
+                "LIT:    DC.L    $12345678\n",
+         "L0600000A:  MOV.L   @(L0600001C,PC),R0", "L0600000A:", 1, "", 0x600000A, 2},
         {"a dead call through a loaded literal is marked; moving the literal is reported",
          head +
              "        RTS\n        NOP\n        DC.L    $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF\n"
              "        DC.L    $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF\n"
              "        MOV.L   @(FN,PC),R13\n        JSR     @R13\n        NOP\n        DC.W    $FFFF\n"
              "        ALIGN.L\nFN:     DC.L    $12345678\n",
-         "; if code: MOV.L reads L06000034", "L06000034:", 2, "its MOV.L at +", nullptr, 0},
+         "; if code: MOV.L reads L06000034", "L06000034:", 2, "its MOV.L at +", 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -624,9 +634,10 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
         }
         ASSERT_EQ(check.status, 0) << check.out << source;
         ASSERT_EQ(runCommand({kAsm, "t.bin.s"}, dir.path(), 60).status, 0);
-        char moved[16];
-        std::snprintf(moved, sizeof moved, "$%X", 0x6000010u + c.moved);
-        const CommandResult run = runCommand({kRun, "t.bin", "--base", "$6000000", "--call", c.call, "--against",
+        char call[16], moved[16];
+        std::snprintf(call, sizeof call, "$%X", c.call);
+        std::snprintf(moved, sizeof moved, "$%X", c.call + c.moved);
+        const CommandResult run = runCommand({kRun, "t.bin", "--base", "$6000000", "--call", call, "--against",
                                               "t.bin.bin", "--at", moved},
                                              dir.path(), 60);
         EXPECT_EQ(run.status, 0) << run.out << dir.read("t.bin.s");

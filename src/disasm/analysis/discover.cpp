@@ -34,6 +34,7 @@ struct Routine {
     std::uint32_t end = 0;      // after its last instruction (the slot of its last jump)
     std::uint32_t poolEnd = 0;  // after the last literal it reads (end when none)
     std::uint32_t lastEnder = 0;
+    std::uint32_t firstPool = ~0u;  // the first literal it reads after its end (none: ~0)
     // Pools inside it that a BRA jumps over: [from, to) offsets.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> skips;
     bool skipped(std::uint32_t off) const {
@@ -214,6 +215,7 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     }
     for (const auto& [from, to] : literals) {
         if (from < r.end && !r.skipped(from)) return r;
+        if (from >= r.end) r.firstPool = std::min(r.firstPool, from);
     }
     if (r.poolEnd < r.end) r.poolEnd = r.end;
     for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
@@ -309,18 +311,30 @@ class Discovery {
     // reads and padding: their starts. Where a piece is no whole routine (a table, a
     // routine whose pool a load before it shares), the next routine is looked for after
     // the next return or jump through a register and its slot, up to named data or
-    // anything known (unused library routines are often followed by read-only data).
+    // anything known (unused library routines are often followed by read-only data);
+    // the first one found so is taken only with a prologue, or with at least kLongest
+    // bytes of instructions and its pool (if any) right after them, as compilers place
+    // it (in other data a return and a few words that decode are common, their loads
+    // reaching anywhere ahead).
     std::vector<std::uint32_t> wholeRoutines(std::uint32_t c) const {
+        constexpr std::uint32_t kLongest = 16;
         std::vector<std::uint32_t> starts;
         std::uint32_t p = c;
+        bool resumed = false;  // after a piece that was no routine
         while (p + 1 < d_.size() && !(d_.flags[p] & kKnown)) {
             if (p != c && (d_.flags[p] & F_LABEL) && !sh2::decode(d_.word(p))) break;  // named data
             const Routine r = decode(p);
-            if (r.ok) {
+            auto evident = [&] {
+                return !resumed || prologue(p, r) ||
+                       (r.end - p >= kLongest && (r.firstPool == ~0u || r.firstPool <= skipPadding(r.end)));
+            };
+            if (r.ok && evident()) {
                 starts.push_back(p);
                 p = skipPadding(r.poolEnd);
+                resumed = false;
                 continue;
             }
+            resumed = true;
             const std::uint32_t next = afterReturn(p);
             if (next <= p) break;
             p = next;
@@ -549,18 +563,18 @@ void structureRows(Model::Data& d, std::uint32_t start, std::uint32_t literal) {
 
 void bytesAsData(Model::Data& d) {
     constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE;
-    for (const Model::Data::ByteRead& b : d.byteReads) {
-        std::uint32_t end = b.at;
-        if (textStart(d, b.at)) {
+    for (const auto& [at, passedOn] : d.byteReads) {
+        std::uint32_t end = at;
+        if (textStart(d, at)) {
             while (d.image[end] != 0) ++end;
             ++end;  // its 0
-        } else if (!b.passedOn) {
-            end = std::min(b.at + 2, d.size());
+        } else if (!passedOn) {
+            end = std::min(at + 2, d.size());
         }
         // Up to what code or a table already holds (a table the switch finder took reads
         // by bytes too).
-        for (std::uint32_t q = b.at; q < end && !(d.flags[q] & kTaken) && !(q > b.at && (d.flags[q] & F_LABEL)) &&
-                                     !d.tableStarting(q);
+        for (std::uint32_t q = at; q < end && !(d.flags[q] & kTaken) && !(q > at && (d.flags[q] & F_LABEL)) &&
+                                   !d.tableStarting(q);
              ++q)
             d.flags[q] |= F_DATA;
     }

@@ -498,7 +498,7 @@ class Flow {
         if (e.loadsByte && r.named) {
             const std::uint16_t through = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.named);
             for (unsigned k = 0; through >> k; ++k) {
-                if ((through >> k) & 1u) d_.byteReads.push_back({r.place[k], false});
+                if ((through >> k) & 1u) d_.byteRead(r.place[k], false);
             }
         }
         std::uint32_t t;
@@ -611,7 +611,7 @@ class Flow {
             // data (a string handed to a routine that reads it).
             if (call && (regs.named & kArgumentRegisters)) {
                 for (unsigned k = 0; k < 16; ++k) {
-                    if ((kArgumentRegisters >> k) & regs.named & 1u) d_.byteReads.push_back({regs.place[k], true});
+                    if ((kArgumentRegisters >> k) & regs.named & 1u) d_.byteRead(regs.place[k], true);
                 }
             }
             if (to) {

@@ -31,8 +31,8 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
         }
         // A run of words that all decode, no slot holding a branch, with a return or a
         // jump through a register (rare in other data: RTS is one word of 65,536), or
-        // a call or jump through the register that a PC-relative load just before set
-        // (how compilers call a routine out of BSR's reach: rarer still by chance).
+        // a call or jump through a register that a PC-relative MOV.L before it set, nothing
+        // writing it between (how compilers call a routine out of BSR's reach).
         std::uint32_t end = off;
         bool ends = false, slot = false, loadThenCall = false;
         std::uint16_t loaded = 0;  // registers the last few words loaded PC-relatively

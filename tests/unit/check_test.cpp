@@ -549,6 +549,96 @@ TEST(Check, AfterAnEditEndToEnd) {
     }
 }
 
+// Code that no path reaches, edited: disassembled from the base alone, NOPs put in,
+// --check --write, rebuilt; then either the check reports what the edit moved, or both
+// builds run the routine alike. Each program holds what the gap rule once read wrongly:
+// a jump table of unknown length taken for instructions, a routine that only a table of
+// pointers names with a load in a BRA's slot between literals, bytes that MOVA names
+// and code reads by bytes, a routine past a piece that is none, a dead call through a
+// loaded literal.
+TEST(Check, EditsAroundCodeNoPathReaches) {
+    const std::string kRun = KORVANE_RUN_EXE;
+    // Statements split at '|', a label where one ends in ':'.
+    auto program = [](const std::string& statements) {
+        std::string out = "        SETPC   $6000000\n", line;
+        for (std::size_t from = 0, bar; from <= statements.size(); from = bar + 1) {
+            bar = std::min(statements.find('|', from), statements.size());
+            line = statements.substr(from, bar - from);
+            out += (line.find(':') != std::string::npos ? "" : "        ") + line + "\n";
+        }
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::string statements;
+        std::string shown;     // a line of the disassembly
+        std::string before;    // the edit goes before the line that starts with this ("": none)
+        int nops;
+        std::string reported;  // what --check says (status 1), or "" when the edit holds
+        std::uint32_t call;    // the routine the builds run, when the edit holds
+    };
+    const std::vector<Case> cases = {
+        {"a jump table of unknown length stays data; a case moved is reported",
+         "MOVA @(TAB,PC),R0|ADD R4,R4|MOV.W @(R0,R4),R1|BRAF R1|NOP|ALIGN.L|TAB: DC.W $A,$1006,$100A,$100E|"
+         "MOV #1,R0|ADD #3,R0|RTS|NOP|ORG $6001010|RTS|MOV #2,R0|RTS|MOV #3,R0|RTS|MOV #4,R0",
+         "DC.L    $A1006,$100A100E", "L06001014:", 2,
+         "the table of unknown length at $0600000C no longer reaches L06001014", 0},
+        {"a routine that only a table of pointers names, with a load in a BRA's slot, is code",
+         "RTS|NOP|TAB: DC.L F1,F2|F1: RTS|MOV #1,R0|F2: MOV.L @(L1,PC),R0|LOOP: ADD #-1,R0|CMP/PL R0|BF OUT|"
+         "BRA LOOP|DC.W $D103|L1: DC.L 5|L2: DC.L $FFFFFFFF|OUT: RTS|MOV R1,R0",  // $D103 reads L2 from LOOP - 2
+         "MOV.L   @(L0600001C,PC),R0", "L06000010:", 1, "", 0x6000010},
+        {"a string that MOVA names and a callee reads by bytes is data",
+         "STS.L PR,@-R15|MOVA @(STR,PC),R0|MOV R0,R4|MOV.L @(PUTS,PC),R1|JSR @R1|NOP|LDS.L @R15+,PR|RTS|NOP|"
+         "ALIGN.L|PUTS: DC.L PUTSF|PUTSF: MOV.B @R4+,R0|TST R0,R0|BF PUTSF|RTS|NOP|ALIGN.L|"
+         "STR: DC.B \"abA+cd\",0|ALIGN.L",
+         "DC.B    \"abA+cd\"", "", 0, "", 0},
+        {"bytes that MOVA names and code reads by index are data",
+         "MOVA @(TAB,PC),R0|MOV.B @(R0,R4),R0|RTS|NOP|ALIGN.L|TAB: DC.B $E0,$01,$00,$0B,$00,$09",
+         "DC.L    $E001000B", "", 0, "", 0},
+        {"a routine after a piece of the gap that is none is code",
+         "RTS|NOP|BT LIT|RTS|NOP|MOV.L @(LIT,PC),R0|ADD R4,R0|SHLL R0|ADD #1,R0|SHLL R0|ADD #2,R0|RTS|NOP|"
+         "ALIGN.L|LIT: DC.L $12345678",
+         "L0600000A:  MOV.L   @(L0600001C,PC),R0", "L0600000A:", 1, "", 0x600000A},
+        {"a dead call through a loaded literal is marked; moving the literal is reported",
+         "RTS|NOP|DC.L $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF|"
+         "DC.L $FFFFFFFF,$FFFFFFFF|MOV.L @(FN,PC),R13|JSR @R13|NOP|DC.W $FFFF|ALIGN.L|FN: DC.L $12345678",
+         "; if code: MOV.L reads L06000034", "L06000034:", 2, "its MOV.L at +", 0},
+    };
+    // One case (an ASSERT ends that case only).
+    auto edited = [&](const Case& c) {
+        TempDir dir;
+        const Assembled a = assembleText(program(c.statements));
+        ASSERT_TRUE(a.result.ok) << a.message();
+        dir.write("t.bin", a.bin);
+        ASSERT_EQ(runCommand({kDis, "t.bin", "--base", "$6000000"}, dir.path(), 60).status, 0);
+        std::string source = dir.read("t.bin.s");
+        EXPECT_NE(source.find(c.shown), std::string::npos) << source;
+        if (c.before.empty()) return;
+        const std::size_t at = source.find("\n" + c.before);
+        ASSERT_NE(at, std::string::npos) << source;
+        source.insert(at + 1, repeat("            NOP\n", c.nops));
+        dir.write("t.bin.s", source);
+        const CommandResult check = runCommand({kDis, "--check", "t.bin.s", "--write"}, dir.path(), 60);
+        if (!c.reported.empty()) {
+            EXPECT_EQ(check.status, 1) << check.out << source;
+            EXPECT_NE(check.out.find(c.reported), std::string::npos) << check.out << source;
+            return;
+        }
+        ASSERT_EQ(check.status, 0) << check.out << source;
+        ASSERT_EQ(runCommand({kAsm, "t.bin.s"}, dir.path(), 60).status, 0);
+        char call[12], moved[12];
+        std::snprintf(call, sizeof call, "$%X", c.call);
+        std::snprintf(moved, sizeof moved, "$%X", c.call + 2u * static_cast<unsigned>(c.nops));
+        const CommandResult run = runCommand(
+            {kRun, "t.bin", "--base", "$6000000", "--call", call, "--against", "t.bin.bin", "--at", moved}, dir.path(), 60);
+        EXPECT_EQ(run.status, 0) << run.out << dir.read("t.bin.s");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        edited(c);
+    }
+}
+
 
 }  // namespace
 }  // namespace korvane::test

@@ -34,6 +34,11 @@ bool growOpenTables(Model::Data& data, std::vector<std::uint32_t>& work);
 // of code pointers); each start goes to work. True when something was found.
 bool discoverCode(Model::Data& data, std::vector<std::uint32_t>& work);
 
+// What MOVA named and code reads by bytes becomes data, before code is looked for by
+// evidence: text (with its terminating 0) where printable, else its first word; what was
+// only passed to a callee, only where it is text.
+void bytesAsData(Model::Data& data);
+
 // Whether a routine starts at off: whole when decoded on from there (every word an
 // instruction up to a return or a jump, its branches inside it or to known code, its
 // pool after it), and nothing known in its way.

@@ -34,6 +34,7 @@ struct Routine {
     std::uint32_t end = 0;      // after its last instruction (the slot of its last jump)
     std::uint32_t poolEnd = 0;  // after the last literal it reads (end when none)
     std::uint32_t lastEnder = 0;
+    std::uint32_t firstPool = ~0u;  // the first literal it reads after its end (none: ~0)
     // Pools inside it that a BRA jumps over: [from, to) offsets.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> skips;
     bool skipped(std::uint32_t off) const {
@@ -85,9 +86,33 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     // The longs that MOV.L literals left in registers (for the callee of a JSR).
     std::uint32_t held[16] = {};
     std::uint16_t holds = 0;
+    // What a PC-relative load or MOVA (counted from pc) reads: a literal (held in its
+    // register), or a table; false when that lies outside the image.
+    auto load = [&](const sh2::Decoded& d, std::uint32_t pc) {
+        const Form& f = *d.form;
+        const std::uint32_t lit = sh2::targetOf(f, d.fields, pc);
+        std::uint32_t at;
+        if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size()) return false;
+        if (f.reach == Reach::PcLong) {
+            held[d.fields.n] = data.longAt(at);
+            holds = static_cast<std::uint16_t>(holds | 1u << d.fields.n);
+        }
+        if (d.form == known().mova) {
+            tables.push_back(at);
+        } else {
+            const std::uint32_t size = f.reach == Reach::PcLong ? 4u : 2u;
+            lowestLiteral = std::min(lowestLiteral, at);
+            literals.emplace_back(at, at + size);
+            r.poolEnd = std::max(r.poolEnd, at + size);
+        }
+        return true;
+    };
+    // Where a table the switch finder took starts, no routine runs on (its entries are
+    // offsets that decode by chance).
+    auto tableAt = [&data](std::uint32_t q) { return (data.flags[q] & F_LABEL) && data.tableStarting(q); };
     std::uint32_t p = c;
     for (std::size_t n = 0; n < kMostInstructions; ++n) {
-        if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown)) return r;
+        if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown) || tableAt(p)) return r;
         if (p >= lowestLiteral) return r;  // ran into its own pool
         const auto d = sh2::decode(data.word(p));
         if (!d) return r;
@@ -99,28 +124,16 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
             else if (!(f.flow & sh2::FlowRelative) && (holds >> d->fields.m & 1u)) callee = held[d->fields.m];
         }
         holds = static_cast<std::uint16_t>(holds & ~sh2::writtenRegisters(f, d->fields));
+        std::optional<std::uint32_t> target;  // of a branch
         if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
-            const std::uint32_t lit = sh2::targetOf(f, d->fields, pc);
-            std::uint32_t at;
-            if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size())
-                return r;
-            if (f.reach == Reach::PcLong) {
-                held[d->fields.n] = data.longAt(at);
-                holds = static_cast<std::uint16_t>(holds | 1u << d->fields.n);
-            }
-            if (d->form == known().mova) {
-                tables.push_back(at);
-            } else {
-                const std::uint32_t size = f.reach == Reach::PcLong ? 4u : 2u;
-                lowestLiteral = std::min(lowestLiteral, at);
-                literals.emplace_back(at, at + size);
-                r.poolEnd = std::max(r.poolEnd, at + size);
-            }
-        } else if ((f.reach == Reach::Branch8 || f.reach == Reach::Branch12) && !(f.flow & sh2::FlowCall)) {
+            if (!load(*d, pc)) return r;
+        } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
+            target = sh2::targetOf(f, d->fields, pc);
+        }
+        if (target && !(f.flow & sh2::FlowCall)) {
             // (A BSR calls another routine, often one placed after it: no part of this one.)
-            const std::uint32_t t = sh2::targetOf(f, d->fields, pc);
             std::uint32_t at;
-            if (!data.inImage(t, at)) return r;
+            if (!data.inImage(*target, at)) return r;
             if (at > p) pending = std::max(pending, at);
             branches.push_back(at);
         }
@@ -129,9 +142,15 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
             continue;
         }
         const std::uint32_t slot = p + 2;
-        if (slot + 1 >= data.size() || (data.flags[slot] & kKnown) || slot >= lowestLiteral) return r;
+        if (slot + 1 >= data.size() || (data.flags[slot] & kKnown) || slot >= lowestLiteral || tableAt(slot)) return r;
         const auto s = sh2::decode(data.word(slot));
         if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
+        // A PC-relative load in the slot of a branch whose target is known reads from
+        // that target (and, where a BT/S or BF/S falls through, from the slot itself).
+        if (s->form->reach == Reach::PcWord || s->form->reach == Reach::PcLong) {
+            if (target && !load(*s, sh2::slotPcFor(*target))) return r;
+            if ((f.flow & sh2::FlowConditional) && !load(*s, data.address(slot))) return r;
+        }
         p += 4;
         // A call that does not return: its slot is followed by the routine's own
         // literals (or fill before them), or the callee is known not to return.
@@ -196,6 +215,7 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     }
     for (const auto& [from, to] : literals) {
         if (from < r.end && !r.skipped(from)) return r;
+        if (from >= r.end) r.firstPool = std::min(r.firstPool, from);
     }
     if (r.poolEnd < r.end) r.poolEnd = r.end;
     for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
@@ -288,19 +308,52 @@ class Discovery {
     }
 
     // The gap from c decodes as routines one after another, each followed by the pool it
-    // reads and padding: their starts, up to the first piece that is not a whole routine
-    // (unused library routines are often followed by read-only data).
+    // reads and padding: their starts. Where a piece is no whole routine (a table, a
+    // routine whose pool a load before it shares), the next routine is looked for after
+    // the next return or jump through a register and its slot, up to named data or
+    // anything known (unused library routines are often followed by read-only data);
+    // the first one found so is taken only with a prologue, or with at least kLongest
+    // bytes of instructions and its pool (if any) right after them, as compilers place
+    // it (in other data a return and a few words that decode are common, their loads
+    // reaching anywhere ahead).
     std::vector<std::uint32_t> wholeRoutines(std::uint32_t c) const {
+        constexpr std::uint32_t kLongest = 16;
         std::vector<std::uint32_t> starts;
         std::uint32_t p = c;
-        while (p < d_.size() && !(d_.flags[p] & kKnown)) {
+        bool resumed = false;  // after a piece that was no routine
+        while (p + 1 < d_.size() && !(d_.flags[p] & kKnown)) {
             if (p != c && (d_.flags[p] & F_LABEL) && !sh2::decode(d_.word(p))) break;  // named data
             const Routine r = decode(p);
-            if (!r.ok) break;
-            starts.push_back(p);
-            p = skipPadding(r.poolEnd);
+            auto evident = [&] {
+                return !resumed || prologue(p, r) ||
+                       (r.end - p >= kLongest && (r.firstPool == ~0u || r.firstPool <= skipPadding(r.end)));
+            };
+            if (r.ok && evident()) {
+                starts.push_back(p);
+                p = skipPadding(r.poolEnd);
+                resumed = false;
+                continue;
+            }
+            resumed = true;
+            const std::uint32_t next = afterReturn(p);
+            if (next <= p) break;
+            p = next;
         }
         return starts;
+    }
+
+    // Past the next return (RTS, RTE) or jump through a register and its slot from p,
+    // and the padding after them: where a routine may start next; p when there is none.
+    std::uint32_t afterReturn(std::uint32_t p) const {
+        for (std::uint32_t q = p; q + 3 < d_.size() && !((d_.flags[q] | d_.flags[q + 2]) & kKnown); q += 2) {
+            if (q != p && (d_.flags[q] & F_LABEL) && !sh2::decode(d_.word(q))) return p;  // named data
+            const Form* f = sh2::decodeForm(d_.word(q));
+            if (!f || f->reach != Reach::None || !(f->flow & sh2::FlowEnds)) continue;
+            const Form* slot = sh2::decodeForm(d_.word(q + 2));
+            if (!slot || (slot->flow & sh2::FlowSlotIllegal)) continue;
+            return skipPadding(q + 4);
+        }
+        return p;
     }
 
     // Past NOP and zero words and $FF bytes that fill to an alignment (fewer than
@@ -507,6 +560,26 @@ void structureRows(Model::Data& d, std::uint32_t start, std::uint32_t literal) {
 }
 
 }  // namespace
+
+void bytesAsData(Model::Data& d) {
+    constexpr std::uint16_t kTaken = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE;
+    for (const auto& [at, passedOn] : d.byteReads) {
+        std::uint32_t end = at;
+        if (textStart(d, at)) {
+            while (d.image[end] != 0) ++end;
+            ++end;  // its 0
+        } else if (!passedOn) {
+            end = std::min(at + 2, d.size());
+        }
+        // Up to what code or a table already holds (a table the switch finder took reads
+        // by bytes too).
+        for (std::uint32_t q = at; q < end && !(d.flags[q] & kTaken) && !(q > at && (d.flags[q] & F_LABEL)) &&
+                                   !d.tableStarting(q);
+             ++q)
+            d.flags[q] |= F_DATA;
+    }
+    d.byteReads.clear();
+}
 
 // The members of a structure in data that a pointer of code names (a descriptor, a
 // table of hooks): in its first kMemberReach bytes, up to anything else, a 4-aligned long

@@ -16,21 +16,28 @@ using sh2::Arg;
 using sh2::Form;
 using sh2::Reach;
 
+// Where the compilers for SH pass a call's first arguments: R4-R7.
+constexpr std::uint16_t kArgumentRegisters = 0x00F0;
+
 // What the path knows of the general registers.
 struct Registers {
     std::uint16_t known = 0;       // bit k: Rk's value is known ...
     std::uint16_t traced = 0;      // bit k: Rk holds (an index added to) a literal ...
     std::uint32_t value[16] = {};  // ... whose value is this
     std::uint32_t origin[16] = {};  // ... and which is at this offset
+    std::uint16_t named = 0;       // bit k: Rk holds (an index added to) what a MOVA named ...
+    std::uint32_t place[16] = {};  // ... at this offset
 
     void forget(unsigned r) {
         known = static_cast<std::uint16_t>(known & ~(1u << r));
         traced = static_cast<std::uint16_t>(traced & ~(1u << r));
+        named = static_cast<std::uint16_t>(named & ~(1u << r));
     }
-    void forgetAll() { known = traced = 0; }
+    void forgetAll() { known = traced = named = 0; }
     void forgetAll(std::uint16_t regs) {
         known = static_cast<std::uint16_t>(known & ~regs);
         traced = static_cast<std::uint16_t>(traced & ~regs);
+        named = static_cast<std::uint16_t>(named & ~regs);
     }
     // A call may change the registers the calling convention gives the callee.
     void afterCall() { forgetAll(sh2::kConventions.changedByCall); }
@@ -39,17 +46,24 @@ struct Registers {
     void set(unsigned r, std::uint32_t v) {
         known = static_cast<std::uint16_t>(known | 1u << r);
         traced = static_cast<std::uint16_t>(traced & ~(1u << r));
+        named = static_cast<std::uint16_t>(named & ~(1u << r));
         value[r] = v;
+    }
+    bool isNamed(unsigned r) const { return (named >> r) & 1u; }
+    void name(unsigned r, std::uint32_t at) {
+        named = static_cast<std::uint16_t>(named | 1u << r);
+        place[r] = at;
     }
     void trace(unsigned r, std::uint32_t from) {
         traced = static_cast<std::uint16_t>(traced | 1u << r);
         origin[r] = from;
     }
     bool operator==(const Registers& o) const {
-        if (known != o.known || traced != o.traced) return false;
+        if (known != o.known || traced != o.traced || named != o.named) return false;
         for (unsigned k = 0; k < 16; ++k) {
             if (((known >> k) & 1u) && value[k] != o.value[k]) return false;
             if (((traced >> k) & 1u) && origin[k] != o.origin[k]) return false;
+            if (((named >> k) & 1u) && place[k] != o.place[k]) return false;
         }
         return true;
     }
@@ -60,6 +74,7 @@ struct Effect {
     enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate, Immediate };
     Kind kind = Other;
     bool storesLong = false;  // MOV.L Rm (or R0) to memory: @Rn, @-Rn, @(disp,Rn), @(R0,Rn), @(disp,GBR)
+    bool loadsByte = false;   // MOV.B from memory through registers: @Rm, @Rm+, @(disp,Rm), @(R0,Rm)
 };
 
 const std::vector<Effect>& effects() {
@@ -87,6 +102,9 @@ const std::vector<Effect>& effects() {
             e.storesLong = f.mnemonic == "MOV.L" && (f.args[0] == sh2::Arg::Rm || f.args[0] == sh2::Arg::R0) &&
                            (to == sh2::Arg::AtRn || to == sh2::Arg::AtMinusRn || to == sh2::Arg::AtDispRn ||
                             to == sh2::Arg::AtR0Rn || to == sh2::Arg::AtDispGbr);
+            const sh2::Arg from = f.args[0];
+            e.loadsByte = f.mnemonic == "MOV.B" && (from == sh2::Arg::AtRm || from == sh2::Arg::AtRmPlus ||
+                                                    from == sh2::Arg::AtDispRm || from == sh2::Arg::AtR0Rm);
             t.push_back(e);
         }
         return t;
@@ -278,14 +296,17 @@ class Flow {
             const Registers& old = it->second;
             merged.known = static_cast<std::uint16_t>(old.known & r.known);
             merged.traced = static_cast<std::uint16_t>(old.traced & r.traced);
+            merged.named = static_cast<std::uint16_t>(old.named & r.named);
             for (unsigned k = 0; k < 16; ++k) {
+                if (merged.isNamed(k) && old.place[k] != r.place[k])
+                    merged.named = static_cast<std::uint16_t>(merged.named & ~(1u << k));
                 if (merged.has(k) && old.value[k] != r.value[k]) merged.forget(k);
                 if (merged.hasOrigin(k) && old.origin[k] != r.origin[k])
                     merged.traced = static_cast<std::uint16_t>(merged.traced & ~(1u << k));
             }
             if (merged == old) return false;
         }
-        if (merged.known == 0 && merged.traced == 0) {
+        if (merged.known == 0 && merged.traced == 0 && merged.named == 0) {
             states_.erase(off);
             settle(off);  // nothing known: it cannot change again
         } else {
@@ -473,10 +494,18 @@ class Flow {
                 if ((r.traced >> src) & 1u) d_.storedBy.emplace(r.origin[src], pc);
             }
         }
+        // What a MOVA named and code reads by bytes is data.
+        if (e.loadsByte && r.named) {
+            const std::uint16_t through = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.named);
+            for (unsigned k = 0; through >> k; ++k) {
+                if ((through >> k) & 1u) d_.byteRead(r.place[k], false);
+            }
+        }
         std::uint32_t t;
         switch (e.kind) {
             case Effect::Mova:
                 r.set(0, sh2::targetOf(f, x, pc));
+                if (d_.inImage(r.value[0], t)) r.name(0, t);
                 return;
             case Effect::LoadLong:
                 if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 3 < d_.size()) {
@@ -498,14 +527,15 @@ class Flow {
                 r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
                 return;
             case Effect::Copy: {
-                const bool traced = r.hasOrigin(x.m);
-                const std::uint32_t o = r.origin[x.m];
+                const bool traced = r.hasOrigin(x.m), named = r.isNamed(x.m);
+                const std::uint32_t o = r.origin[x.m], at = r.place[x.m];
                 if (r.has(x.m)) {
                     r.set(x.n, r.value[x.m]);
                 } else {
                     r.forget(x.n);
                 }
                 if (traced) r.trace(x.n, o);
+                if (named) r.name(x.n, at);
                 return;
             }
             case Effect::AddRegister:
@@ -514,12 +544,16 @@ class Flow {
                 const unsigned from = r.hasOrigin(x.n) || !reg ? x.n : x.m;
                 const bool traced = r.hasOrigin(from);
                 const std::uint32_t o = r.origin[from];
+                const unsigned base = r.isNamed(x.n) || !reg ? x.n : x.m;
+                const bool named = r.isNamed(base);
+                const std::uint32_t at = r.place[base];
                 const bool sum = r.has(x.n) && (!reg || r.has(x.m));
                 const std::uint32_t v =
                     r.value[x.n] + (reg ? r.value[x.m] : static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
                 r.forget(x.n);
                 if (sum) r.set(x.n, v);
                 if (traced) r.trace(x.n, o);
+                if (named) r.name(x.n, at);
                 return;
             }
             case Effect::Other:
@@ -572,6 +606,13 @@ class Flow {
             if (s) {
                 d_.flags[slot] |= F_SLOT;
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
+            }
+            // What a MOVA named, passed to a callee in an argument register: text there is
+            // data (a string handed to a routine that reads it).
+            if (call && (regs.named & kArgumentRegisters)) {
+                for (unsigned k = 0; k < 16; ++k) {
+                    if ((kArgumentRegisters >> k) & regs.named & 1u) d_.byteRead(regs.place[k], true);
+                }
             }
             if (to) {
                 const RefKind kind = call ? RefKind::Call
@@ -771,6 +812,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
             tried.clear();
             if (any || !work.empty()) continue;
         }
+        if (d.guess) bytesAsData(d);
         if (d.guess && discoverCode(d, work)) continue;
         break;
     }

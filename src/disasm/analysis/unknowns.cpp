@@ -30,18 +30,26 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
             continue;
         }
         // A run of words that all decode, no slot holding a branch, with a return or a
-        // jump through a register (rare in other data: RTS is one word of 65,536).
+        // jump through a register (rare in other data: RTS is one word of 65,536), or
+        // a call or jump through a register that a PC-relative MOV.L before it set, nothing
+        // writing it between (how compilers call a routine out of BSR's reach).
         std::uint32_t end = off;
-        bool ends = false, slot = false;
+        bool ends = false, slot = false, loadThenCall = false;
+        std::uint16_t loaded = 0;  // registers the last few words loaded PC-relatively
         while (end + 1 < d.size() && !((d.flags[end] | d.flags[end + 1]) & kExplained)) {
             const auto w = sh2::decode(d.word(end));
             if (!w || (slot && (w->form->flow & sh2::FlowSlotIllegal))) break;
-            slot = (w->form->flow & sh2::FlowDelayed) != 0;
-            ends = ends || ((w->form->flow & sh2::FlowEnds) && w->form->reach == sh2::Reach::None);
+            const sh2::Form& f = *w->form;
+            slot = (f.flow & sh2::FlowDelayed) != 0;
+            ends = ends || ((f.flow & sh2::FlowEnds) && f.reach == sh2::Reach::None);
+            if ((f.flow & sh2::FlowRegister) && !(f.flow & sh2::FlowRelative) && ((loaded >> w->fields.m) & 1u))
+                loadThenCall = true;
+            loaded = static_cast<std::uint16_t>(loaded & ~sh2::writtenRegisters(f, w->fields));
+            if (f.reach == sh2::Reach::PcLong) loaded = static_cast<std::uint16_t>(loaded | 1u << w->fields.n);
             end += 2;
         }
         const auto hint = std::lower_bound(hints.begin(), hints.end(), off);
-        if ((ends && end - off >= kShortestCode) || (hint != hints.end() && *hint < end)) {
+        if ((ends && end - off >= kShortestCode) || loadThenCall || (hint != hints.end() && *hint < end)) {
             const std::size_t before = d.wouldBe.size();
             for (std::uint32_t at = off; at < end; at += 2) {
                 const sh2::Decoded w = *sh2::decode(d.word(at));
@@ -116,11 +124,25 @@ void maybePointers(Model::Data& d) {
     }
 }
 
+// Where a table of pointers points at words that no path or rule took as code: a routine
+// that only the table names may start there (code found that way needs no return of its
+// own within the run either).
+void pointedAt(const Model::Data& d, std::vector<std::uint32_t>& hints) {
+    for (const Table& t : d.tables) {
+        if (!t.pointers) continue;
+        for (const std::uint32_t target : t.targets) {
+            std::uint32_t to;
+            if (!(target & 1) && d.inImage(target, to) && !(d.flags[to] & kExplained)) hints.push_back(to);
+        }
+    }
+}
+
 }  // namespace
 
 void markUnknowns(Model::Data& d) {
     std::vector<std::uint32_t> hints;
     openTables(d, hints);
+    pointedAt(d, hints);
     std::sort(hints.begin(), hints.end());
     maybeCode(d, hints);
     maybePointers(d);

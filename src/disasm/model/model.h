@@ -140,6 +140,12 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::string> comments;     // address -> lines before it
     std::unordered_map<std::uint32_t, Evidence> functionWhy;    // start offset -> reason
     std::vector<std::uint32_t> literals;  // every 32-bit literal, as first read
+    // What MOVA named and code read by bytes: offset -> only passed to a callee.
+    std::unordered_map<std::uint32_t, bool> byteReads;
+    void byteRead(std::uint32_t at, bool passedOn) {
+        const auto [it, fresh] = byteReads.emplace(at, passedOn);
+        if (!fresh && !passedOn) it->second = false;
+    }
     // The evidence beside the marks: what gave a label its reason (an address), why a
     // literal or entry is a pointer, which instruction used a literal's register as an
     // address, and where each code path began and ended.

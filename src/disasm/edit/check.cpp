@@ -467,11 +467,31 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         return end;
     };
     std::string_view previousMnemonic, previousOperands;
+    std::uint64_t endNow = 0;  // where the statements so far end, as assembled (0: none yet)
     for (std::size_t n = 0; n < all.size(); ++n) {
         const SourceLine& l = all[n];
         const auto lineNumber = static_cast<std::uint32_t>(n + 1);
         const std::size_t c = commentAt(l.text);
         const std::string_view comment = l.text.substr(c);
+        if (const auto pc = lines.pc(lineNumber); pc && lines.size(lineNumber) != 0) endNow = std::uint64_t{*pc} + lines.size(lineNumber);
+        // A place after the image that the program uses, which the image has now grown over.
+        if (const auto after = dis::note::readAfterImage(l.text); after && endNow > after->address) {
+            static constexpr std::string_view kVerb[] = {" reads", " writes", " names"};
+            std::string user = "the " + std::string(after->use == AfterUse::Named ? "literal" : "instruction") +
+                               " that stood at " + dis::addressText(after->by);
+            if (const auto at = statementAt.find(after->by); at != statementAt.end()) {
+                const SourceLine& u = all[at->second];
+                user = "line " + std::to_string(at->second + 1) + " (" + std::string(parse(u.text, commentAt(u.text)).mnemonic) +
+                       " at " + dis::addressText(after->by) + " before the edit)";
+            }
+            say(lineNumber, "the image now ends at " + dis::addressText(static_cast<std::uint32_t>(endNow)) + ", over " +
+                                dis::addressText(after->address) + " that " + user +
+                                std::string(kVerb[static_cast<std::size_t>(after->use)]) +
+                                ": memory the program uses after the image (make the image no larger, or move what "
+                                "the program keeps there)");
+            report.holds = false;
+            endNow = 0;  // said once
+        }
         const Operand o = parse(l.text, c);
         if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
         const bool isConst = dis::note::isConstant(comment);

@@ -131,12 +131,14 @@ struct Function {
 // A place after the image that the program uses (an access whose address the analysis
 // knows, a literal that holds it): an edit that grows the image over it changes what
 // the program finds there.
-enum class AfterUse : std::uint8_t { Read, Written, Named };
+enum class AfterUse : std::uint8_t { Read, Written, Named, Traced };
 struct UsedAfter {
     std::uint32_t address;
     std::uint32_t size;  // bytes
     AfterUse use;
-    std::uint32_t by;  // the instruction that reads or writes it, or the literal that names it
+    // The instruction that reads or writes it, the literal that names it, or (Traced: a
+    // code/data log saw it read or written) its own address.
+    std::uint32_t by;
 };
 
 class Model {

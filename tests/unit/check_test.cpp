@@ -476,13 +476,20 @@ TEST(Check, GrowingTheImageOverWhatTheProgramUsesAfterIt) {
         const char* message;         // what --check says ("": nothing)
     };
     const std::string far = disassembled(program("$6000038"));
+    // The same program with a code/data log that saw $06000030-$06000034 written.
+    DisassemblyOptions logged = unguessedAt06000000("t.bin");
+    std::vector<std::uint8_t> log(0x40, 0);
+    for (std::size_t i = 0x30; i < 0x34; ++i) log[i] = 4;
+    EXPECT_TRUE(readTrace(log, "t.log", 0x06000000, logged).errors.empty());
+    const std::string traced = assembleAndDisassemble(program("$6000038"), logged).source();
     const Edit edits[] = {
         {&atEnd, nullptr, grows2,
          "the image now ends at $0600002E, over $0600002C that line 10 (MOV.L at $06000006 before the edit) writes"},
         {&atEnd, "L06000000:", grows4,
          "the image now ends at $06000030, over $0600002C that line 12 (MOV.L at $06000006 before the edit) writes"},
         {&atEnd, "            DC.L    $12345678", "", ""},  // shrinks it
-        {&far, "L06000000:", grows4, ""},                 // $0600002C-$06000038 holds nothing it names
+        {&far, "L06000000:", grows4 + grows4, ""},        // $0600002C-$06000038 holds nothing it names
+        {&traced, "L06000000:", grows4 + grows4, "the image now ends at $06000034, over $06000030 that a trace saw used"},
         {&far, "L06000000:", grows4 + grows4 + grows4 + grows4,
          "the image now ends at $0600003C, over $06000038 that line 18 (MOV.L at $06000006 before the edit) writes"},
     };

@@ -850,6 +850,10 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
     for (const std::uint32_t off : d.literals) {
         if (off + 3 < d.size() && !(d.more[off] & G_CONST)) d.useAfter(d.longAt(off), 1, AfterUse::Named, d.address(off));
     }
+    for (const AddressRange& r : options.touched) {
+        const auto bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.end - r.begin, 0xFFFFFFFFu));
+        d.useAfter(r.begin, bytes, AfterUse::Traced, r.begin);
+    }
 }
 
 }  // namespace korvane::dis

@@ -476,10 +476,12 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         if (const auto pc = lines.pc(lineNumber); pc && lines.size(lineNumber) != 0) endNow = std::uint64_t{*pc} + lines.size(lineNumber);
         // A place after the image that the program uses, which the image has now grown over.
         if (const auto after = dis::note::readAfterImage(l.text); after && endNow > after->address) {
-            static constexpr std::string_view kVerb[] = {" reads", " writes", " names"};
-            std::string user = "the " + std::string(after->use == AfterUse::Named ? "literal" : "instruction") +
-                               " that stood at " + dis::addressText(after->by);
-            if (const auto at = statementAt.find(after->by); at != statementAt.end()) {
+            static constexpr std::string_view kVerb[] = {" reads", " writes", " names", " saw used"};
+            const bool traced = after->use == AfterUse::Traced;
+            std::string user = traced ? std::string("a trace")
+                                      : "the " + std::string(after->use == AfterUse::Named ? "literal" : "instruction") +
+                                            " that stood at " + dis::addressText(after->by);
+            if (const auto at = statementAt.find(after->by); at != statementAt.end() && !traced) {
                 const SourceLine& u = all[at->second];
                 user = "line " + std::to_string(at->second + 1) + " (" + std::string(parse(u.text, commentAt(u.text)).mnemonic) +
                        " at " + dis::addressText(after->by) + " before the edit)";

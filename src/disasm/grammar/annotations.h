@@ -17,7 +17,8 @@
 //   after       "; after the image: $AAAAAAAA-$BBBBBBBB read by $PPPPPPPP" (written by,
 //               named by): a line of its own after the image's last statement, for each
 //               of the lowest places after the image that the program uses, with the
-//               instruction that reads or writes it (or the literal that names it)
+//               instruction that reads or writes it (or the literal that names it;
+//               "traced at": a code/data log saw it used)
 //
 // TARGET, BASE, X and Y are labels (or $ and eight digits where no label stands).
 #pragma once
@@ -227,7 +228,7 @@ inline std::optional<Maybe> readMaybePointer(std::string_view comment) {
     return m;
 }
 
-inline constexpr std::string_view kUses[] = {" read by $", " written by $", " named by $"};
+inline constexpr std::string_view kUses[] = {" read by $", " written by $", " named by $", " traced at $"};
 inline std::optional<UsedAfter> readAfterImage(std::string_view line) {
     if (line.substr(0, kAfterImage.size()) != kAfterImage) return std::nullopt;
     line.remove_prefix(kAfterImage.size());

@@ -109,6 +109,7 @@ TraceRead readLog(std::span<const std::uint8_t> log, std::uint32_t base, Disasse
         const bool ran = log[i] & 1, read = (log[i] & 2) != 0;
         const auto at = static_cast<std::uint32_t>(a);
         if (ran) addRange(executed, at, a + 1);
+        if (!ran && (log[i] & 6) != 0) addRange(options.touched, at, a + 1);
         if (ran && read) addRange(r.both, at, a + 1);
         if (read && !ran) {
             if (!options.data.empty() && options.data.back().end == a && options.data.back().width == DataWidth::Any) {

@@ -471,7 +471,7 @@ TEST(Check, GrowingTheImageOverWhatTheProgramUsesAfterIt) {
     const std::string grows2 = "            NOP\n", grows4 = "            NOP\n            NOP\n";
     struct Edit {
         const std::string* source;
-        const char* at;              // the lines go before this (nullptr: at the image's end)
+        const char* at;              // the lines go before this (nullptr: at the source's end)
         std::string lines;           // inserted ("" deletes the line at)
         const char* message;         // what --check says ("": nothing)
     };
@@ -482,22 +482,34 @@ TEST(Check, GrowingTheImageOverWhatTheProgramUsesAfterIt) {
     for (std::size_t i = 0x30; i < 0x34; ++i) log[i] = 4;
     EXPECT_TRUE(readTrace(log, "t.log", 0x06000000, logged).errors.empty());
     const std::string traced = assembleAndDisassemble(program("$6000038"), logged).source();
+    // A literal that names the place after the image, passed on (no access seen).
+    const std::string named = disassembled("        SETPC   $6000000\n"
+                                           "        MOV.L   @(PBUF,PC),R4\n"
+                                           "        RTS\n"
+                                           "        NOP\n"
+                                           "        ALIGN.L\n"
+                                           "PBUF:   DC.L    $600000C\n");
     const Edit edits[] = {
-        {&atEnd, nullptr, grows2,
+        {&atEnd, "; after the image:", grows2,
          "the image now ends at $0600002E, over $0600002C that line 10 (MOV.L at $06000006 before the edit) writes"},
+        {&atEnd, nullptr, grows4,  // code appended after the list
+         "the image now ends at $06000030, over $0600002C that line 10 (MOV.L at $06000006 before the edit) writes"},
         {&atEnd, "L06000000:", grows4,
          "the image now ends at $06000030, over $0600002C that line 12 (MOV.L at $06000006 before the edit) writes"},
         {&atEnd, "            DC.L    $12345678", "", ""},  // shrinks it
         {&far, "L06000000:", grows4 + grows4, ""},        // $0600002C-$06000038 holds nothing it names
+        {&named, "L06000000:", grows4,
+         "over $0600000C that line 14 (DC.L at $06000008 before the edit) names: memory the program uses after the "
+         "image (make the image no larger, or move what the program keeps there; a number that is no address: delete "
+         "this line)"},
         {&traced, "L06000000:", grows4 + grows4, "the image now ends at $06000034, over $06000030 that a trace saw used"},
         {&far, "L06000000:", grows4 + grows4 + grows4 + grows4,
          "the image now ends at $0600003C, over $06000038 that line 18 (MOV.L at $06000006 before the edit) writes"},
     };
     for (const Edit& e : edits) {
         std::string source = *e.source;
-        const std::size_t after = source.find("; after the image:");
-        ASSERT_NE(after, std::string::npos) << source;
-        const std::size_t at = e.at ? source.find(e.at) : after;
+        ASSERT_NE(source.find("; after the image:"), std::string::npos) << source;
+        const std::size_t at = e.at ? source.find(e.at) : source.size();
         ASSERT_NE(at, std::string::npos);
         if (e.lines.empty()) {
             source.erase(at, source.find('\n', at) + 1 - at);

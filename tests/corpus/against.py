@@ -26,7 +26,7 @@ several places, or a block of 40-300 NOPs; `korvane-dis --check --write`, `korva
 then `korvane-run --against` runs MAIN of the original and of the edited build. An edit
 is "kept" when both run the same, "reported" when --check or the assembler refused it,
 and "silently wrong" when neither said anything and the runs differ. It prints the
-counts of each shape and exits 1 when anything is silently wrong, or when fewer than
+counts of each shape (the programs and edits of a shape depend only on --seed) and exits 1 when anything is silently wrong, or when fewer than
 --kept percent of the small edits of the direct shape are kept.
 """
 import argparse
@@ -378,13 +378,12 @@ def main():
     ap.add_argument("--edits", type=int, default=20, help="edits of each program")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--kept", type=float, default=90, help="least percent of small edits kept (direct calls)")
-    ap.add_argument("--only", help="only this shape")
+    ap.add_argument("--only", choices=sorted(SHAPES), help="only this shape")
     ap.add_argument("--reasons", action="store_true", help="print why each edit was reported, and each silent one")
     a = ap.parse_args()
     dis, asm, run = (os.path.abspath(x) for x in (a.dis, a.asm, a.run))
     work = os.path.abspath(a.work)
     os.makedirs(work, exist_ok=True)
-    rng = random.Random(a.seed)
     silent = []
     small = {"kept": 0, "all": 0}
     print("%-8s %6s %9s %15s %12s" % ("shape", "kept", "reported", "silently wrong", "small kept"))
@@ -392,13 +391,13 @@ def main():
         if a.only and shape != a.only:
             continue
         counts = {"kept": 0, "reported": 0, "silent": 0, "small": 0, "small kept": 0}
+        rng = random.Random("%d %s" % (a.seed, shape))  # each shape its own: --only gives the same programs
         for n in range(a.programs):
             base, bss = generate(shape, rng, work, asm)
             if runs_alike(work, run, base, bss, None).returncode != 0:
                 raise RuntimeError("%s %d: the generated program does not run" % (shape, n))
-            for f in ("p.bin.s",):
-                if os.path.exists(os.path.join(work, f)):
-                    os.unlink(os.path.join(work, f))
+            if os.path.exists(os.path.join(work, "p.bin.s")):  # the last program's, replaced
+                os.unlink(os.path.join(work, "p.bin.s"))
             edits.run([dis, "p.bin", "--base", "$%X" % base], work)
             with open(os.path.join(work, "p.bin.s")) as f:
                 source = f.read().splitlines()

@@ -128,6 +128,19 @@ struct Function {
     std::optional<std::uint32_t> noReturn;
 };
 
+// A place after the image that the program uses (an access whose address the analysis
+// knows, a literal that holds it): an edit that grows the image over it changes what
+// the program finds there.
+enum class AfterUse : std::uint8_t { Read, Written, Named, Traced };
+struct UsedAfter {
+    std::uint32_t address;
+    std::uint32_t size;  // bytes
+    AfterUse use;
+    // The instruction that reads or writes it, the literal that names it, or (Traced: a
+    // code/data log saw it read or written) its own address.
+    std::uint32_t by;
+};
+
 class Model {
   public:
     struct Data;
@@ -154,6 +167,9 @@ class Model {
     // What stays unknown, each with the addresses it would reach, in address order (one
     // for every statement of data that may be code).
     std::vector<Unknown> unknowns() const;
+    // The lowest places after the image that the program uses (at most 8, in address
+    // order, overlapping uses as one with its first user).
+    std::vector<UsedAfter> usedAfter() const;
     // Every fact about an address, with its evidence (nothing outside the image).
     std::vector<Fact> why(std::uint32_t address) const;
 

@@ -38,6 +38,7 @@ struct DisassemblyOptions {
     std::vector<std::uint32_t> entries;  // where code starts; the base when empty
     std::vector<AddressRange> code;      // forced code
     std::vector<AddressRange> executed;  // code that a trace saw run
+    std::vector<AddressRange> touched;   // bytes a trace saw read or written, never run
     // Where other modules call or jump (their info files' extern lines): those in the
     // image are entries.
     struct Extern {

@@ -436,6 +436,103 @@ TEST(Check, PartsEditAsOneProgram) {
     EXPECT_TRUE(differs.first == rebuilt.end()) << "first difference at " << (differs.first - rebuilt.begin()) << ": " ;
 }
 
+// A compiled program's .bss lies right after a flat image: the disassembly lists the
+// places after the image that its code reads, writes or names, and an edit that grows
+// the image over one is reported (with --write too); one that shrinks the image, or
+// grows it into nothing the program names, is not.
+TEST(Check, GrowingTheImageOverWhatTheProgramUsesAfterIt) {
+    auto program = [](const char* far) {
+        return std::string("        SETPC   $6000000\n"
+                           "        STS.L   PR,@-R15\n"
+                           "        MOV.L   @(PTAB,PC),R4\n"  // the table in .bss
+                           "        MOV     #3,R5\n"
+                           "        MOV.L   R5,@R4\n"
+                           "        MOV.L   @(PFILL,PC),R1\n"
+                           "        JSR     @R1\n"
+                           "        MOV.L   @(4,R4),R6\n"
+                           "        LDS.L   @R15+,PR\n"
+                           "        RTS\n"
+                           "        NOP\n"
+                           "        ALIGN.L\n"
+                           "PTAB:   DC.L    ") + far + "\n"
+               "PFILL:  DC.L    FILL\n"
+               "FILL:   MOV.L   @(PCNT,PC),R2\n"
+               "        RTS\n"
+               "        MOV.L   R4,@R2\n"
+               "        ALIGN.L\n"
+               "PCNT:   DC.L    $6000040\n"
+               "        DC.L    $12345678\n";  // the image ends at $0600002C
+    };
+    const std::string atEnd = disassembled(program("$600002C"));
+    for (const char* line : {"; after the image: $0600002C-$06000030 written by $06000006\n",
+                             "; after the image: $06000030-$06000034 read by $0600000C\n",
+                             "; after the image: $06000040-$06000044 written by $06000020\n"})
+        EXPECT_NE(atEnd.find(line), std::string::npos) << atEnd;
+    const std::string grows2 = "            NOP\n", grows4 = "            NOP\n            NOP\n";
+    struct Edit {
+        const std::string* source;
+        const char* at;              // the lines go before this (nullptr: at the source's end)
+        std::string lines;           // inserted ("" deletes the line at)
+        const char* message;         // what --check says ("": nothing)
+    };
+    const std::string far = disassembled(program("$6000038"));
+    // The same program with a code/data log that saw $06000030-$06000034 written.
+    DisassemblyOptions logged = unguessedAt06000000("t.bin");
+    std::vector<std::uint8_t> log(0x40, 0);
+    for (std::size_t i = 0x30; i < 0x34; ++i) log[i] = 4;
+    EXPECT_TRUE(readTrace(log, "t.log", 0x06000000, 0x2C, logged).errors.empty());
+    const std::string traced = assembleAndDisassemble(program("$6000038"), logged).source();
+    // A literal that names the place after the image, passed on (no access seen).
+    const std::string named = disassembled("        SETPC   $6000000\n"
+                                           "        MOV.L   @(PBUF,PC),R4\n"
+                                           "        RTS\n"
+                                           "        NOP\n"
+                                           "        ALIGN.L\n"
+                                           "PBUF:   DC.L    $600000C\n");
+    const Edit edits[] = {
+        {&atEnd, "; after the image:", grows2,
+         "the image now ends at $0600002E, over $0600002C that line 10 (MOV.L at $06000006 before the edit) writes"},
+        {&atEnd, nullptr, grows4,  // code appended after the list
+         "the image now ends at $06000030, over $0600002C that line 10 (MOV.L at $06000006 before the edit) writes"},
+        {&atEnd, "L06000000:", grows4,
+         "the image now ends at $06000030, over $0600002C that line 12 (MOV.L at $06000006 before the edit) writes"},
+        {&atEnd, "            DC.L    $12345678", "", ""},  // shrinks it
+        {&far, "L06000000:", grows4 + grows4, ""},        // $0600002C-$06000038 holds nothing it names
+        {&named, "L06000000:", grows4,
+         "over $0600000C that line 14 (DC.L at $06000008 before the edit) names: memory the program uses after the "
+         "image (make the image no larger, or move what the program keeps there; a number that is no address: delete "
+         "this line)"},
+        {&traced, "L06000000:", grows4 + grows4, "the image now ends at $06000034, over $06000030 that a trace saw used"},
+        {&far, "L06000000:", grows4 + grows4 + grows4 + grows4,
+         "the image now ends at $0600003C, over $06000038 that line 18 (MOV.L at $06000006 before the edit) writes"},
+    };
+    for (const Edit& e : edits) {
+        std::string source = *e.source;
+        ASSERT_NE(source.find("; after the image:"), std::string::npos) << source;
+        const std::size_t at = e.at ? source.find(e.at) : source.size();
+        ASSERT_NE(at, std::string::npos);
+        if (e.lines.empty()) {
+            source.erase(at, source.find('\n', at) + 1 - at);
+        } else {
+            source.insert(at, e.lines);
+        }
+        for (const bool write : {false, true}) {
+            MemoryIncludes none;
+            const CheckReport report = checkSource(source, "c.s", none, write);
+            const auto said = std::find_if(report.messages.begin(), report.messages.end(),
+                                           [](const std::string& m) { return m.find("the image now ends") != std::string::npos; });
+            if (*e.message == 0) {
+                EXPECT_TRUE(report.holds) << source;
+                EXPECT_TRUE(said == report.messages.end()) << *said;
+                continue;
+            }
+            EXPECT_FALSE(report.holds) << source;
+            ASSERT_TRUE(said != report.messages.end()) << source;
+            EXPECT_NE(said->find(e.message), std::string::npos) << *said;
+        }
+    }
+}
+
 const std::string kAsm = KORVANE_EXE;
 const std::string kDis = KORVANE_DIS_EXE;
 

@@ -475,10 +475,38 @@ class Flow {
 
     // What an instruction does to the registers the path knows (a load from a literal
     // counted from pc; the literal's offset when known, -1 otherwise).
+    // Memory after the image that an operand whose address is known reads or writes (the
+    // second operand is the destination, unless both are memory, as MAC's are).
+    void accessAfter(const Registers& r, const Form& f, const sh2::Fields& x, std::uint32_t pc) {
+        const std::string_view m = f.mnemonic;
+        const std::uint32_t bytes = m.ends_with(".L") ? 4 : m.ends_with(".W") ? 2 : 1;
+        auto memory = [](sh2::Arg a) {
+            using sh2::Arg;
+            return a == Arg::AtRn || a == Arg::AtRm || a == Arg::AtMinusRn || a == Arg::AtRmPlus || a == Arg::AtRnPlus ||
+                   a == Arg::AtR0Rn || a == Arg::AtR0Rm || a == Arg::AtDispRn || a == Arg::AtDispRm;
+        };
+        for (unsigned i = 0; i < 2; ++i) {
+            const sh2::Arg a = f.args[i];
+            if (!memory(a)) continue;
+            const bool n = a == sh2::Arg::AtRn || a == sh2::Arg::AtMinusRn || a == sh2::Arg::AtRnPlus ||
+                           a == sh2::Arg::AtR0Rn || a == sh2::Arg::AtDispRn;
+            const unsigned reg = n ? x.n : x.m;
+            const bool indexed = a == sh2::Arg::AtR0Rn || a == sh2::Arg::AtR0Rm;
+            if (!r.has(reg) || (indexed && !r.has(0))) continue;
+            std::uint32_t at = r.value[reg];
+            if (indexed) at += r.value[0];
+            if (a == sh2::Arg::AtDispRn || a == sh2::Arg::AtDispRm) at += static_cast<std::uint32_t>(x.d) * f.scale;
+            if (a == sh2::Arg::AtMinusRn) at -= bytes;
+            const bool written = i == 1 && !memory(f.args[0]);
+            d_.useAfter(at, bytes, written || m == "TAS.B" ? AfterUse::Written : AfterUse::Read, pc);
+        }
+    }
+
     void step(Registers& r, const sh2::Decoded& d, std::uint32_t pc) {
         const Form& f = *d.form;
         const sh2::Fields& x = d.fields;
         const Effect& e = effects_[static_cast<std::size_t>(&f - forms_)];
+        if (r.known) accessAfter(r, f, x, pc);
         if (r.traced) {
             // A literal whose register is used as an address is a pointer.
             const std::uint16_t used = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.traced);
@@ -859,6 +887,15 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         d.label(*item, Evidence::Pointer, r.from);
     }
     markUnknowns(d);
+    // The places after the image that literals name (whatever uses them: an index
+    // added, a copy the register pass lost).
+    for (const std::uint32_t off : d.literals) {
+        if (off + 3 < d.size() && !(d.more[off] & G_CONST)) d.useAfter(d.longAt(off), 1, AfterUse::Named, d.address(off));
+    }
+    for (const AddressRange& r : options.touched) {
+        const auto bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.end - r.begin, 0xFFFFFFFFu));
+        d.useAfter(r.begin, bytes, AfterUse::Traced, r.begin);
+    }
 }
 
 }  // namespace korvane::dis

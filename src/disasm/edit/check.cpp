@@ -288,6 +288,22 @@ std::string turnAround(const std::vector<SourceLine>& all, std::string_view text
     return out;
 }
 
+// An image that now ends at end, over a place after it that the program uses (user: who
+// uses it, in words, or "" to name it by its old address).
+std::string grownOver(std::uint32_t end, const UsedAfter& after, std::string user) {
+    static constexpr std::string_view kVerb[] = {" reads", " writes", " names", " saw used"};
+    if (after.use == AfterUse::Traced) {
+        user = "a trace";
+    } else if (user.empty()) {
+        user = std::string(after.use == AfterUse::Named ? "the literal" : "the instruction") + " that stood at " +
+               dis::addressText(after.by);
+    }
+    return "the image now ends at " + dis::addressText(end) + ", over " + dis::addressText(after.address) + " that " +
+           user + std::string(kVerb[static_cast<std::size_t>(after.use)]) +
+           ": memory the program uses after the image (make the image no larger, or move what the program keeps there" +
+           (after.use == AfterUse::Named ? std::string("; a number that is no address: delete this line)") : std::string(")"));
+}
+
 using LabelValues = std::unordered_map<std::string, std::uint32_t>;
 // others: the labels other parts of the program define (for the marks of unknowns,
 // which name what they would reach without referring to it).
@@ -467,11 +483,17 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         return end;
     };
     std::string_view previousMnemonic, previousOperands;
+    // Where the last statement now ends (the image's end, code appended after the list of
+    // places after the image included), and those places with their lines.
+    std::uint64_t endNow = 0;
+    std::vector<std::pair<std::uint32_t, UsedAfter>> usedAfter;
     for (std::size_t n = 0; n < all.size(); ++n) {
         const SourceLine& l = all[n];
         const auto lineNumber = static_cast<std::uint32_t>(n + 1);
         const std::size_t c = commentAt(l.text);
         const std::string_view comment = l.text.substr(c);
+        if (const auto pc = lines.pc(lineNumber); pc && lines.size(lineNumber) != 0) endNow = std::uint64_t{*pc} + lines.size(lineNumber);
+        if (const auto after = dis::note::readAfterImage(l.text)) usedAfter.emplace_back(lineNumber, *after);
         const Operand o = parse(l.text, c);
         if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
         const bool isConst = dis::note::isConstant(comment);
@@ -619,12 +641,27 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
         previousOperands = rest;
     }
+    // The lowest place after the image that it now covers.
+    for (const auto& [lineNumber, after] : usedAfter) {
+        if (endNow <= after.address) continue;
+        std::string user;
+        if (const auto at = statementAt.find(after.by); at != statementAt.end() && after.use != AfterUse::Traced) {
+            const SourceLine& u = all[at->second];
+            user = "line " + std::to_string(at->second + 1) + " (" + std::string(parse(u.text, commentAt(u.text)).mnemonic) +
+                   " at " + dis::addressText(after.by) + " before the edit)";
+        }
+        say(lineNumber, grownOver(static_cast<std::uint32_t>(endNow), after, user));
+        report.holds = false;
+        break;
+    }
     if (write && report.rewritten) {
         // What was rewritten must now hold.
         bool refusedAgain = false;
         const CheckReport again = checkText(out, name, includes, false, kMostTurns, refusedAgain, others);
         report.holds = report.holds && again.holds;
-        for (const std::string& m : again.messages) report.messages.push_back(m);
+        for (const std::string& m : again.messages) {
+            if (std::find(report.messages.begin(), report.messages.end(), m) == report.messages.end()) report.messages.push_back(m);
+        }
         report.text = std::move(out);
     }
     return report;

@@ -14,16 +14,23 @@
 //               relative table no bound limits, with what its plausible entries reach
 //   maybe       " ; maybe a pointer to TARGET[+K]": a long that may be a pointer (K bytes
 //               into the item TARGET labels)
+//   after       "; after the image: $AAAAAAAA-$BBBBBBBB read by $PPPPPPPP" (written by,
+//               named by): a line of its own after the image's last statement, for each
+//               of the lowest places after the image that the program uses, with the
+//               instruction that reads or writes it (or the literal that names it;
+//               "traced at": a code/data log saw it used)
 //
 // TARGET, BASE, X and Y are labels (or $ and eight digits where no label stands).
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "disasm/grammar/grammar.h"
+#include "korvane/analysis.h"
 
 namespace korvane::dis::note {
 
@@ -43,6 +50,7 @@ inline constexpr std::string_view kIfCode = " ; if code: ";
 inline constexpr std::string_view kOpenTable = " ; unknown length: entries of ";
 inline constexpr std::string_view kGive = " give ";
 inline constexpr std::string_view kMaybe = " ; maybe a pointer to ";
+inline constexpr std::string_view kAfterImage = "; after the image: $";
 
 // ---- reading ---------------------------------------------------------------------------
 
@@ -220,6 +228,26 @@ inline std::optional<Maybe> readMaybePointer(std::string_view comment) {
     return m;
 }
 
+inline constexpr std::string_view kUses[] = {" read by $", " written by $", " named by $", " traced at $"};
+inline std::optional<UsedAfter> readAfterImage(std::string_view line) {
+    if (line.substr(0, kAfterImage.size()) != kAfterImage) return std::nullopt;
+    line.remove_prefix(kAfterImage.size());
+    UsedAfter a{};
+    std::uint32_t to;
+    if (line.size() < 18 || line[8] != '-' || line[9] != '$' || !hexNumber(line.substr(0, 8), a.address) ||
+        !hexNumber(line.substr(10, 8), to) || to <= a.address)
+        return std::nullopt;
+    a.size = to - a.address;
+    line.remove_prefix(18);
+    for (std::size_t u = 0; u < std::size(kUses); ++u) {
+        if (line.substr(0, kUses[u].size()) != kUses[u]) continue;
+        if (!hexNumber(line.substr(kUses[u].size(), 8), a.by)) return std::nullopt;
+        a.use = static_cast<AfterUse>(u);
+        return a;
+    }
+    return std::nullopt;
+}
+
 inline bool isConstant(std::string_view comment) {
     return comment.find(kConst.substr(1)) != std::string_view::npos;
 }
@@ -330,6 +358,17 @@ void writeOpenTable(Out& t, unsigned width, PlaceBase base, const Targets& targe
         first = false;
         place(target);
     }
+}
+
+template <typename Out>
+void writeAfterImage(Out& t, const UsedAfter& a) {
+    t.put(kAfterImage);
+    t.hex(a.address, 8);
+    t.put("-$");
+    t.hex(a.address + a.size, 8);
+    t.put(kUses[static_cast<std::size_t>(a.use)]);
+    t.hex(a.by, 8);
+    t.put('\n');
 }
 
 template <typename Out, typename Place>

@@ -20,6 +20,9 @@ namespace {
 constexpr std::size_t kMostErrors = 20;
 // A line longer than this is no address, range or line of qemu's log.
 constexpr std::size_t kLongestLine = 4096;
+// A code/data log's runs of bytes read or written after the image that are kept: the
+// lowest ones, which an edit that grows the image reaches first.
+constexpr std::size_t kMostTouched = 64;
 
 // A hexadecimal number: $hex, 0xhex or bare hex digits.
 bool hexNumber(std::string_view t, std::uint64_t& v) {
@@ -73,6 +76,7 @@ struct TraceReader::State {
     std::vector<AddressRange> executed;
     std::size_t joined = 0;  // executed's size when last joined
     std::vector<DataRange> data;
+    std::vector<AddressRange> touched;  // a log: bytes read or written after the image
     // A text trace: the line so far, whether it grew too long, its number, and whether
     // the trace is a qemu log (whose other lines are passed over).
     std::string line;
@@ -155,6 +159,18 @@ struct TraceReader::State {
     void log(std::span<const std::uint8_t> bytes) {
         const std::uint64_t first = std::uint64_t{*logBase} + logAt;
         logAt += bytes.size();
+        // Memory the program uses after the image: what an edit that grows it runs over.
+        std::uint64_t after = 0;
+        for (const AddressRange& r : image) after = std::max(after, r.end);
+        for (std::uint64_t a = std::max(first, after); a < first + bytes.size() && a <= 0xFFFFFFFFull; ++a) {
+            const std::uint8_t b = bytes[static_cast<std::size_t>(a - first)];
+            if ((b & 1) != 0 || (b & 6) == 0) continue;
+            if (!touched.empty() && touched.back().end == a) {
+                touched.back().end = a + 1;
+            } else if (touched.size() < kMostTouched) {
+                touched.push_back({static_cast<std::uint32_t>(a), a + 1});
+            }
+        }
         clip(first, first + bytes.size(), [&](std::uint64_t from, std::uint64_t to) {
             for (std::uint64_t a = from; a < to; ++a) {
                 const std::uint8_t b = bytes[static_cast<std::size_t>(a - first)];
@@ -204,6 +220,7 @@ TraceRead TraceReader::finish(DisassemblyOptions& options) {
     joinRanges(s.executed);
     options.executed.insert(options.executed.end(), s.executed.begin(), s.executed.end());
     options.data.insert(options.data.end(), s.data.begin(), s.data.end());
+    options.touched.insert(options.touched.end(), s.touched.begin(), s.touched.end());
     s.executed.clear();
     s.data.clear();
     return std::move(s.read);

@@ -280,6 +280,18 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
     return "";
 }
 
+std::vector<UsedAfter> Model::usedAfter() const {
+    std::vector<UsedAfter> out;
+    for (const auto& [address, use] : d_->after) {
+        if (!out.empty() && address - out.back().address < out.back().size) {
+            out.back().size = std::max(out.back().size, address - out.back().address + use.size);
+            continue;
+        }
+        out.push_back(use);
+    }
+    return out;
+}
+
 std::vector<Fact> Model::why(std::uint32_t address) const {
     std::vector<Fact> facts;
     std::uint32_t off;

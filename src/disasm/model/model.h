@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <map>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -199,11 +200,31 @@ struct Model::Data {
         return {first, last};
     }
     std::size_t instructions = 0;
+    // The lowest places after the image that the program uses, by address (the first
+    // user of each; a use that overlaps the image's end counts from it).
+    static constexpr std::size_t kMostAfter = 8;
+    std::map<std::uint32_t, UsedAfter> after;
+    void useAfter(std::uint32_t address, std::uint32_t bytes, AfterUse use, std::uint32_t by) {
+        const std::uint32_t e = end();
+        std::uint32_t off;
+        if (e == 0 || address + std::uint64_t{bytes} <= e || inImage(address, off)) return;
+        if (address < e) {
+            bytes -= e - address;
+            address = e;
+        }
+        if (after.size() == kMostAfter && address >= std::prev(after.end())->first) return;
+        const auto [it, added] = after.emplace(address, UsedAfter{address, bytes, use, by});
+        if (!added) it->second.size = std::max(it->second.size, bytes);
+        if (after.size() > kMostAfter) after.erase(std::prev(after.end()));
+    }
 
     // Where the image's bytes sit: one segment at base, or several (every byte in one).
     std::vector<ImageSegment> segments;
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(image.size()); }
+    // The address after the image's last byte (0 where the image ends at the top of
+    // the address space).
+    std::uint32_t end() const { return size() == 0 ? base : address(size() - 1) + 1; }
     std::uint32_t address(std::uint32_t off) const {
         if (segments.size() <= 1) return base + off;
         const auto it = std::upper_bound(segments.begin(), segments.end(), off,

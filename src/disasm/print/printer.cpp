@@ -546,6 +546,11 @@ bool Printer::writePart(SourceOutput& out, std::size_t part, std::uint32_t begin
         }
         off += s.size;
     }
+    // The image's end: the places after it that the program uses, which an edit must
+    // not grow it over.
+    if (end == d_.size()) {
+        for (const UsedAfter& u : Model(d_).usedAfter()) note::writeAfterImage(t, u);
+    }
     std::sort(elsewhere.begin(), elsewhere.end());
     elsewhere.erase(std::unique(elsewhere.begin(), elsewhere.end()), elsewhere.end());
     if (!elsewhere.empty()) {

@@ -89,6 +89,9 @@ struct Reference {
     RefKind kind;
 };
 
+// An item's kind in words, as --why says it: "an instruction", "a literal", ...
+std::string_view itemKindText(ItemKind kind);
+
 struct Item {
     ItemKind kind;
     std::uint32_t address;

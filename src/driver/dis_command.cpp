@@ -34,6 +34,8 @@ constexpr SayTemplate kCatalogue[] = {
      "the image needs {count} parts; -o - writes a single source only: name the top source with -o NAME"},
     {Say::InfoOutToStandardOutput, 1, "--info-out goes with a source written to a file, not -o -"},
     {Say::InfoOutIsOwnFile, 1, "--info-out {name} names a file this run reads or writes ({other}); name another"},
+    {Say::MapToStandardOutput, 1, "--map goes with a source written to a file, not -o -"},
+    {Say::MapIsOwnFile, 1, "--map {name} names a file this run reads or writes ({other}); name another"},
     {Say::CannotWrite, 1, "cannot write {name}"},
     {Say::CannotWriteStandardOutput, 1, "cannot write the standard output"},
     {Say::CheckedLink, 1, "{name} is a symbolic link; --write replaces files, not links: give the file itself"},
@@ -72,6 +74,8 @@ constexpr OptionRow kOptions[] = {
      "names, entries, ranges, tables, comments and constants (README);\nof another image: where it calls into this one"},
     {"--symbols", "", Takes::File, "FILE", false, false, "names from nm output, NAME = ADDR or ADDR NAME lines"},
     {"--info-out", "", Takes::File, "FILE", false, false, "write what was found as an info file to start from"},
+    {"--map", "", Takes::File, "FILE.html", false, false,
+     "write a map of what was found: one page to open in a browser\n(the image as a band, the functions, the unknowns)"},
     {"--trace", "", Takes::File, "FILE[@BASE]", true, false,
      "addresses an emulator saw run are code: one address or A-B a\nline, or qemu's -d in_asm log; FILE@BASE: a "
      "code/data log,\none byte per address from BASE (bit 0 run, bit 1 read)"},
@@ -216,6 +220,7 @@ std::string parse(int argc, char** argv, Parsed& p) {
                 }
                 (name == "--symbols"    ? p.symbols
                  : name == "--info-out" ? p.infoOut
+                 : name == "--map"      ? p.map
                  : name == "--ip"       ? p.ip
                                         : p.output) = value;
                 break;

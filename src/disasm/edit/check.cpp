@@ -14,6 +14,7 @@
 #include "isa/known.h"
 #include "disasm/grammar/annotations.h"
 #include "disasm/grammar/grammar.h"
+#include "disasm/edit/settle.h"
 #include "korvane/disassemble.h"
 #include "korvane/korvane.h"
 
@@ -155,6 +156,10 @@ Result assembleLines(std::string_view text, IncludeOpener& includes, Lines& line
     return assemble(source, bin, includes, options);
 }
 
+}  // namespace
+
+namespace dis {
+
 // The info-file lines that settle an unknown, as --check and --unknowns name them (a
 // maybe-pointer's with what each says, where saying).
 std::string rangeText(std::uint32_t from, std::uint32_t to) {
@@ -172,7 +177,12 @@ std::string settleMaybe(std::uint32_t at, const std::string& range, bool saying)
            " pointers\"" + (saying ? " (a pointer)" : "");
 }
 
-}  // namespace
+}  // namespace dis
+
+using dis::rangeText;
+using dis::settleCode;
+using dis::settleMaybe;
+using dis::settleTable;
 
 namespace {
 

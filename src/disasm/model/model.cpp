@@ -280,6 +280,11 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
     return "";
 }
 
+std::string_view itemKindText(ItemKind kind) {
+    static constexpr std::string_view kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
+    return kItems[static_cast<std::size_t>(kind)];
+}
+
 std::vector<Fact> Model::why(std::uint32_t address) const {
     std::vector<Fact> facts;
     std::uint32_t off;
@@ -290,9 +295,8 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     };
     const auto hex = dis::addressText;
     const Item item = *itemAt(address);
-    static constexpr const char* kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
     facts.push_back({FactKind::Item, std::nullopt, std::nullopt, std::nullopt,
-                     std::string(kItems[static_cast<std::size_t>(item.kind)]) + " of " + std::to_string(item.size) +
+                     std::string(itemKindText(item.kind)) + " of " + std::to_string(item.size) +
                          (item.size == 1 ? " byte at " : " bytes at ") + hex(item.address)});
     std::uint32_t start;
     d.inImage(item.address, start);

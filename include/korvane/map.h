@@ -45,7 +45,7 @@ struct MapRun {
     std::uint32_t count;
 };
 // The band of a disassembly: every byte of the image in one run, in image order.
-std::vector<MapRun> mapRuns(const Disassembly& disassembly, const DisassemblyOptions& options);
+std::vector<MapRun> mapRuns(const Disassembly& disassembly);
 
 // Where a line of the sources stands.
 struct SourcePlace {
@@ -68,17 +68,25 @@ class MapPage {
     // Where a function starts in the sources written through the watchers, if seen.
     const SourcePlace* placeOf(std::uint32_t address) const;
 
-    // The page, with its header and fingerprint.
-    std::string text() const;
+    // Works out what the page shows but where the functions start: the model is only
+    // read, so this may run beside the writing of the sources (on one thread; the model
+    // answers from caches it makes on its first question, so nothing else may ask it
+    // meanwhile).
+    void prepare();
+    // The page, with its header and fingerprint (prepared first where it was not).
+    std::string text();
 
   private:
     struct Watcher;
     const Disassembly& dis_;
     const DisassemblyOptions& options_;
+    std::vector<Function> functions_;
     std::unordered_map<std::string, std::uint32_t> labels_;  // a function's label -> its start
     std::vector<std::unique_ptr<std::vector<std::pair<std::uint32_t, SourcePlace>>>> seen_;
     mutable std::unordered_map<std::uint32_t, SourcePlace> places_;
     mutable bool placesMade_ = false;
+    std::string data_;  // the model's data but the functions, as JSON
+    bool prepared_ = false;
 };
 
 }  // namespace korvane

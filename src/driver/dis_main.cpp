@@ -498,8 +498,18 @@ int run(int argc, char** argv) {
         files.expect(mapPath, page.seen, korvane::Written::Map);
         map = std::make_unique<korvane::MapPage>(dis, options);
     }
-    if (const std::string bad = writeSources(dis, files, directory, map.get()); !bad.empty())
-        return error(Say::CannotWrite, {.name = bad});
+    // Most of the map is worked out beside the writing of the sources, which waits on
+    // the disk more than it computes.
+    std::future<void> prepared;
+    if (map) {
+        try {
+            prepared = std::async(std::launch::async, [&map] { map->prepare(); });
+        } catch (const std::system_error&) {  // no thread: the page is made after the sources
+        }
+    }
+    const std::string unwritten = writeSources(dis, files, directory, map.get());
+    if (prepared.valid()) prepared.get();
+    if (!unwritten.empty()) return error(Say::CannotWrite, {.name = unwritten});
     if (map && !files.put(mapPath, map->text(), korvane::files::newFileMode(), ::geteuid(), ::getegid()))
         return error(Say::CannotWrite, {.name = p.map});
     if (!infoOutPath.empty() &&

@@ -375,27 +375,37 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     return facts;
 }
 
-std::optional<Item> Model::itemAt(std::uint32_t address) const {
-    std::uint32_t off;
-    if (!d_->inImage(address, off)) return std::nullopt;
-    const std::vector<std::uint32_t>& starts = d_->statements();
-    const std::uint32_t p = *std::prev(std::upper_bound(starts.begin(), starts.end(), off));
-    const Model::Data::Statement s = d_->statementAt(p);
-    const auto& flags = d_->flags;
+namespace {
+
+// The item a statement is, at offset p.
+Item itemOf(const Model::Data& d, std::uint32_t p) {
+    if (d.flags[p] & F_CODE) return {ItemKind::Instruction, d.address(p), 2};
+    const Model::Data::Statement s = d.statementAt(p);
     ItemKind kind = ItemKind::Data;
     using K = Model::Data::Kind;
     if (s.kind == K::TableEntry) {
         kind = ItemKind::Table;
-    } else if ((s.kind == K::Long || s.kind == K::Word) && (flags[p] & (F_LITL | F_LITW))) {
+    } else if ((s.kind == K::Long || s.kind == K::Word) && (d.flags[p] & (F_LITL | F_LITW))) {
         kind = ItemKind::Literal;
     } else if (s.kind == K::String) {
         kind = ItemKind::String;
     } else if (s.kind == K::Pad) {
         kind = ItemKind::Padding;
-    } else if (s.kind == K::Instruction || s.kind == K::SlotLoad) {
-        kind = ItemKind::Instruction;
     }
-    return Item{kind, d_->address(p), s.size};
+    return Item{kind, d.address(p), s.size};
+}
+
+}  // namespace
+
+std::optional<Item> Model::itemAt(std::uint32_t address) const {
+    std::uint32_t off;
+    if (!d_->inImage(address, off)) return std::nullopt;
+    const std::vector<std::uint32_t>& starts = d_->statements();
+    return itemOf(*d_, *std::prev(std::upper_bound(starts.begin(), starts.end(), off)));
+}
+
+void Model::items(const std::function<void(const Item&)>& visit) const {
+    for (const std::uint32_t p : d_->statements()) visit(itemOf(*d_, p));
 }
 
 std::optional<ItemKind> Model::kindAt(std::uint32_t address) const {

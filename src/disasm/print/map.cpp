@@ -4,6 +4,7 @@
 #include "korvane/map.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "disasm/edit/settle.h"
@@ -40,13 +41,6 @@ MapKind shadeOf(UnknownKind k) {
             break;
     }
     return MapKind::MaybePointer;
-}
-
-// Where the image's bytes sit: the options' segments, or the image at the base (its
-// end is where the items end).
-std::vector<ImageSegment> segmentsOf(const DisassemblyOptions& o) {
-    if (!o.segments.empty()) return o.segments;
-    return {ImageSegment{0, static_cast<std::uint32_t>(0x100000000ull - o.base - (o.base == 0)), o.base}};
 }
 
 std::string labelOf(std::uint32_t address, const std::unordered_map<std::uint32_t, std::string>& names) {
@@ -118,7 +112,7 @@ std::string_view mapKindName(MapKind kind) {
     return kKinds[static_cast<std::size_t>(kind)].name;
 }
 
-std::vector<MapRun> mapRuns(const Disassembly& dis, const DisassemblyOptions& options) {
+std::vector<MapRun> mapRuns(const Disassembly& dis) {
     const Model& m = dis.model();
     // The unknowns by address, and the tables' spans (both in address order).
     std::vector<std::pair<std::uint32_t, MapKind>> unknown;
@@ -136,60 +130,80 @@ std::vector<MapRun> mapRuns(const Disassembly& dis, const DisassemblyOptions& op
 
     std::vector<MapRun> runs;
     std::size_t u = 0;
-    for (const ImageSegment& s : segmentsOf(options)) {
-        u = static_cast<std::size_t>(std::lower_bound(unknown.begin(), unknown.end(), s.address,
-                                                      [](const auto& x, std::uint32_t a) { return x.first < a; }) -
-                                     unknown.begin());
-        const std::uint64_t end = std::uint64_t{s.address} + s.size;
-        for (std::uint64_t a = s.address; a < end;) {
-            const auto item = m.itemAt(static_cast<std::uint32_t>(a));
-            if (!item) break;
-            MapKind kind = MapKind::Data;
-            switch (item->kind) {
-                case ItemKind::Instruction:
-                    kind = MapKind::Instruction;
-                    break;
-                case ItemKind::Literal:
-                    kind = MapKind::Literal;
-                    break;
-                case ItemKind::Table: {
-                    // The table that holds the entry: the last to start at or before it
-                    // that reaches past it.
-                    auto k = std::upper_bound(tables.begin(), tables.end(), item->address,
-                                              [](std::uint32_t at, const Span& x) { return at < x.start; });
-                    while (k != tables.begin() && std::prev(k)->end <= item->address) --k;
-                    kind = k != tables.begin() && std::prev(k)->pointers ? MapKind::PointerTable : MapKind::JumpTable;
-                    break;
-                }
-                case ItemKind::String:
-                    kind = MapKind::Text;
-                    break;
-                case ItemKind::Padding:
-                    kind = MapKind::Fill;
-                    break;
-                case ItemKind::Data:
-                    break;
-            }
-            while (u < unknown.size() && unknown[u].first < item->address) ++u;
-            if (u < unknown.size() && unknown[u].first == item->address) kind = unknown[u].second;
-            MapRun* last = runs.empty() ? nullptr : &runs.back();
-            if (last != nullptr && last->kind == kind && last->item == item->kind && last->size == item->size &&
-                last->address + std::uint64_t{last->size} * last->count == item->address) {
-                ++last->count;
-            } else {
-                runs.push_back({kind, item->kind, item->address, item->size, 1});
-            }
-            a = std::uint64_t{item->address} + item->size;
+    std::uint32_t previous = 0;
+    m.items([&](const Item& item) {
+        MapRun* last = runs.empty() ? nullptr : &runs.back();
+        // Most items are instructions after instructions (no unknown is an instruction).
+        if (item.kind == ItemKind::Instruction && last != nullptr && last->kind == MapKind::Instruction &&
+            last->address + 2 * last->count == item.address) {
+            ++last->count;
+            return;
         }
-    }
+        MapKind kind = MapKind::Data;
+        switch (item.kind) {
+            case ItemKind::Instruction:
+                kind = MapKind::Instruction;
+                break;
+            case ItemKind::Literal:
+                kind = MapKind::Literal;
+                break;
+            case ItemKind::Table: {
+                // The table that holds the entry: the last to start at or before it that
+                // reaches past it.
+                auto k = std::upper_bound(tables.begin(), tables.end(), item.address,
+                                          [](std::uint32_t at, const Span& x) { return at < x.start; });
+                while (k != tables.begin() && std::prev(k)->end <= item.address) --k;
+                kind = k != tables.begin() && std::prev(k)->pointers ? MapKind::PointerTable : MapKind::JumpTable;
+                break;
+            }
+            case ItemKind::String:
+                kind = MapKind::Text;
+                break;
+            case ItemKind::Padding:
+                kind = MapKind::Fill;
+                break;
+            case ItemKind::Data:
+                break;
+        }
+        // Segments come in image order, but their addresses need not: the unknowns
+        // are looked up again where the addresses go back.
+        if (item.address < previous)
+            u = static_cast<std::size_t>(std::lower_bound(unknown.begin(), unknown.end(), item.address,
+                                                          [](const auto& x, std::uint32_t a) { return x.first < a; }) -
+                                         unknown.begin());
+        previous = item.address;
+        while (u < unknown.size() && unknown[u].first < item.address) ++u;
+        if (u < unknown.size() && unknown[u].first == item.address) kind = unknown[u].second;
+        if (last != nullptr && last->kind == kind && last->item == item.kind && last->size == item.size &&
+            last->address + std::uint64_t{last->size} * last->count == item.address) {
+            ++last->count;
+        } else {
+            runs.push_back({kind, item.kind, item.address, item.size, 1});
+        }
+    });
     return runs;
 }
 
 // ---- where the functions start in the sources --------------------------------------------
 
+// The newlines in text, eight bytes at a time.
+std::size_t newlines(std::string_view text) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow = 0x7F7F7F7F7F7F7F7Full, kHigh = 0x8080808080808080ull;
+    std::size_t n = 0, i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        const std::uint64_t x = w ^ (kOnes * '\n');  // a zero byte where a newline was
+        n += static_cast<std::size_t>(std::popcount(~(((x & kLow) + kLow) | x) & kHigh));
+    }
+    for (; i < text.size(); ++i) n += text[i] == '\n';
+    return n;
+}
+
 // Passes the text on and notes every line that begins with a function's label and a
-// colon: the label is gathered at each line's start (across pieces of text), the rest
-// of the line skipped to its end.
+// colon. Only the colons are looked at (a label's line is one of few that has one):
+// the text from the line's start to the colon must be a label of a function. Lines
+// are counted between them; a line's start in an earlier piece of text is kept.
 struct MapPage::Watcher : SourceOutput {
     Watcher(SourceOutput& to, const std::unordered_map<std::string, std::uint32_t>& known,
             std::vector<std::pair<std::uint32_t, SourcePlace>>& seen)
@@ -198,54 +212,44 @@ struct MapPage::Watcher : SourceOutput {
         file = name;
         if (const std::size_t slash = file.rfind('/'); slash != std::string::npos) file.erase(0, slash + 1);
         line = 1;
-        state = State::LineStart;
+        tail.clear();
         return out.open(name);
     }
     bool write(std::string_view text) override {
-        for (std::size_t i = 0; i < text.size();) {
-            const char c = text[i];
-            if (state == State::LineStart) {
-                state = c == ' ' || c == '\t' || c == ';' || c == '\n' || c == '\r' ? State::Rest : State::Label;
-                label.clear();
-            } else if (state == State::Label) {
-                if (c == ':') {
-                    if (const auto it = labels.find(label); it != labels.end()) found.push_back({it->second, {file, line}});
-                    state = State::Rest;
-                } else if (c == '\n' || c == ' ' || c == '\t' || label.size() > kLongest) {
-                    state = State::Rest;
-                    continue;  // the end of the line is seen as Rest sees it
-                } else {
-                    label += c;
-                }
-                ++i;
-            } else {
-                const void* nl = std::memchr(text.data() + i, '\n', text.size() - i);
-                if (nl == nullptr) break;
-                i = static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1;
-                ++line;
-                state = State::LineStart;
-            }
+        std::size_t counted = 0;
+        for (std::size_t c = text.find(':'); c != std::string_view::npos; c = text.find(':', c + 1)) {
+            line += newlines(text.substr(counted, c - counted));
+            counted = c;
+            const std::size_t nl = text.rfind('\n', c);
+            std::string label = nl == std::string_view::npos ? tail + std::string(text.substr(0, c))
+                                                             : std::string(text.substr(nl + 1, c - nl - 1));
+            if (label.empty() || label.size() > kLongest || label.find_first_of(" \t;") != std::string::npos) continue;
+            if (const auto it = labels.find(label); it != labels.end()) found.push_back({it->second, {file, line}});
         }
+        line += newlines(text.substr(counted));
+        const std::size_t nl = text.rfind('\n');
+        if (nl != std::string_view::npos) tail.clear();
+        if (tail.size() <= kLongest) tail += text.substr(nl == std::string_view::npos ? 0 : nl + 1, kLongest + 1);
         return out.write(text);
     }
     bool patch(std::uint64_t position, std::string_view text) override { return out.patch(position, text); }
     bool close() override { return out.close(); }
 
     static constexpr std::size_t kLongest = 256;
-    enum class State { LineStart, Label, Rest };
     SourceOutput& out;
     const std::unordered_map<std::string, std::uint32_t>& labels;
     std::vector<std::pair<std::uint32_t, SourcePlace>>& found;
-    std::string file, label;
+    std::string file;
+    std::string tail;  // the start of the line the text so far ends in (up to a label's length)
     std::size_t line = 1;
-    State state = State::LineStart;
 };
 
 MapPage::MapPage(const Disassembly& disassembly, const DisassemblyOptions& options)
     : dis_(disassembly), options_(options) {
     std::unordered_map<std::uint32_t, std::string> names;
     for (const DisassemblyOptions::Name& n : options.names) names[n.address] = n.name;
-    for (const Function& f : dis_.model().functions()) labels_.emplace(labelOf(f.start, names), f.start);
+    functions_ = dis_.model().functions();
+    for (const Function& f : functions_) labels_.emplace(labelOf(f.start, names), f.start);
 }
 
 MapPage::~MapPage() = default;
@@ -268,26 +272,15 @@ const SourcePlace* MapPage::placeOf(std::uint32_t address) const {
 
 // ---- the page ----------------------------------------------------------------------------
 
-std::string MapPage::text() const {
+void MapPage::prepare() {
+    if (prepared_) return;
+    prepared_ = true;
     const Model& m = dis_.model();
-    std::string out = std::string(kMapHeader) + options_.imageName + " (korvane-dis --map; open it in a browser) -->\n";
-    out += detail::kMapFingerprintLead;
-    const std::size_t digitsAt = out.size();
-    out += std::string(detail::kFingerprintDigits, '0') + " (korvane-dis replaces this page only while its text is unchanged) -->\n";
-    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>";
-    for (const char c : options_.imageName) {
-        if (c == '<') out += "&lt;";
-        else if (c == '&') out += "&amp;";
-        else out += c;
-    }
-    out += " — map</title>\n<style>";
-    out += dis::kMapStyle;
-    out += "</style></head>\n<body>\n";
-    out += dis::kMapBody;
-    out += "<script id=\"model\" type=\"application/json\">{\"name\":";
+    std::string& out = data_;
+    out = "{\"name\":";
     jsonString(out, options_.imageName);
 
-    const std::vector<MapRun> runs = mapRuns(dis_, options_);
+    const std::vector<MapRun> runs = mapRuns(dis_);
     std::vector<ImageSegment> segments = options_.segments;
     if (segments.empty()) {
         std::uint32_t size = 0;
@@ -334,41 +327,9 @@ std::string MapPage::text() const {
     }
     out += "\"";
 
-    // The functions: start, end, reason, name (none: its own label), file, line, then
-    // the addresses of the calls to it.
-    std::unordered_map<std::uint32_t, std::string> names;
-    for (const DisassemblyOptions::Name& n : options_.names) names[n.address] = n.name;
-    std::vector<std::string> files;
-    out += ",\"fn\":[";
-    bool first = true;
-    for (const Function& f : m.functions()) {
-        out += first ? "[" : ",[";
-        first = false;
-        const auto name = names.find(f.start);
-        jsonString(out, name == names.end() ? std::string() : name->second);
-        out += ',';
-        int file = -1;
-        std::size_t line = 0;
-        if (const SourcePlace* p = placeOf(f.start)) {
-            const auto at = std::find(files.begin(), files.end(), p->file);
-            file = static_cast<int>(at - files.begin());
-            if (at == files.end()) files.push_back(p->file);
-            line = p->line;
-        }
-        std::vector<std::uint32_t> head{f.start, f.end - f.start, static_cast<std::uint32_t>(f.why),
-                                        static_cast<std::uint32_t>(file + 1), static_cast<std::uint32_t>(line)};
-        head.insert(head.end(), f.callers.begin(), f.callers.end());
-        words(out, head);
-        out += ']';
-    }
-    out += "],\"files\":[";
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (i) out += ',';
-        jsonString(out, files[i]);
-    }
     // What code reads: a load of a literal written as a pointer (the load, the literal,
     // where it points), and a MOVA of a table's start (the MOVA, 0, the table).
-    out += "],\"reads\":";
+    out += ",\"reads\":";
     std::vector<std::uint32_t> reads;
     {
         const std::vector<Reference>& refs = m.references();
@@ -394,7 +355,7 @@ std::string MapPage::text() const {
     words(out, tables);
     // The worklist: address, kind, what it is, the info-file line that settles it.
     out += ",\"unknowns\":[";
-    first = true;
+    bool first = true;
     for (const Unknown& u : m.unknowns()) {
         const auto item = m.itemAt(u.address);
         const std::uint32_t size = item ? item->size : 0;
@@ -423,6 +384,59 @@ std::string MapPage::text() const {
         out += ',';
         jsonString(out, settle);
         out += ']';
+    }
+    out += ']';
+}
+
+std::string MapPage::text() {
+    prepare();
+    std::string out = std::string(kMapHeader) + options_.imageName + " (korvane-dis --map; open it in a browser) -->\n";
+    out += detail::kMapFingerprintLead;
+    const std::size_t digitsAt = out.size();
+    out += std::string(detail::kFingerprintDigits, '0') + " (korvane-dis replaces this page only while its text is unchanged) -->\n";
+    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>";
+    for (const char c : options_.imageName) {
+        if (c == '<') out += "&lt;";
+        else if (c == '&') out += "&amp;";
+        else out += c;
+    }
+    out += " — map</title>\n<style>";
+    out += dis::kMapStyle;
+    out += "</style></head>\n<body>\n";
+    out += dis::kMapBody;
+    out += "<script id=\"model\" type=\"application/json\">";
+    out += data_;
+    // The functions: start, end, reason, name (none: its own label), file, line, then
+    // the addresses of the calls to it.
+    std::unordered_map<std::uint32_t, std::string> names;
+    for (const DisassemblyOptions::Name& n : options_.names) names[n.address] = n.name;
+    std::vector<std::string> files;
+    out += ",\"fn\":[";
+    bool first = true;
+    for (const Function& f : functions_) {
+        out += first ? "[" : ",[";
+        first = false;
+        const auto name = names.find(f.start);
+        jsonString(out, name == names.end() ? std::string() : name->second);
+        out += ',';
+        int file = -1;
+        std::size_t line = 0;
+        if (const SourcePlace* p = placeOf(f.start)) {
+            const auto at = std::find(files.begin(), files.end(), p->file);
+            file = static_cast<int>(at - files.begin());
+            if (at == files.end()) files.push_back(p->file);
+            line = p->line;
+        }
+        std::vector<std::uint32_t> head{f.start, f.end - f.start, static_cast<std::uint32_t>(f.why),
+                                        static_cast<std::uint32_t>(file + 1), static_cast<std::uint32_t>(line)};
+        head.insert(head.end(), f.callers.begin(), f.callers.end());
+        words(out, head);
+        out += ']';
+    }
+    out += "],\"files\":[";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i) out += ',';
+        jsonString(out, files[i]);
     }
     out += "]}</script>\n<script>";
     out += dis::kMapScript;

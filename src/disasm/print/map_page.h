@@ -348,10 +348,13 @@ const at = /#at=\$?([0-9a-fA-F]+)/.exec(location.hash);
 if (at) show(parseInt(at[1], 16));
 
 // ---- the self-check: with #selftest=ADDR,ADDR... the page clicks the band at those
-// addresses and every function, and writes what it showed as JSON into #selftest.
+// addresses and every function of the table, and writes what it showed into #selftest,
+// a line each: "share KIND BYTES", "click WANTED ADDRESS ITEM FUNCTION PANEL WHY" (-1 for
+// none) and "fn START CALLERS SITE...".
 const test = /#selftest(?:=([0-9a-fA-F$,]*))?/.exec(location.hash);
 if (test) {
-  const out = {size, shares: [...document.querySelectorAll("#legend tr")].map((r) => +r.dataset.bytes), clicks: [], fns: []};
+  const out = ["size " + size];
+  for (const r of document.querySelectorAll("#legend tr")) out.push("share " + r.dataset.kind + " " + r.dataset.bytes);
   view = [0, size];
   draw();
   for (const w of (test[1] || "").split(",").filter((x) => x)) {
@@ -359,16 +362,15 @@ if (test) {
     const x = box.left + (offsetOf(want) + 0.5) / size * box.width;
     band.dispatchEvent(new MouseEvent("click", {clientX: x, clientY: box.top + 4, bubbles: true}));
     const h = $("here").dataset;
-    out.clicks.push({want, address: +h.address, item: +h.item, why: h.why, fn: h.fn === "" ? null : +h.fn,
-                     panel: +($("fn").dataset.start || -1)});
+    out.push(["click", want, h.address, h.item, h.fn === "" ? -1 : h.fn, $("fn").dataset.start || -1, h.why].join(" "));
   }
   for (const start of [...$("fns").tBodies[0].rows].map((r) => r.dataset.start)) {
     const row = $("fns").querySelector(`tr[data-start="${start}"]`);
     row.cells[0].dispatchEvent(new MouseEvent("click", {bubbles: true}));
-    const shown = [...$("fn").querySelectorAll("[data-site]")].map((s) => +s.dataset.site);
-    out.fns.push({start: +row.dataset.start, callers: +row.dataset.callers, sites: shown});
+    const shown = [...$("fn").querySelectorAll("[data-site]")].map((s) => s.dataset.site);
+    out.push(["fn", start, row.dataset.callers, ...shown].join(" "));
   }
-  $("selftest").textContent = JSON.stringify(out);
+  $("selftest").textContent = out.join("\n");
 }
 })();
 )JS";

@@ -4,7 +4,6 @@
 #include "korvane/map.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "disasm/edit/settle.h"
@@ -194,7 +193,8 @@ std::size_t newlines(std::string_view text) {
         std::uint64_t w;
         std::memcpy(&w, text.data() + i, 8);
         const std::uint64_t x = w ^ (kOnes * '\n');  // a zero byte where a newline was
-        n += static_cast<std::size_t>(std::popcount(~(((x & kLow) + kLow) | x) & kHigh));
+        // The high bit of each zero byte, moved to its low bit, and the bytes summed.
+        n += static_cast<std::size_t>((((~(((x & kLow) + kLow) | x) & kHigh) >> 7) * kOnes) >> 56);
     }
     for (; i < text.size(); ++i) n += text[i] == '\n';
     return n;

@@ -111,8 +111,25 @@ TEST(Map, RunsAndPlacesFollowTheModel) {
     guessed.names.push_back({0x06000000, "START", ""});
     const std::vector<std::uint8_t> noise = randomImage(1 << 16, 7);
     const Disassembly random(noise, guessed);
+    // 12,000 labels: a source of two parts, each of which defines the labels of the
+    // other that it names. Each step calls the F of the step 200 on (its own, at the
+    // end) over the branch to its N: BSR F, NOP, BRA N, NOP, F: RTS, NOP, N: NOP.
+    std::vector<std::uint8_t> steps;
+    for (int i = 0; i < 6000; ++i) {
+        const std::uint8_t far = i < 5800 ? 0x7A : 0x02, farHigh = i < 5800 ? 0xB5 : 0xB0;
+        steps.insert(steps.end(), {farHigh, far, 0x00, 0x09, 0xA0, 0x02, 0x00, 0x09, 0x00, 0x0B, 0x00, 0x09, 0x00, 0x09});
+    }
+    steps.insert(steps.end(), {0x00, 0x0B, 0x00, 0x09});
+    const Disassembly partsDis(steps, unguessedAt06000000("p.bin"));
+    struct {
+        const Disassembly* dis;
+        std::vector<std::uint8_t> image;
+    } parts{&partsDis, steps};
+    ASSERT_GT(parts.dis->files().size(), 2u);
     for (const auto& [dis, options, size] : {std::tuple{static_cast<const Disassembly*>(sw.dis.get()), switchOptions(), sw.image.size()},
-                                             std::tuple{&random, guessed, noise.size()}}) {
+                                             std::tuple{&random, guessed, noise.size()},
+                                             std::tuple{parts.dis,
+                                                        unguessedAt06000000("p.bin"), parts.image.size()}}) {
         std::vector<std::uint64_t> counts(kMapKinds);
         std::uint32_t next = options.base;
         for (const MapRun& r : mapRuns(*dis)) {
@@ -130,16 +147,23 @@ TEST(Map, RunsAndPlacesFollowTheModel) {
         ASSERT_TRUE(dis->write(*watcher));
         const std::vector<Function> fns = dis->model().functions();
         ASSERT_FALSE(fns.empty());
+        std::map<std::string, std::vector<std::string>> linesOf;
         for (const Function& f : fns) {
             const SourcePlace* p = page.placeOf(f.start);
             ASSERT_NE(p, nullptr) << std::hex << f.start;
-            std::istringstream text(out.files.at(p->file));
-            std::string line;
-            for (std::size_t n = 0; n < p->line; ++n) std::getline(text, line);
+            std::vector<std::string>& lines = linesOf[p->file];
+            if (lines.empty()) {
+                std::istringstream text(out.files.at(p->file));
+                for (std::string l; std::getline(text, l);) lines.push_back(l);
+            }
+            ASSERT_LE(p->line, lines.size());
+            const std::string& line = lines[p->line - 1];
             char label[12];
             std::snprintf(label, sizeof label, "L%08X:", f.start);
             const std::string name = f.start == 0x06000000 && options.imageName == "r.bin" ? "START:" : label;
             EXPECT_EQ(line.substr(0, name.size()), name) << p->file << ":" << p->line;
+            // The label's own statement, with its address, not a mention of the label.
+            EXPECT_NE(line.find("; " + std::string(label + 1, 8) + " "), std::string::npos) << p->file << ":" << p->line;
         }
     }
     // The counts say the switch has a jump table and text.

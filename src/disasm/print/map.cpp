@@ -203,7 +203,8 @@ std::size_t newlines(std::string_view text) {
 // Passes the text on and notes every line that begins with a function's label and a
 // colon. Only the colons are looked at (a label's line is one of few that has one):
 // the text from the line's start to the colon must be a label of a function. Lines
-// are counted between them; a line's start in an earlier piece of text is kept.
+// are counted between them; a line's start in an earlier piece of text is kept. Lines
+// are not counted past the labels of other parts (nothing after them is placed).
 struct MapPage::Watcher : SourceOutput {
     Watcher(SourceOutput& to, const std::unordered_map<std::string, std::uint32_t>& known,
             std::vector<std::pair<std::uint32_t, SourcePlace>>& seen)
@@ -213,11 +214,20 @@ struct MapPage::Watcher : SourceOutput {
         if (const std::size_t slash = file.rfind('/'); slash != std::string::npos) file.erase(0, slash + 1);
         line = 1;
         tail.clear();
+        elsewhere = false;
         return out.open(name);
     }
     bool write(std::string_view text) override {
+        if (elsewhere) return out.write(text);
+        // A part ends with the labels it names that other parts define: not theirs to place.
+        std::size_t end = text.find(dis::kElsewhereLine);
+        if (end == std::string_view::npos && !tail.empty()) {
+            const std::string joined = tail + std::string(text.substr(0, dis::kElsewhereLine.size()));
+            if (joined.find(dis::kElsewhereLine) != std::string::npos) end = 0;
+        }
+        elsewhere = end != std::string_view::npos;
         std::size_t counted = 0;
-        for (std::size_t c = text.find(':'); c != std::string_view::npos; c = text.find(':', c + 1)) {
+        for (std::size_t c = text.find(':'); c < end && c != std::string_view::npos; c = text.find(':', c + 1)) {
             line += newlines(text.substr(counted, c - counted));
             counted = c;
             const std::size_t nl = text.rfind('\n', c);
@@ -242,6 +252,7 @@ struct MapPage::Watcher : SourceOutput {
     std::string file;
     std::string tail;  // the start of the line the text so far ends in (up to a label's length)
     std::size_t line = 1;
+    bool elsewhere = false;  // past the line after which a part defines others' labels
 };
 
 MapPage::MapPage(const Disassembly& disassembly, const DisassemblyOptions& options)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "disasm/edit/settle.h"
 #include "disasm/grammar/fingerprint.h"
@@ -185,17 +186,22 @@ std::vector<MapRun> mapRuns(const Disassembly& dis) {
 
 // ---- where the functions start in the sources --------------------------------------------
 
-// The newlines in text, eight bytes at a time.
+// The newlines in text: 16 bytes at a time where the compiler has vectors of them (each
+// byte of a sum counts its lane's newlines, up to 255 blocks at a time), else byte by byte.
 std::size_t newlines(std::string_view text) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow = 0x7F7F7F7F7F7F7F7Full, kHigh = 0x8080808080808080ull;
     std::size_t n = 0, i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, text.data() + i, 8);
-        const std::uint64_t x = w ^ (kOnes * '\n');  // a zero byte where a newline was
-        // The high bit of each zero byte, moved to its low bit, and the bytes summed.
-        n += static_cast<std::size_t>((((~(((x & kLow) + kLow) | x) & kHigh) >> 7) * kOnes) >> 56);
+#if defined(__GNUC__)
+    using Bytes = unsigned char __attribute__((vector_size(16)));
+    while (i + 16 <= text.size()) {
+        Bytes sum = {};
+        for (int k = 0; k < 255 && i + 16 <= text.size(); ++k, i += 16) {
+            Bytes b;
+            std::memcpy(&b, text.data() + i, 16);
+            sum -= reinterpret_cast<Bytes>(b == '\n');  // -1 in each lane that holds one
+        }
+        for (int lane = 0; lane < 16; ++lane) n += sum[lane];
     }
+#endif
     for (; i < text.size(); ++i) n += text[i] == '\n';
     return n;
 }
@@ -203,38 +209,41 @@ std::size_t newlines(std::string_view text) {
 // Passes the text on and notes every line that begins with a function's label and a
 // colon. Only the colons are looked at (a label's line is one of few that has one):
 // the text from the line's start to the colon must be a label of a function. Lines
-// are counted between them; a line's start in an earlier piece of text is kept. Lines
-// are not counted past the labels of other parts (nothing after them is placed).
+// are counted between them; a line's start in an earlier piece of text is kept. A
+// statement's label has the statement after it on its line; a label alone on its line
+// is one that a part defines for others (after its SETPC) and is not taken.
 struct MapPage::Watcher : SourceOutput {
     Watcher(SourceOutput& to, const std::unordered_map<std::string, std::uint32_t>& known,
-            std::vector<std::pair<std::uint32_t, SourcePlace>>& seen)
-        : out(to), labels(known), found(seen) {}
+            std::vector<std::pair<std::uint32_t, SourcePlace>>& placed)
+        : out(to), labels(known), seen(placed) {}
     bool open(const std::string& name) override {
         file = name;
         if (const std::size_t slash = file.rfind('/'); slash != std::string::npos) file.erase(0, slash + 1);
         line = 1;
         tail.clear();
-        elsewhere = false;
+        pending.reset();
         return out.open(name);
     }
     bool write(std::string_view text) override {
-        if (elsewhere) return out.write(text);
-        // A part ends with the labels it names that other parts define: not theirs to place.
-        std::size_t end = text.find(dis::kElsewhereLine);
-        if (end == std::string_view::npos && !tail.empty()) {
-            const std::string joined = tail + std::string(text.substr(0, dis::kElsewhereLine.size()));
-            if (joined.find(dis::kElsewhereLine) != std::string::npos) end = 0;
+        if (pending && !text.empty()) {  // a colon ended the text before
+            if (text.front() != '\n') seen.push_back(std::move(*pending));
+            pending.reset();
         }
-        elsewhere = end != std::string_view::npos;
         std::size_t counted = 0;
-        for (std::size_t c = text.find(':'); c < end && c != std::string_view::npos; c = text.find(':', c + 1)) {
+        for (std::size_t c = text.find(':'); c != std::string_view::npos; c = text.find(':', c + 1)) {
             line += newlines(text.substr(counted, c - counted));
             counted = c;
             const std::size_t nl = text.rfind('\n', c);
             std::string label = nl == std::string_view::npos ? tail + std::string(text.substr(0, c))
                                                              : std::string(text.substr(nl + 1, c - nl - 1));
             if (label.empty() || label.size() > kLongest || label.find_first_of(" \t;") != std::string::npos) continue;
-            if (const auto it = labels.find(label); it != labels.end()) found.push_back({it->second, {file, line}});
+            const auto it = labels.find(label);
+            if (it == labels.end()) continue;
+            if (c + 1 == text.size()) {
+                pending = std::make_pair(it->second, SourcePlace{file, line});
+            } else if (text[c + 1] != '\n') {
+                seen.push_back({it->second, {file, line}});
+            }
         }
         line += newlines(text.substr(counted));
         const std::size_t nl = text.rfind('\n');
@@ -243,16 +252,20 @@ struct MapPage::Watcher : SourceOutput {
         return out.write(text);
     }
     bool patch(std::uint64_t position, std::string_view text) override { return out.patch(position, text); }
-    bool close() override { return out.close(); }
+    bool close() override {
+        if (pending) seen.push_back(std::move(*pending));
+        pending.reset();
+        return out.close();
+    }
 
     static constexpr std::size_t kLongest = 256;
     SourceOutput& out;
     const std::unordered_map<std::string, std::uint32_t>& labels;
-    std::vector<std::pair<std::uint32_t, SourcePlace>>& found;
+    std::vector<std::pair<std::uint32_t, SourcePlace>>& seen;
     std::string file;
     std::string tail;  // the start of the line the text so far ends in (up to a label's length)
     std::size_t line = 1;
-    bool elsewhere = false;  // past the line after which a part defines others' labels
+    std::optional<std::pair<std::uint32_t, SourcePlace>> pending;  // a label whose colon ended a piece
 };
 
 MapPage::MapPage(const Disassembly& disassembly, const DisassemblyOptions& options)

@@ -61,11 +61,11 @@ class MapPage {
     MapPage(const MapPage&) = delete;
     MapPage& operator=(const MapPage&) = delete;
 
-    // An output that passes everything to out and notes the line where each function's
-    // label is defined. Each watcher may be used on a thread of its own; make them all
+    // An output that passes everything to out and notes the line where each label is
+    // defined. Each watcher may be used on a thread of its own; make them all
     // on one thread, before the writing starts.
     std::unique_ptr<SourceOutput> watch(SourceOutput& out);
-    // Where a function starts in the sources written through the watchers, if seen.
+    // Where a label is defined in the sources written through the watchers, if seen.
     const SourcePlace* placeOf(std::uint32_t address) const;
 
     // Works out what the page shows but where the functions start: the model is only
@@ -80,8 +80,8 @@ class MapPage {
     struct Watcher;
     const Disassembly& dis_;
     const DisassemblyOptions& options_;
-    std::vector<Function> functions_;
-    std::unordered_map<std::string, std::uint32_t> labels_;  // a function's label -> its start
+    std::vector<Function> functions_;  // once prepared
+    std::unordered_map<std::string, std::uint32_t> labels_;  // the user's labels -> their addresses
     std::vector<std::unique_ptr<std::vector<std::pair<std::uint32_t, SourcePlace>>>> seen_;
     mutable std::unordered_map<std::uint32_t, SourcePlace> places_;
     mutable bool placesMade_ = false;

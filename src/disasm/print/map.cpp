@@ -43,13 +43,6 @@ MapKind shadeOf(UnknownKind k) {
     return MapKind::MaybePointer;
 }
 
-std::string labelOf(std::uint32_t address, const std::unordered_map<std::uint32_t, std::string>& names) {
-    if (const auto it = names.find(address); it != names.end()) return it->second;
-    std::string label = dis::addressText(address);
-    label[0] = 'L';
-    return label;
-}
-
 // Text as a JSON string (safe inside a <script> element).
 void jsonString(std::string& out, std::string_view s) {
     out += '"';
@@ -139,31 +132,18 @@ std::vector<MapRun> mapRuns(const Disassembly& dis) {
             ++last->count;
             return;
         }
-        MapKind kind = MapKind::Data;
-        switch (item.kind) {
-            case ItemKind::Instruction:
-                kind = MapKind::Instruction;
-                break;
-            case ItemKind::Literal:
-                kind = MapKind::Literal;
-                break;
-            case ItemKind::Table: {
-                // The table that holds the entry: the last to start at or before it that
-                // reaches past it.
-                auto k = std::upper_bound(tables.begin(), tables.end(), item.address,
-                                          [](std::uint32_t at, const Span& x) { return at < x.start; });
-                while (k != tables.begin() && std::prev(k)->end <= item.address) --k;
-                kind = k != tables.begin() && std::prev(k)->pointers ? MapKind::PointerTable : MapKind::JumpTable;
-                break;
-            }
-            case ItemKind::String:
-                kind = MapKind::Text;
-                break;
-            case ItemKind::Padding:
-                kind = MapKind::Fill;
-                break;
-            case ItemKind::Data:
-                break;
+        // The kind of each item kind, in the order of ItemKind (a table's entries are told
+        // apart by their table).
+        static constexpr MapKind kOfItem[] = {MapKind::Instruction, MapKind::Literal, MapKind::JumpTable,
+                                              MapKind::Text,        MapKind::Fill,    MapKind::Data};
+        MapKind kind = kOfItem[static_cast<std::size_t>(item.kind)];
+        if (item.kind == ItemKind::Table) {
+            // The table that holds the entry: the last to start at or before it that
+            // reaches past it.
+            auto k = std::upper_bound(tables.begin(), tables.end(), item.address,
+                                      [](std::uint32_t at, const Span& x) { return at < x.start; });
+            while (k != tables.begin() && std::prev(k)->end <= item.address) --k;
+            if (k != tables.begin() && std::prev(k)->pointers) kind = MapKind::PointerTable;
         }
         // Segments come in image order, but their addresses need not: the unknowns
         // are looked up again where the addresses go back.
@@ -206,9 +186,8 @@ std::size_t newlines(std::string_view text) {
     return n;
 }
 
-// Passes the text on and notes every line that begins with a function's label and a
-// colon. Only the colons are looked at (a label's line is one of few that has one):
-// the text from the line's start to the colon must be a label of a function. Lines
+// Passes the text on and notes every line that begins with a label and a colon. Only the colons are looked at (a label's line is one of few that has one):
+// the text from the line's start to the colon must be a label. Lines
 // are counted between them; a line's start in an earlier piece of text is kept. A
 // statement's label has the statement after it on its line; a label alone on its line
 // is one that a part defines for others (after its SETPC) and is not taken.
@@ -237,12 +216,14 @@ struct MapPage::Watcher : SourceOutput {
             std::string label = nl == std::string_view::npos ? tail + std::string(text.substr(0, c))
                                                              : std::string(text.substr(nl + 1, c - nl - 1));
             if (label.empty() || label.size() > kLongest || label.find_first_of(" \t;") != std::string::npos) continue;
-            const auto it = labels.find(label);
-            if (it == labels.end()) continue;
+            // The user's name, or the disassembler's own L and eight digits.
+            std::optional<std::uint32_t> address = dis::ownLabelAddress(label);
+            if (const auto it = labels.find(label); it != labels.end()) address = it->second;
+            if (!address) continue;
             if (c + 1 == text.size()) {
-                pending = std::make_pair(it->second, SourcePlace{file, line});
+                pending = std::make_pair(*address, SourcePlace{file, line});
             } else if (text[c + 1] != '\n') {
-                seen.push_back({it->second, {file, line}});
+                seen.push_back({*address, {file, line}});
             }
         }
         line += newlines(text.substr(counted));
@@ -270,10 +251,7 @@ struct MapPage::Watcher : SourceOutput {
 
 MapPage::MapPage(const Disassembly& disassembly, const DisassemblyOptions& options)
     : dis_(disassembly), options_(options) {
-    std::unordered_map<std::uint32_t, std::string> names;
-    for (const DisassemblyOptions::Name& n : options.names) names[n.address] = n.name;
-    functions_ = dis_.model().functions();
-    for (const Function& f : functions_) labels_.emplace(labelOf(f.start, names), f.start);
+    for (const DisassemblyOptions::Name& n : options.names) labels_.emplace(n.name, n.address);
 }
 
 MapPage::~MapPage() = default;
@@ -299,6 +277,7 @@ const SourcePlace* MapPage::placeOf(std::uint32_t address) const {
 void MapPage::prepare() {
     if (prepared_) return;
     prepared_ = true;
+    functions_ = dis_.model().functions();
     const Model& m = dis_.model();
     std::string& out = data_;
     out = "{\"name\":";

@@ -344,16 +344,17 @@ $("copyall").addEventListener("click", (e) => {
 window.addEventListener("resize", draw);
 renderFns();
 draw();
+const ready = performance.now();  // since the page was asked for: read, parsed, drawn
 const at = /#at=\$?([0-9a-fA-F]+)/.exec(location.hash);
 if (at) show(parseInt(at[1], 16));
 
 // ---- the self-check: with #selftest=ADDR,ADDR... the page clicks the band at those
 // addresses and every function of the table, and writes what it showed into #selftest,
-// a line each: "share KIND BYTES", "click WANTED ADDRESS ITEM FUNCTION PANEL WHY" (-1 for
-// none) and "fn START CALLERS SITE...".
+// a line each: "ready MS" (when the page was drawn), "share KIND BYTES", "click WANTED
+// ADDRESS ITEM FUNCTION PANEL WHY" (-1 for none) and "fn START CALLERS SITE...".
 const test = /#selftest(?:=([0-9a-fA-F$,]*))?/.exec(location.hash);
 if (test) {
-  const out = ["size " + size];
+  const out = ["size " + size, "ready " + Math.round(ready)];
   for (const r of document.querySelectorAll("#legend tr")) out.push("share " + r.dataset.kind + " " + r.dataset.bytes);
   view = [0, size];
   draw();

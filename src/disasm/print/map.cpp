@@ -7,9 +7,9 @@
 #include <cstring>
 #include <optional>
 
-#include "disasm/edit/settle.h"
 #include "disasm/grammar/fingerprint.h"
 #include "disasm/grammar/grammar.h"
+#include "disasm/grammar/settle.h"
 #include "disasm/print/map_page.h"
 
 namespace korvane {

@@ -105,11 +105,13 @@ std::string_view mapKindName(MapKind kind) {
     return kKinds[static_cast<std::size_t>(kind)].name;
 }
 
-std::vector<MapRun> mapRuns(const Disassembly& dis) {
-    const Model& m = dis.model();
+namespace {
+
+// The band of a model whose unknowns are these.
+std::vector<MapRun> runsOf(const Model& m, const std::vector<Unknown>& unknowns) {
     // The unknowns by address, and the tables' spans (both in address order).
     std::vector<std::pair<std::uint32_t, MapKind>> unknown;
-    for (const Unknown& u : m.unknowns()) unknown.emplace_back(u.address, shadeOf(u.kind));
+    for (const Unknown& u : unknowns) unknown.emplace_back(u.address, shadeOf(u.kind));
     std::stable_sort(unknown.begin(), unknown.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second == MapKind::OpenTable && b.second != MapKind::OpenTable;
     });
@@ -162,6 +164,12 @@ std::vector<MapRun> mapRuns(const Disassembly& dis) {
         }
     });
     return runs;
+}
+
+}  // namespace
+
+std::vector<MapRun> mapRuns(const Disassembly& dis) {
+    return runsOf(dis.model(), dis.model().unknowns());
 }
 
 // ---- where the functions start in the sources --------------------------------------------
@@ -283,7 +291,8 @@ void MapPage::prepare() {
     out = "{\"name\":";
     jsonString(out, options_.imageName);
 
-    const std::vector<MapRun> runs = mapRuns(dis_);
+    const std::vector<Unknown> unknowns = m.unknowns();
+    const std::vector<MapRun> runs = runsOf(m, unknowns);
     std::vector<ImageSegment> segments = options_.segments;
     if (segments.empty()) {
         std::uint32_t size = 0;
@@ -359,7 +368,7 @@ void MapPage::prepare() {
     // The worklist: address, kind, what it is, the info-file line that settles it.
     out += ",\"unknowns\":[";
     bool first = true;
-    for (const Unknown& u : m.unknowns()) {
+    for (const Unknown& u : unknowns) {
         const auto item = m.itemAt(u.address);
         const std::uint32_t size = item ? item->size : 0;
         const std::string range = dis::rangeText(u.address, u.address + size);

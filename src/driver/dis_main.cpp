@@ -421,6 +421,18 @@ int run(int argc, char** argv) {
     const korvane::Disassembly dis(image, options);
     if (!dis.error().empty()) return error(dis.error());
     if (!whys.empty()) return explain(dis.model(), whys);
+    // Most of the map is worked out beside the checks of the files and the writing of
+    // the sources, which wait on the disk more than they compute. Nothing else asks the
+    // model until it is done.
+    std::unique_ptr<korvane::MapPage> map;
+    std::future<void> prepared;
+    if (!p.map.empty() && !toStandardOutput) {
+        map = std::make_unique<korvane::MapPage>(dis, options);
+        try {
+            prepared = std::async(std::launch::async, [&map] { map->prepare(); });
+        } catch (const std::system_error&) {  // no thread: the page is made after the sources
+        }
+    }
     if (toStandardOutput) {
         if (dis.files().size() > 1)
             return error(Say::PartsToStandardOutput, {.count = std::to_string(dis.files().size() - 1)});
@@ -490,22 +502,11 @@ int run(int argc, char** argv) {
         if (::getcwd(here, sizeof here) == nullptr) return error(Say::CannotWrite, {.name = p.map});
         mapPath = std::string(here) + "/" + mapPath;
     }
-    std::unique_ptr<korvane::MapPage> map;
-    if (!mapPath.empty()) {
+    if (map) {
         if (const int status = ownFile(p.map, Say::MapIsOwnFile)) return status;
         const Judgement page = korvane::files::judge(p.map, korvane::Written::Map, "; move it away, or name another file for --map");
         if (!page.why.empty()) return error(page.why);
         files.expect(mapPath, page.seen, korvane::Written::Map);
-        map = std::make_unique<korvane::MapPage>(dis, options);
-    }
-    // Most of the map is worked out beside the writing of the sources, which waits on
-    // the disk more than it computes.
-    std::future<void> prepared;
-    if (map) {
-        try {
-            prepared = std::async(std::launch::async, [&map] { map->prepare(); });
-        } catch (const std::system_error&) {  // no thread: the page is made after the sources
-        }
     }
     const std::string unwritten = writeSources(dis, files, directory, map.get());
     if (prepared.valid()) prepared.get();

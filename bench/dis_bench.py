@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times korvane-dis against GNU's disassembler on a 4 MiB image of generated code.
 
-    bench/dis_bench.py [--build DIR] [--work DIR] [--runs 5]
+    bench/dis_bench.py [--build DIR] [--work DIR] [--runs 5] [--map]
 
 The image is the one korvane assembles from bench/gen.py's program of 2,000,000 lines
 (code with data islands, literal pools and strings). It prints, medians of --runs runs
@@ -9,7 +9,9 @@ interleaved:
 - korvane-dis (writing its sources) against sh-elf-objdump -D -b binary -m sh2 -EB;
 - the round trip: korvane-dis, then korvane on every source in the printed order;
 - peak RSS of korvane-dis (GNU time);
-and checks that the round trip rebuilds the image byte for byte.
+and checks that the round trip rebuilds the image byte for byte. With --map it also times
+korvane-dis writing the map page beside its sources (--map g.bin.html), interleaved
+with the others, and prints the page's size.
 """
 import argparse
 import os
@@ -47,6 +49,7 @@ def main():
     ap.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
     ap.add_argument("--work", default=os.path.join(ROOT, "build-bench", "dis"))
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--map", action="store_true", help="also time korvane-dis --map")
     a = ap.parse_args()
     if not os.path.exists(os.path.join(a.build, "CMakeCache.txt")):
         run(["cmake", "-S", ROOT, "-B", a.build, "-DCMAKE_BUILD_TYPE=Release",
@@ -64,9 +67,11 @@ def main():
     with open(os.path.join(a.work, "g.bin"), "rb") as f:
         image = f.read()
 
-    times = {"dis": [], "objdump": [], "round trip": []}
+    times = {"dis": [], "objdump": [], "round trip": [], "map": []}
     for _ in range(a.runs):
         times["dis"].append(timed([dis, "g.bin"], a.work))
+        if a.map:
+            times["map"].append(timed([dis, "g.bin", "--map", "g.bin.html"], a.work))
         times["objdump"].append(timed(["sh-elf-objdump", "-D", "-b", "binary", "-m", "sh2", "-EB",
                                        "g.bin"], a.work))
         start = time.perf_counter()
@@ -81,9 +86,12 @@ def main():
     run([TIME, "-f", "%M", "-o", report, dis, "g.bin"], a.work)
     with open(report) as f:
         rss = int(f.read().split()[-1])
-    m = {k: statistics.median(v) for k, v in times.items()}
+    m = {k: statistics.median(v) for k, v in times.items() if v}
     print("image: %d bytes, %d sources; %d runs, medians" % (len(image), len(sources(a.work)), a.runs))
     print("  korvane-dis        %.3f s   %.1f MiB peak RSS" % (m["dis"], rss / 1024))
+    if a.map:
+        print("  korvane-dis --map  %.3f s   (+%.1f %%; the page: %.1f MiB)"
+              % (m["map"], 100 * (m["map"] / m["dis"] - 1), os.path.getsize(os.path.join(a.work, "g.bin.html")) / 2**20))
     print("  sh-elf-objdump -D  %.3f s" % m["objdump"])
     print("  round trip         %.3f s   (korvane-dis, then korvane on every source)" % m["round trip"])
     print("  korvane-dis / objdump = %.3f; round trip / objdump = %.3f; identical image"

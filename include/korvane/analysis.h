@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,9 @@ struct Reference {
     RefKind kind;
 };
 
+// An item's kind in words, as --why says it: "an instruction", "a literal", ...
+std::string_view itemKindText(ItemKind kind);
+
 struct Item {
     ItemKind kind;
     std::uint32_t address;
@@ -148,6 +152,9 @@ class Model {
 
     // The item at (or around) an address of the image; nothing outside it.
     std::optional<Item> itemAt(std::uint32_t address) const;
+    // Every item of the image in address order, as itemAt gives each (for a walk over the
+    // whole image, without a search for each item).
+    void items(const std::function<void(const Item&)>& visit) const;
     // What is at an address: a shortcut of itemAt.
     std::optional<ItemKind> kindAt(std::uint32_t address) const;
     // Whether an instruction starts at address and runs in a delay slot.

@@ -105,8 +105,8 @@ inline constexpr std::string_view kDisassemblyHeader = "; korvane-dis: source of
 // second line holds the fingerprint, as a source's does.
 inline constexpr std::string_view kInfoHeader = "# korvane-dis: what it found in ";
 
-// What korvane-dis writes and a later run may replace: a source, or an info file.
-enum class Written : std::uint8_t { Source, Info };
+// What korvane-dis writes and a later run may replace: a source, an info file, a map.
+enum class Written : std::uint8_t { Source, Info, Map };
 
 // Reads a file piece by piece and tells whether it is a file the disassembler wrote,
 // unchanged since (its text still has the fingerprint its header records).

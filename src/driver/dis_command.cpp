@@ -38,6 +38,8 @@ constexpr SayTemplate kCatalogue[] = {
      "the image needs {count} parts; -o - writes a single source only: name the top source with -o NAME"},
     {Say::InfoOutToStandardOutput, 1, "--info-out goes with a source written to a file, not -o -"},
     {Say::InfoOutIsOwnFile, 1, "--info-out {name} names a file this run reads or writes ({other}); name another"},
+    {Say::MapToStandardOutput, 1, "--map goes with a source written to a file, not -o -"},
+    {Say::MapIsOwnFile, 1, "--map {name} names a file this run reads or writes ({other}); name another"},
     {Say::CannotWrite, 1, "cannot write {name}"},
     {Say::CannotWriteStandardOutput, 1, "cannot write the standard output"},
     {Say::CheckedLink, 1, "{name} is a symbolic link; --write replaces files, not links: give the file itself"},
@@ -158,6 +160,9 @@ constexpr Row kOptions[] = {
          }
          return file(o, v, p.traces.emplace_back());
      }},
+    {{"--map", "", "FILE.html", false,
+      "write a map of what was found: one page to open in a browser\n(the image as a band, the functions, the unknowns)"},
+     [](Parsed& p, std::string_view o, std::string_view v) { return file(o, v, p.map); }},
     {{"--output", "-o", "SOURCE", false,
       "write the top source as SOURCE (parts are named after it);\n-o - writes a source of one part to standard "
       "output;\nwith --check --write: the checked source as a new file"},

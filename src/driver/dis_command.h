@@ -42,6 +42,8 @@ enum class Say : std::uint8_t {
     PartsToStandardOutput,
     InfoOutToStandardOutput,
     InfoOutIsOwnFile,
+    MapToStandardOutput,
+    MapIsOwnFile,
     CannotWrite,
     CannotWriteStandardOutput,
     CheckedLink,
@@ -87,7 +89,7 @@ struct Parsed {
     bool baseGiven = false;
     std::uint32_t base = 0;
     ImageFormat format = ImageFormat::Flat;
-    std::string ip, symbols, infoOut;
+    std::string ip, symbols, infoOut, map;
     std::vector<std::string> infos;   // --info FILE
     std::vector<std::string> traces;  // --trace FILE[@BASE]
     std::vector<std::uint32_t> whys;

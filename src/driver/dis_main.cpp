@@ -35,6 +35,7 @@
 #include "files/replace.h"
 #include "korvane/disassemble.h"
 #include "korvane/files.h"
+#include "korvane/map.h"
 #include "korvane/version.h"
 
 namespace {
@@ -276,13 +277,19 @@ std::map<std::string, Judgement> judgeSources(const std::string& directory, cons
 // Writes the sources into the set: the parts side by side, on this thread and a second
 // one where it can be had (the analysis is only read), then the top source. "" when all
 // were written, else the name of the first that could not be.
-std::string writeSources(const korvane::Disassembly& dis, korvane::files::FileSet& files, const std::string& directory) {
+// With a map, every source goes through a watcher of it (which notes where the
+// functions start).
+std::string writeSources(const korvane::Disassembly& dis, korvane::files::FileSet& files, const std::string& directory,
+                         korvane::MapPage* map) {
     const std::size_t parts = dis.parts();
-    if (parts < 2) return dis.write(files) ? "" : files.current();
-    std::vector<std::unique_ptr<korvane::SourceOutput>> outs;
+    std::unique_ptr<korvane::SourceOutput> top = map ? map->watch(files) : nullptr;
+    korvane::SourceOutput& topOut = top ? *top : files;
+    if (parts < 2) return dis.write(topOut) ? "" : files.current();
+    std::vector<std::unique_ptr<korvane::SourceOutput>> apart, outs;
     for (std::size_t i = 0; i < parts; ++i) {
-        outs.push_back(files.openApart(dis.files()[i]));
-        if (!outs.back()) return files.current();
+        apart.push_back(files.openApart(dis.files()[i]));
+        if (!apart.back()) return files.current();
+        outs.push_back(map ? map->watch(*apart.back()) : std::move(apart.back()));
     }
     std::vector<std::uint64_t> printed(parts);
     std::vector<char> written(parts, 0);
@@ -302,7 +309,7 @@ std::string writeSources(const korvane::Disassembly& dis, korvane::files::FileSe
     for (std::size_t i = 0; i < parts; ++i) {
         if (!written[i]) return directory + dis.files()[i];
     }
-    return dis.writeTop(files, printed) ? "" : files.current();
+    return dis.writeTop(topOut, printed) ? "" : files.current();
 }
 
 int run(int argc, char** argv) {
@@ -420,10 +427,23 @@ int run(int argc, char** argv) {
     const korvane::Disassembly dis(image, options);
     if (!dis.error().empty()) return error(dis.error());
     if (!whys.empty()) return explain(dis.model(), whys, tracedOutside);
+    // Most of the map is worked out beside the checks of the files and the writing of
+    // the sources, which wait on the disk more than they compute. Nothing else asks the
+    // model until it is done.
+    std::unique_ptr<korvane::MapPage> map;
+    std::future<void> prepared;
+    if (!p.map.empty() && !toStandardOutput) {
+        map = std::make_unique<korvane::MapPage>(dis, options);
+        try {
+            prepared = std::async(std::launch::async, [&map] { map->prepare(); });
+        } catch (const std::system_error&) {  // no thread: the page is made after the sources
+        }
+    }
     if (toStandardOutput) {
         if (dis.files().size() > 1)
             return error(Say::PartsToStandardOutput, {.count = std::to_string(dis.files().size() - 1)});
         if (!infoOutPath.empty()) return error(Say::InfoOutToStandardOutput);
+        if (!p.map.empty()) return error(Say::MapToStandardOutput);
         StandardOutput out;
         return dis.write(out) ? 0 : error(Say::CannotWriteStandardOutput);
     }
@@ -459,23 +479,46 @@ int run(int argc, char** argv) {
         });
     }
 
-    if (!infoOutPath.empty()) {
-        std::vector<std::string> others{imagePath};
-        for (const std::string& name : dis.files()) others.push_back(directory + name);
-        for (const auto& [name, v] : known) others.push_back(directory + name);
-        others.insert(others.end(), infoPaths.begin(), infoPaths.end());
-        if (!symbolsPath.empty()) others.push_back(symbolsPath);
+    // An info file and a map are files of their own: never one this run reads or writes.
+    std::vector<std::string> others{imagePath};
+    for (const std::string& name : dis.files()) others.push_back(directory + name);
+    for (const auto& [name, v] : known) others.push_back(directory + name);
+    others.insert(others.end(), infoPaths.begin(), infoPaths.end());
+    if (!symbolsPath.empty()) others.push_back(symbolsPath);
+    auto ownFile = [&](const std::string& path, Say code) {
         for (const std::string& other : others) {
-            if (korvane::files::sameName(infoOutPath, other))
-                return error(Say::InfoOutIsOwnFile, {.name = infoOutPath, .other = other});
+            if (korvane::files::sameName(path, other)) return error(code, {.name = path, .other = other});
         }
+        return 0;
+    };
+    if (!infoOutPath.empty()) {
+        if (const int status = ownFile(infoOutPath, Say::InfoOutIsOwnFile)) return status;
         const Judgement info =
             korvane::files::judge(infoOutPath, korvane::Written::Info, "; move it away, or name another file for --info-out");
         if (!info.why.empty()) return error(info.why);
         files.expect(infoOutPath, info.seen, korvane::Written::Info);
+        others.push_back(infoOutPath);
     }
-    if (const std::string bad = writeSources(dis, files, directory); !bad.empty())
-        return error(Say::CannotWrite, {.name = bad});
+    for (const std::string& path : p.traces) others.push_back(path.substr(0, path.rfind('@')));
+    if (!p.ip.empty()) others.push_back(p.ip);
+    // The map is named from the working directory, wherever the sources go.
+    std::string mapPath = p.map;
+    if (!mapPath.empty() && mapPath.front() != '/') {
+        char here[4096];
+        if (::getcwd(here, sizeof here) == nullptr) return error(Say::CannotWrite, {.name = p.map});
+        mapPath = std::string(here) + "/" + mapPath;
+    }
+    if (map) {
+        if (const int status = ownFile(p.map, Say::MapIsOwnFile)) return status;
+        const Judgement page = korvane::files::judge(p.map, korvane::Written::Map, "; move it away, or name another file for --map");
+        if (!page.why.empty()) return error(page.why);
+        files.expect(mapPath, page.seen, korvane::Written::Map);
+    }
+    const std::string unwritten = writeSources(dis, files, directory, map.get());
+    if (prepared.valid()) prepared.get();
+    if (!unwritten.empty()) return error(Say::CannotWrite, {.name = unwritten});
+    if (map && !files.put(mapPath, map->text(), korvane::files::newFileMode(), ::geteuid(), ::getegid()))
+        return error(Say::CannotWrite, {.name = p.map});
     if (!infoOutPath.empty() &&
         !files.put(infoOutPath, korvane::infoOf(dis, options), korvane::files::newFileMode(), ::geteuid(), ::getegid()))
         return error(Say::CannotWrite, {.name = infoOutPath});

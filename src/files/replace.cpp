@@ -1,6 +1,7 @@
 // Safe replacement of korvane-dis's files: temporaries beside the final names, renames
 // checked against what was judged, temporaries that signals remove.
 #include "files/replace.h"
+#include "korvane/map.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -73,7 +74,7 @@ Seen seenOf(const struct stat& st) {
 }
 
 std::string_view headerOf(Written kind) {
-    return kind == Written::Source ? kDisassemblyHeader : kInfoHeader;
+    return kind == Written::Source ? kDisassemblyHeader : kind == Written::Info ? kInfoHeader : kMapHeader;
 }
 
 }  // namespace
@@ -134,7 +135,7 @@ Judgement judge(const std::string& path, Written kind, const std::string& way) {
 #endif
     ::close(fd);
     j.recorded = check.recorded();
-    const std::string who = kind == Written::Source ? "korvane-dis" : "--info-out";
+    const std::string who = kind == Written::Source ? "korvane-dis" : kind == Written::Info ? "--info-out" : "--map";
     if (!check.fromDisassembler()) return refuse(path + " exists and was not written by " + who + way);
     if (!steady || !check.unchanged()) {
         j.changed = true;
@@ -288,7 +289,7 @@ void removeLeftovers(const std::string& directory, const std::string& name) {
         const ssize_t n = ::read(fd, head, sizeof head);
         ::close(fd);
         const std::string_view text(head, n > 0 ? static_cast<std::size_t>(n) : 0);
-        for (const Written kind : {Written::Source, Written::Info}) {
+        for (const Written kind : {Written::Source, Written::Info, Written::Map}) {
             if (text.substr(0, headerOf(kind).size()) == headerOf(kind)) {
                 ::unlink(path.c_str());
                 break;
@@ -340,7 +341,7 @@ FileSet::~FileSet() {
 
 void FileSet::expect(const std::string& name, const Seen& seen, Written kind) {
     auto f = std::make_unique<File>();
-    f->final = directory_ + name;
+    f->final = name.front() == '/' ? name : directory_ + name;  // as open() names it
     f->seen = seen;
     f->kind = kind;
     f->expected = true;

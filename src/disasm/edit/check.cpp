@@ -14,6 +14,7 @@
 #include "isa/known.h"
 #include "disasm/grammar/annotations.h"
 #include "disasm/grammar/grammar.h"
+#include "disasm/grammar/settle.h"
 #include "korvane/disassemble.h"
 #include "korvane/korvane.h"
 
@@ -155,24 +156,12 @@ Result assembleLines(std::string_view text, IncludeOpener& includes, Lines& line
     return assemble(source, bin, includes, options);
 }
 
-// The info-file lines that settle an unknown, as --check and --unknowns name them (a
-// maybe-pointer's with what each says, where saying).
-std::string rangeText(std::uint32_t from, std::uint32_t to) {
-    return dis::addressText(from) + "-" + dis::addressText(to);
-}
-std::string settleCode(const std::string& range) {
-    return "\"code " + range + "\" or \"data " + range + "\"";
-}
-std::string settleTable(std::uint32_t at, unsigned width, std::optional<std::uint32_t> base) {
-    return "\"table " + dis::addressText(at) + " N " + std::to_string(width) +
-           (base ? " relative " + dis::addressText(*base) : std::string()) + "\"";
-}
-std::string settleMaybe(std::uint32_t at, const std::string& range, bool saying) {
-    return "\"const " + dis::addressText(at) + "\"" + (saying ? " (a number)" : "") + " or \"data " + range +
-           " pointers\"" + (saying ? " (a pointer)" : "");
-}
-
 }  // namespace
+
+using dis::rangeText;
+using dis::settleCode;
+using dis::settleMaybe;
+using dis::settleTable;
 
 namespace {
 

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace korvane::detail {
 
 inline constexpr std::string_view kFingerprintLead = "; fingerprint ";
 inline constexpr std::string_view kInfoFingerprintLead = "# fingerprint ";
+inline constexpr std::string_view kMapFingerprintLead = "<!-- fingerprint ";
 inline constexpr std::size_t kFingerprintDigits = 16;
 
 // Four independent lanes of 64 bits, each taking every fourth 8-byte word, so that the
@@ -63,5 +65,15 @@ class Fingerprint {
     std::uint64_t count_ = 0;
     unsigned have_ = 0;
 };
+
+// Puts the fingerprint of text, all of it but its own digits (which stand at digitsAt),
+// in place of those digits.
+inline void seal(std::string& text, std::size_t digitsAt) {
+    Fingerprint f;
+    f.add(std::string_view(text).substr(0, digitsAt));
+    f.add(std::string_view(text).substr(digitsAt + kFingerprintDigits));
+    std::uint64_t v = f.value();
+    for (std::size_t i = kFingerprintDigits; i-- > 0; v >>= 4) text[digitsAt + i] = "0123456789ABCDEF"[v & 15];
+}
 
 }  // namespace korvane::detail

@@ -2,6 +2,7 @@
 // is the disassembler's header, its second line's fingerprint matches the rest.
 #include "disasm/grammar/grammar.h"
 #include "korvane/disassemble.h"
+#include "korvane/map.h"
 
 namespace korvane {
 
@@ -11,8 +12,10 @@ constexpr std::size_t kLongestFirstLine = 4096;
 
 struct SourceCheck::State {
     explicit State(Written kind)
-        : header(kind == Written::Source ? kDisassemblyHeader : kInfoHeader),
-          lead(kind == Written::Source ? detail::kFingerprintLead : detail::kInfoFingerprintLead) {}
+        : header(kind == Written::Source ? kDisassemblyHeader : kind == Written::Info ? kInfoHeader : kMapHeader),
+          lead(kind == Written::Source ? detail::kFingerprintLead
+               : kind == Written::Info ? detail::kInfoFingerprintLead
+                                       : detail::kMapFingerprintLead) {}
     std::string_view header, lead;
     enum class Phase { FirstLine, Lead, Digits, Rest, Bad } phase = Phase::FirstLine;
     std::size_t at = 0;  // bytes read in the current phase

@@ -358,12 +358,7 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
         }
         out += '\n';
     }
-    // The fingerprint of everything but its own digits.
-    detail::Fingerprint f;
-    f.add(std::string_view(out).substr(0, digitsAt));
-    f.add(std::string_view(out).substr(digitsAt + detail::kFingerprintDigits));
-    std::uint64_t v = f.value();
-    for (std::size_t i = detail::kFingerprintDigits; i-- > 0; v >>= 4) out[digitsAt + i] = "0123456789ABCDEF"[v & 15];
+    detail::seal(out, digitsAt);  // the fingerprint of everything but its own digits
     return out;
 }
 

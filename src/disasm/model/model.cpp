@@ -292,6 +292,11 @@ std::vector<UsedAfter> Model::usedAfter() const {
     return out;
 }
 
+std::string_view itemKindText(ItemKind kind) {
+    static constexpr std::string_view kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
+    return kItems[static_cast<std::size_t>(kind)];
+}
+
 std::vector<Fact> Model::why(std::uint32_t address) const {
     std::vector<Fact> facts;
     std::uint32_t off;
@@ -302,9 +307,8 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     };
     const auto hex = dis::addressText;
     const Item item = *itemAt(address);
-    static constexpr const char* kItems[] = {"an instruction", "a literal", "a table entry", "a string", "padding", "data"};
     facts.push_back({FactKind::Item, std::nullopt, std::nullopt, std::nullopt,
-                     std::string(kItems[static_cast<std::size_t>(item.kind)]) + " of " + std::to_string(item.size) +
+                     std::string(itemKindText(item.kind)) + " of " + std::to_string(item.size) +
                          (item.size == 1 ? " byte at " : " bytes at ") + hex(item.address)});
     std::uint32_t start;
     d.inImage(item.address, start);
@@ -386,27 +390,37 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     return facts;
 }
 
-std::optional<Item> Model::itemAt(std::uint32_t address) const {
-    std::uint32_t off;
-    if (!d_->inImage(address, off)) return std::nullopt;
-    const std::vector<std::uint32_t>& starts = d_->statements();
-    const std::uint32_t p = *std::prev(std::upper_bound(starts.begin(), starts.end(), off));
-    const Model::Data::Statement s = d_->statementAt(p);
-    const auto& flags = d_->flags;
+namespace {
+
+// The item a statement is, at offset p.
+Item itemOf(const Model::Data& d, std::uint32_t p) {
+    if (d.flags[p] & F_CODE) return {ItemKind::Instruction, d.address(p), 2};
+    const Model::Data::Statement s = d.statementAt(p);
     ItemKind kind = ItemKind::Data;
     using K = Model::Data::Kind;
     if (s.kind == K::TableEntry) {
         kind = ItemKind::Table;
-    } else if ((s.kind == K::Long || s.kind == K::Word) && (flags[p] & (F_LITL | F_LITW))) {
+    } else if ((s.kind == K::Long || s.kind == K::Word) && (d.flags[p] & (F_LITL | F_LITW))) {
         kind = ItemKind::Literal;
     } else if (s.kind == K::String) {
         kind = ItemKind::String;
     } else if (s.kind == K::Pad) {
         kind = ItemKind::Padding;
-    } else if (s.kind == K::Instruction || s.kind == K::SlotLoad) {
-        kind = ItemKind::Instruction;
     }
-    return Item{kind, d_->address(p), s.size};
+    return Item{kind, d.address(p), s.size};
+}
+
+}  // namespace
+
+std::optional<Item> Model::itemAt(std::uint32_t address) const {
+    std::uint32_t off;
+    if (!d_->inImage(address, off)) return std::nullopt;
+    const std::vector<std::uint32_t>& starts = d_->statements();
+    return itemOf(*d_, *std::prev(std::upper_bound(starts.begin(), starts.end(), off)));
+}
+
+void Model::items(const std::function<void(const Item&)>& visit) const {
+    for (const std::uint32_t p : d_->statements()) visit(itemOf(*d_, p));
 }
 
 std::optional<ItemKind> Model::kindAt(std::uint32_t address) const {

@@ -528,6 +528,62 @@ class Flow {
         r.forgetAll(sh2::writtenRegisters(f, x));
     }
 
+    // Where a path joins others (a label, a branch's target, code already known), the
+    // paths may disagree on a register, and what is known of it is dropped there; but the
+    // literal this path carries reaches what comes next on it all the same (cases that
+    // each load their own pointer and share the JSR, the loop that uses it). So the path
+    // is read on, branches and all, for evidence alone: a use as an address, a store, a
+    // call's argument or a jump through it, up to a budget of instructions.
+    void evidenceOn(std::uint32_t from, const Registers& at) {
+        constexpr unsigned kEvidenceMost = 64;  // instructions read on
+        constexpr std::uint16_t kData = F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
+        std::vector<std::pair<std::uint32_t, Registers>> paths{{from, at}};
+        std::vector<std::uint32_t> seen;
+        unsigned budget = kEvidenceMost;
+        auto branchTo = [&](std::uint32_t address, const Registers& regs) {
+            std::uint32_t t;
+            if (regs.traced && !(address & 1) && d_.inImage(address, t) && std::find(seen.begin(), seen.end(), t) == seen.end()) {
+                seen.push_back(t);
+                paths.emplace_back(t, regs);
+            }
+        };
+        while (!paths.empty() && budget != 0) {
+            auto [off, regs] = paths.back();
+            paths.pop_back();
+            for (; budget != 0 && regs.traced; --budget, off += 2) {
+                if (off + 3 >= d_.size() || (d_.flags[off] & (kData | F_CONT))) break;
+                const std::optional<sh2::Decoded> d = decodable(off);
+                if (!d) break;
+                const Form& f = *d->form;
+                const std::uint32_t pc = d_.address(off);
+                step(regs, *d, pc);  // a JMP or JSR through it uses it as an address
+                if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) branchTo(sh2::targetOf(f, d->fields, pc), regs);
+                if (!(f.flow & sh2::FlowDelayed)) continue;
+                const std::optional<sh2::Decoded> s = (d_.flags[off + 2] & kData) ? std::nullopt : decodable(off + 2);
+                if (s && s->form->reach != Reach::PcWord && s->form->reach != Reach::PcLong) step(regs, *s, pc + 2);
+                if (f.flow & sh2::FlowCall) {
+                    passArguments(regs, pc);
+                    regs.afterCall();
+                } else if (f.reach != Reach::None) {
+                    branchTo(sh2::targetOf(f, d->fields, pc), regs);
+                }
+                if (f.flow & sh2::FlowEnds) break;
+                off += 2;  // past the slot
+            }
+        }
+    }
+    void evidenceAt(std::uint32_t address, const Registers& regs) {
+        std::uint32_t t;
+        if (regs.traced && d_.inImage(address, t) && !(address & 1)) evidenceOn(t, regs);
+    }
+    // The literals in the argument registers of a call (after its slot) are passed to it.
+    void passArguments(const Registers& regs, std::uint32_t pc) {
+        const std::uint16_t args = regs.traced & sh2::kConventions.arguments;
+        for (unsigned k = 0; args >> k; ++k) {
+            if ((args >> k) & 1u) d_.passedTo.emplace(regs.origin[k], pc);
+        }
+    }
+
     // Follows one path; the offset after the last instruction it marked.
     std::uint32_t follow(std::uint32_t start, std::vector<std::uint32_t>& work, Registers regs) {
         // A branch into the delay slot of a jump (GNU as relaxes a BF/S out of reach into
@@ -538,17 +594,25 @@ class Flow {
             start += 2;
         }
         for (std::uint32_t off = start;; off += 2) {
-            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return off;
+            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) {
+                if (regs.traced) evidenceOn(off, regs);
+                return off;
+            }
             // A path does not run into words that code reads as data.
             if (d_.flags[off] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) return off;
-            if (off != start && (d_.flags[off] & F_LABEL)) regs.forgetAll();  // paths join
+            if (off != start && (d_.flags[off] & F_LABEL)) {  // paths join
+                if (regs.traced) evidenceOn(off, regs);
+                regs.forgetAll();
+            }
             const std::optional<sh2::Decoded> d = decodable(off);
             if (!d) return off;
             mark(off, *d);
             const Form& f = *d->form;
             const std::uint32_t pc = d_.address(off);
             if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {  // BT, BF
-                target(off, sh2::targetOf(f, d->fields, pc), RefKind::Branch, Evidence::Branch, work, false);
+                const std::uint32_t to = sh2::targetOf(f, d->fields, pc);
+                target(off, to, RefKind::Branch, Evidence::Branch, work, false);
+                evidenceAt(to, regs);
                 continue;
             }
             if (!(f.flow & sh2::FlowDelayed)) {
@@ -573,6 +637,9 @@ class Flow {
                 d_.flags[slot] |= F_SLOT;
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
+            // The literals in the argument registers of a call (after its slot) are passed to it.
+            if (call) passArguments(regs, pc);
+            if (to && !call && f.reach != Reach::None) evidenceAt(*to, regs);
             if (to) {
                 const RefKind kind = call ? RefKind::Call
                                      : f.reach != Reach::None ? RefKind::Branch
@@ -816,6 +883,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         d.more[from] |= G_INSIDE;
         d.label(*item, Evidence::Pointer, r.from);
     }
+    d.cutTablesAtLabels();
     markUnknowns(d);
 }
 

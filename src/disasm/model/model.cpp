@@ -78,6 +78,71 @@ void Model::Data::indexTableStarts() {
     }
 }
 
+bool Model::Data::cutTable(std::uint32_t off, bool splitEntry) {
+    if (!(flags[off] & F_TABLE)) return false;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        std::uint32_t start;
+        Table& t = tables[i];
+        if (t.count == 0 || !inImage(t.address, start) || off <= start || off >= start + t.count * t.width) continue;
+        const std::uint32_t e = (off - start) / t.width, entry = start + e * t.width;
+        const bool whole = entry == off;  // the label stands before the entry
+        const bool none = e == 0;          // no entry stays before the cut
+        if (!whole && !splitEntry) return false;
+        Table rest = t;
+        rest.address = address(whole ? entry : entry + t.width);
+        rest.count = t.count - e - (whole ? 0 : 1);
+        rest.targets.clear();
+        const std::uint32_t from = whole ? e : e + 1;
+        if (t.targets.size() > from) rest.targets.assign(t.targets.begin() + from, t.targets.end());
+        if (t.targets.size() > e) t.targets.resize(e);
+        t.count = e;
+        t.open = false;  // the cut bounds it
+        if (!whole) {  // the entry's bytes become data, its value a number
+            for (std::uint32_t b = entry; b < entry + rest.width; ++b) flags[b] &= static_cast<std::uint16_t>(~(F_TABLE | F_PTR));
+            more[entry] &= static_cast<std::uint8_t>(~G_INSIDE);
+            pointerWhy.erase(entry);
+            const std::uint32_t a = address(entry);
+            std::erase_if(refs, [a](const Reference& r) {
+                return r.from == a && (r.kind == RefKind::Pointer || r.kind == RefKind::TableEntry);
+            });
+        }
+        std::uint32_t restOff;
+        inImage(rest.address, restOff);
+        if (rest.count != 0) {
+            label(restOff, Evidence::Table);
+            tables.insert(tables.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::move(rest));
+        }
+        if (none) tables.erase(tables.begin() + static_cast<std::ptrdiff_t>(i));
+        indexTableStarts();
+        return true;
+    }
+    return false;
+}
+
+void Model::Data::cutTablesAtLabels() {
+    std::vector<std::uint32_t> cuts;
+    for (const Table& t : tables) {
+        std::uint32_t start;
+        if (t.count == 0 || !inImage(t.address, start)) continue;
+        for (std::uint32_t b = start + 1; b < start + t.count * t.width; ++b) {
+            // (A pointer's label inside an entry stays unwritten: the pointer is a number.)
+            const bool pointer = reasonAt(b) == Evidence::Pointer || reasonAt(b) == Evidence::PointerTable;
+            if ((flags[b] & F_LABEL) && ((b - start) % t.width == 0 || !pointer)) cuts.push_back(b);
+        }
+    }
+    for (const std::uint32_t off : cuts) cutTable(off, true);
+    indexTables();
+    if (cuts.empty()) return;
+    for (const Reference& r : refs) {
+        std::uint32_t from, to;
+        if ((r.kind != RefKind::Pointer && r.kind != RefKind::TableEntry) || !inImage(r.from, from) ||
+            !(more[from] & G_INSIDE) || !inImage(r.to, to) || insideItem(r.to) || !labelFits(to))
+            continue;
+        more[from] &= static_cast<std::uint8_t>(~G_INSIDE);
+        label(to, Evidence::Pointer, r.from);
+    }
+}
+
 void Model::Data::indexTables() {
     indexTableStarts();
     tableSpans.clear();
@@ -275,7 +340,9 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
         case PointerEvidence::Member:
             return "a member of a structure that code points at, holding the aligned address of data";
         case PointerEvidence::Stored:
-            return "code stores it to memory, and it holds the start of code";
+            return "code stores it to memory, and it holds the start of code (or an address above $0000FFFF)";
+        case PointerEvidence::Passed:
+            return "a call gets it in an argument register, and it holds an address above $0000FFFF";
     }
     return "";
 }

@@ -150,6 +150,8 @@ struct Model::Data {
     // 32-bit literals whose register a long store writes to memory (a callback put in a
     // structure), with the first such store.
     std::unordered_map<std::uint32_t, std::uint32_t> storedBy;
+    // 32-bit literals left in an argument register (R4-R7) of a call, with the first call.
+    std::unordered_map<std::uint32_t, std::uint32_t> passedTo;
     struct Path {
         std::uint32_t start, end;
     };
@@ -328,6 +330,16 @@ struct Model::Data {
             return;
         }
     }
+    // Where a label stands at or inside an entry of a table after its first byte: the
+    // entry starts a table of its own (the same kind, the rest of the entries), or, named
+    // in its middle, is no entry any more but data that the label splits (only when
+    // splitEntry). False when nothing was cut.
+    bool cutTable(std::uint32_t off, bool splitEntry);
+    // Every label inside a table cuts it so that the label can stand: one before an entry
+    // (a table that code loads, the item a pointer names), and one inside an entry that
+    // an instruction or the user names (a branch into it). A pointer into an entry that is
+    // no entry any more is written as a label. The tables are indexed again.
+    void cutTablesAtLabels();
     // Whether the instruction that uses table t calls through it (JSR, BSRF).
     bool calledThrough(const Table& t) const {
         std::uint32_t j;

@@ -878,8 +878,12 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         std::uint32_t from, start;
         if (r.kind != RefKind::Pointer && r.kind != RefKind::TableEntry) continue;
         const auto item = d.insideItem(r.to);
-        if (!item || !d.inImage(r.from, from)) continue;
+        if (!d.inImage(r.from, from)) continue;
         if (const Table* t = d.tableHolding(from, start); r.kind == RefKind::TableEntry && (!t || t->relative)) continue;
+        if (std::uint32_t to; !item) {  // (an odd address the user's table holds has no label yet)
+            if (d.inImage(r.to, to) && d.labelFits(to)) d.label(to, Evidence::Pointer, r.from);
+            continue;
+        }
         d.more[from] |= G_INSIDE;
         d.label(*item, Evidence::Pointer, r.from);
     }

@@ -125,9 +125,10 @@ void Model::Data::cutTablesAtLabels() {
         std::uint32_t start;
         if (t.count == 0 || !inImage(t.address, start)) continue;
         for (std::uint32_t b = start + 1; b < start + t.count * t.width; ++b) {
-            // (A pointer's label inside an entry stays unwritten: the pointer is a number.)
+            // (A label before an entry is written there; a pointer's label inside an entry
+            // stays unwritten: the pointer is a number, with the entry it points into.)
             const bool pointer = reasonAt(b) == Evidence::Pointer || reasonAt(b) == Evidence::PointerTable;
-            if ((flags[b] & F_LABEL) && ((b - start) % t.width == 0 || !pointer)) cuts.push_back(b);
+            if ((flags[b] & F_LABEL) && (b - start) % t.width != 0 && !pointer) cuts.push_back(b);
         }
     }
     for (const std::uint32_t off : cuts) cutTable(off, true);
@@ -207,7 +208,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         std::uint32_t entry = off;
         if (const Table* t = tableHolding(off, entry); t && entry == off) {
             const std::uint32_t v = t->width == 4 ? longAt(off) : 0;
-            const bool refers = !t->relative && !(more[off] & G_INSIDE);
+            const bool refers = !t->relative && !(more[off] & G_INSIDE) && named(v);
             return {Kind::TableEntry, off, t->width, refers, refers ? v : 0};
         }
     }
@@ -221,7 +222,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
     // Literals, pointers and longs that may be pointers stand alone (each with its note).
     auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0 || (more[o] & dis::G_MAYBE); };
     if (((f & (F_LITL | F_PTR)) || (more[off] & dis::G_MAYBE)) && room(4) >= 4) {
-        const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE);
+        const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE) && named(longAt(off));
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }
     if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};

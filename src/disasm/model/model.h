@@ -285,6 +285,13 @@ struct Model::Data {
     bool labelFits(std::uint32_t off) const {
         return !(flags[off] & (dis::F_CONT | dis::F_LITIN)) && (!(flags[off] & dis::F_TABLE) || tableStarting(off));
     }
+    // Whether the source defines a label for address: outside the image (after it), or a
+    // label that stands between statements (a literal's is written between its halves).
+    bool named(std::uint32_t address) const {
+        std::uint32_t to, entry;
+        if (!inImage(address, to)) return true;
+        return (flags[to] & dis::F_LABEL) && !(flags[to] & dis::F_CONT) && (!tableHolding(to, entry) || entry == to);
+    }
     // Where a value that names the image points inside what the source writes as one
     // statement (an instruction, a table's entry), where no label can stand: the
     // offset of that statement's start, or nothing (outside the image, or at a start).
@@ -335,9 +342,8 @@ struct Model::Data {
     // in its middle, is no entry any more but data that the label splits (only when
     // splitEntry). False when nothing was cut.
     bool cutTable(std::uint32_t off, bool splitEntry);
-    // Every label inside a table cuts it so that the label can stand: one before an entry
-    // (a table that code loads, the item a pointer names), and one inside an entry that
-    // an instruction or the user names (a branch into it). A pointer into an entry that is
+    // Every label inside a table's entry that an instruction or the user names (a branch
+    // into it) cuts the table so that the label can stand. A pointer into an entry that is
     // no entry any more is written as a label. The tables are indexed again.
     void cutTablesAtLabels();
     // Whether the instruction that uses table t calls through it (JSR, BSRF).

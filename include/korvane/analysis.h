@@ -59,6 +59,7 @@ enum class PointerEvidence : std::uint8_t {
     Member,         // a member of a structure that code points at, holding an aligned address of data
     Stored,         // stored to memory by a long store, holding the start of code (or an address above $FFFF)
     Passed,         // loaded into an argument register of a call, holding an address above $FFFF
+    Returned,       // left unchanged in R0 at a return, holding an address above $FFFF
 };
 std::string_view pointerEvidenceText(PointerEvidence why);
 

@@ -443,7 +443,7 @@ const std::string kAsm = KORVANE_EXE;
 // one run of pointers): each handler's literal names its own table. A count of 65,536
 // added to R0 where a table lies at $10000: a number, marked as a maybe-pointer that the
 // check reports when the table moves, never rewritten. Literals that code uses only
-// after a label (paths join there), passes to a call or puts in VBR: labels.
+// after a label (paths join there), passes to a call, puts in VBR or returns: labels.
 TEST(Check, EditsKeepWhatTheLiteralsMean) {
     std::string handlers = "        SETPC   $6004000\nSTART:  RTS\n        NOP\n";
     for (int i = 1; i <= 6; ++i) handlers += "T" + std::to_string(i) + ":     DC.L    F" + std::to_string(i) + "A,F" + std::to_string(i) + "B\n";
@@ -476,7 +476,7 @@ TEST(Check, EditsKeepWhatTheLiteralsMean) {
          "        ORG     $10000\n"
          "TABLE:  DC.L    1,2,3,4\n",
          0xFFE0, "        ADD", 0xFFE2, "$10000 may be a pointer to L00010000"},
-        {"used after a label, passed to a call, put in VBR",
+        {"used after a label, passed to a call, put in VBR, returned",
          "        SETPC   $6000000\n"
          "START:  MOV.L   @(PD,PC),R4\n"
          "        CMP/EQ  R0,R5\n"
@@ -489,7 +489,7 @@ TEST(Check, EditsKeepWhatTheLiteralsMean) {
          "        NOP\n"
          "        MOV.L   @(PV,PC),R0\n"
          "        LDC     R0,VBR\n"
-         "        RTS\n"
+         "        BRA     GETTAB\n"
          "        NOP\n"
          "        ALIGN.L\n"
          "PD:     DC.L    DATA\n"
@@ -498,6 +498,11 @@ TEST(Check, EditsKeepWhatTheLiteralsMean) {
          "PV:     DC.L    VEC\n"
          "FUNC:   RTS\n"
          "        NOP\n"
+         "GETTAB: MOV.L   @(PT,PC),R0\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "PT:     DC.L    DATA\n"
          "DATA:   DC.L    5\n"
          "TEXT:   DC.B    \"hi\",0,0\n"
          "VEC:    DC.L    0\n",

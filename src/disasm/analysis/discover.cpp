@@ -585,8 +585,9 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         const auto store = d.storedBy.find(off);
         const bool stored = store != d.storedBy.end();
         const auto pass = d.passedTo.find(off);
-        const bool passed = pass != d.passedTo.end();
-        if (!used && !stored && !passed) continue;
+        const auto back = d.returnedBy.find(off);
+        const bool passed = pass != d.passedTo.end(), returned = back != d.returnedBy.end();
+        if (!used && !stored && !passed && !returned) continue;
         if (d.flags[to] & F_CODE) {
             // Code, but no function starts there: a pointer only when code stores it (a
             // state kept in a structure to resume at).
@@ -607,6 +608,8 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             d.pointer(off, PointerEvidence::Stored, store->second);
         } else if (passed) {
             d.pointer(off, PointerEvidence::Passed, pass->second);
+        } else if (returned) {
+            d.pointer(off, PointerEvidence::Returned, back->second);
         } else {  // stored, holding the address of data
             d.pointer(off, PointerEvidence::Stored, store->second);
         }

@@ -535,7 +535,7 @@ class Flow {
     // is read on, branches and all, for evidence alone: a use as an address, a store, a
     // call's argument or a jump through it, up to a budget of instructions.
     void evidenceOn(std::uint32_t from, const Registers& at) {
-        constexpr unsigned kEvidenceMost = 64;  // instructions read on
+        constexpr unsigned kEvidenceMost = 256;  // instructions read on
         constexpr std::uint16_t kData = F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
         std::vector<std::pair<std::uint32_t, Registers>> paths{{from, at}};
         std::vector<std::uint32_t> seen;
@@ -560,9 +560,13 @@ class Flow {
                 if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) branchTo(sh2::targetOf(f, d->fields, pc), regs);
                 if (!(f.flow & sh2::FlowDelayed)) continue;
                 const std::optional<sh2::Decoded> s = (d_.flags[off + 2] & kData) ? std::nullopt : decodable(off + 2);
-                if (s && s->form->reach != Reach::PcWord && s->form->reach != Reach::PcLong) step(regs, *s, pc + 2);
+                if (s && s->form->reach != Reach::PcWord && s->form->reach != Reach::PcLong) {
+                    step(regs, *s, pc + 2);
+                } else if (s) {  // a load in the slot reads where the branch says: not followed
+                    regs.forgetAll(sh2::writtenRegisters(*s->form, s->fields));
+                }
+                handedOn(f, regs, pc);
                 if (f.flow & sh2::FlowCall) {
-                    passArguments(regs, pc);
                     regs.afterCall();
                 } else if (f.reach != Reach::None) {
                     branchTo(sh2::targetOf(f, d->fields, pc), regs);
@@ -581,6 +585,17 @@ class Flow {
         const std::uint16_t args = regs.traced & sh2::kConventions.arguments;
         for (unsigned k = 0; args >> k; ++k) {
             if ((args >> k) & 1u) d_.passedTo.emplace(regs.origin[k], pc);
+        }
+    }
+    // After a branch (and its slot): what a call gets, or, at a return (RTS), the long
+    // literal left in R0 as it was read (the function's result: the address of a static
+    // table, say; an index added to it or a sum is no such evidence).
+    void handedOn(const Form& branch, const Registers& regs, std::uint32_t pc) {
+        if (branch.flow & sh2::FlowCall) {
+            passArguments(regs, pc);
+        } else if (&branch == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
+                   regs.origin[0] + 3 < d_.size() && d_.longAt(regs.origin[0]) == regs.value[0]) {
+            d_.returnedBy.emplace(regs.origin[0], pc);
         }
     }
 
@@ -637,8 +652,7 @@ class Flow {
                 d_.flags[slot] |= F_SLOT;
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
-            // The literals in the argument registers of a call (after its slot) are passed to it.
-            if (call) passArguments(regs, pc);
+            handedOn(f, regs, pc);
             if (to && !call && f.reach != Reach::None) evidenceAt(*to, regs);
             if (to) {
                 const RefKind kind = call ? RefKind::Call

@@ -344,6 +344,8 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
             return "code stores it to memory, and it holds the start of code (or an address above $0000FFFF)";
         case PointerEvidence::Passed:
             return "a call gets it in an argument register, and it holds an address above $0000FFFF";
+        case PointerEvidence::Returned:
+            return "a function returns it unchanged in R0, and it holds an address above $0000FFFF";
     }
     return "";
 }

@@ -152,6 +152,8 @@ struct Model::Data {
     std::unordered_map<std::uint32_t, std::uint32_t> storedBy;
     // 32-bit literals left in an argument register (R4-R7) of a call, with the first call.
     std::unordered_map<std::uint32_t, std::uint32_t> passedTo;
+    // 32-bit literals that a function returns unchanged in R0, with the first return.
+    std::unordered_map<std::uint32_t, std::uint32_t> returnedBy;
     struct Path {
         std::uint32_t start, end;
     };

@@ -525,7 +525,12 @@ class Flow {
             case Effect::Other:
                 break;
         }
+        // An index subtracted from a pointer keeps it a pointer, for evidence (its value is
+        // no longer known); what a pointer is subtracted from is none.
+        const bool less = &f == k_->subRR && r.hasOrigin(x.n) && !r.hasOrigin(x.m);
+        const std::uint32_t o = r.origin[x.n];
         r.forgetAll(sh2::writtenRegisters(f, x));
+        if (less) r.trace(x.n, o);
     }
 
     // Where a path joins others (a label, a branch's target, code already known), the
@@ -565,7 +570,7 @@ class Flow {
                 } else if (s) {  // a load in the slot reads where the branch says: not followed
                     regs.forgetAll(sh2::writtenRegisters(*s->form, s->fields));
                 }
-                handedOn(f, regs, pc);
+                handedOn(f, d->fields, regs, pc);
                 if (f.flow & sh2::FlowCall) {
                     regs.afterCall();
                 } else if (f.reach != Reach::None) {
@@ -587,11 +592,13 @@ class Flow {
             if ((args >> k) & 1u) d_.passedTo.emplace(regs.origin[k], pc);
         }
     }
-    // After a branch (and its slot): what a call gets, or, at a return (RTS), the long
+    // After a branch (and its slot): what a call (or a tail call) gets, or, at a return (RTS), the long
     // literal left in R0 as it was read (the function's result: the address of a static
     // table, say; an index added to it or a sum is no such evidence).
-    void handedOn(const Form& branch, const Registers& regs, std::uint32_t pc) {
-        if (branch.flow & sh2::FlowCall) {
+    void handedOn(const Form& branch, const sh2::Fields& x, const Registers& regs, std::uint32_t pc) {
+        // (A JMP through a known address is a tail call: what the caller got is passed on.)
+        const bool tail = (branch.flow & sh2::FlowRegister) && !(branch.flow & sh2::FlowRelative) && regs.has(x.m);
+        if ((branch.flow & sh2::FlowCall) || tail) {
             passArguments(regs, pc);
         } else if (&branch == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
                    regs.origin[0] + 3 < d_.size() && d_.longAt(regs.origin[0]) == regs.value[0]) {
@@ -652,7 +659,7 @@ class Flow {
                 d_.flags[slot] |= F_SLOT;
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
-            handedOn(f, regs, pc);
+            handedOn(f, d->fields, regs, pc);
             if (to && !call && f.reach != Reach::None) evidenceAt(*to, regs);
             if (to) {
                 const RefKind kind = call ? RefKind::Call

@@ -228,39 +228,26 @@ TEST(Disasm, PointersIntoItemsRebuild) {
 // middles), at base 0 and $6000000, with and without guessing; and the images where a
 // branch named a label inside a table of pointers that was never written.
 TEST(Disasm, EveryImageRebuilds) {
-    auto bytesOf = [](const std::vector<std::uint16_t>& words) {
-        std::string b;
-        for (const std::uint16_t w : words) b += {static_cast<char>(w >> 8), static_cast<char>(w)};
-        return b;
-    };
+    const std::string branch("\x8D\x11\x00\x09\x00\x0B\x00\x09", 8);  // BT/S into the 8th long after it
     std::vector<std::pair<std::string, std::uint32_t>> images = {
-        {bytesOf({0x8D11, 0x0009, 0x000B, 0x0009}) + std::string(56, '\0'), 0},
-        {bytesOf({0x8D11, 0x0009, 0x000B, 0x0009}) + repeat(std::string("\x06\x00\x00\x00", 4), 14), 0x06000000},
-    };
+        {branch + std::string(56, '\0'), 0}, {branch + repeat(std::string("\x06\x00\x00\x00", 4), 14), 0x06000000}};
+    // Words drawn from BT, BT/S, BRA, MOV.L and MOV.W @(disp,PC), MOVA, JSR @Rn, RTS, NOP, any.
+    constexpr std::pair<std::uint16_t, std::uint16_t> kWords[] = {
+        {0x8900, 0xFF}, {0x8D00, 0xFF}, {0xA000, 0xFFF}, {0xD000, 0xF0F}, {0x9000, 0xF0F},
+        {0xC700, 0xF}, {0x400B, 0xF00}, {0x000B, 0}, {0x0009, 0}, {0, 0xFFFF}};
     std::mt19937 random(34);
     for (int round = 0; round < 2000; ++round) {
         const std::uint32_t base = round % 2 ? 0x06000000u : 0;
-        const std::size_t size = 16 + 4 * (random() % 24);
+        const auto size = static_cast<std::uint32_t>(16 + 4 * (random() % 24));
         std::string image;
         while (image.size() < size) {
-            const auto r = static_cast<std::uint32_t>(random() % 12);
-            const auto near = static_cast<std::uint16_t>(random() % 256);
-            std::uint16_t w = 0;
-            if (r == 0) w = static_cast<std::uint16_t>(0x8900 | near);                 // BT
-            else if (r == 1) w = static_cast<std::uint16_t>(0x8D00 | near);            // BT/S
-            else if (r == 2) w = static_cast<std::uint16_t>(0xA000 | (random() % 0x1000));  // BRA
-            else if (r == 3) w = static_cast<std::uint16_t>(0xD000 | (random() % 16) << 8 | near % 16);  // MOV.L
-            else if (r == 4) w = static_cast<std::uint16_t>(0x9000 | (random() % 16) << 8 | near % 16);  // MOV.W
-            else if (r == 5) w = static_cast<std::uint16_t>(0xC700 | near % 16);       // MOVA
-            else if (r == 6) w = static_cast<std::uint16_t>(0x400B | (random() % 16) << 8);  // JSR @Rn
-            else if (r == 7) w = 0x000B;                                                // RTS
-            else if (r == 8) w = 0x0009;
-            if (r == 9 || r == 10) {  // a long pointing into the image, at a start or a middle
+            const auto pick = random() % (std::size(kWords) + 2);
+            if (pick >= std::size(kWords)) {  // a long that points into the image, at a start or a middle
                 const std::uint32_t v = base + static_cast<std::uint32_t>(random() % size);
-                for (int b = 3; b >= 0; --b) image += static_cast<char>(v >> (8 * b));
+                image += {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
                 continue;
             }
-            if (r == 11) w = static_cast<std::uint16_t>(random());
+            const auto w = static_cast<std::uint16_t>(kWords[pick].first | (random() & kWords[pick].second));
             image += {static_cast<char>(w >> 8), static_cast<char>(w)};
         }
         images.emplace_back(image, base);

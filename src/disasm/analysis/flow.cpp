@@ -570,11 +570,16 @@ class Flow {
                 } else if (s) {  // a load in the slot reads where the branch says: not followed
                     regs.forgetAll(sh2::writtenRegisters(*s->form, s->fields));
                 }
-                handedOn(f, d->fields, regs, pc);
+                handedOn(f, off, regs, pc);
                 if (f.flow & sh2::FlowCall) {
                     regs.afterCall();
-                } else if (f.reach != Reach::None) {
-                    branchTo(sh2::targetOf(f, d->fields, pc), regs);
+                } else if (const auto to = destination(*d, pc, regs)) {
+                    branchTo(*to, regs);
+                } else {  // a jump through a table found for it: to its cases
+                    for (const Table& t : d_.tables) {
+                        if (t.jump != pc) continue;
+                        for (const std::uint32_t target : t.targets) branchTo(target, regs);
+                    }
                 }
                 if (f.flow & sh2::FlowEnds) break;
                 off += 2;  // past the slot
@@ -595,15 +600,28 @@ class Flow {
     // After a branch (and its slot): what a call (or a tail call) gets, or, at a return (RTS), the long
     // literal left in R0 as it was read (the function's result: the address of a static
     // table, say; an index added to it or a sum is no such evidence).
-    void handedOn(const Form& branch, const sh2::Fields& x, const Registers& regs, std::uint32_t pc) {
-        // (A JMP through a known address is a tail call: what the caller got is passed on.)
-        const bool tail = (branch.flow & sh2::FlowRegister) && !(branch.flow & sh2::FlowRelative) && regs.has(x.m);
-        if ((branch.flow & sh2::FlowCall) || tail) {
+    void handedOn(const Form& branch, std::uint32_t off, const Registers& regs, std::uint32_t pc) {
+        if ((branch.flow & sh2::FlowCall) || tailCall(branch, off, regs)) {
             passArguments(regs, pc);
         } else if (&branch == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
                    regs.origin[0] + 3 < d_.size() && d_.longAt(regs.origin[0]) == regs.value[0]) {
             d_.returnedBy.emplace(regs.origin[0], pc);
         }
+    }
+
+    // A JMP at off that is a tail call, which passes on what the caller got: through a known
+    // address, or after an epilogue (LDS.L @R15+,PR in the few instructions before it).
+    bool tailCall(const Form& branch, std::uint32_t off, const Registers& regs) const {
+        constexpr std::uint32_t kEpilogueMost = 8;  // instructions back
+        if (!(branch.flow & sh2::FlowRegister) || (branch.flow & (sh2::FlowRelative | sh2::FlowCall))) return false;
+        if (regs.has(sh2::decode(d_.word(off))->fields.m)) return true;
+        for (std::uint32_t back = 1; back <= kEpilogueMost && back * 2 <= off; ++back) {
+            const std::uint32_t p = off - 2 * back;
+            const sh2::Form* f = (d_.flags[p] & F_CODE) ? sh2::decodeForm(d_.word(p)) : nullptr;
+            if (f == nullptr || f->flow != 0) return false;
+            if (f == k_->popPr) return true;
+        }
+        return false;
     }
 
     // Follows one path; the offset after the last instruction it marked.
@@ -659,8 +677,8 @@ class Flow {
                 d_.flags[slot] |= F_SLOT;
                 if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
             }
-            handedOn(f, d->fields, regs, pc);
-            if (to && !call && f.reach != Reach::None) evidenceAt(*to, regs);
+            handedOn(f, off, regs, pc);
+            if (to && !call) evidenceAt(*to, regs);
             if (to) {
                 const RefKind kind = call ? RefKind::Call
                                      : f.reach != Reach::None ? RefKind::Branch

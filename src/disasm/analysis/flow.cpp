@@ -540,7 +540,7 @@ class Flow {
     // is read on, branches and all, for evidence alone: a use as an address, a store, a
     // call's argument or a jump through it, up to a budget of instructions.
     void evidenceOn(std::uint32_t from, const Registers& at) {
-        constexpr unsigned kEvidenceMost = 256;  // instructions read on
+        constexpr unsigned kEvidenceMost = 1024;  // instructions read on
         constexpr std::uint16_t kData = F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
         std::vector<std::pair<std::uint32_t, Registers>> paths{{from, at}};
         std::vector<std::uint32_t> seen;
@@ -552,10 +552,16 @@ class Flow {
                 paths.emplace_back(t, regs);
             }
         };
+        // (A literal already used as an address needs no more: its register is let go.)
+        auto settled = [this](Registers& regs) {
+            for (unsigned k = 0; regs.traced >> k; ++k) {
+                if (regs.hasOrigin(k) && (d_.flags[regs.origin[k]] & F_USED)) regs.forget(k);
+            }
+        };
         while (!paths.empty() && budget != 0) {
             auto [off, regs] = paths.back();
             paths.pop_back();
-            for (; budget != 0 && regs.traced; --budget, off += 2) {
+            for (; budget != 0 && (settled(regs), regs.traced); --budget, off += 2) {
                 if (off + 3 >= d_.size() || (d_.flags[off] & (kData | F_CONT))) break;
                 const std::optional<sh2::Decoded> d = decodable(off);
                 if (!d) break;

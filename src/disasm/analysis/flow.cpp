@@ -555,7 +555,8 @@ class Flow {
         // (A literal already used as an address needs no more: its register is let go.)
         auto settled = [this](Registers& regs) {
             for (unsigned k = 0; regs.traced >> k; ++k) {
-                if (regs.hasOrigin(k) && (d_.flags[regs.origin[k]] & F_USED)) regs.forget(k);
+                if (regs.hasOrigin(k) && (d_.flags[regs.origin[k]] & F_USED))
+                    regs.traced = static_cast<std::uint16_t>(regs.traced & ~(1u << k));  // (its value stays known)
             }
         };
         while (!paths.empty() && budget != 0) {

@@ -58,7 +58,9 @@ enum class PointerEvidence : std::uint8_t {
     Vector,         // an exception vector
     InfoFile,       // the info file says the range holds pointers
     Member,         // a member of a structure that code points at, holding an aligned address of data
-    Stored,         // stored to memory by a long store, holding the start of code
+    Stored,         // stored to memory by a long store, holding the start of code (or an address above $FFFF)
+    Passed,         // loaded into an argument register of a call, holding an address above $FFFF
+    Returned,       // left unchanged in R0 at a return, holding an address above $FFFF
 };
 std::string_view pointerEvidenceText(PointerEvidence why);
 

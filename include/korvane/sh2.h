@@ -292,7 +292,8 @@ constexpr std::uint16_t namedRegisters(const Form& form, const Fields& f) {
 }
 // The general registers (bit k for Rk) that an instruction of this form with these
 // fields uses as an address: the base of @Rn, @Rm+, @-Rn, @(disp,Rn), @(R0,Rn) (and R0
-// there), and the register LDC Rm,GBR makes the base of the GBR-relative forms.
+// there), the register LDC Rm,GBR makes the base of the GBR-relative forms, and the one
+// LDC Rm,VBR makes the base of the vector table.
 constexpr std::uint16_t addressRegisters(const Form& form, const Fields& f) {
     std::uint16_t regs = 0;
     for (const Arg a : form.args) {
@@ -302,17 +303,20 @@ constexpr std::uint16_t addressRegisters(const Form& form, const Fields& f) {
             regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
         if (a == Arg::AtR0Rn || a == Arg::AtR0Rm) regs = static_cast<std::uint16_t>(regs | 1u);
     }
-    if (form.args[0] == Arg::Rm && form.args[1] == Arg::GBR) regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
+    if (form.args[0] == Arg::Rm && (form.args[1] == Arg::GBR || form.args[1] == Arg::VBR))
+        regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
     return regs;
 }
 
 // What the compilers for SH agree on, which the analysis relies on: a call may change
-// R0-R7 and keeps R8-R14; R15 is the stack pointer, R14 the frame pointer.
+// R0-R7 and keeps R8-R14; R4-R7 pass the first arguments; R15 is the stack pointer,
+// R14 the frame pointer.
 struct Conventions {
     std::uint16_t changedByCall;
+    std::uint16_t arguments;
     std::uint8_t stack, frame;
 };
-inline constexpr Conventions kConventions{0x00FF, 15, 14};
+inline constexpr Conventions kConventions{0x00FF, 0x00F0, 15, 14};
 
 // The form of a word (a table lookup), or nullptr for a word that is no SH-2 instruction.
 const Form* decodeForm(std::uint16_t word);

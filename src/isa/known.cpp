@@ -31,6 +31,7 @@ const KnownForms& known() {
         f.pop = form("MOV.L", Arg::AtRmPlus, Arg::Rn);
         f.popPr = form("LDS.L", Arg::AtRmPlus, Arg::PR);
         f.ldsPr = form("LDS", Arg::Rm, Arg::PR);
+        f.rts = FormSet("RTS").only();
         f.nopWord = encode(*FormSet("NOP").only(), {});
         return f;
     }();

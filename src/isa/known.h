@@ -16,6 +16,7 @@ struct KnownForms {
     const Form *cmpHi, *cmpGt, *cmpHs, *cmpGe;
     const Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
     const Form* ldsPr;
+    const Form* rts;
     std::uint16_t nopWord;  // NOP's whole word, which padding may repeat
 };
 const KnownForms& known();

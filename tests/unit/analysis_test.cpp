@@ -114,8 +114,9 @@ const std::vector<Case>& cases() {
          "LF:     DC.L    FUNC\n"
          "FUNC:   DC.L    $12345678\n",
          false,
-         // (The literal still points at data in the image: a pointer, but not to code.)
-         {{kBase + 0x14, Literal}, {kBase + 0x18, Data, Evidence::Pointer}},
+         // (The literal still points at data in the image, but nothing uses it as an
+         // address: a number that may be a pointer.)
+         {{kBase + 0x14, Literal}, {kBase + 0x18, Data, Evidence::Unsettled}},
          {},
          {{kBase + 0xA, kBase + 0x18, RefKind::Call}, {kBase + 0xE, kBase + 0x18, RefKind::Jump}}},
         {"MOV.W offset and BRAF; the static call idiom with MOVA and LDS R0,PR",

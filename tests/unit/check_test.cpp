@@ -534,6 +534,107 @@ TEST(Check, GrowingTheImageOverWhatTheProgramUsesAfterIt) {
 }
 
 const std::string kAsm = KORVANE_EXE;
+// Two NOPs inserted in a disassembly from the base alone: the build is the original's with
+// the same edit, or --check says what may have changed. Six handlers that each call
+// through their own table of two code pointers, the tables one after another (found as
+// one run of pointers): each handler's literal names its own table. A count of 65,536
+// added to R0 where a table lies at $10000: a number, marked as a maybe-pointer that the
+// check reports when the table moves, never rewritten. Literals that code uses only
+// after a label (paths join there), passes to a call, puts in VBR or returns: labels.
+TEST(Check, EditsKeepWhatTheLiteralsMean) {
+    std::string handlers = "        SETPC   $6004000\nSTART:  RTS\n        NOP\n";
+    for (int i = 1; i <= 6; ++i) handlers += "T" + std::to_string(i) + ":     DC.L    F" + std::to_string(i) + "A,F" + std::to_string(i) + "B\n";
+    for (int i = 1; i <= 6; ++i) {
+        for (const char* s : {"A", "B"}) handlers += "F" + std::to_string(i) + s + ":    RTS\n        MOV     #" + std::to_string(i) + ",R0\n";
+    }
+    for (int i = 1; i <= 6; ++i) {
+        const std::string n = std::to_string(i);
+        handlers += "H" + n + ":     STS.L   PR,@-R15\n        MOV.L   @(P" + n + ",PC),R1\n        MOV     R4,R0\n"
+                    "        SHLL2   R0\n        MOV.L   @(R0,R1),R2\n        JSR     @R2\n        NOP\n"
+                    "        LDS.L   @R15+,PR\n        RTS\n        NOP\n        ALIGN.L\nP" + n + ":     DC.L    T" + n + "\n";
+    }
+    struct Case {
+        std::string name, program;
+        std::uint32_t base;
+        std::string before;   // the line of the program the NOPs go before ...
+        std::uint32_t at;     // ... which is the instruction at this address
+        std::string message;  // what the check says ("": nothing, and the builds agree)
+    };
+    const std::vector<Case> cases = {
+        {"tables one after another", handlers, 0x6004000, "H1:", 0x6004064, ""},
+        {"a count equal to a table's address",
+         "        SETPC   $FFE0\n"
+         "START:  MOV.L   @(CNT,PC),R1\n"
+         "        ADD     R1,R0\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "CNT:    DC.L    $10000\n"
+         "        ORG     $10000\n"
+         "TABLE:  DC.L    1,2,3,4\n",
+         0xFFE0, "        ADD", 0xFFE2, "$10000 may be a pointer to L00010000"},
+        {"used after a label, passed to a call, put in VBR, returned",
+         "        SETPC   $6000000\n"
+         "START:  MOV.L   @(PD,PC),R4\n"
+         "        CMP/EQ  R0,R5\n"
+         "        BT      JOIN\n"
+         "        MOV     #0,R0\n"
+         "JOIN:   MOV.L   @R4,R0\n"
+         "        MOV.L   @(PS,PC),R4\n"
+         "        MOV.L   @(PF,PC),R1\n"
+         "        JSR     @R1\n"
+         "        NOP\n"
+         "        MOV.L   @(PV,PC),R0\n"
+         "        LDC     R0,VBR\n"
+         "        BRA     GETTAB\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "PD:     DC.L    DATA\n"
+         "PS:     DC.L    TEXT\n"
+         "PF:     DC.L    FUNC\n"
+         "PV:     DC.L    VEC\n"
+         "FUNC:   RTS\n"
+         "        NOP\n"
+         "GETTAB: MOV.L   @(PT,PC),R0\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        ALIGN.L\n"
+         "PT:     DC.L    DATA\n"
+         "DATA:   DC.L    5\n"
+         "TEXT:   DC.B    \"hi\",0,0\n"
+         "VEC:    DC.L    0\n",
+         0x6000000, "        CMP/EQ", 0x6000002, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DisassemblyOptions o;
+        o.imageName = "e.bin";
+        o.base = c.base;
+        std::string source = assembleAndDisassemble(c.program, o).source();
+        char address[16];
+        std::snprintf(address, sizeof address, "; %08X ", c.at);
+        const std::size_t line = source.rfind('\n', source.find(address)) + 1;
+        source.insert(line, "            NOP\n            NOP\n");
+        MemoryIncludes none;
+        const CheckReport report = checkSource(source, "e.s", none, true);
+        std::string program = c.program;
+        program.insert(program.find("\n" + c.before) + 1, "        NOP\n        NOP\n");
+        const Assembled edited = assembleText(program);
+        const Assembled back = assembleText(report.text.empty() ? source : report.text);
+        ASSERT_TRUE(back.result.ok) << back.message();
+        if (c.message.empty()) {
+            EXPECT_TRUE(report.messages.empty()) << report.messages[0];
+            EXPECT_TRUE(back.bin == edited.bin) << source;
+            continue;
+        }
+        EXPECT_TRUE(std::any_of(report.messages.begin(), report.messages.end(),
+                                [&](const std::string& m) { return m.find(c.message) != std::string::npos; }))
+            << ::testing::PrintToString(report.messages);
+        EXPECT_FALSE(report.holds);
+        EXPECT_EQ(bigEndian(back.bin, 0xC, 4), 0x10000u);  // the count, after its ALIGN.L, unchanged
+    }
+}
+
 const std::string kDis = KORVANE_DIS_EXE;
 
 TEST(Check, AfterAnEditEndToEnd) {

@@ -221,5 +221,67 @@ TEST(Disasm, PointersIntoItemsRebuild) {
     EXPECT_GT(inside, 10);
 }
 
+// Every image rebuilds byte for byte, whatever names a place inside an item: branches into
+// the second half of a table's entry or of a literal, pointers into instructions, tables
+// that run into each other. Random small images of words that branch, load PC-relatively,
+// return, jump through registers, and longs that point into the image (at its starts and
+// middles), at base 0 and $6000000, with and without guessing; and the images where a
+// branch named a label inside a table of pointers that was never written.
+TEST(Disasm, EveryImageRebuilds) {
+    const std::string branch("\x8D\x11\x00\x09\x00\x0B\x00\x09", 8);  // BT/S into the 8th long after it
+    std::vector<std::pair<std::string, std::uint32_t>> images = {
+        {branch + std::string(56, '\0'), 0}, {branch + repeat(std::string("\x06\x00\x00\x00", 4), 14), 0x06000000}};
+    // Words drawn from BT, BT/S, BRA, MOV.L and MOV.W @(disp,PC), MOVA, JSR @Rn, RTS, NOP, any.
+    constexpr std::pair<std::uint16_t, std::uint16_t> kWords[] = {
+        {0x8900, 0xFF}, {0x8D00, 0xFF}, {0xA000, 0xFFF}, {0xD000, 0xF0F}, {0x9000, 0xF0F},
+        {0xC700, 0xF}, {0x400B, 0xF00}, {0x000B, 0}, {0x0009, 0}, {0, 0xFFFF}};
+    std::mt19937 random(34);
+    for (int round = 0; round < 2000; ++round) {
+        const std::uint32_t base = round % 2 ? 0x06000000u : 0;
+        const auto size = static_cast<std::uint32_t>(16 + 4 * (random() % 24));
+        std::string image;
+        while (image.size() < size) {
+            const auto pick = random() % (std::size(kWords) + 2);
+            if (pick >= std::size(kWords)) {  // a long that points into the image, at a start or a middle
+                const std::uint32_t v = base + static_cast<std::uint32_t>(random() % size);
+                image += {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+                continue;
+            }
+            const auto w = static_cast<std::uint16_t>(kWords[pick].first | (random() & kWords[pick].second));
+            image += {static_cast<char>(w >> 8), static_cast<char>(w)};
+        }
+        images.emplace_back(image, base);
+    }
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const auto& [image, base] = images[i];
+        const auto size = static_cast<std::uint32_t>(image.size());
+        for (const bool guess : {true, false}) {
+            SCOPED_TRACE("image " + std::to_string(i) + (guess ? "" : ", no guessing"));
+            const std::vector<std::uint8_t> bytes(image.begin(), image.end());
+            DisassemblyOptions o;
+            o.imageName = "r.bin";
+            o.base = base;
+            o.guess = guess;
+            if (i % 3 == 2) {  // and what a user says: an entry, a name, a table, a range of pointers
+                auto at = [&](std::uint32_t align) { return base + static_cast<std::uint32_t>(random() % size) / align * align; };
+                o.entries = {base, at(2)};
+                o.names.push_back({at(1), "NAMED", ""});
+                const std::uint32_t table = at(4);
+                o.tables.push_back({table, std::min<std::uint32_t>(2, (base + size - table) / 4), 4, false, 0});
+                const std::uint32_t from = at(4);
+                o.data.push_back({{from, std::min<std::uint32_t>(from + 16, base + size)}, DataWidth::Pointers});
+            }
+            const Disassembly dis(bytes, o);
+            if (!dis.error().empty()) continue;  // options it refuses
+            MemoryOutput out;
+            ASSERT_TRUE(dis.write(out));
+            const std::string& source = out.files.at("r.bin.s");
+            const Assembled back = assembleText(source);
+            ASSERT_TRUE(back.result.ok) << back.message() << "\n" << source;
+            ASSERT_TRUE(back.bin == image) << source;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace korvane::test

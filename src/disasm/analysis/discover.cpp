@@ -637,6 +637,9 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
                 d.label(*alias, Evidence::Pointer, d.address(off));
             continue;
         }
+        // The address of an entry of a table after its first (tables that lie one after
+        // another, taken as one): the entry starts a table of its own, with a label.
+        if ((d.flags[to] & F_TABLE) && !d.labelFits(to)) d.cutTable(to, false);
         if (!d.labelFits(to)) {
             // Used as an address, but into the middle of an item: a pointer all the same,
             // written as its number with the item it points into.
@@ -648,9 +651,16 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             continue;
         }
         if (!used && v < kLowestPointer) continue;
-        // Stored to memory by a long store: kept in a structure, a callback when it names code.
+        // Stored to memory by a long store: kept in a structure, a callback when it names
+        // code. Passed to a call in an argument register: a string, a buffer, a callback.
+        // Without such evidence a value is a number, whatever its size (a count of
+        // 65,536 equals an address of any image larger than that): at most a maybe-pointer.
         const auto store = d.storedBy.find(off);
         const bool stored = store != d.storedBy.end();
+        const auto pass = d.passedTo.find(off);
+        const auto back = d.returnedBy.find(off);
+        const bool passed = pass != d.passedTo.end(), returned = back != d.returnedBy.end();
+        if (!used && !stored && !passed && !returned) continue;
         if (d.flags[to] & F_CODE) {
             // Code, but no function starts there: a pointer only when code stores it (a
             // state kept in a structure to resume at).
@@ -669,9 +679,12 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
         } else if (stored && (d.flags[to] & F_CODE)) {
             d.pointer(off, PointerEvidence::Stored, store->second);
-        } else {
-            d.pointer(off, (d.flags[to] & F_FUNC) ? PointerEvidence::FunctionStart : PointerEvidence::IntoImage,
-                      Model::Data::kNoCause);
+        } else if (passed) {
+            d.pointer(off, PointerEvidence::Passed, pass->second);
+        } else if (returned) {
+            d.pointer(off, PointerEvidence::Returned, back->second);
+        } else {  // stored, holding the address of data
+            d.pointer(off, PointerEvidence::Stored, store->second);
         }
         d.label(to, Evidence::Pointer, d.address(off));
         d.refs.push_back({d.address(off), v, RefKind::Pointer});

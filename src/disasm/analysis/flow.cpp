@@ -17,7 +17,7 @@ using sh2::Form;
 using sh2::Reach;
 
 // Where the compilers for SH pass a call's first arguments: R4-R7.
-constexpr std::uint16_t kArgumentRegisters = 0x00F0;
+constexpr std::uint16_t kArgumentRegisters = sh2::kConventions.arguments;
 
 // What the path knows of the general registers.
 struct Registers {
@@ -587,7 +587,110 @@ class Flow {
             case Effect::Other:
                 break;
         }
+        // An index subtracted from a pointer keeps it a pointer, for evidence (its value is
+        // no longer known); what a pointer is subtracted from is none.
+        const bool less = &f == k_->subRR && r.hasOrigin(x.n) && !r.hasOrigin(x.m);
+        const std::uint32_t o = r.origin[x.n];
         r.forgetAll(sh2::writtenRegisters(f, x));
+        if (less) r.trace(x.n, o);
+    }
+
+    // Where a path joins others (a label, a branch's target, code already known), the
+    // paths may disagree on a register, and what is known of it is dropped there; but the
+    // literal this path carries reaches what comes next on it all the same (cases that
+    // each load their own pointer and share the JSR, the loop that uses it). So the path
+    // is read on, branches and all, for evidence alone: a use as an address, a store, a
+    // call's argument or a jump through it, up to a budget of instructions.
+    void evidenceOn(std::uint32_t from, const Registers& at) {
+        constexpr unsigned kEvidenceMost = 1024;  // instructions read on
+        constexpr std::uint16_t kData = F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
+        std::vector<std::pair<std::uint32_t, Registers>> paths{{from, at}};
+        std::vector<std::uint32_t> seen;
+        unsigned budget = kEvidenceMost;
+        auto branchTo = [&](std::uint32_t address, const Registers& regs) {
+            std::uint32_t t;
+            if (regs.traced && !(address & 1) && d_.inImage(address, t) && std::find(seen.begin(), seen.end(), t) == seen.end()) {
+                seen.push_back(t);
+                paths.emplace_back(t, regs);
+            }
+        };
+        // (A literal already used as an address needs no more: its register is let go.)
+        auto settled = [this](Registers& regs) {
+            for (unsigned k = 0; regs.traced >> k; ++k) {
+                if (regs.hasOrigin(k) && (d_.flags[regs.origin[k]] & F_USED))
+                    regs.traced = static_cast<std::uint16_t>(regs.traced & ~(1u << k));  // (its value stays known)
+            }
+        };
+        while (!paths.empty() && budget != 0) {
+            auto [off, regs] = paths.back();
+            paths.pop_back();
+            for (; budget != 0 && (settled(regs), regs.traced); --budget, off += 2) {
+                if (off + 3 >= d_.size() || (d_.flags[off] & (kData | F_CONT))) break;
+                const std::optional<sh2::Decoded> d = decodable(off);
+                if (!d) break;
+                const Form& f = *d->form;
+                const std::uint32_t pc = d_.address(off);
+                step(regs, *d, pc);  // a JMP or JSR through it uses it as an address
+                if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) branchTo(sh2::targetOf(f, d->fields, pc), regs);
+                if (!(f.flow & sh2::FlowDelayed)) continue;
+                const std::optional<sh2::Decoded> s = (d_.flags[off + 2] & kData) ? std::nullopt : decodable(off + 2);
+                if (s && s->form->reach != Reach::PcWord && s->form->reach != Reach::PcLong) {
+                    step(regs, *s, pc + 2);
+                } else if (s) {  // a load in the slot reads where the branch says: not followed
+                    regs.forgetAll(sh2::writtenRegisters(*s->form, s->fields));
+                }
+                handedOn(f, off, regs, pc);
+                if (f.flow & sh2::FlowCall) {
+                    regs.afterCall();
+                } else if (const auto to = destination(*d, pc, regs)) {
+                    branchTo(*to, regs);
+                } else {  // a jump through a table found for it: to its cases
+                    for (const Table& t : d_.tables) {
+                        if (t.jump != pc) continue;
+                        for (const std::uint32_t target : t.targets) branchTo(target, regs);
+                    }
+                }
+                if (f.flow & sh2::FlowEnds) break;
+                off += 2;  // past the slot
+            }
+        }
+    }
+    void evidenceAt(std::uint32_t address, const Registers& regs) {
+        std::uint32_t t;
+        if (regs.traced && d_.inImage(address, t) && !(address & 1)) evidenceOn(t, regs);
+    }
+    // The literals in the argument registers of a call (after its slot) are passed to it.
+    void passArguments(const Registers& regs, std::uint32_t pc) {
+        const std::uint16_t args = regs.traced & sh2::kConventions.arguments;
+        for (unsigned k = 0; args >> k; ++k) {
+            if ((args >> k) & 1u) d_.passedTo.emplace(regs.origin[k], pc);
+        }
+    }
+    // After a branch (and its slot): what a call (or a tail call) gets, or, at a return (RTS), the long
+    // literal left in R0 as it was read (the function's result: the address of a static
+    // table, say; an index added to it or a sum is no such evidence).
+    void handedOn(const Form& branch, std::uint32_t off, const Registers& regs, std::uint32_t pc) {
+        if ((branch.flow & sh2::FlowCall) || tailCall(branch, off, regs)) {
+            passArguments(regs, pc);
+        } else if (&branch == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
+                   regs.origin[0] + 3 < d_.size() && d_.longAt(regs.origin[0]) == regs.value[0]) {
+            d_.returnedBy.emplace(regs.origin[0], pc);
+        }
+    }
+
+    // A JMP at off that is a tail call, which passes on what the caller got: through a known
+    // address, or after an epilogue (LDS.L @R15+,PR in the few instructions before it).
+    bool tailCall(const Form& branch, std::uint32_t off, const Registers& regs) const {
+        constexpr std::uint32_t kEpilogueMost = 8;  // instructions back
+        if (!(branch.flow & sh2::FlowRegister) || (branch.flow & (sh2::FlowRelative | sh2::FlowCall))) return false;
+        if (regs.has(sh2::decode(d_.word(off))->fields.m)) return true;
+        for (std::uint32_t back = 1; back <= kEpilogueMost && back * 2 <= off; ++back) {
+            const std::uint32_t p = off - 2 * back;
+            const sh2::Form* f = (d_.flags[p] & F_CODE) ? sh2::decodeForm(d_.word(p)) : nullptr;
+            if (f == nullptr || f->flow != 0) return false;
+            if (f == k_->popPr) return true;
+        }
+        return false;
     }
 
     // Follows one path; the offset after the last instruction it marked.
@@ -600,17 +703,25 @@ class Flow {
             start += 2;
         }
         for (std::uint32_t off = start;; off += 2) {
-            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) return off;
+            if (off >= d_.size() || (d_.flags[off] & F_CODE) != 0) {
+                if (regs.traced) evidenceOn(off, regs);
+                return off;
+            }
             // A path does not run into words that code reads as data.
             if (d_.flags[off] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) return off;
-            if (off != start && (d_.flags[off] & F_LABEL)) regs.forgetAll();  // paths join
+            if (off != start && (d_.flags[off] & F_LABEL)) {  // paths join
+                if (regs.traced) evidenceOn(off, regs);
+                regs.forgetAll();
+            }
             const std::optional<sh2::Decoded> d = decodable(off);
             if (!d) return off;
             mark(off, *d);
             const Form& f = *d->form;
             const std::uint32_t pc = d_.address(off);
             if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {  // BT, BF
-                target(off, sh2::targetOf(f, d->fields, pc), RefKind::Branch, Evidence::Branch, work, false);
+                const std::uint32_t to = sh2::targetOf(f, d->fields, pc);
+                target(off, to, RefKind::Branch, Evidence::Branch, work, false);
+                evidenceAt(to, regs);
                 continue;
             }
             if (!(f.flow & sh2::FlowDelayed)) {
@@ -642,6 +753,8 @@ class Flow {
                     if ((kArgumentRegisters >> k) & regs.named & 1u) d_.byteRead(regs.place[k], true);
                 }
             }
+            handedOn(f, off, regs, pc);
+            if (to && !call) evidenceAt(*to, regs);
             if (to) {
                 const RefKind kind = call ? RefKind::Call
                                      : f.reach != Reach::None ? RefKind::Branch
@@ -881,11 +994,16 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         std::uint32_t from, start;
         if (r.kind != RefKind::Pointer && r.kind != RefKind::TableEntry) continue;
         const auto item = d.insideItem(r.to);
-        if (!item || !d.inImage(r.from, from)) continue;
+        if (!d.inImage(r.from, from)) continue;
         if (const Table* t = d.tableHolding(from, start); r.kind == RefKind::TableEntry && (!t || t->relative)) continue;
+        if (std::uint32_t to; !item) {  // (an odd address the user's table holds has no label yet)
+            if (d.inImage(r.to, to) && d.labelFits(to)) d.label(to, Evidence::Pointer, r.from);
+            continue;
+        }
         d.more[from] |= G_INSIDE;
         d.label(*item, Evidence::Pointer, r.from);
     }
+    d.cutTablesAtLabels();
     markUnknowns(d);
     // The places after the image that literals name (whatever uses them: an index
     // added, a copy the register pass lost).

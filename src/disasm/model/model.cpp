@@ -78,6 +78,72 @@ void Model::Data::indexTableStarts() {
     }
 }
 
+bool Model::Data::cutTable(std::uint32_t off, bool splitEntry) {
+    if (!(flags[off] & F_TABLE)) return false;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        std::uint32_t start;
+        Table& t = tables[i];
+        if (t.count == 0 || !inImage(t.address, start) || off <= start || off >= start + t.count * t.width) continue;
+        const std::uint32_t e = (off - start) / t.width, entry = start + e * t.width;
+        const bool whole = entry == off;  // the label stands before the entry
+        const bool none = e == 0;          // no entry stays before the cut
+        if (!whole && !splitEntry) return false;
+        Table rest = t;
+        rest.address = address(whole ? entry : entry + t.width);
+        rest.count = t.count - e - (whole ? 0 : 1);
+        rest.targets.clear();
+        const std::uint32_t from = whole ? e : e + 1;
+        if (t.targets.size() > from) rest.targets.assign(t.targets.begin() + from, t.targets.end());
+        if (t.targets.size() > e) t.targets.resize(e);
+        t.count = e;
+        t.open = false;  // the cut bounds it
+        if (!whole) {  // the entry's bytes become data, its value a number
+            for (std::uint32_t b = entry; b < entry + rest.width; ++b) flags[b] &= static_cast<std::uint16_t>(~(F_TABLE | F_PTR));
+            more[entry] &= static_cast<std::uint8_t>(~G_INSIDE);
+            pointerWhy.erase(entry);
+            const std::uint32_t a = address(entry);
+            std::erase_if(refs, [a](const Reference& r) {
+                return r.from == a && (r.kind == RefKind::Pointer || r.kind == RefKind::TableEntry);
+            });
+        }
+        std::uint32_t restOff;
+        inImage(rest.address, restOff);
+        if (rest.count != 0) {
+            label(restOff, Evidence::Table);
+            tables.insert(tables.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::move(rest));
+        }
+        if (none) tables.erase(tables.begin() + static_cast<std::ptrdiff_t>(i));
+        indexTableStarts();
+        return true;
+    }
+    return false;
+}
+
+void Model::Data::cutTablesAtLabels() {
+    std::vector<std::uint32_t> cuts;
+    for (const Table& t : tables) {
+        std::uint32_t start;
+        if (t.count == 0 || !inImage(t.address, start)) continue;
+        for (std::uint32_t b = start + 1; b < start + t.count * t.width; ++b) {
+            // (A label before an entry is written there; a pointer's label inside an entry
+            // stays unwritten: the pointer is a number, with the entry it points into.)
+            const bool pointer = reasonAt(b) == Evidence::Pointer || reasonAt(b) == Evidence::PointerTable;
+            if ((flags[b] & F_LABEL) && (b - start) % t.width != 0 && !pointer) cuts.push_back(b);
+        }
+    }
+    for (const std::uint32_t off : cuts) cutTable(off, true);
+    indexTables();
+    if (cuts.empty()) return;
+    for (const Reference& r : refs) {
+        std::uint32_t from, to;
+        if ((r.kind != RefKind::Pointer && r.kind != RefKind::TableEntry) || !inImage(r.from, from) ||
+            !(more[from] & G_INSIDE) || !inImage(r.to, to) || insideItem(r.to) || !labelFits(to))
+            continue;
+        more[from] &= static_cast<std::uint8_t>(~G_INSIDE);
+        label(to, Evidence::Pointer, r.from);
+    }
+}
+
 void Model::Data::indexTables() {
     indexTableStarts();
     tableSpans.clear();
@@ -142,7 +208,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
         std::uint32_t entry = off;
         if (const Table* t = tableHolding(off, entry); t && entry == off) {
             const std::uint32_t v = t->width == 4 ? longAt(off) : 0;
-            const bool refers = !t->relative && !(more[off] & G_INSIDE);
+            const bool refers = !t->relative && !(more[off] & G_INSIDE) && named(v);
             return {Kind::TableEntry, off, t->width, refers, refers ? v : 0};
         }
     }
@@ -156,7 +222,7 @@ Model::Data::Statement Model::Data::statementAt(std::uint32_t off) const {
     // Literals, pointers and longs that may be pointers stand alone (each with its note).
     auto literal = [&](std::uint32_t o) { return (flags[o] & (F_LITL | F_LITW | F_PTR)) != 0 || (more[o] & dis::G_MAYBE); };
     if (((f & (F_LITL | F_PTR)) || (more[off] & dis::G_MAYBE)) && room(4) >= 4) {
-        const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE);
+        const bool sym = (f & F_PTR) != 0 && !(more[off] & G_INSIDE) && named(longAt(off));
         return {Kind::Long, off, 4, sym, sym ? longAt(off) : 0};
     }
     if ((f & F_LITW) && room(2) >= 2) return {Kind::Word, off, 2, false, 0};
@@ -275,7 +341,11 @@ std::string_view pointerEvidenceText(PointerEvidence why) {
         case PointerEvidence::Member:
             return "a member of a structure that code points at, holding the aligned address of data";
         case PointerEvidence::Stored:
-            return "code stores it to memory, and it holds the start of code";
+            return "code stores it to memory, and it holds the start of code (or an address above $0000FFFF)";
+        case PointerEvidence::Passed:
+            return "a call gets it in an argument register, and it holds an address above $0000FFFF";
+        case PointerEvidence::Returned:
+            return "a function returns it unchanged in R0, and it holds an address above $0000FFFF";
     }
     return "";
 }

@@ -157,6 +157,10 @@ struct Model::Data {
     // 32-bit literals whose register a long store writes to memory (a callback put in a
     // structure), with the first such store.
     std::unordered_map<std::uint32_t, std::uint32_t> storedBy;
+    // 32-bit literals left in an argument register (R4-R7) of a call, with the first call.
+    std::unordered_map<std::uint32_t, std::uint32_t> passedTo;
+    // 32-bit literals that a function returns unchanged in R0, with the first return.
+    std::unordered_map<std::uint32_t, std::uint32_t> returnedBy;
     struct Path {
         std::uint32_t start, end;
     };
@@ -310,6 +314,13 @@ struct Model::Data {
     bool labelFits(std::uint32_t off) const {
         return !(flags[off] & (dis::F_CONT | dis::F_LITIN)) && (!(flags[off] & dis::F_TABLE) || tableStarting(off));
     }
+    // Whether the source defines a label for address: outside the image (after it), or a
+    // label that stands between statements (a literal's is written between its halves).
+    bool named(std::uint32_t address) const {
+        std::uint32_t to, entry;
+        if (!inImage(address, to)) return true;
+        return (flags[to] & dis::F_LABEL) && !(flags[to] & dis::F_CONT) && (!tableHolding(to, entry) || entry == to);
+    }
     // Where a value that names the image points inside what the source writes as one
     // statement (an instruction, a table's entry), where no label can stand: the
     // offset of that statement's start, or nothing (outside the image, or at a start).
@@ -355,6 +366,15 @@ struct Model::Data {
             return;
         }
     }
+    // Where a label stands at or inside an entry of a table after its first byte: the
+    // entry starts a table of its own (the same kind, the rest of the entries), or, named
+    // in its middle, is no entry any more but data that the label splits (only when
+    // splitEntry). False when nothing was cut.
+    bool cutTable(std::uint32_t off, bool splitEntry);
+    // Every label inside a table's entry that an instruction or the user names (a branch
+    // into it) cuts the table so that the label can stand. A pointer into an entry that is
+    // no entry any more is written as a label. The tables are indexed again.
+    void cutTablesAtLabels();
     // Whether the instruction that uses table t calls through it (JSR, BSRF).
     bool calledThrough(const Table& t) const {
         std::uint32_t j;

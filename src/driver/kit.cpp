@@ -21,13 +21,13 @@ std::string usageLines(std::string_view command, std::string_view operands, std:
     const std::string indent(8 + command.size(), ' ');
     std::string out;
     for (const OptionText& o : texts) {
-        std::string word = "[";
+        std::string word = o.required ? "" : "[";
         word += o.brief.empty() ? o.name : o.brief;
         if (!o.value.empty()) {
             word += ' ';
             word += o.value;
         }
-        word += ']';
+        if (!o.required) word += ']';
         if (o.repeats) word += "...";
         if (line.size() + 1 + word.size() > kWidth) {
             out += line;

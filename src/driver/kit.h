@@ -20,6 +20,7 @@ struct OptionText {
     std::string_view value;  // how usage names its value ("ADDR"); "" when it takes none
     bool repeats;
     std::string_view help;   // lines separated by '\n'
+    bool required = false;   // written without brackets in the usage
 };
 
 // One row: the text and the action, which returns "" or why the value cannot be taken

@@ -8,6 +8,7 @@
 
 #include "driver/dis_command.h"
 #include "driver/kit.h"
+#include "driver/run_command.h"
 #include "korvane/version.h"
 
 namespace {
@@ -53,12 +54,14 @@ int main(int argc, char** argv) {
     const std::string out = argv[1], docs = argv[2], date = argv[3];
     const std::string assembler = readFile(docs + "/assembler.md");
     const std::string disassembler = readFile(docs + "/disassembler.md");
-    if (assembler.empty() || disassembler.empty()) {
+    const std::string runner = readFile(docs + "/run.md");
+    if (assembler.empty() || disassembler.empty() || runner.empty()) {
         std::fprintf(stderr, "korvane-manpages: cannot read the manual in %s\n", docs.c_str());
         return 1;
     }
     const bool ok = writeFile(out + "/korvane.1", assemblerPage(assembler, date)) &&
-                    writeFile(out + "/korvane-dis.1", korvane::command::manPage(disassembler, date));
+                    writeFile(out + "/korvane-dis.1", korvane::command::manPage(disassembler, date)) &&
+                    writeFile(out + "/korvane-run.1", korvane::runcmd::manPage(runner, date));
     if (!ok) {
         std::fprintf(stderr, "korvane-manpages: cannot write into %s\n", out.c_str());
         return 1;

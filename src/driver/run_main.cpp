@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files/names.h"
+#include "driver/run_command.h"
 #include "files/replace.h"
 #include "korvane/disassemble.h"
 #include "korvane/run.h"
@@ -28,21 +29,10 @@ using korvane::run::Stop;
 using korvane::run::StopKind;
 
 constexpr std::uint64_t kLargestFile = 256u << 20;
-constexpr std::uint64_t kDefaultSteps = 100'000'000;
 // Without --ram (and without R15 set), the stack: 64 KiB below the first of these ends
 // that neither image nor a --load covers.
 constexpr std::uint32_t kStackSize = 0x10000;
 constexpr std::uint32_t kStackEnds[] = {0x10000000u, 0x20000000u, 0xF0000000u};
-
-constexpr std::string_view kUsage =
-    "usage: korvane-run IMAGE --base ADDR --call ADDR [--set REG=VALUE]... [--ram ADDR-ADDR[:WAIT]]...\n"
-    "                   [--load FILE@ADDR]... [--max-steps N] [--trace] [--info FILE] [--labels FILE.log]\n"
-    "                   [--dump ADDR-ADDR]... [--stub ADDR[=VALUE]]... [--traps-enter-vectors]\n"
-    "                   [--against IMAGE2 [--at ADDR2] [--against-labels FILE2.log] [--compare WHAT,...]]\n"
-    "Without --ram the stack is 64 KiB at $0FFF0000-$10000000 (R15 = $10000000).\n"
-    "--compare: R0-R15, SR, T, GBR, VBR, MACH, MACL, PR, written, @ADDR-ADDR, default, all;\n"
-    "the default is R0, R1 (unless both hold addresses in their images), R8-R15, MACH, MACL,\n"
-    "the return to PR and every byte written outside the stack frame.\n";
 
 // The standard output, and whether a write of it failed.
 struct Console {
@@ -59,249 +49,21 @@ int fail(const std::string& why) {
     return 1;
 }
 
-std::string hex(std::uint32_t v, bool dollar = false) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, dollar ? "$%08X" : "%08X", v);
-    return buf;
-}
+using korvane::runcmd::Compared;
+using korvane::runcmd::hex;
+using korvane::runcmd::kCompared;
+using korvane::runcmd::kT;
+using korvane::runcmd::Load;
+using korvane::runcmd::number;
+using korvane::runcmd::Ram;
+using korvane::runcmd::Range;
+using korvane::runcmd::rangeText;
+using korvane::runcmd::refused;
+using korvane::runcmd::Say;
+using Options = korvane::runcmd::Parsed;
 
-// A count as written: decimal, $hex or 0xhex, up to 2^64 - 1; a leading 0 before more
-// digits is refused (it reads as octal elsewhere).
-std::optional<std::uint64_t> count(std::string_view text) {
-    unsigned base = 10;
-    if (text.starts_with('$')) {
-        base = 16;
-        text.remove_prefix(1);
-    } else if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    } else if (text.size() > 1 && text[0] == '0') {
-        return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
-    std::uint64_t v = 0;
-    for (const char c : text) {
-        unsigned d = 16;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        if (d >= base || v > (~std::uint64_t{0} - d) / base) return std::nullopt;
-        v = v * base + d;
-    }
-    return v;
-}
-
-// "$A-$B", B excluded (up to $100000000).
-std::string rangeText(std::uint64_t begin, std::uint64_t end) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "$%08llX-$%08llX", static_cast<unsigned long long>(begin),
-                  static_cast<unsigned long long>(end));
-    return buf;
-}
-
-std::optional<std::uint32_t> number(std::string_view text) {
-    std::uint64_t v = 0;
-    if (!korvane::parseAddress(text, v) || v > 0xFFFFFFFFu) return std::nullopt;
-    return static_cast<std::uint32_t>(v);
-}
-
-// Why an option's value is refused: a number with a leading 0 said so, else otherwise.
-std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise) {
-    std::string why = korvane::leadingZeroText(std::string(option) + " " + std::string(value), number);
-    return why.empty() ? otherwise : why;
-}
-
-using Range = korvane::AddressRange;
-// A-B, B excluded and after A.
-std::optional<Range> range(std::string_view text) {
-    Range r;
-    if (!korvane::parseRange(text, r) || r.end == r.begin) return std::nullopt;
-    return r;
-}
-
-struct Ram {
-    Range range;
-    unsigned wait;
-};
-struct Load {
-    std::string file;
-    std::uint32_t at;
-};
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return u;
-}
-
-// What --against compares beside how the runs stopped: registers by name, the bytes
-// either run wrote outside its stack frame, and ranges of memory.
-constexpr std::string_view kCompared[] = {"R0", "R1",  "R2",  "R3",   "R4",   "R5",  "R6",  "R7",
-                                          "R8", "R9",  "R10", "R11",  "R12",  "R13", "R14", "R15",
-                                          "SR", "GBR", "VBR", "MACH", "MACL", "PR",  "T"};
-constexpr unsigned kT = 22;
-struct Compared {
-    bool chosen = false;          // --compare given
-    std::uint32_t registers = 0;  // bit i: kCompared[i]
-    bool movableR1 = false;       // R1 only where either run's R1 lies outside its image
-    bool written = false;
-    std::vector<Range> ranges;
-};
-// The calling convention's results and kept registers: R0 and R1 (a 64-bit result),
-// R8-R15, MACH and MACL (the Renesas convention keeps them), every byte written outside
-// the stack frame. R1 is also where compiled code leaves scratch addresses, so it is
-// not compared where both runs left an address in their own image there.
-Compared conventional() {
-    Compared c;
-    c.registers = 1u | 0xFF00u | 1u << 19 | 1u << 20;
-    c.movableR1 = true;
-    c.written = true;
-    return c;
-}
-// One item of --compare into c, or why not.
-std::string chooseCompared(std::string_view item, Compared& c) {
-    const std::string name = upper(item);
-    if (name == "DEFAULT") {
-        const Compared d = conventional();
-        c.registers |= d.registers;
-        c.movableR1 = (c.registers & 2u) == 0;
-        c.written = true;
-        return "";
-    }
-    if (name == "ALL") {
-        c.registers |= 0x3FFFFFu;
-        c.movableR1 = false;
-        c.written = true;
-        return "";
-    }
-    if (name == "WRITTEN") {
-        c.written = true;
-        return "";
-    }
-    if (item.starts_with('@')) {
-        const auto r = range(item.substr(1));
-        if (!r) return "not @ADDR-ADDR: " + std::string(item);
-        c.ranges.push_back(*r);
-        return "";
-    }
-    for (unsigned i = 0; i < std::size(kCompared); ++i) {
-        if (name != kCompared[i]) continue;
-        c.registers |= 1u << i;
-        if (i == 1) c.movableR1 = false;
-        return "";
-    }
-    return "not a register, written, @ADDR-ADDR, default or all: " + std::string(item);
-}
-
-struct Options {
-    std::string image;
-    std::optional<std::uint32_t> base, call, at;
-    std::string callText, atText;  // an address, or a label of the info file
-    std::map<std::string, std::uint32_t> set;
-    std::vector<Ram> ram;
-    std::vector<Load> loads;
-    std::uint64_t maxSteps = kDefaultSteps;
-    bool trace = false, enterTraps = false;
-    std::string info, against, labels, againstLabels;
-    Compared compared = conventional();
-    std::vector<Range> dumps;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> stubs;
-    std::vector<std::pair<std::string, std::uint32_t>> stubTexts;
-};
-
-// The command line, or why it cannot be taken.
-std::string parse(int argc, char** argv, Options& o) {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view a = args[i];
-        auto value = [&](std::string_view& v) {
-            if (i + 1 >= args.size()) return false;
-            v = args[++i];
-            return true;
-        };
-        std::string_view v;
-        if (a == "--trace") {
-            o.trace = true;
-        } else if (a == "--traps-enter-vectors") {
-            o.enterTraps = true;
-        } else if (!a.starts_with("--")) {
-            if (!o.image.empty()) return "more than one image: " + std::string(a);
-            o.image = a;
-        } else if (!value(v)) {
-            return std::string(a) + " needs a value";
-        } else if (a == "--base") {
-            o.base = number(v);
-            if (!o.base) return refused(a, v, v, "--base: not an address: " + std::string(v));
-        } else if (a == "--call" || a == "--at") {
-            (a == "--call" ? o.callText : o.atText) = v;
-        } else if (a == "--set") {
-            const std::size_t eq = v.find('=');
-            const std::string reg = upper(v.substr(0, std::min(eq, v.size())));
-            Registers probe;
-            const auto n = eq == std::string_view::npos ? std::nullopt : number(v.substr(eq + 1));
-            if (korvane::run::registerNamed(probe, reg) == nullptr || !n)
-                return refused(a, v, v.substr(std::min(eq, v.size())), "--set: not REG=VALUE: " + std::string(v));
-            o.set[reg] = *n;
-        } else if (a == "--ram") {
-            const std::size_t colon = v.find(':');
-            const auto r = range(v.substr(0, colon));
-            std::optional<std::uint32_t> wait = 0;
-            if (colon != std::string_view::npos) wait = number(v.substr(colon + 1));
-            if (!r || !wait || *wait > 255) return refused(a, v, v, "--ram: not ADDR-ADDR[:WAIT]: " + std::string(v));
-            o.ram.push_back({*r, *wait});
-        } else if (a == "--load") {
-            const std::size_t at = v.rfind('@');
-            const auto n = at == std::string_view::npos ? std::nullopt : number(v.substr(at + 1));
-            if (!n || at == 0)
-                return refused(a, v, v.substr(std::min(at, v.size())), "--load: not FILE@ADDR: " + std::string(v));
-            o.loads.push_back({std::string(v.substr(0, at)), *n});
-        } else if (a == "--max-steps") {
-            const auto n = count(v);
-            if (!n || *n == 0)
-                return refused(a, v, v, "--max-steps: not a count from 1 to 2^64-1 ($hex, 0xhex or decimal): " +
-                                            std::string(v));
-            o.maxSteps = *n;
-        } else if (a == "--info") {
-            o.info = v;
-        } else if (a == "--labels") {
-            o.labels = v;
-        } else if (a == "--against-labels") {
-            o.againstLabels = v;
-        } else if (a == "--compare") {
-            if (!o.compared.chosen) {
-                o.compared = Compared();
-                o.compared.chosen = true;
-            }
-            for (std::size_t from = 0; from <= v.size();) {
-                const std::size_t comma = std::min(v.find(',', from), v.size());
-                if (const std::string why = chooseCompared(v.substr(from, comma - from), o.compared); !why.empty())
-                    return "--compare: " + why;
-                from = comma + 1;
-            }
-        } else if (a == "--dump") {
-            const auto r = range(v);
-            if (!r) return refused(a, v, v, "--dump: not ADDR-ADDR: " + std::string(v));
-            o.dumps.push_back(*r);
-        } else if (a == "--stub") {
-            const std::size_t eq = v.find('=');
-            const auto val = eq == std::string_view::npos ? std::optional<std::uint32_t>{0} : number(v.substr(eq + 1));
-            if (eq == 0 || !val) return refused(a, v, v, "--stub: not ADDR[=VALUE]: " + std::string(v));
-            o.stubTexts.emplace_back(std::string(v.substr(0, std::min(eq, v.size()))), *val);
-        } else if (a == "--against") {
-            o.against = v;
-        } else {
-            return "unknown option " + std::string(a);
-        }
-    }
-    if (o.image.empty()) return "no image given";
-    if (!o.base) return "--base is needed";
-    if (o.callText.empty()) return "--call is needed";
-    if (!o.atText.empty() && o.against.empty()) return "--at needs --against";
-    if (!o.againstLabels.empty() && o.against.empty()) return "--against-labels needs --against";
-    if (o.compared.chosen && o.against.empty()) return "--compare needs --against";
-    return "";
+int fail(Say code, const korvane::runcmd::Blanks& blanks = {}) {
+    return fail(korvane::runcmd::text(code, blanks));
 }
 
 // Names for the options and the trace: the labels of an info file and of korvane's label
@@ -343,9 +105,8 @@ class Names {
             address = *a;
             return "";
         }
-        return refused(option, text, text,
-                       std::string(option) + ": not an address" + (from.empty() ? "" : " or a label of " + from) +
-                           (unread.empty() ? "" : " (" + unread + ")") + ": " + text);
+        const std::string where = (from.empty() ? "" : " or a label of " + from) + (unread.empty() ? "" : " (" + unread + ")");
+        return refused(option, text, text, korvane::runcmd::text(Say::NotNamed, {.opt = option, .value = text, .why = where}));
     }
     std::string from;    // the files the names came from
     std::string unread;  // a label table passed over, and why
@@ -469,7 +230,8 @@ std::string runOne(const Options& o, const Subject& subject, korvane::run::Trace
         // Checked before a byte is allocated; the memory's pages come as they are written.
         const std::string ram = "--ram " + rangeText(r.range.begin, r.range.end);
         if (r.range.begin < imageEnd && *o.base < r.range.end)
-            return ram + " overlaps " + subject.name + " at " + rangeText(*o.base, imageEnd);
+            return korvane::runcmd::text(Say::RamOverlaps, {.value = rangeText(*o.base, imageEnd), .name = subject.name,
+                                                            .other = rangeText(r.range.begin, r.range.end)});
         why = m.mapZeroed(r.range.begin, r.range.end - r.range.begin, r.wait);
         if (!why.empty()) return ram + ": " + why;
     }
@@ -481,7 +243,7 @@ std::string runOne(const Options& o, const Subject& subject, korvane::run::Trace
         if (!m.poke(l.at, bytes)) {
             // Not mapped yet: the file is a region of its own.
             why = m.map(l.at, bytes);
-            if (!why.empty()) return "--load " + l.file + ": " + why;
+            if (!why.empty()) return korvane::runcmd::text(Say::LoadRefused, {.name = l.file, .why = why});
             run.images.push_back({l.at, std::uint64_t{l.at} + bytes.size()});
         }
     }
@@ -499,7 +261,7 @@ std::string runOne(const Options& o, const Subject& subject, korvane::run::Trace
             break;
         }
         if (!run.stack)
-            return "no room for the stack beside " + subject.name + ": give memory for it with --ram";
+            return korvane::runcmd::text(Say::NoStackRoom, {.name = subject.name});
         r.r[15] = static_cast<std::uint32_t>(run.stack->end);
     }
     for (const auto& [addr, value] : subject.stubs) m.stub(addr, value);
@@ -507,11 +269,10 @@ std::string runOne(const Options& o, const Subject& subject, korvane::run::Trace
     for (const auto& [name, value] : o.set) *korvane::run::registerNamed(r, name) = value;
     // R15 = 0 (or inside the block): a push would wrap into the on-chip block and pass.
     if (r.r[15] - 4u >= 0xFFFFFE00u)
-        return "R15=" + hex(r.r[15], true) + ": a push would land in the on-chip block at " + hex(r.r[15] - 4u, true) +
-               ": give the stack memory with --ram ADDR-ADDR";
+        return korvane::runcmd::text(Say::StackIntoBlock, {.value = hex(r.r[15], true), .other = hex(r.r[15] - 4u, true)});
     if (!o.set.contains("PR")) {
         const auto free = freeAddress(m);
-        if (!free) return "no unmapped address left to return to: give one with --set PR=ADDR";
+        if (!free) return korvane::runcmd::text(Say::NoReturnAddress);
         r.pr = *free;
     }
     m.returnAt(r.pr);
@@ -624,32 +385,30 @@ std::vector<std::string> compare(const Run& a, const Run& b, const Compared& c, 
 // not be written.
 int finish(Console& console, int status) {
     if (!console.failed) return status;
-    return fail(std::string("cannot write the standard output: ") + std::strerror(console.error));
+    return fail(Say::CannotWriteOutput, {.why = std::strerror(console.error)});
 }
 
 int runCommand(int argc, char** argv) {
     Console console;
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        console.out(kUsage);
-        return finish(console, 0);
-    }
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        console.out(std::string("korvane-run ") + KORVANE_VERSION + "\n");
-        return finish(console, 0);
-    }
     Options o;
-    if (const std::string why = parse(argc, argv, o); !why.empty()) {
-        korvane::files::writeAll(STDERR_FILENO, kUsage);
-        return fail(why);
+    if (const std::string why = korvane::runcmd::parse(argc, argv, o); !why.empty()) {
+        fail(why);
+        korvane::files::writeAll(STDERR_FILENO, korvane::runcmd::usage());
+        return 2;
+    }
+    if (o.help || o.version) {
+        console.out(o.help ? korvane::runcmd::usage() + "\n" + korvane::runcmd::help()
+                           : "korvane-run " + std::string(korvane::version()) + "\n");
+        return finish(console, 0);
     }
     std::vector<std::uint8_t> image;
     korvane::files::Seen seen;
     std::string why;
     if (!korvane::files::readAll(o.image, image, kLargestFile, false, seen, why)) return fail(why);
-    if (image.empty()) return fail(o.image + " is empty");
+    if (image.empty()) return fail(Say::EmptyImage, {.name = o.image});
     for (const Range& d : o.dumps) {
         if (d.end - d.begin > 0xFFFFFFFFu)
-            return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
+            return fail(Say::DumpUnmapped, {.other = rangeText(d.begin, d.end)});
     }
 
     Names names;
@@ -679,7 +438,7 @@ int runCommand(int argc, char** argv) {
     std::string text = summary(first);
     for (const Range& d : o.dumps) {
         const auto bytes = first.machine->peek(d.begin, static_cast<std::uint32_t>(d.end - d.begin));
-        if (!bytes) return fail("--dump " + rangeText(d.begin, d.end) + ": not all of it is mapped");
+        if (!bytes) return fail(Say::DumpUnmapped, {.other = rangeText(d.begin, d.end)});
         text += hex(d.begin, true) + ":";
         for (const std::uint8_t b : *bytes) {
             char buf[4];
@@ -693,14 +452,14 @@ int runCommand(int argc, char** argv) {
     if (first.stop.kind == StopKind::Unmapped) stopped += ": no memory there (give it with --ram ADDR-ADDR)";
     if (o.against.empty()) {
         console.out(text);
-        if (!ok) return finish(console, fail("stopped: " + stopped));
+        if (!ok) return finish(console, fail(Say::Stopped, {.why = stopped}));
         return finish(console, 0);
     }
 
     std::vector<std::uint8_t> other;
     korvane::files::Seen otherSeen;
     if (!korvane::files::readAll(o.against, other, kLargestFile, false, otherSeen, why)) return fail(why);
-    if (other.empty()) return fail(o.against + " is empty");
+    if (other.empty()) return fail(Say::EmptyImage, {.name = o.against});
     // IMAGE2's own label table names its routines; without one, the first image's names.
     Names otherNames;
     if (why = namesOf(o.against, otherSeen, "", o.againstLabels, otherNames); !why.empty()) return fail(why);
@@ -725,8 +484,8 @@ int runCommand(int argc, char** argv) {
         ok = false;
     }
     console.out(text);
-    if (!diffs.empty()) return finish(console, fail(o.against + " differs"));
-    if (!ok) return finish(console, fail("stopped: " + stopped));
+    if (!diffs.empty()) return finish(console, fail(Say::Differs, {.name = o.against}));
+    if (!ok) return finish(console, fail(Say::Stopped, {.why = stopped}));
     return finish(console, 0);
 }
 
@@ -736,6 +495,6 @@ int main(int argc, char** argv) {
     try {
         return runCommand(argc, argv);
     } catch (const std::bad_alloc&) {
-        return fail("out of memory (a --ram or --load too large for this machine)");
+        return fail(Say::OutOfMemory);
     }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/dis_command.h"
+#include "driver/run_command.h"
 #include "korvane/korvane.h"
 #include "unit/support.h"
 
@@ -186,6 +187,37 @@ TEST(Api, ManualListsEveryMessageOfKorvaneDis) {
             while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
             if (piece.size() < 6) continue;
             EXPECT_NE(section.find(piece), std::string::npos) << "docs/disassembler.md does not list: " << m.text;
+        }
+    }
+}
+
+// The manual's page on korvane-run lists every message of its catalogue with its status:
+// each fixed piece of a message's text stands in the page's table of messages, on a row
+// of that status.
+TEST(Api, ManualListsEveryMessageOfKorvaneRun) {
+    std::ifstream file(std::string(KORVANE_TEST_DATA) + "/../../docs/run.md");
+    ASSERT_TRUE(file);
+    std::vector<std::string> rows;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("| `", 0) == 0) rows.push_back(line);
+    }
+    ASSERT_FALSE(rows.empty());
+    for (const runcmd::SayTemplate& m : runcmd::catalogue()) {
+        const std::string status = "| " + std::to_string(m.status) + " |";
+        std::string_view rest = m.text;
+        while (!rest.empty()) {
+            const std::size_t blank = rest.find('{');
+            std::string_view piece = rest.substr(0, blank);
+            rest = blank == std::string_view::npos ? std::string_view() : rest.substr(rest.find('}', blank) + 1);
+            while (!piece.empty() && (piece.front() == ' ' || piece.front() == ':')) piece.remove_prefix(1);
+            while (!piece.empty() && (piece.back() == ' ' || piece.back() == ':')) piece.remove_suffix(1);
+            if (piece.size() < 6) continue;
+            bool found = false;
+            for (const std::string& row : rows) {
+                found = found || (row.find(piece) != std::string::npos && row.ends_with(status));
+            }
+            EXPECT_TRUE(found) << "docs/run.md does not list with status " << m.status << ": " << m.text;
         }
     }
 }

@@ -246,6 +246,14 @@ def fetch(src, package, prefix):
     if not have:
         r = run(["apt-get", "source", "-qq", package], src, check=False)
         if r.returncode != 0:
+            # The newest version may be listed by a mirror that no longer holds it (a
+            # security update's sources): the other versions the archive lists, in its order.
+            shown = run(["apt-cache", "showsrc", "--only-source", package], src, check=False).stdout
+            for version in dict.fromkeys(re.findall(r"^Version: (\S+)$", shown, re.M)):
+                r = run(["apt-get", "source", "-qq", "%s=%s" % (package, version)], src, check=False)
+                if r.returncode == 0:
+                    break
+        if r.returncode != 0:
             print("apt-get source %s failed (a deb-src line for the archive is needed):\n%s" % (package, r.stdout[-600:]))
             return None
         have = [d for d in os.listdir(src) if d.startswith(prefix) and os.path.isdir(os.path.join(src, d))]

@@ -801,6 +801,10 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
          "RTS|NOP|DC.L $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF|"
          "DC.L $FFFFFFFF,$FFFFFFFF|MOV.L @(FN,PC),R13|JSR @R13|NOP|DC.W $FFFF|ALIGN.L|FN: DC.L $12345678",
          "; if code: MOV.L reads L06000034", "L06000034:", 2, "its MOV.L at +", 0},
+        {"a short dead routine whose literal stands in a later routine's pool is marked; moving it is reported",
+         "STS.L PR,@-R15|BSR DF|NOP|LDS.L @R15+,PR|RTS|NOP|ALIGN.L|DC.L 4|MOV.L @(IC,PC),R0|ADD R4,R0|RTS|NOP|"
+         "DF: MOV.L @(FC,PC),R1|MOV R4,R0|ADD R1,R0|RTS|SHLL R0|ALIGN.L|IC: DC.L $12345678|FC: DC.L $9ABCDEF0",
+         "; if code: MOV.L reads L06000024", "L06000018:", 2, "its MOV.L at +", 0},
     };
     // One case (an ASSERT ends that case only).
     auto edited = [&](const Case& c) {

@@ -34,7 +34,7 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
         // a call or jump through a register that a PC-relative MOV.L before it set, nothing
         // writing it between (how compilers call a routine out of BSR's reach).
         std::uint32_t end = off;
-        bool ends = false, slot = false, loadThenCall = false;
+        bool ends = false, slot = false, loadThenCall = false, readsPool = false;
         std::uint16_t loaded = 0;  // registers the last few words loaded PC-relatively
         while (end + 1 < d.size() && !((d.flags[end] | d.flags[end + 1]) & kExplained)) {
             const auto w = sh2::decode(d.word(end));
@@ -46,10 +46,19 @@ void maybeCode(Model::Data& d, const std::vector<std::uint32_t>& hints) {
                 loadThenCall = true;
             loaded = static_cast<std::uint16_t>(loaded & ~sh2::writtenRegisters(f, w->fields));
             if (f.reach == sh2::Reach::PcLong) loaded = static_cast<std::uint16_t>(loaded | 1u << w->fields.n);
+            // A PC-relative load of a long past the run, in data: a short routine whose
+            // literal stands in a later pool (compilers share pools between routines).
+            if (f.reach == sh2::Reach::PcLong) {
+                std::uint32_t to;
+                if (d.inImage(sh2::targetOf(f, w->fields, d.address(end)), to) && to > end && to + 3 < d.size() &&
+                    !((d.flags[to] | d.flags[to + 3]) & (F_CODE | F_CONT)))
+                    readsPool = true;
+            }
             end += 2;
         }
         const auto hint = std::lower_bound(hints.begin(), hints.end(), off);
-        if ((ends && end - off >= kShortestCode) || loadThenCall || (hint != hints.end() && *hint < end)) {
+        if ((ends && (end - off >= kShortestCode || readsPool)) || loadThenCall ||
+            (hint != hints.end() && *hint < end)) {
             const std::size_t before = d.wouldBe.size();
             for (std::uint32_t at = off; at < end; at += 2) {
                 const sh2::Decoded w = *sh2::decode(d.word(at));

@@ -238,21 +238,15 @@ std::span<const kit::Option<Parsed>> options() {
 
 std::string parse(int argc, char** argv, Parsed& p) {
     const kit::Reading r = kit::parse<Parsed>(kOptions, argc, argv, p);
-    switch (r.problem) {
-        case kit::Problem::None:
-            break;
-        case kit::Problem::Unknown:
-            return text(Say::UnknownOption, {.opt = r.option});
-        case kit::Problem::Unwanted:
-            return text(Say::TakesNoValue, {.opt = r.option});
-        case kit::Problem::Twice:
-            return text(Say::GivenTwice, {.opt = r.option});
-        case kit::Problem::Missing:
-            // The action says what the option needs, given nothing.
-            for (const Row& o : kOptions) {
-                if (o.text.name == r.option || o.text.brief == r.option) return o.apply(p, r.option, "");
-            }
-            return text(Say::UnknownOption, {.opt = r.option});
+    auto templ = [](Say code) { return kCatalogue[static_cast<std::size_t>(code)].text; };
+    if (std::string t = kit::problemText(r, templ(Say::UnknownOption), templ(Say::TakesNoValue), templ(Say::GivenTwice));
+        !t.empty())
+        return t;
+    if (r.problem == kit::Problem::Missing) {
+        // The action says what the option needs, given nothing.
+        for (const Row& o : kOptions) {
+            if (o.text.name == r.option || o.text.brief == r.option) return o.apply(p, r.option, "");
+        }
     }
     if (!r.said.empty()) return r.said;
     if (p.help || p.version) return "";
@@ -299,15 +293,12 @@ std::string help() {
 }
 
 std::string manPage(std::string_view manual, std::string_view date) {
-    std::string synopsis = usage();
-    synopsis.erase(0, std::string_view("usage: ").size());
-    for (std::size_t at = synopsis.find("\n       "); at != std::string::npos; at = synopsis.find("\n       ", at + 1))
-        synopsis.erase(at + 1, 7);
+    const std::string lines = usage();
     const std::vector<kit::OptionText> texts = kit::texts<Parsed>(kOptions);
     kit::ManPage page{
         .command = "korvane-dis",
         .summary = "turn an SH-2 image into source that rebuilds it, and check edits of that source",
-        .synopsis = synopsis,
+        .usage = lines,
         .description = kit::paragraphsOf(manual, "What it does and its options", 3),
         .options = texts,
         .exitStatus = "0 on success and for --help and --version; 1 when an error was reported (one message on "

@@ -113,7 +113,11 @@ std::string manPage(const ManPage& p) {
     std::string out = ".TH " + upper + " 1 \"" + std::string(p.date) + "\" \"korvane " + std::string(p.version) +
                       "\" \"KORVANE\"\n";
     out += ".SH NAME\n" + roff(p.command, false) + " \\- " + roff(p.summary, false) + "\n";
-    out += ".SH SYNOPSIS\n.nf\n" + roff(p.synopsis, false) + ".fi\n";
+    // The usage lines without "usage: ", each at the margin.
+    std::string synopsis(p.usage.substr(p.usage.starts_with("usage: ") ? 7 : 0));
+    for (std::size_t at = synopsis.find("\n       "); at != std::string::npos; at = synopsis.find("\n       ", at + 1))
+        synopsis.erase(at + 1, 7);
+    out += ".SH SYNOPSIS\n.nf\n" + roff(synopsis, false) + ".fi\n";
     out += ".SH DESCRIPTION\n";
     for (std::size_t i = 0; i < p.description.size(); ++i) {
         if (i > 0) out += ".PP\n";
@@ -181,6 +185,22 @@ std::vector<std::string> paragraphsOf(std::string_view md, std::string_view head
     }
     flush();
     return out;
+}
+
+std::string problemText(const Reading& r, std::string_view unknown, std::string_view unwanted, std::string_view twice) {
+    const std::pair<std::string_view, std::string_view> blank[] = {{"{opt}", r.option}};
+    switch (r.problem) {
+        case Problem::Unknown:
+            return fill(unknown, blank);
+        case Problem::Unwanted:
+            return fill(unwanted, blank);
+        case Problem::Twice:
+            return fill(twice, blank);
+        case Problem::None:
+        case Problem::Missing:
+            break;
+    }
+    return "";
 }
 
 std::string fill(std::string_view text, std::span<const std::pair<std::string_view, std::string_view>> blanks) {

@@ -118,6 +118,10 @@ std::vector<OptionText> texts(std::span<const Option<Parsed>> table) {
     return out;
 }
 
+// The usage error of a reading's problem from the command's own templates (each with an
+// {opt} blank); "" for none, and for a missing value, which the command words itself.
+std::string problemText(const Reading& r, std::string_view unknown, std::string_view unwanted, std::string_view twice);
+
 // Parses argv into `parsed` by the table's actions.
 template <class Parsed>
 Reading parse(std::span<const Option<Parsed>> table, int argc, char** argv, Parsed& parsed) {
@@ -136,7 +140,8 @@ std::string helpLines(std::span<const OptionText> texts);
 // manual's text, Markdown's `code` made bold), OPTIONS from the table, EXIT STATUS and
 // SEE ALSO.
 struct ManPage {
-    std::string_view command, summary, synopsis;
+    std::string_view command, summary;
+    std::string_view usage;  // the usage lines as --help prints them ("usage: " first)
     std::vector<std::string> description;  // paragraphs
     std::span<const OptionText> options;
     std::string_view exitStatus, seeAlso;

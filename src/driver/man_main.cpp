@@ -31,7 +31,7 @@ std::string assemblerPage(const std::string& manual, const std::string& date) {
     const korvane::kit::ManPage page{
         .command = "korvane",
         .summary = "assemble an SH-2 source into a flat image and a listing",
-        .synopsis = "korvane SOURCE\n",
+        .usage = "usage: korvane SOURCE\n",
         .description = std::move(description),
         .options = {},
         .exitStatus = "0 on success and for the banner (no argument); 1 whenever a message reports an error, "

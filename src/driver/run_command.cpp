@@ -310,22 +310,16 @@ Compared conventional() {
 }
 std::string parse(int argc, char** argv, Parsed& p) {
     const kit::Reading r = kit::parse<Parsed>(kOptions, argc, argv, p);
-    switch (r.problem) {
-        case kit::Problem::None:
-            break;
-        case kit::Problem::Unknown:
-            return text(Say::UnknownOption, {.opt = r.option});
-        case kit::Problem::Unwanted:
-            return text(Say::TakesNoValue, {.opt = r.option});
-        case kit::Problem::Twice:
-            return text(Say::GivenTwice, {.opt = r.option});
-        case kit::Problem::Missing: {
-            const kit::OptionText* o = nullptr;
-            for (const Row& row : kOptions) {
-                if (row.text.name == r.option || row.text.brief == r.option) o = &row.text;
-            }
-            return text(Say::NeedsValue, {.opt = r.option, .value = o ? o->value : std::string_view("a value")});
+    auto templ = [](Say code) { return kCatalogue[static_cast<std::size_t>(code)].text; };
+    if (std::string t = kit::problemText(r, templ(Say::UnknownOption), templ(Say::TakesNoValue), templ(Say::GivenTwice));
+        !t.empty())
+        return t;
+    if (r.problem == kit::Problem::Missing) {
+        std::string_view value = "a value";
+        for (const Row& row : kOptions) {
+            if (row.text.name == r.option || row.text.brief == r.option) value = row.text.value;
         }
+        return text(Say::NeedsValue, {.opt = r.option, .value = value});
     }
     if (!r.said.empty()) return r.said;
     if (p.help || p.version) return "";
@@ -357,15 +351,12 @@ std::string help() {
 }
 
 std::string manPage(std::string_view manual, std::string_view date) {
-    std::string synopsis = usage();
-    synopsis.erase(0, std::string_view("usage: ").size());
-    for (std::size_t at = synopsis.find("\n       "); at != std::string::npos; at = synopsis.find("\n       ", at + 1))
-        synopsis.erase(at + 1, 7);
+    const std::string lines = usage();
     const std::vector<kit::OptionText> texts = kit::texts<Parsed>(kOptions);
     kit::ManPage page{
         .command = "korvane-run",
         .summary = "run one routine of an SH-2 image, with its result and SH7604 cycles, and compare two builds",
-        .synopsis = synopsis,
+        .usage = lines,
         .description = kit::paragraphsOf(manual, "", 3),
         .options = texts,
         .exitStatus = "0 when the routine returned (and, with --against, the second image agreed); 1 for any other "

@@ -793,10 +793,10 @@ TEST(Check, EditsAroundCodeNoPathReaches) {
         {"bytes that MOVA names and code reads by index are data",
          "MOVA @(TAB,PC),R0|MOV.B @(R0,R4),R0|RTS|NOP|ALIGN.L|TAB: DC.B $E0,$01,$00,$0B,$00,$09",
          "DC.L    $E001000B", "", 0, "", 0},
-        {"a routine after a piece of the gap that is none is code",
+        {"a routine after a piece of the gap that is none is data that may be code; moving its pool is reported",
          "RTS|NOP|BT LIT|RTS|NOP|MOV.L @(LIT,PC),R0|ADD R4,R0|SHLL R0|ADD #1,R0|SHLL R0|ADD #2,R0|RTS|NOP|"
          "ALIGN.L|LIT: DC.L $12345678",
-         "L0600000A:  MOV.L   @(L0600001C,PC),R0", "L0600000A:", 1, "", 0x600000A},
+         "MOV.L reads L0600001C at +6", "L0600001C:", 2, "if the data at $06000004 is code", 0},
         {"a dead call through a loaded literal is marked; moving the literal is reported",
          "RTS|NOP|DC.L $FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF,$FFFFFFFF|"
          "DC.L $FFFFFFFF,$FFFFFFFF|MOV.L @(FN,PC),R13|JSR @R13|NOP|DC.W $FFFF|ALIGN.L|FN: DC.L $12345678",

@@ -34,7 +34,6 @@ struct Routine {
     std::uint32_t end = 0;      // after its last instruction (the slot of its last jump)
     std::uint32_t poolEnd = 0;  // after the last literal it reads (end when none)
     std::uint32_t lastEnder = 0;
-    std::uint32_t firstPool = ~0u;  // the first literal it reads after its end (none: ~0)
     // Pools inside it that a BRA jumps over: [from, to) offsets.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> skips;
     bool skipped(std::uint32_t off) const {
@@ -215,7 +214,6 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     }
     for (const auto& [from, to] : literals) {
         if (from < r.end && !r.skipped(from)) return r;
-        if (from >= r.end) r.firstPool = std::min(r.firstPool, from);
     }
     if (r.poolEnd < r.end) r.poolEnd = r.end;
     for (std::uint32_t q = r.end; q < r.poolEnd; ++q) {
@@ -308,52 +306,22 @@ class Discovery {
     }
 
     // The gap from c decodes as routines one after another, each followed by the pool it
-    // reads and padding: their starts. Where a piece is no whole routine (a table, a
-    // routine whose pool a load before it shares), the next routine is looked for after
-    // the next return or jump through a register and its slot, up to named data or
-    // anything known (unused library routines are often followed by read-only data);
-    // the first one found so is taken only with a prologue, or with at least kLongest
-    // bytes of instructions and its pool (if any) right after them, as compilers place
-    // it (in other data a return and a few words that decode are common, their loads
-    // reaching anywhere ahead).
+    // reads and padding: their starts, up to the first piece that is not a whole routine
+    // (unused library routines are often followed by read-only data). Looking on past
+    // such a piece, after its next return, took data for code in real libraries (a
+    // return and a few words that decode are common in data); a routine there that
+    // reads a later pool is marked as data that may be code instead.
     std::vector<std::uint32_t> wholeRoutines(std::uint32_t c) const {
-        constexpr std::uint32_t kLongest = 16;
         std::vector<std::uint32_t> starts;
         std::uint32_t p = c;
-        bool resumed = false;  // after a piece that was no routine
         while (p + 1 < d_.size() && !(d_.flags[p] & kKnown)) {
             if (p != c && (d_.flags[p] & F_LABEL) && !sh2::decode(d_.word(p))) break;  // named data
             const Routine r = decode(p);
-            auto evident = [&] {
-                return !resumed || prologue(p, r) ||
-                       (r.end - p >= kLongest && (r.firstPool == ~0u || r.firstPool <= skipPadding(r.end)));
-            };
-            if (r.ok && evident()) {
-                starts.push_back(p);
-                p = skipPadding(r.poolEnd);
-                resumed = false;
-                continue;
-            }
-            resumed = true;
-            const std::uint32_t next = afterReturn(p);
-            if (next <= p) break;
-            p = next;
+            if (!r.ok) break;
+            starts.push_back(p);
+            p = skipPadding(r.poolEnd);
         }
         return starts;
-    }
-
-    // Past the next return (RTS, RTE) or jump through a register and its slot from p,
-    // and the padding after them: where a routine may start next; p when there is none.
-    std::uint32_t afterReturn(std::uint32_t p) const {
-        for (std::uint32_t q = p; q + 3 < d_.size() && !((d_.flags[q] | d_.flags[q + 2]) & kKnown); q += 2) {
-            if (q != p && (d_.flags[q] & F_LABEL) && !sh2::decode(d_.word(q))) return p;  // named data
-            const Form* f = sh2::decodeForm(d_.word(q));
-            if (!f || f->reach != Reach::None || !(f->flow & sh2::FlowEnds)) continue;
-            const Form* slot = sh2::decodeForm(d_.word(q + 2));
-            if (!slot || (slot->flow & sh2::FlowSlotIllegal)) continue;
-            return skipPadding(q + 4);
-        }
-        return p;
     }
 
     // Past NOP and zero words and $FF bytes that fill to an alignment (fewer than

@@ -34,7 +34,7 @@ import differential  # noqa: E402  (the reference build, shared with the assembl
 # third round of "never silently wrong" (tables cut where code loads an entry, labels
 # only on evidence of use, gaps read more carefully, the places after the image, traces
 # clipped to the image, short dead routines that share a later pool marked).
-REFERENCE = "8fe4669b345c26cd5f3eab9244a05f7d04ba6fb0"
+REFERENCE = "b4a7c67ca67d103823aa7d1bd3134efdaaba1116"
 
 OPTION_SETS = [
     [],

@@ -1,6 +1,23 @@
 # The manual pages render with man(1) without a warning, and each lists every option its
-# command's --help lists.
-#   cmake -DMAN=<dir of the pages> -DBIN=<dir of the commands> -P check.cmake
+# command's --help lists; the manual's page of each command opens with the usage its
+# --help prints (both made from the command's option table).
+#   cmake -DMAN=<dir of the pages> -DBIN=<dir of the commands> -DDOCS=<docs/> -P check.cmake
+foreach(command_and_page "korvane-dis;disassembler.md" "korvane-run;run.md")
+  list(GET command_and_page 0 command)
+  list(GET command_and_page 1 page)
+  execute_process(COMMAND "${BIN}/${command}" --help OUTPUT_VARIABLE help)
+  string(FIND "${help}" "\n\n" cut)
+  string(SUBSTRING "${help}" 0 ${cut} usage)
+  file(READ "${DOCS}/${page}" text)
+  string(FIND "${text}" "```\n" open)
+  math(EXPR open "${open} + 4")
+  string(SUBSTRING "${text}" ${open} -1 text)
+  string(FIND "${text}" "\n```" close)
+  string(SUBSTRING "${text}" 0 ${close} shown)
+  if(NOT shown STREQUAL usage)
+    message(FATAL_ERROR "docs/${page} opens with a usage other than ${command} --help's:\n${shown}\n---\n${usage}")
+  endif()
+endforeach()
 find_program(MAN_PROGRAM man)
 if(NOT MAN_PROGRAM)
   message(STATUS "man is not installed (package man-db): the pages were not rendered")

@@ -235,6 +235,8 @@ std::vector<std::string> listUnknowns(std::string_view text, const std::string& 
 // anything else, a value past 32 bits, and a number with a leading 0 before more digits
 // (06004000), which is neither hex nor decimal to everyone; a bare 0 is a number.
 bool parseAddress(std::string_view text, std::uint64_t& value);
+// A number written the same way, up to `most` (parseAddress: up to 2^32, a range's end).
+bool parseNumber(std::string_view text, std::uint64_t& value, std::uint64_t most);
 // A range as the command line writes it: ADDR-ADDR (each as parseAddress reads it), its
 // end excluded and not before its start. False for anything else.
 bool parseRange(std::string_view text, AddressRange& range);

@@ -245,6 +245,10 @@ bool leadingZero(std::string_view text) {
 }  // namespace
 
 bool parseAddress(std::string_view text, std::uint64_t& value) {
+    return parseNumber(text, value, 0x100000000ull);
+}
+
+bool parseNumber(std::string_view text, std::uint64_t& value, std::uint64_t most) {
     unsigned base = 10;
     if (!text.empty() && text[0] == '$') {
         base = 16;
@@ -268,8 +272,8 @@ bool parseAddress(std::string_view text, std::uint64_t& value) {
         } else {
             return false;
         }
+        if (value > (most - d) / base) return false;
         value = value * base + d;
-        if (value > 0x100000000ull) return false;
     }
     return true;
 }

@@ -68,9 +68,7 @@ using Row = kit::Option<Parsed>;
 // Why an option's value is refused: a number with a leading 0 is said so, anything
 // else as code says.
 std::string refused(Say code, std::string_view option, std::string_view value) {
-    if (std::string why = leadingZeroText(std::string(option) + " " + std::string(value), value); !why.empty())
-        return why;
-    return text(code, {.opt = option});
+    return kit::refused(option, value, value, text(code, {.opt = option}));
 }
 
 std::string address(std::string_view option, std::string_view value, std::uint32_t& out) {
@@ -154,9 +152,7 @@ constexpr Row kOptions[] = {
      [](Parsed& p, std::string_view o, std::string_view v) {
          // FILE@BASE: a BASE with a leading 0 is refused, not taken as part of the name.
          if (const std::size_t at = v.rfind('@'); at != std::string_view::npos) {
-             if (std::string why = leadingZeroText(std::string(o) + " " + std::string(v), v.substr(at + 1));
-                 !why.empty())
-                 return why;
+             if (std::string why = kit::refused(o, v, v.substr(at + 1), ""); !why.empty()) return why;
          }
          return file(o, v, p.traces.emplace_back());
      }},
@@ -212,13 +208,7 @@ constexpr Row kOptions[] = {
      kWithCheck},
 };
 
-constexpr bool inOrder() {
-    for (std::size_t i = 0; i < std::size(kCatalogue); ++i) {
-        if (static_cast<std::size_t>(kCatalogue[i].code) != i) return false;
-    }
-    return true;
-}
-static_assert(inOrder(), "the catalogue lists the messages in the order of Say");
+static_assert(kit::inOrder(kCatalogue), "the catalogue lists the messages in the order of Say");
 
 }  // namespace
 

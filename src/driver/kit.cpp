@@ -1,6 +1,8 @@
 // The commands' shared pieces: option look-up, usage, help, manual pages, messages.
 #include "driver/kit.h"
 
+#include "korvane/disassemble.h"
+
 namespace korvane::kit {
 
 const OptionText* find(std::span<const OptionText> texts, std::string_view name) {
@@ -201,6 +203,11 @@ std::string problemText(const Reading& r, std::string_view unknown, std::string_
             break;
     }
     return "";
+}
+
+std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise) {
+    std::string why = leadingZeroText(std::string(option) + " " + std::string(value), number);
+    return why.empty() ? otherwise : why;
 }
 
 std::string fill(std::string_view text, std::span<const std::pair<std::string_view, std::string_view>> blanks) {

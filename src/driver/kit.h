@@ -153,6 +153,19 @@ std::string manPage(const ManPage& page);
 // section when `heading` is empty), leaving out code blocks, tables and lists.
 std::vector<std::string> paragraphsOf(std::string_view markdown, std::string_view heading, std::size_t most);
 
+// Why an option's value is refused: "OPTION VALUE: a leading 0 is refused; …" when
+// `number` (the value or its numeric part) is written with a leading 0, else otherwise.
+std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise);
+
+// Whether a catalogue lists its messages in the order of their codes (row i has code i).
+template <class Row, std::size_t N>
+constexpr bool inOrder(const Row (&catalogue)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (static_cast<std::size_t>(catalogue[i].code) != i) return false;
+    }
+    return true;
+}
+
 // A message's text with its blanks filled: each {key} replaced by its value.
 std::string fill(std::string_view text, std::span<const std::pair<std::string_view, std::string_view>> blanks);
 

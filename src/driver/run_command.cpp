@@ -45,39 +45,8 @@ constexpr SayTemplate kCatalogue[] = {
     {Say::OutOfMemory, 1, "out of memory (a --ram or --load too large for this machine)"},
 };
 
-constexpr bool inOrder() {
-    for (std::size_t i = 0; i < std::size(kCatalogue); ++i) {
-        if (static_cast<std::size_t>(kCatalogue[i].code) != i) return false;
-    }
-    return true;
-}
-static_assert(inOrder(), "the catalogue lists the messages in the order of Say");
+static_assert(kit::inOrder(kCatalogue), "the catalogue lists the messages in the order of Say");
 
-// A count as written: decimal, $hex or 0xhex, up to 2^64 - 1; a leading 0 before more
-// digits is refused (it reads as octal elsewhere).
-std::optional<std::uint64_t> count(std::string_view text) {
-    unsigned base = 10;
-    if (text.starts_with('$')) {
-        base = 16;
-        text.remove_prefix(1);
-    } else if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    } else if (text.size() > 1 && text[0] == '0') {
-        return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
-    std::uint64_t v = 0;
-    for (const char c : text) {
-        unsigned d = 16;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        if (d >= base || v > (~std::uint64_t{0} - d) / base) return std::nullopt;
-        v = v * base + d;
-    }
-    return v;
-}
 
 // A-B, B excluded and after A.
 std::optional<Range> range(std::string_view text) {
@@ -181,9 +150,9 @@ constexpr Row kOptions[] = {
      }},
     {{"--max-steps", "", "N", false, "at most N instructions (100,000,000 by default)"},
      [](Parsed& p, std::string_view o, std::string_view v) {
-         const auto n = count(v);
-         if (!n || *n == 0) return refused(o, v, v, text(Say::NotCount, {.value = v}));
-         p.maxSteps = *n;
+         std::uint64_t n = 0;
+         if (!parseNumber(v, n, ~std::uint64_t{0}) || n == 0) return refused(o, v, v, text(Say::NotCount, {.value = v}));
+         p.maxSteps = n;
          return std::string();
      }},
     {{"--trace", "", "", false, "every instruction as it runs, with its cycles and names"},
@@ -292,10 +261,6 @@ std::optional<std::uint32_t> number(std::string_view text) {
 }
 
 // Why an option's value is refused: a number with a leading 0 said so, else otherwise.
-std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise) {
-    std::string why = leadingZeroText(std::string(option) + " " + std::string(value), number);
-    return why.empty() ? otherwise : why;
-}
 
 // The calling convention's results and kept registers: R0 and R1 (a 64-bit result),
 // R8-R15, MACH and MACL (the Renesas convention keeps them), every byte written outside

@@ -127,7 +127,6 @@ std::string manPage(std::string_view manual, std::string_view date);
 std::string hex(std::uint32_t v, bool dollar = false);
 std::string rangeText(std::uint64_t begin, std::uint64_t end);  // "$A-$B"
 std::optional<std::uint32_t> number(std::string_view text);
-// Why an option's value is refused: a number with a leading 0 said so, else otherwise.
-std::string refused(std::string_view option, std::string_view value, std::string_view number, std::string otherwise);
+using kit::refused;
 
 }  // namespace korvane::runcmd

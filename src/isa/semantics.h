@@ -17,9 +17,11 @@
 // leaves the registers as they were before the instruction.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "isa/form_table.h"
 #include "korvane/sh2.h"
 
 namespace korvane::sh2 {
@@ -48,10 +50,11 @@ struct Timing {
     bool onlyWritesLast;
 };
 
+// One form's semantic, keyed by the form's match word (its fixed bits, as the form table
+// writes them).
 template <class Cpu>
 struct Semantic {
-    std::string_view mnemonic;
-    Arg a0, a1;
+    std::uint16_t form;
     void (*run)(Cpu&, std::uint16_t);
     Timing timing;
 };
@@ -549,8 +552,8 @@ struct Of {
 
 }  // namespace semantics
 
-// Every form's semantic and timing, in the order of forms(): the machine that uses
-// them checks, when it is built, that each row names its form's mnemonic and operands.
+// Every form's semantic and timing, a row a form keyed by its match word; the compiler
+// checks that every form of the table has exactly one row (rowOf).
 template <class Cpu>
 struct SemanticTable {
     using S = semantics::Of<Cpu>;
@@ -566,154 +569,183 @@ struct SemanticTable {
 
     static constexpr Semantic<Cpu> rows[] = {
         // Data transfer
-        {"MOV", SImm, Rn, S::movImm, kW},
-        {"MOV.W", AtDispPc, Rn, S::movwPc, kW},
-        {"MOV.L", AtDispPc, Rn, S::movlPc, kW},
-        {"MOV", Rm, Rn, S::mov, kW},
-        {"MOV.B", Rm, AtRn, S::template storeAt<1>, k1},
-        {"MOV.W", Rm, AtRn, S::template storeAt<2>, k1},
-        {"MOV.L", Rm, AtRn, S::template storeAt<4>, k1},
-        {"MOV.B", AtRm, Rn, S::template loadAt<1>, kW},
-        {"MOV.W", AtRm, Rn, S::template loadAt<2>, kW},
-        {"MOV.L", AtRm, Rn, S::template loadAt<4>, kW},
-        {"MOV.B", Rm, AtMinusRn, S::template push<1>, k1},
-        {"MOV.W", Rm, AtMinusRn, S::template push<2>, k1},
-        {"MOV.L", Rm, AtMinusRn, S::template push<4>, k1},
-        {"MOV.B", AtRmPlus, Rn, S::template pop<1>, kW},
-        {"MOV.W", AtRmPlus, Rn, S::template pop<2>, kW},
-        {"MOV.L", AtRmPlus, Rn, S::template pop<4>, kW},
-        {"MOV.B", R0, AtDispRn, S::template storeR0Disp<1>, k1},
-        {"MOV.W", R0, AtDispRn, S::template storeR0Disp<2>, k1},
-        {"MOV.L", Rm, AtDispRn, S::storeDisp, k1},
-        {"MOV.B", AtDispRm, R0, S::template loadR0Disp<1>, kW},
-        {"MOV.W", AtDispRm, R0, S::template loadR0Disp<2>, kW},
-        {"MOV.L", AtDispRm, Rn, S::loadDisp, kW},
-        {"MOV.B", Rm, AtR0Rn, S::template storeIndexed<1>, k1},
-        {"MOV.W", Rm, AtR0Rn, S::template storeIndexed<2>, k1},
-        {"MOV.L", Rm, AtR0Rn, S::template storeIndexed<4>, k1},
-        {"MOV.B", AtR0Rm, Rn, S::template loadIndexed<1>, kW},
-        {"MOV.W", AtR0Rm, Rn, S::template loadIndexed<2>, kW},
-        {"MOV.L", AtR0Rm, Rn, S::template loadIndexed<4>, kW},
-        {"MOV.B", R0, AtDispGbr, S::template storeGbr<1>, k1},
-        {"MOV.W", R0, AtDispGbr, S::template storeGbr<2>, k1},
-        {"MOV.L", R0, AtDispGbr, S::template storeGbr<4>, k1},
-        {"MOV.B", AtDispGbr, R0, S::template loadGbr<1>, kW},
-        {"MOV.W", AtDispGbr, R0, S::template loadGbr<2>, kW},
-        {"MOV.L", AtDispGbr, R0, S::template loadGbr<4>, kW},
-        {"MOVA", AtDispPc, R0, S::mova, kW},
-        {"MOVT", Rn, None, S::movt, kW},
-        {"SWAP.B", Rm, Rn, S::swapB, kW},
-        {"SWAP.W", Rm, Rn, S::swapW, kW},
-        {"XTRCT", Rm, Rn, S::xtrct, k1},
+        {0xE000, S::movImm, kW},
+        {0x9000, S::movwPc, kW},
+        {0xD000, S::movlPc, kW},
+        {0x6003, S::mov, kW},
+        {0x2000, S::template storeAt<1>, k1},
+        {0x2001, S::template storeAt<2>, k1},
+        {0x2002, S::template storeAt<4>, k1},
+        {0x6000, S::template loadAt<1>, kW},
+        {0x6001, S::template loadAt<2>, kW},
+        {0x6002, S::template loadAt<4>, kW},
+        {0x2004, S::template push<1>, k1},
+        {0x2005, S::template push<2>, k1},
+        {0x2006, S::template push<4>, k1},
+        {0x6004, S::template pop<1>, kW},
+        {0x6005, S::template pop<2>, kW},
+        {0x6006, S::template pop<4>, kW},
+        {0x8000, S::template storeR0Disp<1>, k1},
+        {0x8100, S::template storeR0Disp<2>, k1},
+        {0x1000, S::storeDisp, k1},
+        {0x8400, S::template loadR0Disp<1>, kW},
+        {0x8500, S::template loadR0Disp<2>, kW},
+        {0x5000, S::loadDisp, kW},
+        {0x0004, S::template storeIndexed<1>, k1},
+        {0x0005, S::template storeIndexed<2>, k1},
+        {0x0006, S::template storeIndexed<4>, k1},
+        {0x000C, S::template loadIndexed<1>, kW},
+        {0x000D, S::template loadIndexed<2>, kW},
+        {0x000E, S::template loadIndexed<4>, kW},
+        {0xC000, S::template storeGbr<1>, k1},
+        {0xC100, S::template storeGbr<2>, k1},
+        {0xC200, S::template storeGbr<4>, k1},
+        {0xC400, S::template loadGbr<1>, kW},
+        {0xC500, S::template loadGbr<2>, kW},
+        {0xC600, S::template loadGbr<4>, kW},
+        {0xC700, S::mova, kW},
+        {0x0029, S::movt, kW},
+        {0x6008, S::swapB, kW},
+        {0x6009, S::swapW, kW},
+        {0x200D, S::xtrct, k1},
         // Arithmetic
-        {"ADD", Rm, Rn, S::add, k1},
-        {"ADD", SImm, Rn, S::addImm, k1},
-        {"ADDC", Rm, Rn, S::addc, k1},
-        {"ADDV", Rm, Rn, S::addv, k1},
-        {"CMP/EQ", SImm, R0, S::cmpEqImm, k1},
-        {"CMP/EQ", Rm, Rn, S::template cmp<0>, k1},
-        {"CMP/HS", Rm, Rn, S::template cmp<1>, k1},
-        {"CMP/GE", Rm, Rn, S::template cmp<2>, k1},
-        {"CMP/HI", Rm, Rn, S::template cmp<3>, k1},
-        {"CMP/GT", Rm, Rn, S::template cmp<4>, k1},
-        {"CMP/PZ", Rn, None, S::cmpPz, k1},
-        {"CMP/PL", Rn, None, S::cmpPl, k1},
-        {"CMP/STR", Rm, Rn, S::cmpStr, k1},
-        {"DIV1", Rm, Rn, S::div1, k1},
-        {"DIV0S", Rm, Rn, S::div0s, k1},
-        {"DIV0U", None, None, S::div0u, k1},
-        {"DMULS.L", Rm, Rn, S::dmuls, {2, 0, 4, true, false}},
-        {"DMULU.L", Rm, Rn, S::dmulu, {2, 0, 4, true, false}},
-        {"DT", Rn, None, S::dt, k1},
-        {"EXTS.B", Rm, Rn, S::template ext<0>, kW},
-        {"EXTS.W", Rm, Rn, S::template ext<1>, kW},
-        {"EXTU.B", Rm, Rn, S::template ext<2>, kW},
-        {"EXTU.W", Rm, Rn, S::template ext<3>, kW},
-        {"MAC.L", AtRmPlus, AtRnPlus, S::macL, {3, 0, 4, true, false}},
-        {"MAC.W", AtRmPlus, AtRnPlus, S::macW, {3, 0, 3, true, false}},
-        {"MUL.L", Rm, Rn, S::mulL, {2, 0, 4, true, false}},
-        {"MULS.W", Rm, Rn, S::mulsW, {1, 0, 3, true, false}},
-        {"MULU.W", Rm, Rn, S::muluW, {1, 0, 3, true, false}},
-        {"NEG", Rm, Rn, S::neg, kW},
-        {"NEGC", Rm, Rn, S::negc, kW},
-        {"SUB", Rm, Rn, S::sub, k1},
-        {"SUBC", Rm, Rn, S::subc, k1},
-        {"SUBV", Rm, Rn, S::subv, k1},
+        {0x300C, S::add, k1},
+        {0x7000, S::addImm, k1},
+        {0x300E, S::addc, k1},
+        {0x300F, S::addv, k1},
+        {0x8800, S::cmpEqImm, k1},
+        {0x3000, S::template cmp<0>, k1},
+        {0x3002, S::template cmp<1>, k1},
+        {0x3003, S::template cmp<2>, k1},
+        {0x3006, S::template cmp<3>, k1},
+        {0x3007, S::template cmp<4>, k1},
+        {0x4011, S::cmpPz, k1},
+        {0x4015, S::cmpPl, k1},
+        {0x200C, S::cmpStr, k1},
+        {0x3004, S::div1, k1},
+        {0x2007, S::div0s, k1},
+        {0x0019, S::div0u, k1},
+        {0x300D, S::dmuls, {2, 0, 4, true, false}},
+        {0x3005, S::dmulu, {2, 0, 4, true, false}},
+        {0x4010, S::dt, k1},
+        {0x600E, S::template ext<0>, kW},
+        {0x600F, S::template ext<1>, kW},
+        {0x600C, S::template ext<2>, kW},
+        {0x600D, S::template ext<3>, kW},
+        {0x000F, S::macL, {3, 0, 4, true, false}},
+        {0x400F, S::macW, {3, 0, 3, true, false}},
+        {0x0007, S::mulL, {2, 0, 4, true, false}},
+        {0x200F, S::mulsW, {1, 0, 3, true, false}},
+        {0x200E, S::muluW, {1, 0, 3, true, false}},
+        {0x600B, S::neg, kW},
+        {0x600A, S::negc, kW},
+        {0x3008, S::sub, k1},
+        {0x300A, S::subc, k1},
+        {0x300B, S::subv, k1},
         // Logic
-        {"AND", Rm, Rn, S::template logicReg<0>, k1},
-        {"AND", Imm, R0, S::template logicImm<0>, k1},
-        {"AND.B", Imm, AtR0Gbr, S::template logicByte<0>, {3, 0, 0, false, false}},
-        {"NOT", Rm, Rn, S::notOp, kW},
-        {"OR", Rm, Rn, S::template logicReg<1>, k1},
-        {"OR", Imm, R0, S::template logicImm<1>, k1},
-        {"OR.B", Imm, AtR0Gbr, S::template logicByte<1>, {3, 0, 0, false, false}},
-        {"TAS.B", AtRn, None, S::tas, {4, 0, 0, false, false}},
-        {"TST", Rm, Rn, S::tst, k1},
-        {"TST", Imm, R0, S::tstImm, k1},
-        {"TST.B", Imm, AtR0Gbr, S::tstByte, {3, 0, 0, false, false}},
-        {"XOR", Rm, Rn, S::template logicReg<2>, k1},
-        {"XOR", Imm, R0, S::template logicImm<2>, k1},
-        {"XOR.B", Imm, AtR0Gbr, S::template logicByte<2>, {3, 0, 0, false, false}},
+        {0x2009, S::template logicReg<0>, k1},
+        {0xC900, S::template logicImm<0>, k1},
+        {0xCD00, S::template logicByte<0>, {3, 0, 0, false, false}},
+        {0x6007, S::notOp, kW},
+        {0x200B, S::template logicReg<1>, k1},
+        {0xCB00, S::template logicImm<1>, k1},
+        {0xCF00, S::template logicByte<1>, {3, 0, 0, false, false}},
+        {0x401B, S::tas, {4, 0, 0, false, false}},
+        {0x2008, S::tst, k1},
+        {0xC800, S::tstImm, k1},
+        {0xCC00, S::tstByte, {3, 0, 0, false, false}},
+        {0x200A, S::template logicReg<2>, k1},
+        {0xCA00, S::template logicImm<2>, k1},
+        {0xCE00, S::template logicByte<2>, {3, 0, 0, false, false}},
         // Shifts
-        {"ROTL", Rn, None, S::template shift1<0>, k1},
-        {"ROTR", Rn, None, S::template shift1<1>, k1},
-        {"ROTCL", Rn, None, S::template shift1<2>, k1},
-        {"ROTCR", Rn, None, S::template shift1<3>, k1},
-        {"SHAL", Rn, None, S::template shift1<4>, k1},
-        {"SHAR", Rn, None, S::template shift1<5>, k1},
-        {"SHLL", Rn, None, S::template shift1<4>, k1},
-        {"SHLR", Rn, None, S::template shift1<6>, k1},
-        {"SHLL2", Rn, None, S::template shiftBy<2>, k1},
-        {"SHLR2", Rn, None, S::template shiftBy<-2>, k1},
-        {"SHLL8", Rn, None, S::template shiftBy<8>, k1},
-        {"SHLR8", Rn, None, S::template shiftBy<-8>, k1},
-        {"SHLL16", Rn, None, S::template shiftBy<16>, k1},
-        {"SHLR16", Rn, None, S::template shiftBy<-16>, k1},
+        {0x4004, S::template shift1<0>, k1},
+        {0x4005, S::template shift1<1>, k1},
+        {0x4024, S::template shift1<2>, k1},
+        {0x4025, S::template shift1<3>, k1},
+        {0x4020, S::template shift1<4>, k1},
+        {0x4021, S::template shift1<5>, k1},
+        {0x4000, S::template shift1<4>, k1},
+        {0x4001, S::template shift1<6>, k1},
+        {0x4008, S::template shiftBy<2>, k1},
+        {0x4009, S::template shiftBy<-2>, k1},
+        {0x4018, S::template shiftBy<8>, k1},
+        {0x4019, S::template shiftBy<-8>, k1},
+        {0x4028, S::template shiftBy<16>, k1},
+        {0x4029, S::template shiftBy<-16>, k1},
         // Branches: BF/BT take 3 cycles when taken, BF/S and BT/S 2, the others 2.
-        {"BF", Target, None, S::template condBranch<false, false>, kCond},
-        {"BF/S", Target, None, S::template condBranch<false, true>, kCondS},
-        {"BT", Target, None, S::template condBranch<true, false>, kCond},
-        {"BT/S", Target, None, S::template condBranch<true, true>, kCondS},
-        {"BRA", Target, None, S::bra, kBranch},
-        {"BRAF", Rm, None, S::braf, kBranch},
-        {"BSR", Target, None, S::bsr, kBranch},
-        {"BSRF", Rm, None, S::bsrf, kBranch},
-        {"JMP", AtRm, None, S::jmp, kBranch},
-        {"JSR", AtRm, None, S::jsr, kBranch},
-        {"RTS", None, None, S::rts, kBranch},
+        {0x8B00, S::template condBranch<false, false>, kCond},
+        {0x8F00, S::template condBranch<false, true>, kCondS},
+        {0x8900, S::template condBranch<true, false>, kCond},
+        {0x8D00, S::template condBranch<true, true>, kCondS},
+        {0xA000, S::bra, kBranch},
+        {0x0023, S::braf, kBranch},
+        {0xB000, S::bsr, kBranch},
+        {0x0003, S::bsrf, kBranch},
+        {0x402B, S::jmp, kBranch},
+        {0x400B, S::jsr, kBranch},
+        {0x000B, S::rts, kBranch},
         // System control
-        {"CLRT", None, None, S::clrt, k1},
-        {"CLRMAC", None, None, S::clrmac, kMac},
-        {"LDC", Rm, SR, S::template ldc<0>, k1},
-        {"LDC", Rm, GBR, S::template ldc<1>, k1},
-        {"LDC", Rm, VBR, S::template ldc<2>, k1},
-        {"LDC.L", AtRmPlus, SR, S::template ldcPop<0>, {3, 0, 0, false, false}},
-        {"LDC.L", AtRmPlus, GBR, S::template ldcPop<1>, {3, 0, 0, false, false}},
-        {"LDC.L", AtRmPlus, VBR, S::template ldcPop<2>, {3, 0, 0, false, false}},
-        {"LDS", Rm, MACH, S::template ldc<3>, kMac},
-        {"LDS", Rm, MACL, S::template ldc<4>, kMac},
-        {"LDS", Rm, PR, S::template ldc<5>, k1},
-        {"LDS.L", AtRmPlus, MACH, S::template ldcPop<3>, kMac},
-        {"LDS.L", AtRmPlus, MACL, S::template ldcPop<4>, kMac},
-        {"LDS.L", AtRmPlus, PR, S::template ldcPop<5>, k1},
-        {"NOP", None, None, S::nop, k1},
-        {"RTE", None, None, S::rte, {4, 0, 0, false, false}},
-        {"SETT", None, None, S::sett, k1},
-        {"SLEEP", None, None, S::sleep, {3, 0, 0, false, false}},
-        {"STC", SR, Rn, S::template stc<0>, kW},
-        {"STC", GBR, Rn, S::template stc<1>, kW},
-        {"STC", VBR, Rn, S::template stc<2>, kW},
-        {"STC.L", SR, AtMinusRn, S::template stcPush<0>, {2, 0, 0, false, false}},
-        {"STC.L", GBR, AtMinusRn, S::template stcPush<1>, {2, 0, 0, false, false}},
-        {"STC.L", VBR, AtMinusRn, S::template stcPush<2>, {2, 0, 0, false, false}},
-        {"STS", MACH, Rn, S::template stc<3>, kMacW},
-        {"STS", MACL, Rn, S::template stc<4>, kMacW},
-        {"STS", PR, Rn, S::template stc<5>, kW},
-        {"STS.L", MACH, AtMinusRn, S::template stcPush<3>, kMac},
-        {"STS.L", MACL, AtMinusRn, S::template stcPush<4>, kMac},
-        {"STS.L", PR, AtMinusRn, S::template stcPush<5>, k1},
-        {"TRAPA", Imm, None, S::trapa, {8, 0, 0, false, false}},
+        {0x0008, S::clrt, k1},
+        {0x0028, S::clrmac, kMac},
+        {0x400E, S::template ldc<0>, k1},
+        {0x401E, S::template ldc<1>, k1},
+        {0x402E, S::template ldc<2>, k1},
+        {0x4007, S::template ldcPop<0>, {3, 0, 0, false, false}},
+        {0x4017, S::template ldcPop<1>, {3, 0, 0, false, false}},
+        {0x4027, S::template ldcPop<2>, {3, 0, 0, false, false}},
+        {0x400A, S::template ldc<3>, kMac},
+        {0x401A, S::template ldc<4>, kMac},
+        {0x402A, S::template ldc<5>, k1},
+        {0x4006, S::template ldcPop<3>, kMac},
+        {0x4016, S::template ldcPop<4>, kMac},
+        {0x4026, S::template ldcPop<5>, k1},
+        {0x0009, S::nop, k1},
+        {0x002B, S::rte, {4, 0, 0, false, false}},
+        {0x0018, S::sett, k1},
+        {0x001B, S::sleep, {3, 0, 0, false, false}},
+        {0x0002, S::template stc<0>, kW},
+        {0x0012, S::template stc<1>, kW},
+        {0x0022, S::template stc<2>, kW},
+        {0x4003, S::template stcPush<0>, {2, 0, 0, false, false}},
+        {0x4013, S::template stcPush<1>, {2, 0, 0, false, false}},
+        {0x4023, S::template stcPush<2>, {2, 0, 0, false, false}},
+        {0x000A, S::template stc<3>, kMacW},
+        {0x001A, S::template stc<4>, kMacW},
+        {0x002A, S::template stc<5>, kW},
+        {0x4002, S::template stcPush<3>, kMac},
+        {0x4012, S::template stcPush<4>, kMac},
+        {0x4022, S::template stcPush<5>, k1},
+        {0xC300, S::trapa, {8, 0, 0, false, false}},
     };
+
+    static constexpr std::size_t kNoRow = ~std::size_t{0};
+    // The row of every form, by its place in the form table (kNoRow where none is).
+    static constexpr auto kRowOfForm = [] {
+        std::array<std::size_t, kFormTable.size()> at{};
+        for (std::size_t i = 0; i < kFormTable.size(); ++i) {
+            at[i] = kNoRow;
+            for (std::size_t r = 0; r < std::size(rows); ++r) {
+                if (rows[r].form != kFormTable[i].match) continue;
+                if (at[i] != kNoRow) return std::array<std::size_t, kFormTable.size()>{};  // two rows: none valid
+                at[i] = r;
+            }
+        }
+        return at;
+    }();
+    static constexpr bool everyFormOnce() {
+        if (std::size(rows) != kFormTable.size()) return false;  // a row of no form
+        for (std::size_t i = 0; i < kFormTable.size(); ++i) {
+            if (kRowOfForm[i] == kNoRow) return false;
+            for (std::size_t j = 0; j < i; ++j) {
+                if (kRowOfForm[j] == kRowOfForm[i]) return false;
+            }
+        }
+        return true;
+    }
+    static_assert(everyFormOnce(), "every SH-2 form needs exactly one semantic row, keyed by its match word");
+
+    // The semantic of a form of the table.
+    static constexpr const Semantic<Cpu>& of(const Form& f) { return rows[kRowOfForm[&f - kFormTable.data()]]; }
 };
 
 }  // namespace korvane::sh2

@@ -334,20 +334,12 @@ const Machine::Core::Table& Machine::Core::table() {
     static const std::unique_ptr<Table> built = [] {
         auto t = std::make_unique<Table>();
         using Rows = sh2::SemanticTable<Core>;
-        const auto forms = sh2::forms();
-        if (std::size(Rows::rows) != forms.size()) throw std::logic_error("the semantics miss SH-2 forms");
-        for (std::size_t i = 0; i < forms.size(); ++i) {
-            const sh2::Form& f = forms[i];
-            const sh2::Semantic<Core>& s = Rows::rows[i];
-            if (s.mnemonic != f.mnemonic || s.a0 != f.args[0] || s.a1 != f.args[1])
-                throw std::logic_error("the semantics are out of the form table's order");
-        }
         for (unsigned w = 0; w <= 0xFFFF; ++w) {
             const auto word = static_cast<std::uint16_t>(w);
             const std::optional<sh2::Decoded> d = sh2::decode(word);
             if (!d) continue;
             const sh2::Form& f = *d->form;
-            const sh2::Semantic<Core>& s = Rows::rows[static_cast<std::size_t>(&f - forms.data())];
+            const sh2::Semantic<Core>& s = Rows::of(f);
             Op& op = (*t)[w];
             op.run = s.run;
             std::uint16_t reads = sh2::namedRegisters(f, d->fields);

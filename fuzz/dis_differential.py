@@ -34,7 +34,7 @@ import differential  # noqa: E402  (the reference build, shared with the assembl
 # third round of "never silently wrong" (tables cut where code loads an entry, labels
 # only on evidence of use, gaps read more carefully, the places after the image, traces
 # clipped to the image, short dead routines that share a later pool marked).
-REFERENCE = "b4a7c67ca67d103823aa7d1bd3134efdaaba1116"
+REFERENCE = "4aa5fb245fe2a3aba14e4abc0cb80a2e031c51a9"
 
 OPTION_SETS = [
     [],

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "disasm/analysis/analysis.h"
+#include "disasm/analysis/step.h"
 
 namespace korvane::dis {
 
@@ -82,27 +83,19 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         return std::any_of(literals.begin(), literals.end(), [q](const auto& l) { return q >= l.first && q < l.second; });
     };
     auto fill = [&data](std::uint32_t q) { return data.fill(q); };
-    // The longs that MOV.L literals left in registers (for the callee of a JSR).
-    std::uint32_t held[16] = {};
-    std::uint16_t holds = 0;
-    // What a PC-relative load or MOVA (counted from pc) reads: a literal (held in its
-    // register), or a table; false when that lies outside the image.
-    auto load = [&](const sh2::Decoded& d, std::uint32_t pc) {
-        const Form& f = *d.form;
-        const std::uint32_t lit = sh2::targetOf(f, d.fields, pc);
+    // What the routine's own instructions left in registers (for the callee of a JSR).
+    Known regs;
+    // What a PC-relative load or MOVA reads: a literal, or a table; false when that lies
+    // outside the image.
+    auto load = [&](const Step& st) {
         std::uint32_t at;
-        if (!data.inImage(lit, at) || at + (f.reach == Reach::PcLong ? 3u : 1u) >= data.size()) return false;
-        if (f.reach == Reach::PcLong) {
-            held[d.fields.n] = data.longAt(at);
-            holds = static_cast<std::uint16_t>(holds | 1u << d.fields.n);
-        }
-        if (d.form == known().mova) {
+        if (!data.inImage(st.literal, at) || at + (st.literalSize == 2 ? 1u : 3u) >= data.size()) return false;
+        if (st.literalSize == 0) {
             tables.push_back(at);
         } else {
-            const std::uint32_t size = f.reach == Reach::PcLong ? 4u : 2u;
             lowestLiteral = std::min(lowestLiteral, at);
-            literals.emplace_back(at, at + size);
-            r.poolEnd = std::max(r.poolEnd, at + size);
+            literals.emplace_back(at, at + st.literalSize);
+            r.poolEnd = std::max(r.poolEnd, at + st.literalSize);
         }
         return true;
     };
@@ -113,43 +106,36 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
     for (std::size_t n = 0; n < kMostInstructions; ++n) {
         if (p + 1 >= data.size() || (data.flags[p] & kKnown) || (data.flags[p + 1] & kKnown) || tableAt(p)) return r;
         if (p >= lowestLiteral) return r;  // ran into its own pool
-        const auto d = sh2::decode(data.word(p));
-        if (!d) return r;
-        const Form& f = *d->form;
-        const std::uint32_t pc = data.address(p);
-        std::optional<std::uint32_t> callee;
-        if (f.flow & sh2::FlowCall) {
-            if (f.reach != Reach::None) callee = sh2::targetOf(f, d->fields, pc);
-            else if (!(f.flow & sh2::FlowRelative) && (holds >> d->fields.m & 1u)) callee = held[d->fields.m];
-        }
-        holds = static_cast<std::uint16_t>(holds & ~sh2::writtenRegisters(f, d->fields));
-        std::optional<std::uint32_t> target;  // of a branch
-        if (f.reach == Reach::PcWord || f.reach == Reach::PcLong) {
-            if (!load(*d, pc)) return r;
-        } else if (f.reach == Reach::Branch8 || f.reach == Reach::Branch12) {
-            target = sh2::targetOf(f, d->fields, pc);
-        }
-        if (target && !(f.flow & sh2::FlowCall)) {
+        const Step st = stepAt(data, p, regs);
+        if (!st.ok()) return r;
+        const bool knownCallee = st.call() && st.target.has_value();
+        const std::uint32_t callee = knownCallee ? *st.target : 0;
+        if (st.pcRelative && !load(st)) return r;
+        if (st.target && !st.throughRegister() && !st.call()) {
             // (A BSR calls another routine, often one placed after it: no part of this one.)
             std::uint32_t at;
-            if (!data.inImage(*target, at)) return r;
+            if (!data.inImage(*st.target, at)) return r;
             if (at > p) pending = std::max(pending, at);
             branches.push_back(at);
         }
-        if (!(f.flow & sh2::FlowDelayed)) {
+        if (!st.delayed()) {
+            apply(st, regs);
             p += 2;
             continue;
         }
         const std::uint32_t slot = p + 2;
         if (slot + 1 >= data.size() || (data.flags[slot] & kKnown) || slot >= lowestLiteral || tableAt(slot)) return r;
-        const auto s = sh2::decode(data.word(slot));
-        if (!s || (s->form->flow & sh2::FlowSlotIllegal)) return r;
+        const Step ss = stepSlot(data, st, slot, regs);
+        if (!ss.ok() || (ss.form->flow & sh2::FlowSlotIllegal)) return r;
         // A PC-relative load in the slot of a branch whose target is known reads from
         // that target (and, where a BT/S or BF/S falls through, from the slot itself).
-        if (s->form->reach == Reach::PcWord || s->form->reach == Reach::PcLong) {
-            if (target && !load(*s, sh2::slotPcFor(*target))) return r;
-            if ((f.flow & sh2::FlowConditional) && !load(*s, data.address(slot))) return r;
+        if (ss.pcRelative) {
+            if (st.slotPc && !load(ss)) return r;
+            if (st.conditional() && !load(stepAt(data, slot, regs))) return r;
         }
+        apply(ss, regs);
+        if (st.call()) regs.known = static_cast<std::uint16_t>(regs.known & ~sh2::kConventions.changedByCall);
+        const sh2::Form& f = *st.form;
         p += 4;
         // A call that does not return: its slot is followed by the routine's own
         // literals (or fill before them), or the callee is known not to return.
@@ -157,7 +143,7 @@ Routine decodeOnce(const Model::Data& data, std::uint32_t c, bool skipPools) {
         const bool noReturn =
             (f.flow & sh2::FlowCall) && p + 3 < data.size() &&
             (read(p) || (fill(p) && read(p + 2)) ||
-             (callee && data.inImage(*callee, calleeAt) && data.noReturn.count(calleeAt)));
+             (knownCallee && data.inImage(callee, calleeAt) && data.noReturn.count(calleeAt)));
         if (((f.flow & sh2::FlowEnds) || noReturn) && pending < p) {
             r.end = p;
             r.lastEnder = p - 4;

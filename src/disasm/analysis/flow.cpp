@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "disasm/analysis/analysis.h"
+#include "disasm/analysis/step.h"
 
 namespace korvane::dis {
 
@@ -19,12 +20,11 @@ using sh2::Reach;
 // Where the compilers for SH pass a call's first arguments: R4-R7.
 constexpr std::uint16_t kArgumentRegisters = sh2::kConventions.arguments;
 
-// What the path knows of the general registers.
-struct Registers {
-    std::uint16_t known = 0;       // bit k: Rk's value is known ...
+// What the path knows of the general registers: their values (Known), and where they
+// came from.
+struct Registers : Known {
     std::uint16_t traced = 0;      // bit k: Rk holds (an index added to) a literal ...
-    std::uint32_t value[16] = {};  // ... whose value is this
-    std::uint32_t origin[16] = {};  // ... and which is at this offset
+    std::uint32_t origin[16] = {};  // ... which is at this offset
     std::uint16_t named = 0;       // bit k: Rk holds (an index added to) what a MOVA named ...
     std::uint32_t place[16] = {};  // ... at this offset
 
@@ -41,7 +41,6 @@ struct Registers {
     }
     // A call may change the registers the calling convention gives the callee.
     void afterCall() { forgetAll(sh2::kConventions.changedByCall); }
-    bool has(unsigned r) const { return (known >> r) & 1u; }
     bool hasOrigin(unsigned r) const { return (traced >> r) & 1u; }
     void set(unsigned r, std::uint32_t v) {
         known = static_cast<std::uint16_t>(known | 1u << r);
@@ -69,53 +68,10 @@ struct Registers {
     }
 };
 
-// What a form does to the registers the analysis follows, worked out once per form.
-struct Effect {
-    enum Kind : std::uint8_t { Other, LoadLong, LoadWord, Mova, Copy, AddRegister, AddImmediate, Immediate };
-    Kind kind = Other;
-    bool storesLong = false;  // MOV.L Rm (or R0) to memory: @Rn, @-Rn, @(disp,Rn), @(R0,Rn), @(disp,GBR)
-    bool loadsByte = false;   // MOV.B from memory through registers: @Rm, @Rm+, @(disp,Rm), @(R0,Rm)
-};
-
-const std::vector<Effect>& effects() {
-    static const std::vector<Effect> table = [] {
-        const KnownForms& k = known();
-        std::vector<Effect> t;
-        for (const Form& f : sh2::forms()) {
-            Effect e;
-            if (&f == k.mova) {
-                e.kind = Effect::Mova;
-            } else if (f.reach == Reach::PcLong) {
-                e.kind = Effect::LoadLong;
-            } else if (f.reach == Reach::PcWord) {
-                e.kind = Effect::LoadWord;
-            } else if (&f == k.movRR) {
-                e.kind = Effect::Copy;
-            } else if (&f == k.addRR) {
-                e.kind = Effect::AddRegister;
-            } else if (&f == k.addImm) {
-                e.kind = Effect::AddImmediate;
-            } else if (&f == k.movImm) {
-                e.kind = Effect::Immediate;
-            }
-            const sh2::Arg to = f.args[1];
-            e.storesLong = f.mnemonic == "MOV.L" && (f.args[0] == sh2::Arg::Rm || f.args[0] == sh2::Arg::R0) &&
-                           (to == sh2::Arg::AtRn || to == sh2::Arg::AtMinusRn || to == sh2::Arg::AtDispRn ||
-                            to == sh2::Arg::AtR0Rn || to == sh2::Arg::AtDispGbr);
-            const sh2::Arg from = f.args[0];
-            e.loadsByte = f.mnemonic == "MOV.B" && (from == sh2::Arg::AtRm || from == sh2::Arg::AtRmPlus ||
-                                                    from == sh2::Arg::AtDispRm || from == sh2::Arg::AtR0Rm);
-            t.push_back(e);
-        }
-        return t;
-    }();
-    return table;
-}
-
 class Flow {
   public:
     Flow(Model::Data& d, std::vector<std::uint32_t>& jumps)
-        : d_(d), jumps_(jumps), effects_(effects().data()), forms_(sh2::forms().data()), k_(&known()) {}
+        : d_(d), jumps_(jumps), k_(&known()) {}
 
     // Follows every path of the work. What comes after a call waits (see resume).
     void run(std::vector<std::uint32_t>& work) {
@@ -249,10 +205,11 @@ class Flow {
         }
         for (std::uint32_t p = block; p < off; p += 2) {
             if (!(d_.flags[p] & F_CODE)) return std::nullopt;
-            const sh2::Decoded d = *sh2::decode(d_.word(p));
-            // BT/S and BF/S fall through after their slot, which runs either way.
-            if ((d.form->flow & sh2::FlowDelayed) && !(d.form->flow & sh2::FlowConditional)) return std::nullopt;
-            if (!(d.form->reach == Reach::Branch8)) step(regs, d, d_.address(p));
+            const Step s = stepAt(d_, p, regs);
+            // BT/S and BF/S fall through after their slot, which runs either way (and
+            // reads from its own address then).
+            if (s.delayed() && !s.conditional()) return std::nullopt;
+            if (!s.conditional()) transfer(regs, s);
         }
         if (!regs.has(reg)) return std::nullopt;
         return regs.value[reg];
@@ -262,15 +219,16 @@ class Flow {
     // A literal that a jump or call goes through unchanged: for JSR/JMP a pointer to
     // code (a label), for BRAF/BSRF an offset from the branch's address + 4 (a number,
     // with what it reaches in its comment).
-    void throughLiteral(const Form& f, std::uint32_t literal, std::uint32_t value, std::uint32_t pc) {
+    void throughLiteral(const Step& s, std::uint32_t literal, std::uint32_t value) {
+        const std::uint32_t pc = s.pc;
         const bool isLong = (d_.flags[literal] & F_LITL) != 0;
         if (!isLong && !(d_.flags[literal] & F_LITW)) return;
         const std::uint32_t held = isLong ? d_.longAt(literal)
                                           : static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(literal)));
         if (held != value || (d_.more[literal] & G_CONST)) return;  // an index was added to it, or a number
         std::uint32_t t;
-        if (f.flow & sh2::FlowRelative) {
-            const std::uint32_t base = pc + 4;
+        if (s.relative()) {
+            const std::uint32_t base = *s.target - value;  // where the offset counts from
             d_.offsets.emplace(literal, dis::Offset{base, base + value});
             if (d_.inImage(base, t)) d_.markBase(t);
             return;
@@ -325,78 +283,45 @@ class Flow {
                 join(off, regs, pending);
                 return;
             }
-            const sh2::Decoded d = *sh2::decode(d_.word(off));
-            const Form& f = *d.form;
-            const std::uint32_t pc = d_.address(off);
+            const Step st = stepAt(d_, off, regs);
             std::uint32_t t;
-            if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {
-                if (d_.inImage(sh2::targetOf(f, d.fields, pc), t)) join(t, regs, pending);
+            if (st.kind == Step::Branch) {
+                if (d_.inImage(*st.target, t)) join(t, regs, pending);
                 continue;
             }
-            if (!(f.flow & sh2::FlowDelayed)) {
-                step(regs, d, pc);
+            if (!st.delayed()) {
+                transfer(regs, st);
                 continue;
             }
-            const std::optional<std::uint32_t> to = destination(d, pc, regs);
-            if ((f.flow & sh2::FlowRegister) && to) {
-                const std::uint32_t v = regs.value[d.fields.m];
-                if (!(d_.flags[off] & F_KNOWN)) {
-                    d_.flags[off] |= F_KNOWN;
-                    const bool call = (f.flow & sh2::FlowCall) != 0;
-                    if (regs.hasOrigin(d.fields.m)) throughLiteral(f, regs.origin[d.fields.m], v, pc);
-                    target(off, *to, call ? RefKind::Call : RefKind::Jump, call ? Evidence::Call : Evidence::Jump,
-                           work, true);
-                }
+            const std::optional<std::uint32_t> to = st.target;
+            if (st.throughRegister() && to && !(d_.flags[off] & F_KNOWN)) {
+                d_.flags[off] |= F_KNOWN;
+                const unsigned m = st.fields.m;
+                if (regs.hasOrigin(m)) throughLiteral(st, regs.origin[m], regs.value[m]);
+                target(off, *to, st.call() ? RefKind::Call : RefKind::Jump, st.call() ? Evidence::Call : Evidence::Jump,
+                       work, true);
             }
             const std::uint32_t slot = off + 2;
             if (slot + 1 >= d_.size() || !(d_.flags[slot] & F_CODE)) return;
-            const sh2::Decoded s = *sh2::decode(d_.word(slot));
-            stepSlot(regs, s, f, to, d_.address(slot), (d_.flags[slot] & F_SLOTPC) != 0);
-            const bool call = returnsAfterSlot(f, s.form);
+            const Step ss = stepSlot(d_, st, slot, regs);
+            transfer(regs, ss);
+            const bool call = returnsAfterSlot(st, ss.form);
             if (to && !call && d_.inImage(*to, t)) join(t, regs, pending);
-            if (!goesOn(regs, call, f) || (call && d_.noReturn.count(calleeOf(to)))) return;
+            if (!goesOn(regs, call, st) || (call && d_.noReturn.count(calleeOf(to)))) return;
             off += 2;
         }
     }
 
     // ---- the rules of a path, shared by code finding (follow) and the register pass (walk)
 
-    // Where a delayed branch goes when that is known: its target, or for JMP/JSR the
-    // register's known value and for BRAF/BSRF their address + 4 + that value.
-    static std::optional<std::uint32_t> destination(const sh2::Decoded& d, std::uint32_t pc, const Registers& regs) {
-        const Form& f = *d.form;
-        if (f.reach != Reach::None) return sh2::targetOf(f, d.fields, pc);
-        if ((f.flow & sh2::FlowRegister) && regs.has(d.fields.m)) {
-            const std::uint32_t v = regs.value[d.fields.m];
-            return (f.flow & sh2::FlowRelative) ? pc + 4 + v : v;
-        }
-        return std::nullopt;
-    }
-    // Whether a branch returns after its slot: a call, or BRAF with LDS Rm,PR in its slot.
-    bool returnsAfterSlot(const Form& branch, const Form* slot) const {
-        return (branch.flow & sh2::FlowCall) || ((branch.flow & sh2::FlowRelative) && slot == k_->ldsPr);
-    }
-    // The slot runs before the branch. A PC-relative load there (readsFromTarget) reads
-    // from the branch target + 2 when the branch is always taken; where it may or may not
-    // be, the register it loads is unknown.
-    void stepSlot(Registers& regs, const sh2::Decoded& s, const Form& branch, std::optional<std::uint32_t> to,
-                  std::uint32_t slotAddress, bool readsFromTarget) {
-        if (!readsFromTarget) {
-            step(regs, s, slotAddress);
-        } else if (to && !(branch.flow & sh2::FlowConditional)) {
-            step(regs, s, sh2::slotPcFor(*to));
-        } else {
-            regs.forgetAll(sh2::writtenRegisters(*s.form, s.fields));
-        }
-    }
     // After a branch and its slot: whether the path goes on (after a call, with what the
     // callee may change forgotten).
-    static bool goesOn(Registers& regs, bool call, const Form& branch) {
+    static bool goesOn(Registers& regs, bool call, const Step& branch) {
         if (call) {
             regs.afterCall();
             return true;
         }
-        return !(branch.flow & sh2::FlowEnds);
+        return branch.goesOn();
     }
 
     // The path after a call and its slot, with what it knew then.
@@ -435,31 +360,30 @@ class Flow {
         for (unsigned i = 1; i < width && at + i < d_.size(); ++i) d_.flags[at + i] |= F_LITIN;
     }
 
-    // What a PC-relative load or MOVA at from (counted from pc) names.
-    void pcRelative(std::uint32_t from, const sh2::Decoded& d, std::uint32_t pc, RefKind kind) {
+    // What a PC-relative load or MOVA at from names (s: its step).
+    void pcRelative(std::uint32_t from, const Step& s, RefKind kind) {
         std::uint32_t t;
-        const std::uint32_t target = sh2::targetOf(*d.form, d.fields, pc);
-        const bool mova = d.form == k_->mova;
+        const std::uint32_t target = s.literal;
+        const bool mova = s.literalSize == 0;
         // The instruction itself says what it reads; only a slot's load is recorded.
         if (kind == RefKind::SlotLoad) d_.refs.push_back({d_.address(from), target, kind});
         if (!d_.inImage(target, t)) return;
         // A table of pointers taken from data before this routine was reached holds its
         // literals: it was no table.
-        const std::uint32_t size = mova ? 1 : d.form->reach == Reach::PcWord ? 2 : 4;
+        const std::uint32_t size = mova ? 1 : s.literalSize;
         for (std::uint32_t b = t; b < t + size && b < d_.size(); ++b) {
             if (d_.flags[b] & F_TABLE) d_.undoDataTable(b);
         }
         d_.label(t, mova ? Evidence::Mova : Evidence::Literal, d_.address(from));
         if (mova) d_.flags[t] |= F_ALIGN4;
-        if (!mova) literal(t, d.form->reach == Reach::PcWord ? 2 : 4);
+        if (!mova) literal(t, s.literalSize);
     }
 
-    void mark(std::uint32_t off, const sh2::Decoded& d) {
+    void mark(std::uint32_t off, const Step& s) {
         d_.flags[off] |= F_CODE;
         d_.flags[off + 1] |= F_CONT;
         ++d_.instructions;
-        if (d.form->reach == Reach::PcWord || d.form->reach == Reach::PcLong)
-            pcRelative(off, d, d_.address(off), RefKind::Load);
+        if (s.pcRelative) pcRelative(off, s, RefKind::Load);
     }
 
     // A code target: labelled, referenced, followed.
@@ -473,43 +397,28 @@ class Flow {
         work.push_back(t);
     }
 
-    // What an instruction does to the registers the path knows (a load from a literal
-    // counted from pc; the literal's offset when known, -1 otherwise).
-    // Memory after the image that an operand whose address is known reads or writes (the
-    // second operand is the destination, unless both are memory, as MAC's are).
-    void accessAfter(const Registers& r, const Form& f, const sh2::Fields& x, std::uint32_t pc) {
-        const std::string_view m = f.mnemonic;
-        const std::uint32_t bytes = m.ends_with(".L") ? 4 : m.ends_with(".W") ? 2 : 1;
-        auto memory = [](sh2::Arg a) {
-            using sh2::Arg;
-            return a == Arg::AtRn || a == Arg::AtRm || a == Arg::AtMinusRn || a == Arg::AtRmPlus || a == Arg::AtRnPlus ||
-                   a == Arg::AtR0Rn || a == Arg::AtR0Rm || a == Arg::AtDispRn || a == Arg::AtDispRm;
-        };
-        for (unsigned i = 0; i < 2; ++i) {
-            const sh2::Arg a = f.args[i];
-            if (!memory(a)) continue;
-            const bool n = a == sh2::Arg::AtRn || a == sh2::Arg::AtMinusRn || a == sh2::Arg::AtRnPlus ||
-                           a == sh2::Arg::AtR0Rn || a == sh2::Arg::AtDispRn;
-            const unsigned reg = n ? x.n : x.m;
-            const bool indexed = a == sh2::Arg::AtR0Rn || a == sh2::Arg::AtR0Rm;
-            if (!r.has(reg) || (indexed && !r.has(0))) continue;
-            std::uint32_t at = r.value[reg];
-            if (indexed) at += r.value[0];
-            if (a == sh2::Arg::AtDispRn || a == sh2::Arg::AtDispRm) at += static_cast<std::uint32_t>(x.d) * f.scale;
-            if (a == sh2::Arg::AtMinusRn) at -= bytes;
-            const bool written = i == 1 && !memory(f.args[0]);
-            d_.useAfter(at, bytes, written || m == "TAS.B" ? AfterUse::Written : AfterUse::Read, pc);
+    // Memory after the image that the step reads or writes at an address it knows (an
+    // instruction that reads and writes one place, TAS.B, writes it).
+    void accessAfter(const Step& s) {
+        for (unsigned i = 0; i < s.accesses; ++i) {
+            const Step::Access& a = s.access[i];
+            if (!a.written && i + 1 < s.accesses && s.access[i + 1].address == a.address && s.access[i + 1].written)
+                continue;
+            d_.useAfter(a.address, a.bytes, a.written ? AfterUse::Written : AfterUse::Read, s.pc);
         }
     }
 
-    void step(Registers& r, const sh2::Decoded& d, std::uint32_t pc) {
-        const Form& f = *d.form;
-        const sh2::Fields& x = d.fields;
-        const Effect& e = effects_[static_cast<std::size_t>(&f - forms_)];
-        if (r.known) accessAfter(r, f, x, pc);
+    // What a step does to the registers the path knows and to where their values came
+    // from, with the evidence the literals and MOVA places they hold get on the way.
+    void transfer(Registers& r, const Step& s) {
+        const Form& f = *s.form;
+        const sh2::Fields& x = s.fields;
+        const std::uint32_t pc = s.pc;
+        const FormMemory& memory = memoryOf(f);
+        if (s.accesses) accessAfter(s);
         if (r.traced) {
             // A literal whose register is used as an address is a pointer.
-            const std::uint16_t used = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.traced);
+            const std::uint16_t used = static_cast<std::uint16_t>(s.addresses & r.traced);
             for (unsigned k = 0; used >> k; ++k) {
                 if (!((used >> k) & 1u) || (d_.flags[r.origin[k]] & F_USED)) continue;
                 d_.flags[r.origin[k]] |= F_USED;
@@ -517,82 +426,41 @@ class Flow {
             }
             // A literal whose register a long store writes to memory: a value kept in a
             // structure (a callback registered there, when it points at code).
-            if (e.storesLong) {
-                const unsigned src = f.args[0] == sh2::Arg::R0 ? 0u : x.m;
+            if (memory.stores == 4 && memory.storedFrom != 0) {
+                const unsigned src = memory.storedFrom == '0' ? 0u : memory.storedFrom == 'n' ? x.n : x.m;
                 if ((r.traced >> src) & 1u) d_.storedBy.emplace(r.origin[src], pc);
             }
         }
         // What a MOVA named and code reads by bytes is data.
-        if (e.loadsByte && r.named) {
-            const std::uint16_t through = static_cast<std::uint16_t>(sh2::addressRegisters(f, x) & r.named);
+        if (memory.loads == 1 && memory.stores == 0 && r.named) {
+            const std::uint16_t through = static_cast<std::uint16_t>(s.addresses & r.named);
             for (unsigned k = 0; through >> k; ++k) {
                 if ((through >> k) & 1u) d_.byteRead(r.place[k], false);
             }
         }
-        std::uint32_t t;
-        switch (e.kind) {
-            case Effect::Mova:
-                r.set(0, sh2::targetOf(f, x, pc));
-                if (d_.inImage(r.value[0], t)) r.name(0, t);
-                return;
-            case Effect::LoadLong:
-                if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 3 < d_.size()) {
-                    r.set(x.n, d_.longAt(t));
-                    r.trace(x.n, t);
-                } else {
-                    r.forget(x.n);
-                }
-                return;
-            case Effect::LoadWord:
-                if (d_.inImage(sh2::targetOf(f, x, pc), t) && t + 1 < d_.size()) {
-                    r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int16_t>(d_.word(t))));
-                    r.trace(x.n, t);
-                } else {
-                    r.forget(x.n);
-                }
-                return;
-            case Effect::Immediate:  // a small number (a bound, an offset)
-                r.set(x.n, static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
-                return;
-            case Effect::Copy: {
-                const bool traced = r.hasOrigin(x.m), named = r.isNamed(x.m);
-                const std::uint32_t o = r.origin[x.m], at = r.place[x.m];
-                if (r.has(x.m)) {
-                    r.set(x.n, r.value[x.m]);
-                } else {
-                    r.forget(x.n);
-                }
-                if (traced) r.trace(x.n, o);
-                if (named) r.name(x.n, at);
-                return;
-            }
-            case Effect::AddRegister:
-            case Effect::AddImmediate: {  // an index added keeps the pointer
-                const bool reg = e.kind == Effect::AddRegister;
-                const unsigned from = r.hasOrigin(x.n) || !reg ? x.n : x.m;
-                const bool traced = r.hasOrigin(from);
-                const std::uint32_t o = r.origin[from];
-                const unsigned base = r.isNamed(x.n) || !reg ? x.n : x.m;
-                const bool named = r.isNamed(base);
-                const std::uint32_t at = r.place[base];
-                const bool sum = r.has(x.n) && (!reg || r.has(x.m));
-                const std::uint32_t v =
-                    r.value[x.n] + (reg ? r.value[x.m] : static_cast<std::uint32_t>(static_cast<std::int8_t>(x.d)));
-                r.forget(x.n);
-                if (sum) r.set(x.n, v);
-                if (traced) r.trace(x.n, o);
-                if (named) r.name(x.n, at);
-                return;
-            }
-            case Effect::Other:
-                break;
+        // Where the values come from: a literal (an index added to it or subtracted from
+        // it keeps it one, for evidence), or a place MOVA named.
+        const bool copy = &f == k_->movRR, add = &f == k_->addRR || &f == k_->addImm;
+        const bool reg = &f == k_->addRR;
+        std::uint16_t traced = 0, named = 0;
+        std::uint32_t origin = 0, place = 0;
+        if (copy || add) {
+            const unsigned from = copy ? x.m : (r.hasOrigin(x.n) || !reg ? x.n : x.m);
+            const unsigned base = copy ? x.m : (r.isNamed(x.n) || !reg ? x.n : x.m);
+            if (r.hasOrigin(from)) traced = 1, origin = r.origin[from];
+            if (r.isNamed(base)) named = 1, place = r.place[base];
+        } else if (&f == k_->subRR && r.hasOrigin(x.n) && !r.hasOrigin(x.m)) {
+            traced = 1, origin = r.origin[x.n];  // (what a pointer is subtracted from is none)
         }
-        // An index subtracted from a pointer keeps it a pointer, for evidence (its value is
-        // no longer known); what a pointer is subtracted from is none.
-        const bool less = &f == k_->subRR && r.hasOrigin(x.n) && !r.hasOrigin(x.m);
-        const std::uint32_t o = r.origin[x.n];
-        r.forgetAll(sh2::writtenRegisters(f, x));
-        if (less) r.trace(x.n, o);
+        r.forgetAll(s.written);
+        for (unsigned i = 0; i < s.outs; ++i) r.set(s.outReg[i], s.outValue[i]);
+        std::uint32_t t;
+        if (s.pcRelative && s.outs && d_.inImage(s.literal, t)) {
+            if (s.literalSize == 0) r.name(0, t);
+            else r.trace(x.n, t);
+        }
+        if (traced) r.trace(x.n, origin);
+        if (named) r.name(x.n, place);
     }
 
     // Where a path joins others (a label, a branch's target, code already known), the
@@ -626,31 +494,24 @@ class Flow {
             paths.pop_back();
             for (; budget != 0 && (settled(regs), regs.traced); --budget, off += 2) {
                 if (off + 3 >= d_.size() || (d_.flags[off] & (kData | F_CONT))) break;
-                const std::optional<sh2::Decoded> d = decodable(off);
-                if (!d) break;
-                const Form& f = *d->form;
-                const std::uint32_t pc = d_.address(off);
-                step(regs, *d, pc);  // a JMP or JSR through it uses it as an address
-                if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) branchTo(sh2::targetOf(f, d->fields, pc), regs);
-                if (!(f.flow & sh2::FlowDelayed)) continue;
-                const std::optional<sh2::Decoded> s = (d_.flags[off + 2] & kData) ? std::nullopt : decodable(off + 2);
-                if (s && s->form->reach != Reach::PcWord && s->form->reach != Reach::PcLong) {
-                    step(regs, *s, pc + 2);
-                } else if (s) {  // a load in the slot reads where the branch says: not followed
-                    regs.forgetAll(sh2::writtenRegisters(*s->form, s->fields));
-                }
-                handedOn(f, off, regs, pc);
-                if (f.flow & sh2::FlowCall) {
+                if (!decodable(off)) break;
+                const Step st = stepAt(d_, off, regs);
+                transfer(regs, st);  // a JMP or JSR through it uses it as an address
+                if (st.kind == Step::Branch) branchTo(*st.target, regs);
+                if (!st.delayed()) continue;
+                if (!(d_.flags[off + 2] & kData) && decodable(off + 2)) transfer(regs, stepSlot(d_, st, off + 2, regs));
+                handedOn(st, off, regs);
+                if (st.call()) {
                     regs.afterCall();
-                } else if (const auto to = destination(*d, pc, regs)) {
-                    branchTo(*to, regs);
+                } else if (st.target) {
+                    branchTo(*st.target, regs);
                 } else {  // a jump through a table found for it: to its cases
                     for (const Table& t : d_.tables) {
-                        if (t.jump != pc) continue;
+                        if (t.jump != st.pc) continue;
                         for (const std::uint32_t target : t.targets) branchTo(target, regs);
                     }
                 }
-                if (f.flow & sh2::FlowEnds) break;
+                if (!st.goesOn()) break;
                 off += 2;  // past the slot
             }
         }
@@ -669,10 +530,11 @@ class Flow {
     // After a branch (and its slot): what a call (or a tail call) gets, or, at a return (RTS), the long
     // literal left in R0 as it was read (the function's result: the address of a static
     // table, say; an index added to it or a sum is no such evidence).
-    void handedOn(const Form& branch, std::uint32_t off, const Registers& regs, std::uint32_t pc) {
-        if ((branch.flow & sh2::FlowCall) || tailCall(branch, off, regs)) {
+    void handedOn(const Step& branch, std::uint32_t off, const Registers& regs) {
+        const std::uint32_t pc = branch.pc;
+        if (branch.call() || tailCall(branch, off, regs)) {
             passArguments(regs, pc);
-        } else if (&branch == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
+        } else if (branch.form == k_->rts && regs.hasOrigin(0) && regs.has(0) && (d_.flags[regs.origin[0]] & F_LITL) &&
                    regs.origin[0] + 3 < d_.size() && d_.longAt(regs.origin[0]) == regs.value[0]) {
             d_.returnedBy.emplace(regs.origin[0], pc);
         }
@@ -680,10 +542,10 @@ class Flow {
 
     // A JMP at off that is a tail call, which passes on what the caller got: through a known
     // address, or after an epilogue (LDS.L @R15+,PR in the few instructions before it).
-    bool tailCall(const Form& branch, std::uint32_t off, const Registers& regs) const {
+    bool tailCall(const Step& branch, std::uint32_t off, const Registers& regs) const {
         constexpr std::uint32_t kEpilogueMost = 8;  // instructions back
-        if (!(branch.flow & sh2::FlowRegister) || (branch.flow & (sh2::FlowRelative | sh2::FlowCall))) return false;
-        if (regs.has(sh2::decode(d_.word(off))->fields.m)) return true;
+        if (!branch.throughRegister() || branch.relative() || branch.call()) return false;
+        if (regs.has(branch.fields.m)) return true;
         for (std::uint32_t back = 1; back <= kEpilogueMost && back * 2 <= off; ++back) {
             const std::uint32_t p = off - 2 * back;
             const sh2::Form* f = (d_.flags[p] & F_CODE) ? sh2::decodeForm(d_.word(p)) : nullptr;
@@ -713,38 +575,36 @@ class Flow {
                 if (regs.traced) evidenceOn(off, regs);
                 regs.forgetAll();
             }
-            const std::optional<sh2::Decoded> d = decodable(off);
-            if (!d) return off;
-            mark(off, *d);
-            const Form& f = *d->form;
-            const std::uint32_t pc = d_.address(off);
-            if (f.reach == Reach::Branch8 && !(f.flow & sh2::FlowDelayed)) {  // BT, BF
-                const std::uint32_t to = sh2::targetOf(f, d->fields, pc);
-                target(off, to, RefKind::Branch, Evidence::Branch, work, false);
-                evidenceAt(to, regs);
+            if (!decodable(off)) return off;
+            const Step st = stepAt(d_, off, regs);
+            mark(off, st);
+            if (st.kind == Step::Branch) {  // BT, BF
+                target(off, *st.target, RefKind::Branch, Evidence::Branch, work, false);
+                evidenceAt(*st.target, regs);
                 continue;
             }
-            if (!(f.flow & sh2::FlowDelayed)) {
-                step(regs, *d, pc);
+            if (!st.delayed()) {
+                transfer(regs, st);
                 continue;
             }
             // Where the branch goes, when that is known.
-            const std::optional<std::uint32_t> to = destination(*d, pc, regs);
-            if (f.reach == Reach::None && to) {
-                const std::uint32_t v = regs.value[d->fields.m];
+            const std::optional<std::uint32_t> to = st.target;
+            if (st.throughRegister() && to) {
                 d_.flags[off] |= F_KNOWN;
                 // JSR/JMP through a literal: the literal is a pointer to code.
-                if (regs.hasOrigin(d->fields.m)) throughLiteral(f, regs.origin[d->fields.m], v, pc);
+                const unsigned m = st.fields.m;
+                if (regs.hasOrigin(m)) throughLiteral(st, regs.origin[m], regs.value[m]);
             }
             // The delay slot runs before the branch.
             const std::uint32_t slot = off + 2;
-            std::optional<sh2::Decoded> s;
-            if (slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)))
-                s = decodable(slot);
-            const bool call = returnsAfterSlot(f, s ? s->form : nullptr);
-            if (s) {
+            const bool slotOk = slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) &&
+                                decodable(slot);
+            const Step ss = slotOk ? stepSlot(d_, st, slot, regs) : Step{};
+            const bool call = returnsAfterSlot(st, ss.form);
+            if (slotOk) {
                 d_.flags[slot] |= F_SLOT;
-                if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, *s, f, to, regs);
+                if (!(d_.flags[slot] & F_CODE)) slotInstruction(slot, st, ss, regs);
+                transfer(regs, ss);
             }
             // What a MOVA named, passed to a callee in an argument register: text there is
             // data (a string handed to a routine that reads it).
@@ -753,22 +613,19 @@ class Flow {
                     if ((kArgumentRegisters >> k) & regs.named & 1u) d_.byteRead(regs.place[k], true);
                 }
             }
-            handedOn(f, off, regs, pc);
+            handedOn(st, off, regs);
             if (to && !call) evidenceAt(*to, regs);
+            const bool byRegister = st.throughRegister();
             if (to) {
-                const RefKind kind = call ? RefKind::Call
-                                     : f.reach != Reach::None ? RefKind::Branch
-                                                              : RefKind::Jump;
-                const Evidence why = call ? Evidence::Call
-                                     : f.reach != Reach::None ? Evidence::Branch
-                                                              : Evidence::Jump;
-                target(off, *to, kind, why, work, f.reach == Reach::None);
-            } else if (f.flow & sh2::FlowRegister) {
-                if (d->fields.m >= 8) unresolved_.push_back(off);
+                const RefKind kind = call ? RefKind::Call : !byRegister ? RefKind::Branch : RefKind::Jump;
+                const Evidence why = call ? Evidence::Call : !byRegister ? Evidence::Branch : Evidence::Jump;
+                target(off, *to, kind, why, work, byRegister);
+            } else if (byRegister) {
+                if (st.fields.m >= 8) unresolved_.push_back(off);
                 jumps_.push_back(off);  // a table (of cases, of code pointers) may say where it goes
             }
-            if (!s) return off + 2;
-            if (!goesOn(regs, call, f)) return off + 4;
+            if (!slotOk) return off + 2;
+            if (!goesOn(regs, call, st)) return off + 4;
             if (call) {  // goes on later, unless the callee turns out not to return
                 const std::uint32_t callee = calleeOf(to);
                 if (callee == kNoCallee || !d_.noReturn.count(callee)) {
@@ -788,42 +645,34 @@ class Flow {
         return branch != nullptr && (d_.flags[off - 2] & F_CODE) && (branch->flow & sh2::FlowEnds);
     }
 
-    // The instruction in a delay slot. A PC-relative load there reads from the branch
-    // target (and, when a BT/S or BF/S is not taken, from the slot itself).
-    void slotInstruction(std::uint32_t slot, const sh2::Decoded& s, const Form& branch,
-                         std::optional<std::uint32_t> to, Registers& regs) {
+    // The instruction in a delay slot, first met (ss: its step, counted from the branch's
+    // target). A PC-relative load there reads from the branch target (and, when a BT/S or
+    // BF/S is not taken, from the slot itself).
+    void slotInstruction(std::uint32_t slot, const Step& branch, const Step& ss, const Registers& regs) {
         d_.flags[slot] |= F_CODE;
         d_.flags[slot + 1] |= F_CONT;
         ++d_.instructions;
-        const Reach reach = s.form->reach;
-        if (reach == Reach::Branch8 || reach == Reach::Branch12) {
-            // Illegal in a slot: not followed, but its target is named.
-            const std::uint32_t to2 = sh2::targetOf(*s.form, s.fields, d_.address(slot));
-            std::uint32_t t;
-            if (d_.inImage(to2, t)) d_.label(t, Evidence::Branch, d_.address(slot));
-        }
-        if (reach != Reach::PcWord && reach != Reach::PcLong) {
-            stepSlot(regs, s, branch, to, d_.address(slot), false);
-            return;
-        }
+        std::uint32_t t;
+        // A branch is illegal in a slot: not followed, but its target is named.
+        if (ss.target && !ss.throughRegister() && d_.inImage(*ss.target, t))
+            d_.label(t, Evidence::Branch, d_.address(slot));
+        if (!ss.pcRelative) return;
         d_.flags[slot] |= F_SLOTPC;
         SlotRead read;
-        if (to) {
-            read.taken = sh2::targetOf(*s.form, s.fields, sh2::slotPcFor(*to));
-            pcRelative(slot, s, sh2::slotPcFor(*to), RefKind::SlotLoad);
+        if (branch.slotPc) {
+            read.taken = ss.literal;
+            pcRelative(slot, ss, RefKind::SlotLoad);
         }
-        if (branch.flow & sh2::FlowConditional) {
-            read.notTaken = sh2::targetOf(*s.form, s.fields, d_.address(slot));
-            pcRelative(slot, s, d_.address(slot), RefKind::SlotLoad);
+        if (branch.conditional()) {
+            const Step own = stepAt(d_, slot, regs);
+            read.notTaken = own.literal;
+            pcRelative(slot, own, RefKind::SlotLoad);
         }
         d_.slotReads.emplace(slot, read);
-        stepSlot(regs, s, branch, to, d_.address(slot), true);
     }
 
     Model::Data& d_;
     std::vector<std::uint32_t>& jumps_;
-    const Effect* effects_;
-    const Form* forms_;
     const KnownForms* k_;
 };
 

@@ -113,7 +113,10 @@ enum Writes : std::uint8_t {
     WritesN = 0x01,   // the register in the n field
     WritesM = 0x02,   // the register in the m field
     WritesR0 = 0x04,  // R0
+    WritesStack = 0x08,  // R15, the stack pointer (RTE, TRAPA)
 };
+// The register the hardware keeps its stack in (exceptions, TRAPA, RTE).
+inline constexpr unsigned kStackRegister = 15;
 
 // The variable fields of a word, each as it stands in the word (a displacement in
 // units of its scale, an immediate as its 8 bits).
@@ -261,6 +264,7 @@ constexpr std::uint16_t writtenRegisters(const Form& form, const Fields& f) {
     if (form.writes & WritesN) regs = static_cast<std::uint16_t>(regs | 1u << (f.n & 0xFu));
     if (form.writes & WritesM) regs = static_cast<std::uint16_t>(regs | 1u << (f.m & 0xFu));
     if (form.writes & WritesR0) regs = static_cast<std::uint16_t>(regs | 1u);
+    if (form.writes & WritesStack) regs = static_cast<std::uint16_t>(regs | 1u << kStackRegister);
     return regs;
 }
 // The general registers (bit k for Rk) that the operands of an instruction of this form

@@ -44,6 +44,8 @@ constexpr std::uint8_t writesOf(const Row& r) {
     if ((last == Rn && !onlyReads(r.mnemonic)) || r.a1 == AtMinusRn || r.a1 == AtRnPlus) w |= WritesN;
     if (last == R0 && !onlyReads(r.mnemonic)) w |= WritesR0;
     if (r.a0 == AtRmPlus) w |= WritesM;
+    // RTE pops PC and SR, TRAPA pushes SR and PC: both move the stack pointer.
+    if (r.mnemonic == "RTE" || r.mnemonic == "TRAPA") w |= WritesStack;
     return w;
 }
 

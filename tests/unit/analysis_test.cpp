@@ -579,6 +579,22 @@ const std::vector<Case>& cases() {
          {{kBase + 0x1C, kBase + 0x24, RefKind::TableEntry}, {kBase + 0x20, kBase + 0x2C, RefKind::TableEntry}},
          {},
          1},
+        {"a call through an address the code computes (shifts of a small number): the callee is code",
+         "        SETPC   $6000000\n"
+         "        MOV     #6,R1\n"
+         "        SHLL8   R1\n"
+         "        SHLL16  R1\n"
+         "        ADD     #32,R1\n"  // $06000020
+         "        JSR     @R1\n"
+         "        NOP\n"
+         "        RTS\n"
+         "        NOP\n"
+         "        DC.L    0,0,0,0\n"
+         "FUNC:   RTS\n"
+         "        NOP\n",
+         false,
+         {{kBase + 0x20, Instruction, Evidence::Call}, {kBase + 0x10, Data}},
+         {{kBase + 8, kBase + 0x20, RefKind::Call}}},
     };
     return c;
 }

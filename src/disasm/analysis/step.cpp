@@ -63,29 +63,24 @@ using Semantics = sh2::SemanticTable<Probe>;
 // The general registers an instruction reads: those its operands name, but for a last
 // operand it only writes (its address registers read all the same).
 std::uint16_t readRegisters(const sh2::Form& f, const sh2::Fields& x) {
-    std::uint16_t reads = sh2::namedRegisters(f, x);
-    if (Semantics::of(f).timing.onlyWritesLast) {
-        const sh2::Arg last = f.args[1] != sh2::Arg::None ? f.args[1] : f.args[0];
-        if (last == sh2::Arg::Rn) reads = static_cast<std::uint16_t>(reads & ~(1u << x.n));
-        if (last == sh2::Arg::R0) reads = static_cast<std::uint16_t>(reads & ~1u);
-        reads = static_cast<std::uint16_t>(reads | sh2::addressRegisters(f, x));
-    }
-    return reads;
+    if (!Semantics::of(f).timing.onlyWritesLast) return sh2::namedRegisters(f, x);
+    sh2::Form first = f;  // its operands but the last, which it only writes
+    first.writes = 0;
+    if (f.args[1] != sh2::Arg::None) first.args[1] = sh2::Arg::None;
+    else first.args[0] = sh2::Arg::None;
+    return static_cast<std::uint16_t>(sh2::namedRegisters(first, x) | sh2::addressRegisters(f, x));
 }
 
-// The instruction run on a probe: the registers known as they are, the rest of the
-// machine (unknown registers, SR, GBR, VBR, MACH, MACL, PR, memory) all zeros or all ones.
-Probe run(const Step& s, const Known& regs, std::uint16_t word, bool ones, std::uint32_t pcRel,
-          const Model::Data& data) {
+// One form run on a probe with the registers given and the rest of the machine all
+// zeros (or all ones).
+Probe canonical(const sh2::Form& f, const sh2::Fields& x, std::uint32_t seed, bool ones) {
     Probe p;
+    for (unsigned k = 0; k < 16; ++k) p.r[k] = seed * (k + 1) + 0x100u;
     const std::uint32_t rest = ones ? ~0u : 0u;
-    for (unsigned k = 0; k < 16; ++k) p.r[k] = regs.has(k) ? regs.value[k] : rest;
     p.sr = ones ? sh2::kSrBits : 0;
     p.gbr = p.vbr = p.mach = p.macl = p.pr = p.fill = rest;
-    p.at = s.pc;
-    p.rel = pcRel;
-    if (s.pcRelative && s.literalSize != 0) p.data = &data;
-    Semantics::of(*s.form).run(p, word);
+    p.at = p.rel = 0x06000000u;
+    Semantics::of(f).run(p, sh2::encode(f, x));
     return p;
 }
 
@@ -93,25 +88,84 @@ std::vector<FormMemory> formMemory() {
     std::vector<FormMemory> out;
     const auto forms = sh2::forms();
     out.reserve(forms.size());
+    const sh2::Fields x{1, 2, 0};
     for (const sh2::Form& f : forms) {
         FormMemory m;
-        if (f.reach != sh2::Reach::PcWord && f.reach != sh2::Reach::PcLong) {
-            Probe p;
-            for (unsigned k = 0; k < 16; ++k) p.r[k] = 0x10000000u * (k + 1) + 0x100u;
-            p.sr = p.gbr = p.vbr = p.mach = p.macl = p.pr = 0x0F000000u;
-            const sh2::Fields x{1, 2, 0};
-            Semantics::of(f).run(p, sh2::encode(f, x));
+        const bool pcRelative = f.reach == sh2::Reach::PcWord || f.reach == sh2::Reach::PcLong;
+        // What of its result depends on the registers alone: the same whatever the rest
+        // of the machine holds, for two sets of registers. (A PC-relative load reads the
+        // image, which the step gives it.)
+        m.pureWrites = f.writes;
+        m.pureTarget = m.pureAddresses = true;
+        for (const std::uint32_t seed : {0x10000000u, 0x01234568u}) {
+            const Probe a = canonical(f, x, seed, false), b = canonical(f, x, seed, true);
+            const unsigned roles[] = {sh2::WritesN, sh2::WritesM, sh2::WritesR0, sh2::WritesStack};
+            const unsigned regs[] = {x.n, x.m, 0u, sh2::kStackRegister};
+            for (unsigned i = 0; i < 4; ++i) {
+                if (a.r[regs[i]] != b.r[regs[i]] && !pcRelative)
+                    m.pureWrites = static_cast<std::uint8_t>(m.pureWrites & ~roles[i]);
+            }
+            if (a.to != b.to) m.pureTarget = false;
+            for (unsigned i = 0; i < a.accesses; ++i) {
+                if (i >= b.accesses || a.seen[i].address != b.seen[i].address) m.pureAddresses = false;
+            }
+        }
+        if (!pcRelative) {
+            const Probe p = canonical(f, x, 0x10000000u, false);
             for (unsigned i = 0; i < p.accesses; ++i) {
                 if (p.seen[i].written) m.stores = p.seen[i].bytes;
                 else m.loads = p.seen[i].bytes;
             }
-            if (m.stores != 0) {
+            if (m.stores != 0)
                 m.storedFrom = p.stored == p.r[0] ? '0' : p.stored == p.r[x.n] ? 'n' : p.stored == p.r[x.m] ? 'm' : 0;
-            }
         }
         out.push_back(m);
     }
     return out;
+}
+
+// What every word is, worked out once: its form (an index, kNone for no instruction),
+// its kind and its registers.
+struct WordFacts {
+    std::uint16_t written = 0, addresses = 0, reads = 0;
+    std::uint8_t form = kNone;
+    Step::Kind kind = Step::Invalid;
+    static constexpr std::uint8_t kNone = 0xFF;
+};
+
+Step::Kind kindOf(std::uint8_t flow) {
+    if (!(flow & (sh2::FlowDelayed | sh2::FlowConditional))) return Step::Plain;
+    if (!(flow & sh2::FlowDelayed)) return Step::Branch;
+    if (flow & sh2::FlowConditional) return Step::Delayed;
+    if (flow & sh2::FlowCall) return Step::Call;
+    if (flow & sh2::FlowReturn) return Step::Return;
+    return Step::Jump;
+}
+
+const std::vector<WordFacts>& wordFacts() {
+    static const std::vector<WordFacts> table = [] {
+        std::vector<WordFacts> t(0x10000);
+        const auto forms = sh2::forms();
+        static_assert(sh2::kFormTable.size() < WordFacts::kNone, "a form's index fits a byte");
+        for (unsigned w = 0; w <= 0xFFFF; ++w) {
+            const sh2::Form* f = sh2::decodeForm(static_cast<std::uint16_t>(w));
+            if (f == nullptr) continue;
+            const sh2::Fields x = sh2::fieldsOf(*f, static_cast<std::uint16_t>(w));
+            WordFacts& o = t[w];
+            o.form = static_cast<std::uint8_t>(f - forms.data());
+            o.kind = kindOf(f->flow);
+            o.written = sh2::writtenRegisters(*f, x);
+            o.addresses = sh2::addressRegisters(*f, x);
+            o.reads = readRegisters(*f, x);
+        }
+        return t;
+    }();
+    return table;
+}
+
+Step& finish(Step& s) {
+    if (s.delayed() && s.target) s.slotPc = sh2::slotPcFor(*s.target);
+    return s;
 }
 
 }  // namespace
@@ -125,28 +179,17 @@ Step stepAt(const Model::Data& data, std::uint32_t off, const Known& regs, std::
     Step s;
     if (off + 1 >= data.size()) return s;
     const std::uint16_t word = data.word(off);
-    const sh2::Form* form = sh2::decodeForm(word);
-    if (form == nullptr) return s;
-    const sh2::Form& f = *form;
-    s.form = form;
+    static const WordFacts* const words = wordFacts().data();
+    const WordFacts& w = words[word];
+    if (w.form == WordFacts::kNone) return s;
+    const sh2::Form& f = sh2::kFormTable[w.form];
+    s.form = &f;
     s.fields = sh2::fieldsOf(f, word);
     s.pc = data.address(off);
     const std::uint8_t flow = f.flow;
-    if (!(flow & (sh2::FlowDelayed | sh2::FlowConditional))) {
-        s.kind = Step::Plain;
-    } else if (!(flow & sh2::FlowDelayed)) {
-        s.kind = Step::Branch;
-    } else if (flow & sh2::FlowConditional) {
-        s.kind = Step::Delayed;
-    } else if (flow & sh2::FlowCall) {
-        s.kind = Step::Call;
-    } else if (flow & sh2::FlowReturn) {
-        s.kind = Step::Return;
-    } else {
-        s.kind = Step::Jump;
-    }
-    s.written = sh2::writtenRegisters(f, s.fields);
-    s.addresses = sh2::addressRegisters(f, s.fields);
+    s.kind = w.kind;
+    s.written = w.written;
+    s.addresses = w.addresses;
     if (f.reach == sh2::Reach::Branch8 || f.reach == sh2::Reach::Branch12) {
         s.target = sh2::targetOf(f, s.fields, s.pc);
     } else if (f.reach == sh2::Reach::PcWord || f.reach == sh2::Reach::PcLong) {
@@ -155,29 +198,39 @@ Step stepAt(const Model::Data& data, std::uint32_t off, const Known& regs, std::
         s.literal = sh2::targetOf(f, s.fields, pc);
         s.literalSize = &f == known().mova ? 0 : f.reach == sh2::Reach::PcWord ? 2 : 4;
     }
-    const std::uint16_t reads = readRegisters(f, s.fields);
-    const bool readsKnown = (reads & ~regs.known) == 0;
-    if (readsKnown || (s.addresses != 0 && (s.addresses & ~regs.known) == 0)) {
-        // Run twice, the unknown rest of the machine all zeros and then all ones: what
-        // comes out the same both times depends on the known registers alone.
-        const std::uint32_t pcRel = countFrom ? *countFrom : s.pc;
-        const Probe a = run(s, regs, word, false, pcRel, data);
-        const Probe b = run(s, regs, word, true, pcRel, data);
-        if (readsKnown && !a.literalMissing) {
-            for (unsigned k = 0; k < 16 && s.outs < 2; ++k) {
-                if (((s.written >> k) & 1u) && a.r[k] == b.r[k]) {
-                    s.outReg[s.outs] = static_cast<std::uint8_t>(k);
-                    s.outValue[s.outs++] = a.r[k];
-                }
+    // Nothing to learn from running it: it writes no register, reaches no memory through
+    // registers and goes nowhere through one (most instructions, where little is known).
+    if (s.written == 0 && s.addresses == 0 && !(flow & sh2::FlowRegister)) return finish(s);
+    const bool readsKnown = (w.reads & ~regs.known) == 0;
+    const bool addressesKnown = s.addresses != 0 && (s.addresses & ~regs.known) == 0;
+    if (!readsKnown && !addressesKnown) return finish(s);
+    const FormMemory& facts = memoryOf(f);
+    Probe p;
+    for (unsigned k = 0; k < 16; ++k) p.r[k] = regs.value[k];
+    p.at = s.pc;
+    p.rel = countFrom ? *countFrom : s.pc;
+    if (s.pcRelative && s.literalSize != 0) p.data = &data;
+    Semantics::of(f).run(p, word);
+    if (readsKnown && !p.literalMissing) {
+        // The registers whose every writing role depends on the registers alone.
+        std::uint16_t unsure = 0;
+        if (!(facts.pureWrites & sh2::WritesN) && (f.writes & sh2::WritesN)) unsure |= 1u << s.fields.n;
+        if (!(facts.pureWrites & sh2::WritesM) && (f.writes & sh2::WritesM)) unsure |= 1u << s.fields.m;
+        if (!(facts.pureWrites & sh2::WritesR0) && (f.writes & sh2::WritesR0)) unsure |= 1u;
+        if (!(facts.pureWrites & sh2::WritesStack) && (f.writes & sh2::WritesStack)) unsure |= 1u << sh2::kStackRegister;
+        const std::uint16_t sure = static_cast<std::uint16_t>(s.written & ~unsure);
+        for (unsigned k = 0; k < 16 && s.outs < 2; ++k) {
+            if ((sure >> k) & 1u) {
+                s.outReg[s.outs] = static_cast<std::uint8_t>(k);
+                s.outValue[s.outs++] = p.r[k];
             }
-            if ((flow & sh2::FlowRegister) && a.to && b.to && *a.to == *b.to) s.target = a.to;
         }
-        for (unsigned i = 0; i < a.accesses && i < b.accesses; ++i) {
-            if (a.seen[i].address == b.seen[i].address) s.access[s.accesses++] = a.seen[i];
-        }
+        if ((flow & sh2::FlowRegister) && facts.pureTarget && p.to) s.target = p.to;
     }
-    if (s.delayed() && s.target) s.slotPc = sh2::slotPcFor(*s.target);
-    return s;
+    if (addressesKnown && facts.pureAddresses) {
+        for (unsigned i = 0; i < p.accesses; ++i) s.access[s.accesses++] = p.seen[i];
+    }
+    return finish(s);
 }
 
 Step stepSlot(const Model::Data& data, const Step& branch, std::uint32_t off, const Known& regs) {

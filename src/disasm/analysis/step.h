@@ -27,6 +27,9 @@ struct FormMemory {
     std::uint8_t stores = 0;  // bytes it writes, 0 for none
     // The general register whose value it stores: its field (0 none, 'n', 'm') or R0 ('0').
     char storedFrom = 0;
+    std::uint8_t pureWrites = 0;  // the Writes roles whose value depends on registers alone
+    bool pureTarget = false;      // where it goes (through a register) likewise
+    bool pureAddresses = false;   // the addresses it reads and writes likewise
 };
 const FormMemory& memoryOf(const sh2::Form& form);
 

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "disasm/analysis/analysis.h"
+#include "disasm/analysis/limits.h"
 #include "disasm/analysis/step.h"
 
 namespace korvane::dis {
@@ -19,14 +20,6 @@ using sh2::Arg;
 using sh2::Reach;
 
 constexpr std::uint16_t kKnown = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
-constexpr std::size_t kMostInstructions = 8192;  // in one routine found by evidence
-constexpr std::uint32_t kPadding = 32;            // the most fill before a routine
-constexpr std::size_t kPrologueMost = 24;         // instructions a prologue's saves spread over
-constexpr std::uint32_t kMostMidPool = 1024;      // bytes a BRA may jump over to a routine's next code
-constexpr std::uint32_t kMemberReach = 32;        // bytes of a structure looked at for pointers
-// Below this, values in an image are too often plain constants to count as pointers by
-// their value alone.
-constexpr std::uint32_t kLowestPointer = 0x10000;
 constexpr unsigned kStack = sh2::kConventions.stack, kFrame = sh2::kConventions.frame;
 
 // A routine decoded from its first word, without following its branches out of it.
@@ -462,7 +455,6 @@ namespace {
 // Whether text starts at off: at least kTextRun printable bytes, then a 0, after a 0 or
 // at a 4-aligned address (a string the compiler placed, not the tail of another).
 bool textStart(const Model::Data& d, std::uint32_t off) {
-    constexpr std::uint32_t kTextRun = 2, kTextMost = 256;
     if (off > 0 && d.image[off - 1] != 0 && (d.address(off) & 3) != 0) return false;
     std::uint32_t n = 0;
     while (off + n < d.size() && n < kTextMost && d.image[off + n] >= 0x20 && d.image[off + n] < 0x7F) ++n;
@@ -474,7 +466,6 @@ bool textStart(const Model::Data& d, std::uint32_t off) {
 // anything known or labelled) points at a text start or a labelled item holds pointers,
 // though no two of them stand side by side.
 void structureRows(Model::Data& d, std::uint32_t start, std::uint32_t literal) {
-    constexpr std::uint32_t kFewestRows = 3, kMostRows = 1024;
     auto pointsAtItem = [&d](std::uint32_t at) {
         const std::uint32_t v = d.longAt(at);
         std::uint32_t to;

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "disasm/analysis/analysis.h"
+#include "disasm/analysis/limits.h"
 
 namespace korvane::dis {
 
@@ -18,13 +19,9 @@ namespace {
 
 using sh2::Form;
 
-constexpr std::uint32_t kMostEntries = 4096;
-constexpr std::uint32_t kFewestUnbounded = 2;     // entries that make a table without a bound
-constexpr std::uint32_t kUnboundedReach = 0x1000;  // bytes from its jump a case of one may be
 
 // The region of the routine that holds the instruction at off: from the last function
 // start at or before it to the next one after it (at most kRegion bytes each way).
-constexpr std::uint32_t kRegion = 0x10000;
 std::pair<std::uint32_t, std::uint32_t> regionOf(const Model::Data& d, std::uint32_t off) {
     std::uint32_t from = off, to = off + 2;
     while (from > 0 && off - from < kRegion && !(d.flags[from] & F_FUNC)) --from;
@@ -75,9 +72,6 @@ struct Step {
     bool crossed;  // the conditional branch whose target leads on towards the jump
 };
 
-constexpr std::size_t kWindow = 32;
-constexpr unsigned kCrossings = 3;  // conditional branches followed back to their blocks
-constexpr std::uint32_t kCallLook = 16;  // bytes before a call where its table's load may stand
 
 class SwitchFinder {
   public:

@@ -7,14 +7,13 @@
 #include <algorithm>
 
 #include "disasm/analysis/analysis.h"
+#include "disasm/analysis/limits.h"
 
 namespace korvane::dis {
 
 namespace {
 
 constexpr std::uint16_t kExplained = F_CODE | F_CONT | F_LITW | F_LITL | F_LITIN | F_TABLE | F_DATA;
-constexpr std::uint32_t kShortestCode = 16;     // bytes of data that may be code: eight words
-constexpr std::uint32_t kMostOpenEntries = 256;  // plausible entries looked at in an open table
 
 // Where a would-be reference could be checked: a place in the image where a label stands.
 bool markable(const Model::Data& d, std::uint32_t target, std::uint32_t& to) {

@@ -42,8 +42,7 @@ void seedEntries(Model::Data& d, const DisassemblyOptions& options, std::vector<
         std::uint32_t off;
         if (!d.inImage(address, off) || (address & 1) != 0) return;
         work.push_back(off);
-        d.label(off, why, from);
-        d.markFunction(off, why);
+        d.startFunction(off, why, from);
     };
     if (options.entries.empty() && options.vectors.empty()) entry(d.address(0), Evidence::Entry);
     for (const std::uint32_t e : options.entries) entry(e, Evidence::Entry);
@@ -68,7 +67,6 @@ void seedEntries(Model::Data& d, const DisassemblyOptions& options, std::vector<
             if (target == 0) continue;
             if (!d.inImage(target, t) || (target & 1) != 0 || (d.flags[at] & (F_CODE | F_CONT))) break;
             d.pointer(at, PointerEvidence::Vector, v);
-            d.refs.push_back({d.address(at), target, RefKind::Pointer});
             entry(target, Evidence::Vector, d.address(at));
         }
         d.label(off, Evidence::Vector);
@@ -175,12 +173,10 @@ void declaredPointers(Model::Data& d, const DisassemblyOptions& options) {
             if (!d.labelFits(to)) {  // into the middle of an item: its number, with the item
                 if (!d.insideItem(d.longAt(off))) return;
                 d.pointer(off, PointerEvidence::InfoFile, Model::Data::kNoCause);
-                d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
                 return;
             }
             d.pointer(off, PointerEvidence::InfoFile, Model::Data::kNoCause);
             d.label(to, Evidence::Pointer, static_cast<std::uint32_t>(a));
-            d.refs.push_back({static_cast<std::uint32_t>(a), d.longAt(off), RefKind::Pointer});
         });
     }
     // The user's names label their addresses (a name is no evidence of code).

@@ -384,7 +384,6 @@ class Discovery {
                     t.targets.push_back(v);
                     for (std::uint32_t b = 0; b < 4; ++b) d_.flags[at + b] |= F_TABLE;
                     d_.pointer(at, PointerEvidence::Table, d_.address(off));
-                    d_.refs.push_back({d_.address(at), v, RefKind::Pointer});
                     std::uint32_t to = 0;
                     d_.inImage(v, to);
                     if (d_.flags[to] & F_CODE) {
@@ -428,8 +427,7 @@ class Discovery {
 
     void start(std::uint32_t c, Evidence why, std::vector<std::uint32_t>& work,
                std::uint32_t from = Model::Data::kNoCause) {
-        d_.label(c, why, from);
-        d_.markFunction(c, why);
+        d_.startFunction(c, why, from);
         work.push_back(c);
     }
 
@@ -497,7 +495,6 @@ void structureRows(Model::Data& d, std::uint32_t start, std::uint32_t literal) {
                 d.inImage(v, to);
                 d.pointer(at, PointerEvidence::Member, d.address(literal));
                 d.label(to, Evidence::Pointer, d.address(at));
-                d.refs.push_back({d.address(at), v, RefKind::Pointer});
             }
             return;
         }
@@ -544,7 +541,6 @@ void structureMembers(Model::Data& d, std::uint32_t literal) {
             continue;
         d.pointer(at, PointerEvidence::Member, d.address(literal));
         d.label(to, Evidence::Pointer, d.address(at));
-        d.refs.push_back({d.address(at), v, RefKind::Pointer});
     }
 }
 
@@ -563,7 +559,6 @@ void functionPointers(Model::Data& d) {
         std::uint32_t to;
         if (v >= kLowestPointer && d.inImage(v, to) && (d.flags[to] & F_FUNC) && !(d.more[off] & G_CONST)) {
             d.pointer(off, PointerEvidence::FunctionStart, Model::Data::kNoCause);
-            d.refs.push_back({d.address(off), v, RefKind::Pointer});
         }
         off += 3;
     }
@@ -591,7 +586,6 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             if (used && d.insideItem(v)) {
                 const auto user = d.usedBy.find(off);
                 d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
-                d.refs.push_back({d.address(off), v, RefKind::Pointer});
             }
             continue;
         }
@@ -614,8 +608,7 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             const Routine r = discovery.decode(to);
             if (r.ok && discovery.prologue(to, r)) {
                 const Evidence why = stored ? Evidence::Stored : Evidence::Prologue;
-                d.label(to, why, stored ? store->second : d.address(off));
-                d.markFunction(to, why);
+                d.startFunction(to, why, stored ? store->second : d.address(off));
                 work.push_back(to);
             }
         }
@@ -632,7 +625,6 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             d.pointer(off, PointerEvidence::Stored, store->second);
         }
         d.label(to, Evidence::Pointer, d.address(off));
-        d.refs.push_back({d.address(off), v, RefKind::Pointer});
         if (v >= kLowestPointer) structureMembers(d, off);
     }
 }

@@ -29,7 +29,6 @@ void Flow::throughLiteral(const Step& s, std::uint32_t literal, std::uint32_t va
     }
     if (!isLong || !d_.inImage(value, t) || (value & 1) || (d_.flags[literal] & F_PTR)) return;
     d_.pointer(literal, PointerEvidence::JumpedThrough, pc);
-    d_.refs.push_back({d_.address(literal), value, RefKind::Pointer});
 }
 
 void Flow::literal(std::uint32_t at, unsigned width) {

@@ -255,8 +255,8 @@ void Flow::target(std::uint32_t from, std::uint32_t to, RefKind kind, Evidence w
     if (record) d_.refs.push_back({d_.address(from), to, kind});
     std::uint32_t t;
     if (!d_.inImage(to, t) || (to & 1) != 0) return;
-    d_.label(t, why, d_.address(from));
-    if (kind == RefKind::Call) d_.markFunction(t, Evidence::Call);
+    if (kind == RefKind::Call) d_.startFunction(t, why, d_.address(from));
+    else d_.label(t, why, d_.address(from));
     work.push_back(t);
 }
 

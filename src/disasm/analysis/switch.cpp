@@ -57,7 +57,6 @@ void takeEntries(Model::Data& d, Table& t, std::uint32_t n, bool call, std::vect
         for (std::uint32_t b = 0; b < 4; ++b) d.flags[at + b] |= F_TABLE;
         t.targets.push_back(v);
         d.pointer(at, PointerEvidence::JumpedThrough, t.jump);
-        d.refs.push_back({d.address(at), v, RefKind::Pointer});
         d.label(to, Evidence::PointerTable, d.address(at));
         if (call) d.markFunction(to, Evidence::PointerTable);
         work.push_back(to);

@@ -288,14 +288,23 @@ struct Model::Data {
         flags[off] |= dis::F_FUNC;
         functionWhy.emplace(off, reason);
     }
+    // A function starts at off, for this reason, named by what is at from: labelled and
+    // marked (the first reason found stays for each).
+    void startFunction(std::uint32_t off, Evidence reason, std::uint32_t from) {
+        label(off, reason, from);
+        markFunction(off, reason);
+    }
     // The marks of the four bytes of a long at off, together.
     std::uint16_t longFlags(std::uint32_t off) const {
         return static_cast<std::uint16_t>(flags[off] | flags[off + 1] | flags[off + 2] | flags[off + 3]);
     }
     // Why a literal or table entry is written as a label, and what said so.
+    // The long at off is a pointer, for reason (from the instruction or item at from):
+    // marked, its reason kept, and its reference to what it holds recorded.
     void pointer(std::uint32_t off, PointerEvidence reason, std::uint32_t from) {
         flags[off] |= dis::F_PTR;
         pointerWhy.emplace(off, std::make_pair(reason, from));
+        refs.push_back({address(off), longAt(off), RefKind::Pointer});
     }
     // A table entry of width 1, 2 or 4 at off, sign-extended when asked.
     std::uint32_t entryAt(std::uint32_t off, unsigned width, bool signExtend) const {

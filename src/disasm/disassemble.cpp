@@ -2,6 +2,8 @@
 // writes the model as sources (printer, parts).
 #include "korvane/disassemble.h"
 
+#include "disasm/input/input.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -310,6 +312,10 @@ std::string leadingZeroText(std::string_view where, std::string_view value) {
                " or 0x" + digits + " (hex)" + (decimal ? " or " + digits + " (decimal)" : std::string());
     }
     return {};
+}
+
+std::string infoOf(const Disassembly& disassembly, const DisassemblyOptions& options) {
+    return infoText(disassembly.model(), options);
 }
 
 }  // namespace korvane

@@ -1,7 +1,7 @@
 // The commands' shared pieces: option look-up, usage, help, manual pages, messages.
 #include "driver/kit.h"
 
-#include "korvane/disassemble.h"
+#include "korvane/numbers.h"
 
 namespace korvane::kit {
 

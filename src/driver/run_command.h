@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/kit.h"
-#include "korvane/disassemble.h"
+#include "korvane/numbers.h"
 
 namespace korvane::runcmd {
 

@@ -17,7 +17,9 @@
 #include "files/names.h"
 #include "driver/run_command.h"
 #include "files/replace.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_inputs.h"
+#include "korvane/dis_sources.h"
+#include "korvane/numbers.h"
 #include "korvane/run.h"
 #include "korvane/version.h"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "korvane/disassemble.h"
+#include "korvane/dis_sources.h"
 
 namespace korvane::files {
 

@@ -37,6 +37,24 @@ const std::map<std::string, std::set<std::string>> kOnly = {
     {"run", {"isa"}},
 };
 
+// The library's public headers (korvane/) each folder may include. The facade of the
+// disassembler (disassemble.h) only its own folder and the commands: the rooms below it
+// include the pieces they use.
+const std::set<std::string> kAssembler = {"korvane.h", "messages.h", "sh2.h", "files.h"};
+const std::map<std::string, std::set<std::string>> kPublic = {
+    {"files", {"files.h", "korvane.h", "dis_sources.h", "map.h"}},
+    {"run", {"run.h", "sh2.h"}},
+    {"disasm/model", {"analysis.h", "disassembly_options.h", "sh2.h"}},
+    {"disasm/analysis", {"analysis.h", "disassembly_options.h", "sh2.h"}},
+    {"disasm/grammar", {"analysis.h", "dis_sources.h", "map.h", "sh2.h"}},
+    {"disasm/input",
+     {"analysis.h", "dis_inputs.h", "dis_sources.h", "disassembly_options.h", "korvane.h", "numbers.h", "sh2.h"}},
+    {"disasm/print", {"analysis.h", "dis_sources.h", "disassembly_options.h", "map.h", "sh2.h"}},
+    {"disasm/edit", {"analysis.h", "dis_sources.h", "korvane.h", "sh2.h"}},
+};
+// Folders that may include every public header.
+const std::set<std::string> kEveryPublic = {"disasm", "driver"};
+
 // The unit of a folder below src: its path ("encode", "disasm/print").
 std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
     std::vector<std::string> bad;
@@ -50,6 +68,7 @@ std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
         }
     }
     const std::regex include(R"(^\s*#\s*include\s+"([^"]+)/[^/"]+")");
+    const std::regex publicHeader(R"re(^\s*#\s*include\s+"korvane/([^"]+)")re");
     for (const auto& [name, files] : units) {
         std::set<std::string> may;
         if (const auto only = kOnly.find(name); only != kOnly.end()) {
@@ -72,6 +91,13 @@ std::vector<std::string> includesAgainstTheOrder(const fs::path& root) {
                 if (std::regex_search(line, m, include) && !may.count(m[1].str()))
                     bad.push_back(name + "/" + file.filename().string() + ":" + std::to_string(number) +
                                   ": includes " + m[1].str() + "/");
+                if (std::regex_search(line, m, publicHeader) && !kEveryPublic.count(name)) {
+                    const auto listed = kPublic.find(name);
+                    const std::set<std::string>& allowed = listed != kPublic.end() ? listed->second : kAssembler;
+                    if (!allowed.count(m[1].str()))
+                        bad.push_back(name + "/" + file.filename().string() + ":" + std::to_string(number) +
+                                      ": includes korvane/" + m[1].str());
+                }
             }
         }
     }
@@ -93,11 +119,15 @@ TEST(Layout, IncludesPointOneWay) {
     std::ofstream(tree / "disasm" / "model" / "model.h") << "#include <vector>\n  #  include \"output/image.h\"\n";
     std::ofstream(tree / "disasm" / "analysis" / "flow.cpp") << "#include \"disasm/model/model.h\"\n"
                                                               << "#include \"disasm/print/text.h\"\n";
-    std::ofstream(tree / "disasm" / "print" / "printer.h") << "#include \"disasm/analysis/analysis.h\"\n";
+    std::ofstream(tree / "disasm" / "print" / "printer.h") << "#include \"disasm/analysis/analysis.h\"\n"
+                                                          << "#include \"korvane/disassemble.h\"\n";
+    std::ofstream(tree / "source" / "lexer.h") << "#include \"korvane/run.h\"\n#include \"korvane/korvane.h\"\n";
     const std::vector<std::string> expected = {"disasm/analysis/flow.cpp:2: includes disasm/print/",
                                                "disasm/model/model.h:2: includes output/",
                                                "disasm/print/printer.h:1: includes disasm/analysis/",
-                                               "extra: a folder in no layer", "source/scanner.h:2: includes encode/"};
+                                               "disasm/print/printer.h:2: includes korvane/disassemble.h",
+                                               "extra: a folder in no layer", "source/lexer.h:1: includes korvane/run.h",
+                                               "source/scanner.h:2: includes encode/"};
     EXPECT_EQ(includesAgainstTheOrder(tree), expected);
     fs::remove_all(tree);
 }

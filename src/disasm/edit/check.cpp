@@ -15,7 +15,7 @@
 #include "disasm/grammar/annotations.h"
 #include "disasm/grammar/grammar.h"
 #include "disasm/grammar/settle.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_sources.h"
 #include "korvane/korvane.h"
 
 namespace korvane {

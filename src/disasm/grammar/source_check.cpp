@@ -1,7 +1,7 @@
 // Whether a file is a source the disassembler wrote and nobody changed: its first line
 // is the disassembler's header, its second line's fingerprint matches the rest.
 #include "disasm/grammar/grammar.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_sources.h"
 #include "korvane/map.h"
 
 namespace korvane {

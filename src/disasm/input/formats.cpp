@@ -4,7 +4,8 @@
 #include <cstdio>
 
 #include "disasm/grammar/grammar.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_inputs.h"
+#include "korvane/numbers.h"
 
 namespace korvane {
 

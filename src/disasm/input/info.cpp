@@ -9,7 +9,10 @@
 #include <set>
 
 #include "disasm/grammar/grammar.h"
-#include "korvane/disassemble.h"
+#include "disasm/input/input.h"
+#include "korvane/dis_inputs.h"
+#include "korvane/dis_sources.h"
+#include "korvane/numbers.h"
 #include "korvane/korvane.h"
 
 namespace korvane {
@@ -302,7 +305,7 @@ std::vector<std::string> readSymbols(std::string_view text, const std::string& f
     return errors.take();
 }
 
-std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
+std::string infoText(const Model& m, const DisassemblyOptions& o) {
     std::string out = std::string(kInfoHeader) + o.imageName +
                       " (an info file: give it with --info; lines starting with # are comments)\n";
     out += detail::kInfoFingerprintLead;
@@ -323,7 +326,6 @@ std::string infoOf(const Disassembly& d, const DisassemblyOptions& o) {
         out += "table " + dis::addressText(t.address) + " " + std::to_string(t.count) + " " + std::to_string(t.width) +
                (t.relative ? " relative " + dis::addressText(t.base) : "") + "\n";
     }
-    const Model& m = d.model();
     out += "# Found by the analysis itself (it finds them again; uncomment to keep one):\n";
     for (const Function& f : m.functions()) {
         if (f.why == Evidence::Entry) continue;

@@ -11,7 +11,8 @@
 #include <cctype>
 
 #include "disasm/grammar/grammar.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_inputs.h"
+#include "korvane/numbers.h"
 
 namespace korvane {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "disasm/model/model.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_sources.h"
 
 namespace korvane::dis {
 

@@ -14,7 +14,7 @@
 #include <unordered_map>
 
 #include "disasm/grammar/grammar.h"
-#include "korvane/disassemble.h"
+#include "korvane/dis_sources.h"
 #include "korvane/sh2.h"
 
 namespace korvane::dis {

@@ -507,8 +507,7 @@ def generate(rng, index):
     plan += [(rng.choice(sorted(SHAPES)), m.name("r")) for _ in range(rng.randrange(0, 5))]
     rng.shuffle(plan)
     made = [(shape, name) + tuple(SHAPES[shape](m, name)) for shape, name in plan]
-    for _ in range(rng.randrange(2, 6)):
-        data_block(m, rng.choice(["text", "zero", "numbers"]))
+    blocks = [data_block(m, rng.choice(["text", "zero", "numbers"])) for _ in range(rng.randrange(2, 6))]
     m.lines += ["\t.text", "\t.global _start"]
     m.routine("_start", "frame")
     saved = SAVED[:rng.randrange(2, 8)]
@@ -516,6 +515,8 @@ def generate(rng, index):
     for shape, name, emit, args in made:
         if shape != "leaf" or rng.random() < 0.5:
             call(m, "frame", name, args)
+    for b in blocks:  # each block handed to a routine
+        call(m, "frame", rng.choice(m.leaves), ["mov.l %s,r4" % m.lit(b, "frame")])
     epilogue(m, "frame", saved, True)
     for shape, name, emit, args in made:
         m.may_flush()

@@ -32,6 +32,8 @@ const KnownForms& known() {
         f.popPr = form("LDS.L", Arg::AtRmPlus, Arg::PR);
         f.ldsPr = form("LDS", Arg::Rm, Arg::PR);
         f.rts = FormSet("RTS").only();
+        f.bt = FormSet("BT").referring();
+        f.bts = FormSet("BT/S").referring();
         f.nopWord = encode(*FormSet("NOP").only(), {});
         return f;
     }();

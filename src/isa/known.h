@@ -17,6 +17,7 @@ struct KnownForms {
     const Form *push, *pushPr, *pop, *popPr;  // MOV.L Rm,@-Rn, STS.L PR, MOV.L @Rm+, LDS.L PR
     const Form* ldsPr;
     const Form* rts;
+    const Form *bt, *bts;  // the branches taken when T is set
     std::uint16_t nopWord;  // NOP's whole word, which padding may repeat
 };
 const KnownForms& known();

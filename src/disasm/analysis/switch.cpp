@@ -394,7 +394,7 @@ class SwitchFinder {
         for (std::size_t i = at + 1; i < steps_.size(); ++i) {
             const Form* f = steps_[i].d.form;
             if (!(f->flow & sh2::FlowConditional)) continue;
-            const bool onT = f->mnemonic[1] == 'T';  // BT, BT/S
+            const bool onT = f == known().bt || f == known().bts;
             return steps_[i].crossed ? !onT : onT;
         }
         return false;

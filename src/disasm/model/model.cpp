@@ -419,12 +419,15 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     if (const Table* t = d.tableHolding(off, entry)) {
         std::string text = "in a table of " + std::to_string(t->count) + " entries of " + std::to_string(t->width) +
                            " bytes at " + hex(t->address);
-        text += t->pointers && t->jump ? std::string(": code pointers used by the ") + (d.calledThrough(*t) ? "call" : "jump") +
-                                             " at " + hex(t->jump) + (t->open ? ", as far as its entries point at code" : "")
-                : t->pointers             ? ": pointers found in data"
-                : t->jump                 ? ": used by the " + std::string(d.calledThrough(*t) ? "call" : "jump") + " at " +
-                                                    hex(t->jump) + (t->open ? ", as far as its entries give code" : "")
-                                          : ": from the info file";
+        using TableKind = Model::Data::TableKind;
+        const TableKind kind = d.tableKind(*t);
+        const std::string user = d.calledThrough(*t) ? "call" : "jump";
+        text += kind == TableKind::CodePointers ? ": code pointers used by the " + user + " at " + hex(t->jump) +
+                                                      (t->open ? ", as far as its entries point at code" : "")
+                : kind == TableKind::Pointers   ? ": pointers found in data"
+                : kind == TableKind::Declared   ? ": from the info file"
+                                                : ": used by the " + user + " at " + hex(t->jump) +
+                                                    (t->open ? ", as far as its entries give code" : "");
         facts.push_back({FactKind::Table, std::nullopt, std::nullopt, t->jump ? std::optional<std::uint32_t>(t->jump) : std::nullopt, text});
     }
     if (d.flags[start] & F_PTR) {

@@ -344,11 +344,16 @@ struct Model::Data {
         }
         return std::nullopt;
     }
-    // Whether code needs the item at off aligned (so ALIGN may stand before it).
-    bool wantsAlignment(std::uint32_t off) const {
+    // The alignment code needs for the item at off, where it stands aligned now (so that
+    // ALIGN may stand before it): 4 for a long literal, what MOVA names or a table of
+    // longs; 2 for a word literal; 0 for none.
+    unsigned alignmentWanted(std::uint32_t off) const {
         const std::uint32_t a = address(off);
-        return ((flags[off] & (dis::F_LITL | dis::F_ALIGN4)) && (a & 3) == 0) || ((flags[off] & dis::F_LITW) && (a & 1) == 0);
+        if ((flags[off] & (dis::F_LITL | dis::F_ALIGN4)) && (a & 3) == 0) return 4;
+        if ((flags[off] & dis::F_LITW) && (a & 1) == 0) return 2;
+        return 0;
     }
+    bool wantsAlignment(std::uint32_t off) const { return alignmentWanted(off) != 0; }
     // A base that is also an item to align must keep its own place (the end of the
     // code before the ALIGN): it has its own label, B and eight digits.
     bool baseOfItsOwn(std::uint32_t off) const { return (more[off] & dis::G_BASE) && wantsAlignment(off); }
@@ -384,6 +389,21 @@ struct Model::Data {
     // into it) cuts the table so that the label can stand. A pointer into an entry that is
     // no entry any more is written as a label. The tables are indexed again.
     void cutTablesAtLabels();
+    // What a table is, for every describer of it (the printer's note, --why).
+    enum class TableKind : std::uint8_t {
+        CodePointers,   // pointers to code that a call or jump goes through
+        Pointers,       // pointers found in data
+        Declared,       // the info file's
+        UnknownLength,  // a jump's table whose count no bound gave
+        Jumps,          // a jump's cases
+        Calls,          // a call's callees (BSRF)
+    };
+    TableKind tableKind(const Table& t) const {
+        if (t.pointers) return t.jump != 0 ? TableKind::CodePointers : TableKind::Pointers;
+        if (t.jump == 0) return TableKind::Declared;
+        if (t.count == 0) return TableKind::UnknownLength;
+        return calledThrough(t) ? TableKind::Calls : TableKind::Jumps;
+    }
     // Whether the instruction that uses table t calls through it (JSR, BSRF).
     bool calledThrough(const Table& t) const {
         std::uint32_t j;

@@ -146,19 +146,20 @@ void Printer::commentText(Text& t, const Statement& s) const {
     t.hexBytes(&d_.image[s.off], s.size);
 }
 
-// Data that code reads with MOV.L (or names with MOVA) must stay 4-aligned, with MOV.W
-// 2-aligned, when an edit moves the code before it: ALIGN.L/ALIGN.W before the first
-// such item of a run. At the original addresses they add nothing.
+// What code reads with MOV.L, names with MOVA or reads as a table of longs must stay
+// 4-aligned, what it reads with MOV.W 2-aligned, when an edit moves the code before it
+// (the model says which: alignmentWanted): ALIGN.L/ALIGN.W before such an item unless
+// the statements since the last ALIGN keep it aligned. At the original addresses they
+// add nothing.
 void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
-    const std::uint16_t f = d_.flags[s.off];
     const std::uint32_t a = d_.address(s.off);
     if (d_.baseOfItsOwn(s.off)) {  // before any fill the ALIGN adds
         t.label(a, 'B');
         t.put(':');
         t.endLine();
     }
-    const bool wants4 = (f & (F_LITL | F_ALIGN4)) != 0 && (a & 3) == 0;
-    const bool wants2 = !wants4 && (f & F_LITW) != 0 && (a & 1) == 0;
+    const unsigned wanted = d_.alignmentWanted(s.off);
+    const bool wants4 = wanted == 4, wants2 = wanted == 2;
     if (wants4 && !aligned.four) {
         t.put("            ALIGN.L");
         t.endLine();
@@ -184,7 +185,9 @@ void Printer::align(Text& t, const Statement& s, Alignment& aligned) const {
 void Printer::note(Text& t, const Statement& s) const {
     if (const Table* table = d_.tableStarting(s.off)) {
         t.put("; ");
-        if (table->pointers && table->jump != 0) {
+        using TableKind = Model::Data::TableKind;
+        const TableKind kind = d_.tableKind(*table);
+        if (kind == TableKind::CodePointers) {
             t.put("a table of ");
             t.dec(table->count);
             t.put(" code pointers, used by the ");
@@ -192,20 +195,20 @@ void Printer::note(Text& t, const Statement& s) const {
             t.put(" at $");
             t.hex(table->jump, 8);
             if (table->open) t.put("; nothing bounds it: the entries that point at code");
-        } else if (table->pointers) {
+        } else if (kind == TableKind::Pointers) {
             t.put("a table of ");
             t.dec(table->count);
             t.put(" pointers");
-        } else if (table->jump == 0) {
+        } else if (kind == TableKind::Declared) {
             t.put("a table of ");
             t.dec(table->count);
             t.put(table->relative ? " offsets" : " addresses");
             t.put(" (from the info file)");
-        } else if (table->count == 0) {
+        } else if (kind == TableKind::UnknownLength) {
             t.put("a jump table of unknown length, used by the jump at $");
             t.hex(table->jump, 8);
         } else {
-            const bool call = d_.calledThrough(*table);
+            const bool call = kind == TableKind::Calls;
             t.put(call ? "a table of calls: " : "a jump table: ");
             t.dec(table->count);
             t.put(table->relative ? " offsets of " : " addresses of ");

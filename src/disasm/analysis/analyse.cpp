@@ -230,6 +230,7 @@ void analyse(Model::Data& d, const DisassemblyOptions& options) {
         const auto bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.end - r.begin, 0xFFFFFFFFu));
         d.useAfter(r.begin, bytes, AfterUse::Traced, r.begin);
     }
+    d.settleEvidence();
 }
 
 }  // namespace korvane::dis

@@ -584,8 +584,8 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             // Used as an address, but into the middle of an item: a pointer all the same,
             // written as its number with the item it points into.
             if (used && d.insideItem(v)) {
-                const auto user = d.usedBy.find(off);
-                d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
+                const std::uint32_t* user = d.usedBy.find(off);
+                d.pointer(off, PointerEvidence::UsedAsAddress, user != nullptr ? *user : Model::Data::kNoCause);
             }
             continue;
         }
@@ -594,11 +594,11 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
         // code. Passed to a call in an argument register: a string, a buffer, a callback.
         // Without such evidence a value is a number, whatever its size (a count of
         // 65,536 equals an address of any image larger than that): at most a maybe-pointer.
-        const auto store = d.storedBy.find(off);
-        const bool stored = store != d.storedBy.end();
-        const auto pass = d.passedTo.find(off);
-        const auto back = d.returnedBy.find(off);
-        const bool passed = pass != d.passedTo.end(), returned = back != d.returnedBy.end();
+        const std::uint32_t* store = d.storedBy.find(off);
+        const bool stored = store != nullptr;
+        const std::uint32_t* pass = d.passedTo.find(off);
+        const std::uint32_t* back = d.returnedBy.find(off);
+        const bool passed = pass != nullptr, returned = back != nullptr;
         if (!used && !stored && !passed && !returned) continue;
         if (d.flags[to] & F_CODE) {
             // Code, but no function starts there: a pointer only when code stores it (a
@@ -608,21 +608,21 @@ void markPointers(Model::Data& d, std::vector<std::uint32_t>& work) {
             const Routine r = discovery.decode(to);
             if (r.ok && discovery.prologue(to, r)) {
                 const Evidence why = stored ? Evidence::Stored : Evidence::Prologue;
-                d.startFunction(to, why, stored ? store->second : d.address(off));
+                d.startFunction(to, why, stored ? *store : d.address(off));
                 work.push_back(to);
             }
         }
-        const auto user = d.usedBy.find(off);
+        const std::uint32_t* user = d.usedBy.find(off);
         if (used) {
-            d.pointer(off, PointerEvidence::UsedAsAddress, user != d.usedBy.end() ? user->second : Model::Data::kNoCause);
+            d.pointer(off, PointerEvidence::UsedAsAddress, user != nullptr ? *user : Model::Data::kNoCause);
         } else if (stored && (d.flags[to] & F_CODE)) {
-            d.pointer(off, PointerEvidence::Stored, store->second);
+            d.pointer(off, PointerEvidence::Stored, *store);
         } else if (passed) {
-            d.pointer(off, PointerEvidence::Passed, pass->second);
+            d.pointer(off, PointerEvidence::Passed, *pass);
         } else if (returned) {
-            d.pointer(off, PointerEvidence::Returned, back->second);
+            d.pointer(off, PointerEvidence::Returned, *back);
         } else {  // stored, holding the address of data
-            d.pointer(off, PointerEvidence::Stored, store->second);
+            d.pointer(off, PointerEvidence::Stored, *store);
         }
         d.label(to, Evidence::Pointer, d.address(off));
         if (v >= kLowestPointer) structureMembers(d, off);

@@ -384,8 +384,8 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
     d.inImage(item.address, start);
     if (d.flags[off] & F_LABEL) {
         const Evidence e = d.reasonAt(off);
-        const auto c = d.cause.find(off);
-        const auto from = c != d.cause.end() ? std::optional<std::uint32_t>(c->second) : std::nullopt;
+        const std::uint32_t* c = d.cause.find(off);
+        const auto from = c != nullptr ? std::optional<std::uint32_t>(*c) : std::nullopt;
         facts.push_back({FactKind::Label, e, std::nullopt, from,
                          std::string(evidenceText(e)) + (from ? " (by " + hex(*from) + ")" : std::string())});
     }
@@ -431,11 +431,10 @@ std::vector<Fact> Model::why(std::uint32_t address) const {
         facts.push_back({FactKind::Table, std::nullopt, std::nullopt, t->jump ? std::optional<std::uint32_t>(t->jump) : std::nullopt, text});
     }
     if (d.flags[start] & F_PTR) {
-        const auto p = d.pointerWhy.find(start);
-        if (p != d.pointerWhy.end()) {
-            const auto from = fromOf(p->second.second);
-            facts.push_back({FactKind::Pointer, std::nullopt, p->second.first, from,
-                             "written as a label: " + std::string(pointerEvidenceText(p->second.first)) +
+        if (const Model::Data::PointerFact* p = d.pointerWhy.find(start)) {
+            const auto from = fromOf(p->from);
+            facts.push_back({FactKind::Pointer, std::nullopt, p->reason, from,
+                             "written as a label: " + std::string(pointerEvidenceText(p->reason)) +
                                  (from ? " (" + hex(*from) + ")" : std::string())});
         }
     } else if ((d.flags[start] & F_LITL) && item.kind == ItemKind::Literal) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "isa/isa.h"
+#include "disasm/model/offset_map.h"
 #include "isa/known.h"
 #include "korvane/analysis.h"
 #include "korvane/disassembly_options.h"
@@ -151,16 +152,30 @@ struct Model::Data {
     // literal or entry is a pointer, which instruction used a literal's register as an
     // address, and where each code path began and ended.
     static constexpr std::uint32_t kNoCause = 0xFFFFFFFFu;
-    std::unordered_map<std::uint32_t, std::uint32_t> cause;
-    std::unordered_map<std::uint32_t, std::pair<PointerEvidence, std::uint32_t>> pointerWhy;
-    std::unordered_map<std::uint32_t, std::uint32_t> usedBy;
+    dis::OffsetMap<std::uint32_t> cause;
+    struct PointerFact {
+        std::uint32_t from;
+        PointerEvidence reason;
+    };
+    dis::OffsetMap<PointerFact> pointerWhy;
+    dis::OffsetMap<std::uint32_t> usedBy;
     // 32-bit literals whose register a long store writes to memory (a callback put in a
     // structure), with the first such store.
-    std::unordered_map<std::uint32_t, std::uint32_t> storedBy;
+    dis::OffsetMap<std::uint32_t> storedBy;
     // 32-bit literals left in an argument register (R4-R7) of a call, with the first call.
-    std::unordered_map<std::uint32_t, std::uint32_t> passedTo;
+    dis::OffsetMap<std::uint32_t> passedTo;
     // 32-bit literals that a function returns unchanged in R0, with the first return.
-    std::unordered_map<std::uint32_t, std::uint32_t> returnedBy;
+    dis::OffsetMap<std::uint32_t> returnedBy;
+    // The evidence sorted once the analysis is done, so that readers on several threads
+    // only read it.
+    void settleEvidence() const {
+        cause.settle();
+        pointerWhy.settle();
+        usedBy.settle();
+        storedBy.settle();
+        passedTo.settle();
+        returnedBy.settle();
+    }
     struct Path {
         std::uint32_t start, end;
     };
@@ -277,7 +292,7 @@ struct Model::Data {
         flags[off] |= dis::F_LABEL;
         why[off] = static_cast<std::uint8_t>(1 + static_cast<unsigned>(reason));
         if (from != kNoCause) {
-            cause[off] = from;
+            cause.assign(off, from);
         } else {
             cause.erase(off);
         }
@@ -303,7 +318,7 @@ struct Model::Data {
     // marked, its reason kept, and its reference to what it holds recorded.
     void pointer(std::uint32_t off, PointerEvidence reason, std::uint32_t from) {
         flags[off] |= dis::F_PTR;
-        pointerWhy.emplace(off, std::make_pair(reason, from));
+        pointerWhy.emplace(off, PointerFact{from, reason});
         refs.push_back({address(off), longAt(off), RefKind::Pointer});
     }
     // A table entry of width 1, 2 or 4 at off, sign-extended when asked.

@@ -308,116 +308,151 @@ CheckReport checkSource(std::string_view text, const std::string& name, IncludeO
 
 namespace {
 
-CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
-                      unsigned turn, bool& refusedAny, const LabelValues* others) {
+// One check of a source: it is assembled (statements out of reach set aside and
+// explained, or with --write conditional branches turned around), then every line's
+// marks are held against the labels' new addresses, one check a kind of mark.
+class Checker {
+  public:
+    Checker(std::string_view source, const std::string& named, IncludeOpener& opener, bool rewrite, unsigned turns,
+            const LabelValues* elsewhere)
+        : text(source), name(named), includes(opener), write(rewrite), turn(turns), others(elsewhere),
+          all(splitLines(source)), out(source) {}
+
+    CheckReport run(bool& refusedAny);
+
+  private:
+    std::string_view text;
+    const std::string& name;
+    IncludeOpener& includes;
+    bool write;
+    unsigned turn;
+    const LabelValues* others;
+    const std::vector<SourceLine> all;
     CheckReport report;
-    auto say = [&](std::uint32_t line, const std::string& what) {
-        report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
-    };
-    // Every label out of reach of its statement is listed by the one run (the field
-    // keeps a placeholder, so the addresses stay), and each refusal is explained from
-    // the addresses of the whole. A displacement written as a number that does not fit
-    // stops a run at its statement: that statement is set aside (a word in its place)
-    // and the run made again, a few times at most. Nothing of the image is kept.
-    std::string relaxed;
-    // What stands in for a refused statement: NOP as a word of data, the same size.
-    const std::string nopWord = "DC.W    " + dis::hexText(sh2::known().nopWord) + " ";
-    // A line's statement: from its mnemonic to its comment (where it starts, its text).
-    auto statementOf = [](const SourceLine& l) {
-        const std::size_t c = commentAt(l.text);
-        const auto m = static_cast<std::size_t>(parse(l.text, c).mnemonic.data() - l.text.data());
-        return std::make_pair(m, l.text.substr(m, c - m));
-    };
-    const std::vector<SourceLine> all = splitLines(text);
     std::vector<std::pair<std::uint32_t, std::string>> refused;  // line, its statement text
     Lines lines;
     Result r;
-    std::vector<std::uint32_t> outOfReach;
-    for (std::size_t round = 0;; ++round) {
-        r = assembleLines(relaxed.empty() ? text : std::string_view(relaxed), includes, lines, outOfReach);
-        if (r.ok) break;
-        if (relaxed.empty()) relaxed = text;
-        const std::vector<SourceLine> now = splitLines(relaxed);
-        const std::uint32_t n = r.diagnostic.line;
-        if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > now.size() ||
-            round == kMostRetries) {
-            say(n, r.diagnostic.text);
-            report.holds = false;
-            return report;
-        }
-        const auto [at, statement] = statementOf(now[n - 1]);
-        refused.emplace_back(n, std::string(statement));
-        relaxed.replace(now[n - 1].begin + at, statement.size(), nopWord);
-    }
-    relaxed = std::string();
-    if (!outOfReach.empty()) {
-        for (const std::uint32_t n : outOfReach) {
-            if (refused.size() == kMostRefusals) break;
-            if (n != 0 && n <= all.size()) refused.emplace_back(n, std::string(statementOf(all[n - 1]).second));
-        }
-        std::sort(refused.begin(), refused.end());
-        refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
-    }
     std::unordered_map<std::string, std::uint32_t> labels;
-    for (const Label& l : r.labels) {
-        if (l.defined && !l.local) labels.emplace(l.name, l.value);
+    std::string out;
+    std::ptrdiff_t shift = 0;  // how much the rewrites so far moved the text
+    std::unordered_map<std::uint32_t, std::string> stoodAt;
+    std::unordered_map<std::uint32_t, std::size_t> statementAt;
+    std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
+
+    void say(std::uint32_t line, const std::string& what) {
+        report.messages.push_back(name + ":" + std::to_string(line) + ": " + what);
+    }
+    // A line's statement: from its mnemonic to its comment (where it starts, its text).
+    static std::pair<std::size_t, std::string_view> statementOf(const SourceLine& l) {
+        const std::size_t c = commentAt(l.text);
+        const auto m = static_cast<std::size_t>(parse(l.text, c).mnemonic.data() - l.text.data());
+        return std::make_pair(m, l.text.substr(m, c - m));
+    }
+
+    // Reach: the source assembled, every statement out of reach listed. False when it
+    // does not assemble for another reason (said).
+    bool assemble() {
+        // Every label out of reach of its statement is listed by the one run (the field
+        // keeps a placeholder, so the addresses stay), and each refusal is explained from
+        // the addresses of the whole. A displacement written as a number that does not fit
+        // stops a run at its statement: that statement is set aside (a word in its place)
+        // and the run made again, a few times at most. Nothing of the image is kept.
+        std::string relaxed;
+        // What stands in for a refused statement: NOP as a word of data, the same size.
+        const std::string nopWord = "DC.W    " + dis::hexText(sh2::known().nopWord) + " ";
+        // A line's statement: from its mnemonic to its comment (where it starts, its text).
+        std::vector<std::uint32_t> outOfReach;
+        for (std::size_t round = 0;; ++round) {
+            r = assembleLines(relaxed.empty() ? text : std::string_view(relaxed), includes, lines, outOfReach);
+            if (r.ok) break;
+            if (relaxed.empty()) relaxed = text;
+            const std::vector<SourceLine> now = splitLines(relaxed);
+            const std::uint32_t n = r.diagnostic.line;
+            if (r.diagnostic.code != Message::InvalidAddressReference || n == 0 || n > now.size() ||
+                round == kMostRetries) {
+                say(n, r.diagnostic.text);
+                report.holds = false;
+                return false;
+            }
+            const auto [at, statement] = statementOf(now[n - 1]);
+            refused.emplace_back(n, std::string(statement));
+            relaxed.replace(now[n - 1].begin + at, statement.size(), nopWord);
+        }
+        relaxed = std::string();
+        if (!outOfReach.empty()) {
+            for (const std::uint32_t n : outOfReach) {
+                if (refused.size() == kMostRefusals) break;
+                if (n != 0 && n <= all.size()) refused.emplace_back(n, std::string(statementOf(all[n - 1]).second));
+            }
+            std::sort(refused.begin(), refused.end());
+            refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
+        }
+        for (const Label& l : r.labels) {
+            if (l.defined && !l.local) labels.emplace(l.name, l.value);
+        }
+        return true;
     }
     // Why a refused statement no longer reaches, from where it now stands.
-    auto whyRefused = [&](std::uint32_t line, std::string_view statement) {
+    std::string whyRefused(std::uint32_t line, std::string_view statement) const {
         const auto [mnemonic, operands] = splitStatement(statement);
         const auto pc = lines.pc(line);
         return pc ? whyUnreachable(mnemonic, operands, *pc, labels) : std::string();
-    };
-    refusedAny = !refused.empty();
-    if (!refused.empty() && write && turn < kMostTurns) {
-        // Conditional branches out of reach turned around, when the source then holds
-        // as far as reach goes (a BRA that cannot reach either leaves it as it was).
-        std::vector<std::pair<std::uint32_t, std::string>> turned;
-        const std::string around = turnAround(all, text, refused, labels, turn, turned);
-        bool stillRefused = false;
-        CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused, others);
-        if (!around.empty() && !stillRefused) {
-            for (const auto& [turnedLine, what] : turned) {
-                const std::uint32_t line = turnedLine;
-                const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
-                const std::string why = whyRefused(line, st);
-                say(line, (why.empty() ? std::string() : why + "; ") + what);
+    }
+    // Relaxation: with --write, the conditional branches out of reach turned around and
+    // the source checked again. True when that settled it (the report is the new one's).
+    bool turnBranches(bool& refusedAny) {
+        refusedAny = !refused.empty();
+        if (!refused.empty() && write && turn < kMostTurns) {
+            // Conditional branches out of reach turned around, when the source then holds
+            // as far as reach goes (a BRA that cannot reach either leaves it as it was).
+            std::vector<std::pair<std::uint32_t, std::string>> turned;
+            const std::string around = korvane::turnAround(all, text, refused, labels, turn, turned);
+            bool stillRefused = false;
+            CheckReport next = around.empty() ? CheckReport{} : checkText(around, name, includes, true, turn + 1, stillRefused, others);
+            if (!around.empty() && !stillRefused) {
+                for (const auto& [turnedLine, what] : turned) {
+                    const std::uint32_t line = turnedLine;
+                    const std::string& st = std::find_if(refused.begin(), refused.end(), [&](const auto& x) { return x.first == line; })->second;
+                    const std::string why = whyRefused(line, st);
+                    say(line, (why.empty() ? std::string() : why + "; ") + what);
+                }
+                for (std::string& m : next.messages) report.messages.push_back(std::move(m));
+                report.holds = next.holds;
+                report.rewritten = true;
+                report.text = next.rewritten ? std::move(next.text) : around;
+                refusedAny = false;
+                return true;
             }
-            for (std::string& m : next.messages) report.messages.push_back(std::move(m));
-            report.holds = next.holds;
-            report.rewritten = true;
-            report.text = next.rewritten ? std::move(next.text) : around;
-            refusedAny = false;
-            return report;
+        }
+        return false;
+    }
+    // What still does not reach, each with its remedy.
+    void refusals() {
+        if (!refused.empty()) {
+            for (const auto& [line, statement] : refused) {
+                const std::string why = whyRefused(line, statement);
+                say(line, why.empty() ? "invalid address reference: " + statement
+                                      : why + remedy(lines, line, splitStatement(statement).first, *lines.pc(line), write));
+            }
+            report.holds = false;
+            write = false;  // nothing is rewritten in a source that does not assemble
         }
     }
-    if (!refused.empty()) {
-        for (const auto& [line, statement] : refused) {
-            const std::string why = whyRefused(line, statement);
-            say(line, why.empty() ? "invalid address reference: " + statement
-                                  : why + remedy(lines, line, splitStatement(statement).first, *lines.pc(line), write));
-        }
-        report.holds = false;
-        write = false;  // nothing is rewritten in a source that does not assemble
-    }
-    auto valueOf = [&](std::string_view label) -> std::optional<std::uint32_t> {
+    std::optional<std::uint32_t> valueOf(std::string_view label) const {
         if (const auto it = labels.find(std::string(label)); it != labels.end()) return it->second;
         if (others == nullptr) return std::nullopt;
         if (const auto it = others->find(std::string(label)); it != others->end()) return it->second;
         return std::nullopt;
-    };
-
-    std::string out(text);
-    std::ptrdiff_t shift = 0;  // how much the rewrites so far moved the text
-    auto rewrite = [&](const SourceLine& l, const Operand& o, const std::string& number) {
+    }
+    void rewrite(const SourceLine& l, const Operand& o, const std::string& number) {
         const std::size_t at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(l.begin + o.numberAt) + shift);
         out.replace(at, o.numberLength, number);
         shift += static_cast<std::ptrdiff_t>(number.size()) - static_cast<std::ptrdiff_t>(o.numberLength);
         report.rewritten = true;
-    };
+    }
     // A number that should now be another: rewritten, or the source no longer holds.
-    auto correct = [&](std::uint32_t lineNumber, const SourceLine& l, const Operand& o, const std::string& what,
-                       const std::string& now, const std::string& why) {
+    void correct(std::uint32_t lineNumber, const SourceLine& l, const Operand& o, const std::string& what,
+                 const std::string& now, const std::string& why) {
         say(lineNumber, std::string(write ? "rewrote " : "") + what + dis::hexText(o.number) + (write ? " as " : " should be ") +
                             now + " (" + why + ")");
         if (write) {
@@ -425,69 +460,54 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         } else {
             report.holds = false;
         }
-    };
-
-    // Where each label stood in the image: the address in the comment of the line that
-    // defines it (named or not), or for L and eight digits, those digits.
-    std::unordered_map<std::uint32_t, std::string> stoodAt;
-    for (const auto& [label, value] : labels) {
-        if (const auto o = dis::ownAddress(label)) stoodAt.emplace(*o, label);
     }
-    // The statements by where they stood, from the address their comments begin with (a
-    // BRAF/BSRF offset counts from the end of the branch's delay slot wherever its base
-    // label went: code inserted after the slot moves the label, not the base); a line
-    // that defines a label also says where that label stood.
-    std::unordered_map<std::uint32_t, std::size_t> statementAt;
-    for (std::size_t n = 0; n < all.size(); ++n) {
-        const std::string_view line = all[n].text;
-        const std::size_t c = commentAt(line);
-        const auto stood = dis::note::addressAlone(line.substr(c));
-        if (!stood) continue;
-        const std::uint32_t was = *stood;
-        if (dis::note::addressOf(line.substr(c))) statementAt.emplace(was, n);
-        if (const std::string_view label = labelDefinedBy(line); !label.empty()) stoodAt[was] = std::string(label);
+    // Where labels and statements stood in the image, from the address comments.
+    void indexAddresses() {
+        // Where each label stood in the image: the address in the comment of the line that
+        // defines it (named or not), or for L and eight digits, those digits.
+        for (const auto& [label, value] : labels) {
+            if (const auto o = dis::ownAddress(label)) stoodAt.emplace(*o, label);
+        }
+        // The statements by where they stood, from the address their comments begin with (a
+        // BRAF/BSRF offset counts from the end of the branch's delay slot wherever its base
+        // label went: code inserted after the slot moves the label, not the base); a line
+        // that defines a label also says where that label stood.
+        for (std::size_t n = 0; n < all.size(); ++n) {
+            const std::string_view line = all[n].text;
+            const std::size_t c = commentAt(line);
+            const auto stood = dis::note::addressAlone(line.substr(c));
+            if (!stood) continue;
+            const std::uint32_t was = *stood;
+            if (dis::note::addressOf(line.substr(c))) statementAt.emplace(was, n);
+            if (const std::string_view label = labelDefinedBy(line); !label.empty()) stoodAt[was] = std::string(label);
+        }
+        for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
     }
-    std::unordered_map<std::string_view, std::uint32_t> wasAt;  // label -> where it stood
-    for (const auto& [was, label] : stoodAt) wasAt.emplace(label, was);
-    auto oldAddress = [&](std::string_view label) -> std::optional<std::uint32_t> {
+    std::optional<std::uint32_t> oldAddress(std::string_view label) const {
         if (const auto it = wasAt.find(label); it != wasAt.end()) return it->second;
         return dis::ownAddress(label);
-    };
-    // The base's value, and how to name it: the label, or where the branch's slot now
-    // ends when code went in between.
-    auto baseOf = [&](std::string_view label, std::string& named) -> std::optional<std::uint32_t> {
-        named = label;
-        const auto value = valueOf(label);
-        const auto was = wasAt.find(label);
-        if (was == wasAt.end()) return value;
-        const auto at = statementAt.find(was->second - 4);
-        if (at == statementAt.end()) return value;
-        const SourceLine& l = all[at->second];
-        const sh2::Form* f = lines.form(at->second + 1, parse(l.text, commentAt(l.text)).mnemonic);
-        const auto pc = lines.pc(at->second + 1);
-        constexpr std::uint8_t kRelative = sh2::FlowRegister | sh2::FlowRelative;
-        if (f == nullptr || (f->flow & kRelative) != kRelative || !pc) return value;
-        const std::uint32_t end = *pc + 4;
-        if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(f->mnemonic) + "'s delay slot";
-        return end;
-    };
-    std::string_view previousMnemonic, previousOperands;
-    // Where the last statement now ends (the image's end, code appended after the list of
-    // places after the image included), and those places with their lines.
-    std::uint64_t endNow = 0;
-    std::vector<std::pair<std::uint32_t, UsedAfter>> usedAfter;
-    for (std::size_t n = 0; n < all.size(); ++n) {
-        const SourceLine& l = all[n];
-        const auto lineNumber = static_cast<std::uint32_t>(n + 1);
-        const std::size_t c = commentAt(l.text);
-        const std::string_view comment = l.text.substr(c);
-        if (const auto pc = lines.pc(lineNumber); pc && lines.size(lineNumber) != 0) endNow = std::uint64_t{*pc} + lines.size(lineNumber);
-        if (const auto after = dis::note::readAfterImage(l.text)) usedAfter.emplace_back(lineNumber, *after);
-        const Operand o = parse(l.text, c);
-        if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
-        const bool isConst = dis::note::isConstant(comment);
-        const auto relative = dis::note::readRelative(comment);
-        // A relative table entry: its target minus its base (its width, the statement's).
+    }
+        // The base's value, and how to name it: the label, or where the branch's slot now
+        // ends when code went in between.
+        std::optional<std::uint32_t> baseOf(std::string_view label, std::string& named) const {
+            named = label;
+            const auto value = valueOf(label);
+            const auto was = wasAt.find(label);
+            if (was == wasAt.end()) return value;
+            const auto at = statementAt.find(was->second - 4);
+            if (at == statementAt.end()) return value;
+            const SourceLine& l = all[at->second];
+            const sh2::Form* f = lines.form(at->second + 1, parse(l.text, commentAt(l.text)).mnemonic);
+            const auto pc = lines.pc(at->second + 1);
+            constexpr std::uint8_t kRelative = sh2::FlowRegister | sh2::FlowRelative;
+            if (f == nullptr || (f->flow & kRelative) != kRelative || !pc) return value;
+            const std::uint32_t end = *pc + 4;
+            if (end != value) named = dis::addressText(end) + ", the end of the " + std::string(f->mnemonic) + "'s delay slot";
+            return end;
+        }
+
+    // A relative table entry (or BRAF/BSRF offset): its target minus its base.
+    void relativeEntry(std::uint32_t lineNumber, const SourceLine& l, const Operand& o, const auto& relative) {
         if (const unsigned width = lines.size(lineNumber); relative && o.hasNumber && (width == 1 || width == 2 || width == 4)) {
             const std::string_view target = relative->target;
             std::string baseNamed;
@@ -509,12 +529,17 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 }
             }
         }
+    }
+    void pointerInside(std::uint32_t lineNumber, const SourceLine& l, const Operand& o, std::string_view comment) {
         // A pointer into an item, written as a number: the item's address now, and as far in.
         if (const auto inside = dis::note::readInside(comment); inside && o.hasNumber) {
             if (const auto item = valueOf(inside->item); item && *item + inside->offset != o.number)
                 correct(lineNumber, l, o, "the pointer ", dis::hexText(*item + inside->offset),
                         "inside " + std::string(inside->item) + "+" + std::to_string(inside->offset));
         }
+    }
+    void slotLoad(std::uint32_t lineNumber, const SourceLine& l, const Operand& o, std::string_view comment,
+                  std::string_view previousMnemonic, std::string_view previousOperands) {
         // A load in a delay slot: after BRA/BSR counted from the branch's target, after
         // BT/S or BF/S from the target when taken and from its own place when not; one
         // word must serve both.
@@ -563,6 +588,9 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 }
             }
         }
+    }
+    // Marks: what stays unknown holds while what it depends on keeps its place.
+    void marks(std::uint32_t lineNumber, const Operand& o, std::string_view comment, bool isConst) {
         // What stays unknown: each mark holds while what it depends on keeps its place.
         const auto was0 = dis::note::addressOf(comment);
         const auto pcNow = lines.pc(lineNumber);
@@ -605,6 +633,9 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 report.holds = false;
             }
         }
+    }
+    void staleNumbers(std::uint32_t lineNumber, const SourceLine& l, std::size_t c, bool isConst, bool relative,
+                      std::string_view maybe) {
         // A number where a label stood before it moved (SETPC says where the code is).
         if (!isConst && !relative && maybe.empty() && lines.pc(lineNumber) && lines.size(lineNumber) != 0) {
             const std::string_view ops = l.text.substr(0, c);
@@ -623,26 +654,61 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
                 }
             }
         }
-        previousMnemonic = o.mnemonic;
-        // The operands of this line, for the slot that may follow.
-        const auto mAt = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
-        std::string_view rest = l.text.substr(mAt + o.mnemonic.size(), c - (mAt + o.mnemonic.size()));
-        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-        previousOperands = rest;
     }
-    // The lowest place after the image that it now covers.
-    for (const auto& [lineNumber, after] : usedAfter) {
-        if (endNow <= after.address) continue;
-        std::string user;
-        if (const auto at = statementAt.find(after.by); at != statementAt.end() && after.use != AfterUse::Traced) {
-            const SourceLine& u = all[at->second];
-            user = "line " + std::to_string(at->second + 1) + " (" + std::string(parse(u.text, commentAt(u.text)).mnemonic) +
-                   " at " + dis::addressText(after.by) + " before the edit)";
+    // Every line's marks.
+    void lineChecks() {
+        std::string_view previousMnemonic, previousOperands;
+        // Where the last statement now ends (the image's end, code appended after the list of
+        // places after the image included), and those places with their lines.
+        std::uint64_t endNow = 0;
+        std::vector<std::pair<std::uint32_t, UsedAfter>> usedAfter;
+        for (std::size_t n = 0; n < all.size(); ++n) {
+            const SourceLine& l = all[n];
+            const auto lineNumber = static_cast<std::uint32_t>(n + 1);
+            const std::size_t c = commentAt(l.text);
+            const std::string_view comment = l.text.substr(c);
+            if (const auto pc = lines.pc(lineNumber); pc && lines.size(lineNumber) != 0) endNow = std::uint64_t{*pc} + lines.size(lineNumber);
+            if (const auto after = dis::note::readAfterImage(l.text)) usedAfter.emplace_back(lineNumber, *after);
+            const Operand o = parse(l.text, c);
+            if (o.mnemonic.empty() || l.text.substr(0, 1) == ";") continue;
+            const bool isConst = dis::note::isConstant(comment);
+            const auto relative = dis::note::readRelative(comment);
+            relativeEntry(lineNumber, l, o, relative);
+            pointerInside(lineNumber, l, o, comment);
+            slotLoad(lineNumber, l, o, comment, previousMnemonic, previousOperands);
+            const auto maybeMark = dis::note::readMaybePointer(comment);
+            const std::string_view maybe = maybeMark ? maybeMark->target : std::string_view();
+            marks(lineNumber, o, comment, isConst);
+            staleNumbers(lineNumber, l, c, isConst, relative.has_value(), maybe);
+            previousMnemonic = o.mnemonic;
+            // The operands of this line, for the slot that may follow.
+            const auto mAt = static_cast<std::size_t>(o.mnemonic.data() - l.text.data());
+            std::string_view rest = l.text.substr(mAt + o.mnemonic.size(), c - (mAt + o.mnemonic.size()));
+            while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+            previousOperands = rest;
         }
-        say(lineNumber, grownOver(static_cast<std::uint32_t>(endNow), after, user));
-        report.holds = false;
-        break;
+        // The lowest place after the image that it now covers.
+        for (const auto& [lineNumber, after] : usedAfter) {
+            if (endNow <= after.address) continue;
+            std::string user;
+            if (const auto at = statementAt.find(after.by); at != statementAt.end() && after.use != AfterUse::Traced) {
+                const SourceLine& u = all[at->second];
+                user = "line " + std::to_string(at->second + 1) + " (" + std::string(parse(u.text, commentAt(u.text)).mnemonic) +
+                       " at " + dis::addressText(after.by) + " before the edit)";
+            }
+            say(lineNumber, grownOver(static_cast<std::uint32_t>(endNow), after, user));
+            report.holds = false;
+            break;
+        }
     }
+};
+
+CheckReport Checker::run(bool& refusedAny) {
+    if (!assemble()) return report;
+    if (turnBranches(refusedAny)) return report;
+    refusals();
+    indexAddresses();
+    lineChecks();
     if (write && report.rewritten) {
         // What was rewritten must now hold.
         bool refusedAgain = false;
@@ -654,6 +720,11 @@ CheckReport checkText(std::string_view text, const std::string& name, IncludeOpe
         report.text = std::move(out);
     }
     return report;
+}
+
+CheckReport checkText(std::string_view text, const std::string& name, IncludeOpener& includes, bool write,
+                      unsigned turn, bool& refusedAny, const LabelValues* others) {
+    return Checker(text, name, includes, write, turn, others).run(refusedAny);
 }
 
 }  // namespace

@@ -94,7 +94,10 @@ class SwitchFinder {
         return into_;
     }
 
-    // A table for the jump at off, or false.
+    // A table for the jump at off, or false. One match read back from the jump through
+    // the window (the indexed load, the table's address, the scaling, the bound), then
+    // the table taken: kept as one function (about 170 lines) because each step narrows
+    // the registers and the place the next one looks for.
     bool find(std::uint32_t jump, std::vector<std::uint32_t>& work) {
         if (!window(jump)) return false;
         const sh2::Decoded j = *sh2::decode(d_.word(jump));

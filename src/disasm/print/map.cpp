@@ -282,6 +282,9 @@ const SourcePlace* MapPage::placeOf(std::uint32_t address) const {
 
 // ---- the page ----------------------------------------------------------------------------
 
+// The page's data, written in the order the page's script reads it (functions, runs of
+// kinds, tables, references, places): one pass over the model, kept as one function
+// (about 170 lines) so that the order of the data reads as the script's.
 void MapPage::prepare() {
     if (prepared_) return;
     prepared_ = true;

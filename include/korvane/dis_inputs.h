@@ -77,4 +77,24 @@ enum class ImageFormat { Flat, Saturn, ThirtyTwoX };
 std::string applyFormat(ImageFormat format, std::span<const std::uint8_t> image,
                         std::span<const std::uint8_t> ipBin, bool baseGiven, DisassemblyOptions& options);
 
+// Where an image may run. The literals that calls and jumps go through (a MOV.L from a
+// literal, then JSR or JMP through its register) name routines; at a candidate base,
+// opening counts those that land where a routine opens (a save of R8-R14 or PR, the word
+// after a return or jump and its slot): of all of them and of the distinct ones.
+struct BaseCandidate {
+    std::uint32_t base;
+    std::uint32_t opening;  // call targets that open a routine at this base ...
+    std::uint32_t targets;  // ... of this many
+    std::uint32_t distinctOpening, distinctTargets;
+};
+// The best bases, the most distinct targets opening a routine first, the base given among
+// them; at most most of them.
+std::vector<BaseCandidate> findBases(std::span<const std::uint8_t> image, std::uint32_t given, std::size_t most = 5);
+// What korvane-dis says when the image seems to run elsewhere: "350 of 410 call targets
+// open a routine at --base $06010000; 12 at the base given", or "" (most targets open a
+// routine at the base given, too few targets to tell, or no other base does much better:
+// a BIOS's table of calls outside the image names no routine of it at any base).
+inline constexpr std::uint32_t kFewestHinted = 8;  // distinct call targets, at least
+std::string baseHint(std::span<const std::uint8_t> image, std::uint32_t given);
+
 }  // namespace korvane

@@ -61,6 +61,7 @@ constexpr SayTemplate kCatalogue[] = {
      "{name} was not the part {other} was written with (a run was stopped while it replaced the set); the whole set "
      "is replaced"},
     {Say::TraceBoth, 0, "{name}: {other} was both executed and read as data; taken as code"},
+    {Say::BaseHint, 0, "{why} (korvane-dis {name} --find-base lists the candidates)"},
 };
 
 using Row = kit::Option<Parsed>;
@@ -166,6 +167,13 @@ constexpr Row kOptions[] = {
     {{"--flat", "", "", false, "take an image that starts like an ELF file as flat bytes"},
      [](Parsed& p, std::string_view, std::string_view) {
          p.flat = true;
+         return std::string();
+     }},
+    {{"--find-base", "", "", false,
+      "list the bases at which the literals that calls go through land\nwhere routines open, best first; writes no "
+      "source"},
+     [](Parsed& p, std::string_view, std::string_view) {
+         p.findBase = true;
          return std::string();
      }},
     {{"--why", "", "ADDR", true,

@@ -58,6 +58,7 @@ enum class Say : std::uint8_t {
     // A note (the run goes on).
     MixedSetReplaced,
     TraceBoth,
+    BaseHint,
 };
 
 struct SayTemplate {
@@ -85,6 +86,7 @@ struct Parsed {
     bool write = false;
     bool unknowns = false;
     bool flat = false;
+    bool findBase = false;  // --find-base: the candidates, nothing written
     bool help = false, version = false;
     bool baseGiven = false;
     std::uint32_t base = 0;

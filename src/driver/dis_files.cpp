@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cerrno>
 #include <future>
@@ -243,6 +244,18 @@ int explain(const Model& model, const std::vector<std::uint32_t>& addresses, boo
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
+}
+
+int findBase(std::span<const std::uint8_t> image, std::uint32_t given) {
+    std::string out;
+    for (const BaseCandidate& b : findBases(image, given)) {
+        char line[160];
+        std::snprintf(line, sizeof line, "$%08X  %u of %u call targets open a routine (%u of %u distinct)%s\n", b.base,
+                      b.opening, b.targets, b.distinctOpening, b.distinctTargets, b.base == given ? "  the base given" : "");
+        out += line;
+    }
+    if (out.empty()) out = "no call through a literal: nothing to weigh\n";
+    return files::writeAll(STDOUT_FILENO, out) ? 0 : error(Say::CannotWriteStandardOutput);
 }
 
 }  // namespace korvane::dis_run

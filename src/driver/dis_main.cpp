@@ -92,6 +92,11 @@ int run(int argc, char** argv) {
     std::vector<std::uint8_t> image;
     bool tracedOutside = false;
     if (const int status = readInputs(p, options, image, tracedOutside)) return status;
+    if (p.findBase) return findBase(image, options.base);
+    if (options.segments.size() <= 1) {
+        if (const std::string hint = korvane::baseHint(image, options.base); !hint.empty())
+            say("korvane-dis: " + korvane::command::text(Say::BaseHint, {.name = korvane::shellWord(imagePath), .why = hint}) + "\n");
+    }
 
     // The top source's directory and name: beside the image, or as -o says (- for
     // standard output).

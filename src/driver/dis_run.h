@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,9 @@ int readInputs(const command::Parsed& p, DisassemblyOptions& options, std::vecto
 std::string addressText(std::uint64_t a);
 // --why: every fact about each address, one line each, on standard output.
 int explain(const Model& model, const std::vector<std::uint32_t>& addresses, bool traced);
+
+// --find-base: the candidate bases on standard output, best first.
+int findBase(std::span<const std::uint8_t> image, std::uint32_t given);
 
 // --check SOURCE --unknowns, and --check SOURCE [--write [-o OUT]] (temps: the run's
 // temporary files): the status.

@@ -152,12 +152,15 @@ void Flow::evidenceOn(std::uint32_t from, const Registers& at) {
         paths.pop_back();
         for (; budget != 0 && (settled(regs), regs.traced); --budget, off += 2) {
             if (off + 3 >= d_.size() || (d_.flags[off] & (kData | F_CONT))) break;
-            if (!decodable(off)) break;
+            if (!placeable(off)) break;
             const Step st = stepAt(d_, off, regs);
+            if (!st.ok()) break;
             transfer(regs, st);  // a JMP or JSR through it uses it as an address
             if (st.kind == Step::Branch) branchTo(*st.target, regs);
             if (!st.delayed()) continue;
-            if (!(d_.flags[off + 2] & kData) && decodable(off + 2)) transfer(regs, stepSlot(d_, st, off + 2, regs));
+            if (!(d_.flags[off + 2] & kData) && placeable(off + 2)) {
+                if (const Step ss = stepSlot(d_, st, off + 2, regs); ss.ok()) transfer(regs, ss);
+            }
             handedOn(st, off, regs);
             if (st.call()) {
                 regs.afterCall();

@@ -236,11 +236,11 @@ void Flow::settle(std::uint32_t off) {
     settledAt_.push_back(off);
 }
 
-// An instruction that can start at off: even address, two bytes, not forced data.
-std::optional<sh2::Decoded> Flow::decodable(std::uint32_t off) const {
-    if (off + 1 >= d_.size() || (d_.address(off) & 1) != 0) return std::nullopt;
-    if (((d_.flags[off] | d_.flags[off + 1]) & F_DATA) != 0) return std::nullopt;
-    return sh2::decode(d_.word(off));
+// Where an instruction may start: an even address, two bytes, not forced data (whether
+// the word is one, the step says).
+bool Flow::placeable(std::uint32_t off) const {
+    if (off + 1 >= d_.size() || (d_.address(off) & 1) != 0) return false;
+    return ((d_.flags[off] | d_.flags[off + 1]) & F_DATA) == 0;
 }
 
 void Flow::mark(std::uint32_t off, const Step& s) {
@@ -280,8 +280,9 @@ std::uint32_t Flow::follow(std::uint32_t start, std::vector<std::uint32_t>& work
             if (regs.traced) evidenceOn(off, regs);
             regs.forgetAll();
         }
-        if (!decodable(off)) return off;
+        if (!placeable(off)) return off;
         const Step st = stepAt(d_, off, regs);
+        if (!st.ok()) return off;
         mark(off, st);
         if (st.kind == Step::Branch) {  // BT, BF
             target(off, *st.target, RefKind::Branch, Evidence::Branch, work, false);
@@ -302,9 +303,10 @@ std::uint32_t Flow::follow(std::uint32_t start, std::vector<std::uint32_t>& work
         }
         // The delay slot runs before the branch.
         const std::uint32_t slot = off + 2;
-        const bool slotOk = slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) &&
-                            decodable(slot);
-        const Step ss = slotOk ? stepSlot(d_, st, slot, regs) : Step{};
+        const Step ss = slot < d_.size() && !(d_.flags[slot] & (F_LITW | F_LITL | F_LITIN | F_TABLE)) && placeable(slot)
+                            ? stepSlot(d_, st, slot, regs)
+                            : Step{};
+        const bool slotOk = ss.ok();
         const bool call = returnsAfterSlot(st, ss.form);
         if (slotOk) {
             d_.flags[slot] |= F_SLOT;

@@ -82,8 +82,8 @@ class Flow {
     void settle(std::uint32_t off);
     std::vector<std::uint32_t> unresolved_;  // calls and jumps through unknown registers
 
-    // An instruction that can start at off: even address, two bytes, not forced data.
-    std::optional<sh2::Decoded> decodable(std::uint32_t off) const;
+    // Where an instruction may start: an even address, two bytes, not forced data.
+    bool placeable(std::uint32_t off) const;
 
     void literal(std::uint32_t at, unsigned width);
 

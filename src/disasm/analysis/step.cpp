@@ -1,7 +1,6 @@
 #include "disasm/analysis/step.h"
 
 #include <array>
-#include <bit>
 #include <vector>
 
 #include "isa/semantics.h"
@@ -132,11 +131,6 @@ struct WordFacts {
     std::uint8_t form = kNone;
     Step::Kind kind = Step::Invalid;
     static constexpr std::uint8_t kNone = 0xFF;
-    // A word that reads nothing, neither registers nor memory nor the PC, and writes one
-    // register a result of the registers alone (MOV #imm): that result, run once.
-    bool constant = false;
-    std::uint8_t constantReg = 0;
-    std::uint32_t constantValue = 0;
 };
 
 Step::Kind kindOf(std::uint8_t flow) {
@@ -163,15 +157,6 @@ const std::vector<WordFacts>& wordFacts() {
             o.written = sh2::writtenRegisters(*f, x);
             o.addresses = sh2::addressRegisters(*f, x);
             o.reads = readRegisters(*f, x);
-            const FormMemory& m = memoryOf(*f);
-            if (o.reads == 0 && o.addresses == 0 && f->reach == sh2::Reach::None && f->flow == 0 && m.loads == 0 &&
-                m.stores == 0 && m.pureWrites == f->writes && std::popcount(o.written) == 1) {
-                Probe p;
-                Semantics::of(*f).run(p, static_cast<std::uint16_t>(w));
-                o.constant = true;
-                o.constantReg = static_cast<std::uint8_t>(std::countr_zero(o.written));
-                o.constantValue = p.r[o.constantReg];
-            }
         }
         return t;
     }();
@@ -216,12 +201,6 @@ Step stepAt(const Model::Data& data, std::uint32_t off, const Known& regs, std::
     // Nothing to learn from running it: it writes no register, reaches no memory through
     // registers and goes nowhere through one (most instructions, where little is known).
     if (s.written == 0 && s.addresses == 0 && !(flow & sh2::FlowRegister)) return finish(s);
-    if (w.constant) {
-        s.outs = 1;
-        s.outReg[0] = w.constantReg;
-        s.outValue[0] = w.constantValue;
-        return finish(s);
-    }
     const bool readsKnown = (w.reads & ~regs.known) == 0;
     const bool addressesKnown = s.addresses != 0 && (s.addresses & ~regs.known) == 0;
     if (!readsKnown && !addressesKnown) return finish(s);

@@ -213,12 +213,12 @@ Step stepAt(const Model::Data& data, std::uint32_t off, const Known& regs, std::
     Semantics::of(f).run(p, word);
     if (readsKnown && !p.literalMissing) {
         // The registers whose every writing role depends on the registers alone.
-        std::uint16_t unsure = 0;
+        unsigned unsure = 0;
         if (!(facts.pureWrites & sh2::WritesN) && (f.writes & sh2::WritesN)) unsure |= 1u << s.fields.n;
         if (!(facts.pureWrites & sh2::WritesM) && (f.writes & sh2::WritesM)) unsure |= 1u << s.fields.m;
         if (!(facts.pureWrites & sh2::WritesR0) && (f.writes & sh2::WritesR0)) unsure |= 1u;
         if (!(facts.pureWrites & sh2::WritesStack) && (f.writes & sh2::WritesStack)) unsure |= 1u << sh2::kStackRegister;
-        const std::uint16_t sure = static_cast<std::uint16_t>(s.written & ~unsure);
+        const auto sure = static_cast<std::uint16_t>(s.written & ~unsure);
         for (unsigned k = 0; k < 16 && s.outs < 2; ++k) {
             if ((sure >> k) & 1u) {
                 s.outReg[s.outs] = static_cast<std::uint8_t>(k);

@@ -153,7 +153,7 @@ TEST(DisFiles, FailedAndInterruptedRunsLeaveThePreviousSetWhole) {
     // A file-size limit: reported, and nothing of the run is left.
     const CommandResult limited =
         runCommand({"/bin/sh", "-c", "ulimit -f 100 && exec " + kDis + " big.bin --code 0-0x200000"},
-                   dir.path(), 60);
+                   dir.path(), underSanitizer() ? 900 : 60);  // (2 MiB forced code: minutes under the sanitizers)
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.out.find("korvane-dis: cannot write big.bin.part01.s"), std::string::npos)
         << limited.out;

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "disasm/grammar/grammar.h"
 #include "isa/isa.h"
 #include "isa/known.h"
 #include "korvane/dis_inputs.h"
@@ -118,13 +119,6 @@ std::vector<BaseCandidate> rank(const Code& c, std::uint32_t given, std::size_t 
     return out;
 }
 
-std::string hex8(std::uint32_t v) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s = "$";
-    for (int shift = 28; shift >= 0; shift -= 4) s += kDigits[(v >> shift) & 0xF];
-    return s;
-}
-
 }  // namespace
 
 std::vector<BaseCandidate> findBases(std::span<const std::uint8_t> image, std::uint32_t given, std::size_t most) {
@@ -142,7 +136,7 @@ std::string baseHint(std::span<const std::uint8_t> image, std::uint32_t given) {
         b.distinctOpening < 3 * here.distinctOpening)
         return "";
     return std::to_string(b.opening) + " of " + std::to_string(b.targets) + " call targets open a routine at --base " +
-           hex8(b.base) + "; " + std::to_string(here.opening) + " at the base given";
+           dis::addressText(b.base) + "; " + std::to_string(here.opening) + " at the base given";
 }
 
 }  // namespace korvane
